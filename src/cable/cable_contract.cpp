@@ -1,0 +1,47 @@
+#include "cable/cable_contract.h"
+
+#include <cwctype>
+
+namespace cable {
+namespace {
+
+bool contains(std::wstring_view text, std::wstring_view part)
+{
+    return text.find(part) != std::wstring_view::npos;
+}
+
+} // namespace
+
+bool isCableRender(std::wstring_view name, std::wstring_view adapter)
+{
+    if (contains(name, kRenderNamePattern))
+        return true;
+    return contains(adapter, kAdapterPattern) && !contains(name, kExcludedNamePattern);
+}
+
+bool isCableCapture(std::wstring_view name, std::wstring_view adapter)
+{
+    return contains(adapter, kAdapterPattern) || contains(name, kCaptureNamePattern);
+}
+
+bool isTrustedSigner(std::wstring_view signerName)
+{
+    std::wstring lower(signerName);
+    for (auto& c : lower)
+        c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+    for (auto substring : kSignerSubstrings) {
+        if (contains(lower, substring))
+            return true;
+    }
+    return false;
+}
+
+std::wstring packageFileName(std::wstring_view version)
+{
+    std::wstring name(kPackagePrefix);
+    name += version;
+    name += kPackageSuffix;
+    return name;
+}
+
+} // namespace cable

@@ -1,0 +1,37 @@
+#pragma once
+// A clock that moves only when a test (or the headless tool) advances it.
+// Waits block real threads until an event is set or virtual time passes the
+// deadline, so threaded logic can be stepped deterministically.
+
+#include "platform/clock.h"
+
+#include <condition_variable>
+#include <mutex>
+
+namespace platform::sim {
+
+class ManualClock final : public Clock {
+public:
+    explicit ManualClock(int64_t startMicros = 0) : now_(startMicros) {}
+
+    int64_t nowMicros() const override;
+    std::unique_ptr<Event> createEvent(bool manualReset) override;
+    int waitAny(std::span<Event* const> events, int64_t timeoutMicros) override;
+
+    void advance(int64_t micros);
+    void advanceMillis(int64_t millis) { advance(millis * 1000); }
+    // Blocks the caller (a test) until at least count threads are inside waitAny.
+    void awaitWaiters(int count);
+    int waiters() const;
+
+private:
+    class SimEvent;
+    friend class SimEvent;
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    int64_t now_ = 0; // guarded by mutex_
+    int waiting_ = 0; // guarded by mutex_
+};
+
+} // namespace platform::sim

@@ -1,0 +1,77 @@
+#include "platform/files_conformance.h"
+
+TEST_P(FilesConformance, ReplaceWritesANewFileAndLeavesNoTemporary)
+{
+    const auto target = path(L"Night.ini");
+    ASSERT_TRUE(platform::replaceFile(files(), target, bytesOf("# Vantor Ovix Settings\n")));
+    EXPECT_EQ(files().readAll(target), bytesOf("# Vantor Ovix Settings\n"));
+    EXPECT_FALSE(files().exists(target + L".part"));
+}
+
+TEST_P(FilesConformance, ReplaceOverAnExistingFileSwapsItsContent)
+{
+    const auto target = path(L"Night.ini");
+    ASSERT_TRUE(platform::replaceFile(files(), target, bytesOf("old contents, longer than the new")));
+    ASSERT_TRUE(platform::replaceFile(files(), target, bytesOf("new"), L".saving"));
+    EXPECT_EQ(files().readAll(target), bytesOf("new"));
+    EXPECT_FALSE(files().exists(target + L".saving"));
+}
+
+TEST_P(FilesConformance, NothingReachesTheTargetBeforeCommit)
+{
+    const auto target = path(L"take.wav");
+    ASSERT_TRUE(platform::replaceFile(files(), target, bytesOf("previous take")));
+    auto writer = files().beginReplace(target, L".part");
+    ASSERT_NE(writer, nullptr);
+    const auto chunk = bytesOf("RIFF....WAVE");
+    ASSERT_TRUE(writer->write(chunk));
+    EXPECT_TRUE(files().exists(target + L".part"));
+    EXPECT_EQ(files().readAll(target), bytesOf("previous take"));
+    ASSERT_TRUE(writer->commit());
+    EXPECT_EQ(files().readAll(target), chunk);
+}
+
+TEST_P(FilesConformance, AnAbandonedWriteDeletesItsTemporaryAndKeepsTheOldFile)
+{
+    const auto target = path(L"Night.ini");
+    ASSERT_TRUE(platform::replaceFile(files(), target, bytesOf("keep me")));
+    {
+        auto writer = files().beginReplace(target, L".part");
+        ASSERT_NE(writer, nullptr);
+        ASSERT_TRUE(writer->write(bytesOf("half a fi")));
+        writer->abandon();
+        EXPECT_FALSE(writer->commit()) << "an abandoned writer cannot commit";
+    }
+    {
+        auto writer = files().beginReplace(target, L".part");
+        ASSERT_NE(writer, nullptr);
+        ASSERT_TRUE(writer->write(bytesOf("dropped without commit")));
+    }
+    EXPECT_EQ(files().readAll(target), bytesOf("keep me"));
+    EXPECT_FALSE(files().exists(target + L".part"));
+}
+
+TEST_P(FilesConformance, LargeFilesRoundTripInFull)
+{
+    std::vector<uint8_t> data(3 * 1024 * 1024 + 17);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * 2654435761u >> 24);
+    const auto target = path(L"long.wav");
+    auto writer = files().beginReplace(target, L".part");
+    ASSERT_NE(writer, nullptr);
+    for (size_t offset = 0; offset < data.size(); offset += 65536)
+        ASSERT_TRUE(writer->write(std::span(data).subspan(offset, std::min<size_t>(65536, data.size() - offset))));
+    ASSERT_TRUE(writer->commit());
+    EXPECT_EQ(files().readAll(target), data);
+}
+
+TEST_P(FilesConformance, MissingFilesReadAsNothingAndRemoveSaysSo)
+{
+    const auto target = path(L"absent.ini");
+    EXPECT_FALSE(files().exists(target));
+    EXPECT_FALSE(files().readAll(target).has_value());
+    EXPECT_FALSE(files().removeFile(target));
+    ASSERT_TRUE(platform::replaceFile(files(), target, bytesOf("x")));
+    EXPECT_TRUE(files().removeFile(target));
+    EXPECT_FALSE(files().exists(target));
+}
