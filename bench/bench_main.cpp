@@ -23,16 +23,16 @@ std::vector<Figure>& figures()
 class CollectingReporter : public benchmark::ConsoleReporter {
 public:
     // Plain text: the figure lines must start their lines for scripts to find them.
-    CollectingReporter() : ConsoleReporter(OO_None) {}
+    CollectingReporter() : ConsoleReporter(OO_None) { }
     void ReportRuns(const std::vector<Run>& runs) override
     {
         for (const auto& run : runs) {
             if (run.run_type == Run::RT_Iteration && run.iterations > 0 && !run.error_occurred)
-                results[run.benchmark_name()] = run.GetAdjustedRealTime() *
-                                                 (run.time_unit == benchmark::kNanosecond    ? 1.0
-                                                  : run.time_unit == benchmark::kMicrosecond ? 1e3
-                                                  : run.time_unit == benchmark::kMillisecond ? 1e6
-                                                                                              : 1e9);
+                results[run.benchmark_name()] = run.GetAdjustedRealTime()
+                    * (run.time_unit == benchmark::kNanosecond         ? 1.0
+                            : run.time_unit == benchmark::kMicrosecond ? 1e3
+                            : run.time_unit == benchmark::kMillisecond ? 1e6
+                                                                       : 1e9);
         }
         ConsoleReporter::ReportRuns(runs);
     }

@@ -2,8 +2,7 @@
 
 namespace platform {
 
-bool replaceFile(Files& files, const std::wstring& path, std::span<const uint8_t> bytes,
-                 const std::wstring& tempSuffix)
+bool replaceFile(Files& files, const std::wstring& path, std::span<const uint8_t> bytes, const std::wstring& tempSuffix)
 {
     auto writer = files.beginReplace(path, tempSuffix);
     if (!writer)

@@ -38,7 +38,7 @@ public:
 
 // Writes the whole of bytes to path through a temporary file. On failure the
 // temporary file is gone and whatever was at path before is unchanged.
-bool replaceFile(Files& files, const std::wstring& path, std::span<const uint8_t> bytes,
-                 const std::wstring& tempSuffix = L".part");
+bool replaceFile(
+    Files& files, const std::wstring& path, std::span<const uint8_t> bytes, const std::wstring& tempSuffix = L".part");
 
 } // namespace platform

@@ -10,8 +10,9 @@ void appendUnits(std::vector<uint8_t>& out, const std::wstring& text)
         if (sizeof(wchar_t) > 2 && c >= 0x10000) {
             c -= 0x10000;
             const uint32_t hi = 0xD800 + (c >> 10), lo = 0xDC00 + (c & 0x3FF);
-            out.insert(out.end(), {static_cast<uint8_t>(hi), static_cast<uint8_t>(hi >> 8),
-                                   static_cast<uint8_t>(lo), static_cast<uint8_t>(lo >> 8)});
+            out.insert(out.end(),
+                {static_cast<uint8_t>(hi), static_cast<uint8_t>(hi >> 8), static_cast<uint8_t>(lo),
+                    static_cast<uint8_t>(lo >> 8)});
         } else {
             out.push_back(static_cast<uint8_t>(c));
             out.push_back(static_cast<uint8_t>(c >> 8));
@@ -35,8 +36,8 @@ std::wstring wideOf(const uint16_t* units, size_t count)
     out.reserve(count);
     for (size_t i = 0; i < count; ++i) {
         uint32_t c = units[i];
-        if (sizeof(wchar_t) > 2 && c >= 0xD800 && c <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 &&
-            units[i + 1] <= 0xDFFF) {
+        if (sizeof(wchar_t) > 2 && c >= 0xD800 && c <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00
+            && units[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00u);
             ++i;
         }
@@ -50,7 +51,7 @@ std::wstring wideOf(const uint16_t* units, size_t count)
 std::vector<uint8_t> dwordBytes(uint32_t value)
 {
     return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
-            static_cast<uint8_t>(value >> 24)};
+        static_cast<uint8_t>(value >> 24)};
 }
 
 std::vector<uint8_t> stringBytes(const std::wstring& text)

@@ -12,12 +12,18 @@ constexpr auto N = RegistryKey::None;
 
 // One row of a table. Slots are plain functions so that rows can name array
 // elements as well as members.
-#define OVIX_INT(key, reg, where, lo, hi, def, counter, member)                                                    \
-    FieldInfo{key, reg, where, FieldKind::Int, lo, hi, def, Counter::counter,                                     \
-              [](Settings& s) -> IntField* { return &s.member; }, nullptr}
-#define OVIX_FLAG(key, reg, where, def, counter, member)                                                           \
-    FieldInfo{key, reg, where, FieldKind::Flag, 0, 1, def, Counter::counter, nullptr,                               \
-              [](Settings& s) -> FlagField* { return &s.member; }}
+#define OVIX_INT(key, reg, where, lo, hi, def, counter, member)                                                        \
+    FieldInfo                                                                                                          \
+    {                                                                                                                  \
+        key, reg, where, FieldKind::Int, lo, hi, def, Counter::counter,                                                \
+            [](Settings& s) -> IntField* { return &s.member; }, nullptr                                                \
+    }
+#define OVIX_FLAG(key, reg, where, def, counter, member)                                                               \
+    FieldInfo                                                                                                          \
+    {                                                                                                                  \
+        key, reg, where, FieldKind::Flag, 0, 1, def, Counter::counter, nullptr,                                        \
+            [](Settings& s) -> FlagField* { return &s.member; }                                                        \
+    }
 
 const FieldInfo kRecordFields[] = {
     OVIX_INT("preset", L"", N, 0, 14, 8, None, preset),
@@ -117,9 +123,8 @@ const FieldInfo kRegistryOnlyFields[] = {
 
 } // namespace
 
-const std::wstring_view kHotkeyNames[kHotkeyCount] = {L"HotLast",      L"HotRecord", L"HotSend",     L"HotEffects",
-                                                      L"HotMask",      L"HotEcho",   L"HotIsolation", L"HotHear",
-                                                      L"HotNextSetup", L"HotPrevSetup"};
+const std::wstring_view kHotkeyNames[kHotkeyCount] = {L"HotLast", L"HotRecord", L"HotSend", L"HotEffects", L"HotMask",
+    L"HotEcho", L"HotIsolation", L"HotHear", L"HotNextSetup", L"HotPrevSetup"};
 
 int32_t FieldInfo::load(const Settings& settings) const
 {

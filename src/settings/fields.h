@@ -18,7 +18,7 @@ enum class Counter { None, Eq, Tone, Isolation };
 enum class RegistryKey { None, Settings, Equalizer };
 
 struct FieldInfo {
-    std::string_view key;          // setup-file key; empty for registry-only fields
+    std::string_view key;           // setup-file key; empty for registry-only fields
     std::wstring_view registryName; // empty when not in the registry
     RegistryKey registryKey = RegistryKey::None;
     FieldKind kind = FieldKind::Int;
@@ -53,7 +53,8 @@ Revision* counterOf(Settings& settings, Counter counter);
 void bump(Settings& settings, Counter counter);
 
 // Allowed lengths of the rolling Last buffer, seconds.
-inline constexpr int32_t kKeepLastLengths[] = {0, 5, 10, 15, 20, 30, 45, 60, 90, 120, 180, 240, 300, 360, 420, 480, 540, 600};
+inline constexpr int32_t kKeepLastLengths[]
+    = {0, 5, 10, 15, 20, 30, 45, 60, 90, 120, 180, 240, 300, 360, 420, 480, 540, 600};
 bool isAllowedKeepLast(int32_t seconds);
 
 // Registry names of the ten action hotkeys, in table order.

@@ -32,20 +32,22 @@ ResetOutcome applyResetGroup(Settings& settings, ResetGroup group)
     ResetOutcome outcome;
     switch (group) {
     case ResetGroup::Voice:
-        restore(settings, {"effects", "preset", "amount", "mic_level", "monitor", "wide", "raw", "ambit", "card_mic",
-                           "echo_on"});
+        restore(settings,
+            {"effects", "preset", "amount", "mic_level", "monitor", "wide", "raw", "ambit", "card_mic", "echo_on"});
         outcome.showEnvironmentRow8 = true;
         outcome.message = L"Restored default Ovix Settings";
         break;
     case ResetGroup::MixerBasic:
-        restore(settings, {"mic_level", "clip_level", "app_gain", "pan", "pan_cable", "pan_mon", "app_pan", "isolate",
-                           "iso_mode", "iso_level", "vocal_level"});
+        restore(settings,
+            {"mic_level", "clip_level", "app_gain", "pan", "pan_cable", "pan_mon", "app_pan", "isolate", "iso_mode",
+                "iso_level", "vocal_level"});
         bump(settings, Counter::Isolation);
         outcome.message = L"Restored default Surround Mixer levels";
         break;
     case ResetGroup::MixerAdvanced:
-        restore(settings, {"voice_mask", "voice_ratio", "voice_size", "pitch_hz", "voice_macro", "voice_speed",
-                           "voice_keep_pitch", "mask_on", "glitch_style", "pan", "app_pan"});
+        restore(settings,
+            {"voice_mask", "voice_ratio", "voice_size", "pitch_hz", "voice_macro", "voice_speed", "voice_keep_pitch",
+                "mask_on", "glitch_style", "pan", "app_pan"});
         outcome.releaseGlitch = true;
         outcome.message = L"Reset Voice Masks & Glitch";
         break;
@@ -79,7 +81,8 @@ ResetOutcome applyResetGroup(Settings& settings, ResetGroup group)
         outcome.message = L"Restored Speaker defaults";
         break;
     case ResetGroup::SoundClip:
-        restore(settings, {"clip_level", "clip_speed", "clip_keep_pitch", "clip_follow_voice", "clip_hear", "clip_mic"});
+        restore(
+            settings, {"clip_level", "clip_speed", "clip_keep_pitch", "clip_follow_voice", "clip_hear", "clip_mic"});
         outcome.message = L"Restored Media tab defaults";
         break;
     case ResetGroup::Soundboard:

@@ -13,8 +13,8 @@
 struct RegistryEnv {
     std::unique_ptr<platform::RegistryStore> store;
     // Writes a value with any type and bytes, as another program might.
-    std::function<void(const std::wstring& key, const std::wstring& name, platform::ValueType type,
-                       std::span<const uint8_t> data)>
+    std::function<void(
+        const std::wstring& key, const std::wstring& name, platform::ValueType type, std::span<const uint8_t> data)>
         plant;
     std::wstring root; // a key of the test's own, removed afterwards
 };

@@ -29,10 +29,10 @@ FilesEnv makeDiskEnv()
     return env;
 }
 
-INSTANTIATE_TEST_SUITE_P(Memory, FilesConformance, ::testing::Values(&makeMemoryEnv),
-                         [](const auto&) { return std::string("impl"); });
-INSTANTIATE_TEST_SUITE_P(Disk, FilesConformance, ::testing::Values(&makeDiskEnv),
-                         [](const auto&) { return std::string("impl"); });
+INSTANTIATE_TEST_SUITE_P(
+    Memory, FilesConformance, ::testing::Values(&makeMemoryEnv), [](const auto&) { return std::string("impl"); });
+INSTANTIATE_TEST_SUITE_P(
+    Disk, FilesConformance, ::testing::Values(&makeDiskEnv), [](const auto&) { return std::string("impl"); });
 
 class MemoryFilesFaults : public ::testing::Test {
 protected:

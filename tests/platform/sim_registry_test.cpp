@@ -10,13 +10,13 @@ RegistryEnv makeMemoryEnv()
     RegistryEnv env;
     env.store = std::move(store);
     env.plant = [raw](const std::wstring& key, const std::wstring& name, platform::ValueType type,
-                      std::span<const uint8_t> data) { raw->writeRaw(key, name, type, data); };
+                    std::span<const uint8_t> data) { raw->writeRaw(key, name, type, data); };
     env.root = L"Software\\VantorOvixTest";
     return env;
 }
 
-INSTANTIATE_TEST_SUITE_P(Memory, RegistryConformance, ::testing::Values(&makeMemoryEnv),
-                         [](const auto&) { return std::string("impl"); });
+INSTANTIATE_TEST_SUITE_P(
+    Memory, RegistryConformance, ::testing::Values(&makeMemoryEnv), [](const auto&) { return std::string("impl"); });
 
 TEST(MemoryRegistry, FailingWritesChangeNothing)
 {

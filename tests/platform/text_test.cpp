@@ -19,11 +19,17 @@ TEST(Text, Utf8RoundTripsEveryPlane)
 
 TEST(Text, BrokenUtf8BecomesReplacementCharactersWithoutLosingTheRest)
 {
-    EXPECT_EQ(wideFromUtf8("a\xFF" "b"), L"a\uFFFD" L"b");
+    EXPECT_EQ(wideFromUtf8("a\xFF"
+                           "b"),
+        L"a\uFFFD"
+        L"b");
     EXPECT_EQ(wideFromUtf8("a\xE6\xBC"), L"a\uFFFD");
     EXPECT_EQ(wideFromUtf8("\xC0\xAF"), L"\uFFFD") << "overlong forms are refused";
     EXPECT_EQ(wideFromUtf8("\xED\xA0\x80x"), L"\uFFFDx") << "encoded surrogates are refused";
-    EXPECT_EQ(wideFromUtf8("\xE6" "abc"), L"\uFFFD" L"abc");
+    EXPECT_EQ(wideFromUtf8("\xE6"
+                           "abc"),
+        L"\uFFFD"
+        L"abc");
 }
 
 TEST(Text, NamesCompareWithoutCase)

@@ -14,8 +14,8 @@ std::wstring makeTestFolder()
     wchar_t temp[MAX_PATH + 1] = {};
     GetTempPathW(MAX_PATH, temp);
     static int counter = 0;
-    std::wstring dir = std::wstring(temp) + L"ovix-files-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                       std::to_wstring(counter++);
+    std::wstring dir = std::wstring(temp) + L"ovix-files-" + std::to_wstring(GetCurrentProcessId()) + L"-"
+        + std::to_wstring(counter++);
     CreateDirectoryW(dir.c_str(), nullptr);
     return dir;
 }
@@ -44,8 +44,8 @@ FilesEnv makeWin32Env()
     return env;
 }
 
-INSTANTIATE_TEST_SUITE_P(Win32, FilesConformance, ::testing::Values(&makeWin32Env),
-                         [](const auto&) { return std::string("impl"); });
+INSTANTIATE_TEST_SUITE_P(
+    Win32, FilesConformance, ::testing::Values(&makeWin32Env), [](const auto&) { return std::string("impl"); });
 
 class Win32FilesFaults : public ::testing::Test {
 protected:

@@ -4,7 +4,7 @@ namespace platform::sim {
 
 class ManualClock::SimEvent final : public Event {
 public:
-    SimEvent(ManualClock& clock, bool manualReset) : clock_(clock), manualReset_(manualReset) {}
+    SimEvent(ManualClock& clock, bool manualReset) : clock_(clock), manualReset_(manualReset) { }
 
     void set() override
     {

@@ -12,7 +12,7 @@ namespace platform::sim {
 
 class ManualClock final : public Clock {
 public:
-    explicit ManualClock(int64_t startMicros = 0) : now_(startMicros) {}
+    explicit ManualClock(int64_t startMicros = 0) : now_(startMicros) { }
 
     int64_t nowMicros() const override;
     std::unique_ptr<Event> createEvent(bool manualReset) override;

@@ -13,8 +13,7 @@ class MemoryFiles::Writer final : public FileWriter {
 public:
     Writer(MemoryFiles& files, std::wstring path, std::wstring temp)
         : files_(files), path_(std::move(path)), temp_(std::move(temp))
-    {
-    }
+    { }
     ~Writer() override { abandon(); }
 
     bool write(std::span<const uint8_t> bytes) override
@@ -135,8 +134,7 @@ class StdWriter final : public FileWriter {
 public:
     StdWriter(std::filesystem::path path, std::filesystem::path temp, std::ofstream stream)
         : path_(std::move(path)), temp_(std::move(temp)), stream_(std::move(stream))
-    {
-    }
+    { }
     ~StdWriter() override { abandon(); }
 
     bool write(std::span<const uint8_t> bytes) override

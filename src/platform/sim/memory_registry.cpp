@@ -39,8 +39,8 @@ std::vector<std::wstring> withParents(const std::wstring& folded)
 
 bool isBelow(const std::wstring& folded, const std::wstring& parent)
 {
-    return folded.size() > parent.size() && folded.compare(0, parent.size(), parent) == 0 &&
-           folded[parent.size()] == L'\\';
+    return folded.size() > parent.size() && folded.compare(0, parent.size(), parent) == 0
+        && folded[parent.size()] == L'\\';
 }
 
 } // namespace
@@ -73,8 +73,8 @@ std::optional<uint32_t> MemoryRegistry::readDword(const std::wstring& key, const
     return static_cast<uint32_t>(d[0] | (d[1] << 8) | (d[2] << 16) | (static_cast<uint32_t>(d[3]) << 24));
 }
 
-std::optional<std::wstring> MemoryRegistry::readString(const std::wstring& key, const std::wstring& name,
-                                                       size_t maxChars)
+std::optional<std::wstring> MemoryRegistry::readString(
+    const std::wstring& key, const std::wstring& name, size_t maxChars)
 {
     std::lock_guard lock(mutex_);
     const Value* value = find(key, name);
@@ -83,8 +83,8 @@ std::optional<std::wstring> MemoryRegistry::readString(const std::wstring& key, 
     return stringFromBytes(value->data, maxChars);
 }
 
-std::optional<std::vector<std::wstring>> MemoryRegistry::readMultiString(const std::wstring& key,
-                                                                         const std::wstring& name, size_t maxBytes)
+std::optional<std::vector<std::wstring>> MemoryRegistry::readMultiString(
+    const std::wstring& key, const std::wstring& name, size_t maxBytes)
 {
     std::lock_guard lock(mutex_);
     const Value* value = find(key, name);
@@ -93,8 +93,8 @@ std::optional<std::vector<std::wstring>> MemoryRegistry::readMultiString(const s
     return multiStringFromBytes(value->data);
 }
 
-bool MemoryRegistry::writeRaw(const std::wstring& key, const std::wstring& name, ValueType type,
-                              std::span<const uint8_t> data)
+bool MemoryRegistry::writeRaw(
+    const std::wstring& key, const std::wstring& name, ValueType type, std::span<const uint8_t> data)
 {
     std::lock_guard lock(mutex_);
     if (writesFail_)
@@ -124,8 +124,8 @@ bool MemoryRegistry::writeString(const std::wstring& key, const std::wstring& na
     return writeRaw(key, name, ValueType::String, stringBytes(value));
 }
 
-bool MemoryRegistry::writeMultiString(const std::wstring& key, const std::wstring& name,
-                                      const std::vector<std::wstring>& values)
+bool MemoryRegistry::writeMultiString(
+    const std::wstring& key, const std::wstring& name, const std::vector<std::wstring>& values)
 {
     return writeRaw(key, name, ValueType::MultiString, multiStringBytes(values));
 }

@@ -16,12 +16,12 @@ public:
     bool keyExists(const std::wstring& key) override;
     std::optional<uint32_t> readDword(const std::wstring& key, const std::wstring& name) override;
     std::optional<std::wstring> readString(const std::wstring& key, const std::wstring& name, size_t maxChars) override;
-    std::optional<std::vector<std::wstring>> readMultiString(const std::wstring& key, const std::wstring& name,
-                                                             size_t maxBytes) override;
+    std::optional<std::vector<std::wstring>> readMultiString(
+        const std::wstring& key, const std::wstring& name, size_t maxBytes) override;
     bool writeDword(const std::wstring& key, const std::wstring& name, uint32_t value) override;
     bool writeString(const std::wstring& key, const std::wstring& name, const std::wstring& value) override;
-    bool writeMultiString(const std::wstring& key, const std::wstring& name,
-                          const std::vector<std::wstring>& values) override;
+    bool writeMultiString(
+        const std::wstring& key, const std::wstring& name, const std::vector<std::wstring>& values) override;
     std::vector<ValueInfo> listValues(const std::wstring& key) override;
     DeleteResult deleteValue(const std::wstring& key, const std::wstring& name) override;
     DeleteResult deleteKey(const std::wstring& key) override;

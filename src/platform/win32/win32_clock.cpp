@@ -8,8 +8,7 @@ namespace {
 class KernelEvent final : public Event {
 public:
     explicit KernelEvent(bool manualReset) : handle_(CreateEventW(nullptr, manualReset ? TRUE : FALSE, FALSE, nullptr))
-    {
-    }
+    { }
     ~KernelEvent() override
     {
         if (handle_)

@@ -11,8 +11,7 @@ class Writer final : public FileWriter {
 public:
     Writer(std::wstring path, std::wstring temp, HANDLE file)
         : path_(std::move(path)), temp_(std::move(temp)), file_(file)
-    {
-    }
+    { }
     ~Writer() override { abandon(); }
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
@@ -39,8 +38,8 @@ public:
         const bool flushed = FlushFileBuffers(file_) != 0;
         const bool closed = CloseHandle(file_) != 0;
         file_ = INVALID_HANDLE_VALUE;
-        if (flushed && closed &&
-            MoveFileExW(temp_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        if (flushed && closed
+            && MoveFileExW(temp_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
             return true;
         DeleteFileW(temp_.c_str());
         return false;
@@ -66,8 +65,8 @@ public:
     std::unique_ptr<FileWriter> beginReplace(const std::wstring& path, const std::wstring& tempSuffix) override
     {
         std::wstring temp = path + tempSuffix;
-        HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr);
+        HANDLE file
+            = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE)
             return nullptr;
         return std::make_unique<Writer>(path, std::move(temp), file);
@@ -76,7 +75,7 @@ public:
     std::optional<std::vector<uint8_t>> readAll(const std::wstring& path) override
     {
         HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE)
             return std::nullopt;
         std::optional<std::vector<uint8_t>> result;

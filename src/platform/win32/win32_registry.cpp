@@ -28,7 +28,7 @@ private:
 
 class Registry final : public RegistryStore {
 public:
-    explicit Registry(Hive hive) : root_(hive == Hive::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER) {}
+    explicit Registry(Hive hive) : root_(hive == Hive::LocalMachine ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER) { }
 
     bool keyExists(const std::wstring& key) override
     {
@@ -45,8 +45,7 @@ public:
         return static_cast<uint32_t>(d[0] | (d[1] << 8) | (d[2] << 16) | (static_cast<uint32_t>(d[3]) << 24));
     }
 
-    std::optional<std::wstring> readString(const std::wstring& key, const std::wstring& name,
-                                           size_t maxChars) override
+    std::optional<std::wstring> readString(const std::wstring& key, const std::wstring& name, size_t maxChars) override
     {
         auto raw = readRaw(key, name, (maxChars + 1) * sizeof(wchar_t));
         if (!raw || raw->type != REG_SZ)
@@ -54,8 +53,8 @@ public:
         return stringFromBytes(raw->data, maxChars);
     }
 
-    std::optional<std::vector<std::wstring>> readMultiString(const std::wstring& key, const std::wstring& name,
-                                                             size_t maxBytes) override
+    std::optional<std::vector<std::wstring>> readMultiString(
+        const std::wstring& key, const std::wstring& name, size_t maxBytes) override
     {
         auto raw = readRaw(key, name, maxBytes);
         if (!raw || raw->type != REG_MULTI_SZ)
@@ -73,8 +72,8 @@ public:
         return writeRaw(key, name, REG_SZ, stringBytes(value));
     }
 
-    bool writeMultiString(const std::wstring& key, const std::wstring& name,
-                          const std::vector<std::wstring>& values) override
+    bool writeMultiString(
+        const std::wstring& key, const std::wstring& name, const std::vector<std::wstring>& values) override
     {
         return writeRaw(key, name, REG_MULTI_SZ, multiStringBytes(values));
     }
@@ -91,8 +90,8 @@ public:
             DWORD nameLength = static_cast<DWORD>(name.size());
             DWORD type = 0;
             DWORD size = 0;
-            const LONG status = RegEnumValueW(handle.get(), index, name.data(), &nameLength, nullptr, &type,
-                                              nullptr, &size);
+            const LONG status
+                = RegEnumValueW(handle.get(), index, name.data(), &nameLength, nullptr, &type, nullptr, &size);
             if (status == ERROR_NO_MORE_ITEMS)
                 break;
             if (status != ERROR_SUCCESS)
@@ -153,8 +152,8 @@ private:
         if (size > maxBytes)
             return std::nullopt;
         raw.data.resize(size);
-        if (RegQueryValueExW(handle.get(), name.c_str(), nullptr, &raw.type, size ? raw.data.data() : nullptr,
-                             &size) != ERROR_SUCCESS)
+        if (RegQueryValueExW(handle.get(), name.c_str(), nullptr, &raw.type, size ? raw.data.data() : nullptr, &size)
+            != ERROR_SUCCESS)
             return std::nullopt;
         raw.data.resize(size);
         return raw;
@@ -164,10 +163,11 @@ private:
     {
         KeyHandle handle;
         if (RegCreateKeyExW(root_, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE | KEY_WOW64_64KEY,
-                            nullptr, handle.out(), nullptr) != ERROR_SUCCESS)
+                nullptr, handle.out(), nullptr)
+            != ERROR_SUCCESS)
             return false;
-        return RegSetValueExW(handle.get(), name.c_str(), 0, type, data.data(), static_cast<DWORD>(data.size())) ==
-               ERROR_SUCCESS;
+        return RegSetValueExW(handle.get(), name.c_str(), 0, type, data.data(), static_cast<DWORD>(data.size()))
+            == ERROR_SUCCESS;
     }
 
     HKEY root_;

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# The test command: installs what a fresh Debian 12 machine lacks (when run as
+# root), builds the Linux sanitizer tree and the Windows cross tree, runs the
+# Linux unit tests and the short fuzz runs, the Windows tests under wine, and
+# the end-to-end rig when it exists. Ends with one line "N passed, N failed".
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+start=$(date +%s)
+logs=build/logs
+mkdir -p "$logs"
+
+say() { printf '\n== %s\n' "$*"; }
+
+# --- packages ---------------------------------------------------------------
+packages=(cmake ninja-build clang libclang-rt-14-dev googletest
+          gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix wine wine64
+          pulseaudio xvfb espeak-ng sox)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -eq 0 ]; then
+    say "installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq >/dev/null && apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null \
+      || { echo "package installation failed: ${missing[*]}"; echo "0 passed, 1 failed"; exit 1; }
+  else
+    echo "missing packages (run as root to install them): ${missing[*]}"
+  fi
+fi
+
+passed=0
+failed=0
+skipped=0
+failures=()
+
+# Adds one ctest run's counts to the totals.
+count_ctest() {
+  local log=$1 name=$2 line total bad notrun
+  line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -n 1)
+  if [ -z "$line" ]; then
+    failed=$((failed + 1)); failures+=("$name: no test results"); return
+  fi
+  bad=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+  total=$(sed -E 's/.* failed out of ([0-9]+).*/\1/' <<<"$line")
+  notrun=$(sed -n '/The following tests did not run:/,/^$/p' "$log" | grep -c '(Skipped)' || true)
+  passed=$((passed + total - bad - notrun))
+  skipped=$((skipped + notrun))
+  failed=$((failed + bad))
+  [ "$bad" -gt 0 ] && failures+=("$name: $bad failed (see $log)")
+  return 0
+}
+
+step_failed() { failed=$((failed + 1)); failures+=("$1"); }
+
+# --- Linux: sanitizers, unit tests, fuzz targets ------------------------------
+say "linux-asan: configure and build"
+if cmake --preset linux-asan >$logs/build-linux-asan.log 2>&1 && cmake --build --preset linux-asan >>$logs/build-linux-asan.log 2>&1; then
+  say "linux-asan: unit tests and fuzz runs"
+  ctest --preset linux-asan --timeout 600 >$logs/ctest-linux-asan.log 2>&1
+  grep -E 'Passed|Failed|Skipped|\*\*\*|tests passed' $logs/ctest-linux-asan.log | tail -n 5
+  grep -E '(Failed|\*\*\*Exception|Timeout)' $logs/ctest-linux-asan.log | head -n 20
+  count_ctest $logs/ctest-linux-asan.log linux-asan
+else
+  tail -n 40 $logs/build-linux-asan.log
+  step_failed "linux-asan build failed (see $logs/build-linux-asan.log)"
+fi
+
+# --- Windows: cross build, tests under wine ---------------------------------
+say "windows: configure and build"
+if cmake --preset windows >$logs/build-windows.log 2>&1 && cmake --build --preset windows >>$logs/build-windows.log 2>&1; then
+  say "windows: tests under wine"
+  ctest --preset windows --timeout 900 >$logs/ctest-windows.log 2>&1
+  grep -E 'tests passed' $logs/ctest-windows.log | tail -n 1
+  grep -E '(Failed|\*\*\*Exception|Timeout)' $logs/ctest-windows.log | head -n 20
+  count_ctest $logs/ctest-windows.log windows
+else
+  tail -n 40 $logs/build-windows.log
+  step_failed "windows build failed (see $logs/build-windows.log)"
+fi
+
+# --- End to end: the real program under wine on PulseAudio null sinks ---------
+if [ -x e2e/run.sh ]; then
+  say "end to end"
+  if e2e/run.sh; then passed=$((passed + 1)); else step_failed "e2e/run.sh failed"; fi
+fi
+
+say "done in $(( $(date +%s) - start )) s"
+for f in "${failures[@]+"${failures[@]}"}"; do echo "FAILED: $f"; done
+if [ "$skipped" -gt 0 ]; then
+  echo "$passed passed, $failed failed, $skipped skipped"
+else
+  echo "$passed passed, $failed failed"
+fi
+[ "$failed" -eq 0 ]
