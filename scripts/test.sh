@@ -60,8 +60,8 @@ say "linux-asan: configure and build"
 if cmake --preset linux-asan >$logs/build-linux-asan.log 2>&1 && cmake --build --preset linux-asan >>$logs/build-linux-asan.log 2>&1; then
   say "linux-asan: unit tests and fuzz runs"
   ctest --preset linux-asan --timeout 600 >$logs/ctest-linux-asan.log 2>&1
-  grep -E 'Passed|Failed|Skipped|\*\*\*|tests passed' $logs/ctest-linux-asan.log | tail -n 5
-  grep -E '(Failed|\*\*\*Exception|Timeout)' $logs/ctest-linux-asan.log | head -n 20
+  grep -E 'tests passed' $logs/ctest-linux-asan.log | tail -n 1
+  grep -E '\*\*\*|^\s+[0-9]+ - .*\(' $logs/ctest-linux-asan.log | head -n 20
   count_ctest $logs/ctest-linux-asan.log linux-asan
 else
   tail -n 40 $logs/build-linux-asan.log
@@ -74,7 +74,7 @@ if cmake --preset windows >$logs/build-windows.log 2>&1 && cmake --build --prese
   say "windows: tests under wine"
   ctest --preset windows --timeout 900 >$logs/ctest-windows.log 2>&1
   grep -E 'tests passed' $logs/ctest-windows.log | tail -n 1
-  grep -E '(Failed|\*\*\*Exception|Timeout)' $logs/ctest-windows.log | head -n 20
+  grep -E '\*\*\*|^\s+[0-9]+ - .*\(' $logs/ctest-windows.log | head -n 20
   count_ctest $logs/ctest-windows.log windows
 else
   tail -n 40 $logs/build-windows.log
