@@ -27,6 +27,13 @@ inline constexpr int kTextCapacity = 256; // wide characters, terminator include
 
 enum class DeviceKind { Mic, Spk };
 
+// A user equalizer preset: a name of at most 63 characters and seven band
+// gains in decibels (-12..12), 125 Hz first.
+struct EqPreset {
+    std::wstring name;
+    std::array<int32_t, kEqBandCount> gains{};
+};
+
 struct Settings {
     // Every field holds its default (the tables in fields.cpp) after construction.
     Settings();
@@ -120,6 +127,8 @@ struct Settings {
     std::wstring ClipsFolder;
     std::wstring LastSetup;
     std::vector<std::wstring> CopyFolders;
+    // The user equalizer presets in registry order; preset-list index 10 is the first.
+    std::vector<EqPreset> userEqPresets;
 
     // Guards mic, spk and the three status texts; held only to copy or assign.
     mutable std::mutex deviceNameLock;
