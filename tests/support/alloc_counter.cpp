@@ -1,0 +1,155 @@
+#include "support/alloc_counter.h"
+
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+thread_local size_t tAllocations = 0; // on this thread, counted while armed
+thread_local int tArmed = 0;          // live guards on this thread
+
+void* allocate(std::size_t size) noexcept
+{
+    if (tArmed > 0)
+        ++tAllocations;
+    return std::malloc(size == 0 ? 1 : size);
+}
+
+void* allocateAligned(std::size_t size, std::align_val_t align) noexcept
+{
+    if (tArmed > 0)
+        ++tAllocations;
+    const auto alignment = static_cast<std::size_t>(align);
+    const std::size_t rounded = ((size == 0 ? 1 : size) + alignment - 1) / alignment * alignment;
+#ifdef _WIN32
+    return _aligned_malloc(rounded, alignment);
+#else
+    return std::aligned_alloc(alignment, rounded);
+#endif
+}
+
+void releaseAligned(void* p) noexcept
+{
+#ifdef _WIN32
+    _aligned_free(p);
+#else
+    std::free(p);
+#endif
+}
+
+void* allocateOrThrow(std::size_t size)
+{
+    if (void* p = allocate(size))
+        return p;
+    throw std::bad_alloc();
+}
+
+void* allocateAlignedOrThrow(std::size_t size, std::align_val_t align)
+{
+    if (void* p = allocateAligned(size, align))
+        return p;
+    throw std::bad_alloc();
+}
+
+} // namespace
+
+namespace test {
+
+AllocationCounter::AllocationCounter() noexcept : start_(tAllocations)
+{
+    ++tArmed;
+}
+
+AllocationCounter::~AllocationCounter()
+{
+    --tArmed;
+}
+
+size_t AllocationCounter::count() const noexcept
+{
+    return tAllocations - start_;
+}
+
+} // namespace test
+
+void* operator new(std::size_t size)
+{
+    return allocateOrThrow(size);
+}
+void* operator new[](std::size_t size)
+{
+    return allocateOrThrow(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    return allocate(size);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
+{
+    return allocate(size);
+}
+void* operator new(std::size_t size, std::align_val_t align)
+{
+    return allocateAlignedOrThrow(size, align);
+}
+void* operator new[](std::size_t size, std::align_val_t align)
+{
+    return allocateAlignedOrThrow(size, align);
+}
+void* operator new(std::size_t size, std::align_val_t align, const std::nothrow_t&) noexcept
+{
+    return allocateAligned(size, align);
+}
+void* operator new[](std::size_t size, std::align_val_t align, const std::nothrow_t&) noexcept
+{
+    return allocateAligned(size, align);
+}
+
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept
+{
+    releaseAligned(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept
+{
+    releaseAligned(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept
+{
+    releaseAligned(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept
+{
+    releaseAligned(p);
+}
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept
+{
+    releaseAligned(p);
+}
+void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcept
+{
+    releaseAligned(p);
+}

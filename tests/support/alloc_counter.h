@@ -1,0 +1,31 @@
+#pragma once
+// Counts heap allocations made on the calling thread while a guard is alive.
+// Linking alloc_counter.cpp into a test binary replaces the global operator
+// new and delete (every form) with versions that count and then use malloc.
+//
+//     test::AllocationCounter counter;
+//     for (int b = 0; b < 100; ++b) effect.process(block, frames);
+//     EXPECT_EQ(counter.count(), 0u);
+//
+// Only the thread that made the guard is counted, so gtest's own bookkeeping
+// on other threads never shows up. Guards nest; each sees its own span.
+
+#include <cstddef>
+
+namespace test {
+
+class AllocationCounter {
+public:
+    AllocationCounter() noexcept;
+    ~AllocationCounter();
+    AllocationCounter(const AllocationCounter&) = delete;
+    AllocationCounter& operator=(const AllocationCounter&) = delete;
+
+    // Allocations on this thread since the guard was made.
+    size_t count() const noexcept;
+
+private:
+    size_t start_ = 0;
+};
+
+} // namespace test
