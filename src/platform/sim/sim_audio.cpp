@@ -1,0 +1,599 @@
+#include "platform/sim/sim_audio.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace platform::sim {
+
+namespace {
+constexpr double kRate = 48000.0;
+
+int64_t framesFor(int64_t micros)
+{
+    return micros * 48000 / 1000000;
+}
+} // namespace
+
+struct StreamState {
+    bool capture = true;
+    bool initialized = false;
+    bool started = false;
+    bool closed = false;
+    uint32_t bufferFrames = 0;
+    Event* event = nullptr;
+    // Capture: frames produced since start are counted from startMicros; the
+    // device position of the next packet is consumed.
+    int64_t startMicros = 0;
+    uint64_t consumed = 0;
+    bool packetOut = false;
+    std::vector<float> packet;
+    // Render: frames queued, the time they were last counted down, the
+    // fraction of a frame already played.
+    uint64_t queued = 0;
+    int64_t lastMicros = 0;
+    double fraction = 0;
+};
+
+struct SimAudio::EndpointState {
+    SimEndpointSpec spec;
+    bool removed = false;
+    bool refuseOpen = false;
+    bool callsFail = false;
+    double driftPpm = 0;
+    int silentPackets = 0;
+    uint32_t pendingSkip = 0;
+    CaptureSource source = sineSource(440.0, 0.25f);
+    bool record = false;
+    std::vector<float> rendered;
+    SimEndpointStats stats;
+    std::vector<std::weak_ptr<StreamState>> streams;
+
+    double rate() const { return kRate * (1.0 + driftPpm / 1e6); }
+};
+
+struct SimAudio::Shared {
+    explicit Shared(Clock& c) : clock(c) { }
+    Clock& clock;
+    mutable std::mutex mutex;
+    std::vector<std::shared_ptr<EndpointState>> endpoints;
+    std::wstring defaultCapture;
+    std::wstring defaultRender;
+    bool registrationFails = false;
+
+    std::shared_ptr<EndpointState> find(const std::wstring& id) const
+    {
+        for (const auto& e : endpoints)
+            if (e->spec.id == id && !e->removed)
+                return e;
+        return nullptr;
+    }
+
+    // Frames of a started capture stream waiting to be read, after overflow
+    // beyond the buffer has been dropped. Called with the mutex held.
+    uint64_t captureAvailable(EndpointState& ep, StreamState& s)
+    {
+        if (!s.started)
+            return 0;
+        if (ep.pendingSkip > 0 && !s.packetOut) {
+            s.consumed += ep.pendingSkip;
+            ep.stats.framesDropped += ep.pendingSkip;
+            ep.pendingSkip = 0;
+        }
+        const auto produced
+            = static_cast<uint64_t>(static_cast<double>(clock.nowMicros() - s.startMicros) * ep.rate() / 1e6);
+        if (produced <= s.consumed)
+            return 0;
+        uint64_t available = produced - s.consumed;
+        const uint32_t packet = ep.spec.packetFrames;
+        if (available > s.bufferFrames && !s.packetOut) {
+            const uint64_t excess = available - s.bufferFrames;
+            const uint64_t drop = (excess + packet - 1) / packet * packet;
+            s.consumed += drop;
+            ep.stats.framesDropped += drop;
+            available -= std::min(drop, available);
+        }
+        return available;
+    }
+
+    // Plays a render stream's queue up to now. Called with the mutex held.
+    void renderCatchUp(EndpointState& ep, StreamState& s)
+    {
+        const int64_t now = clock.nowMicros();
+        if (s.started) {
+            const double elapsed = static_cast<double>(now - s.lastMicros) * ep.rate() / 1e6 + s.fraction;
+            const auto whole = static_cast<uint64_t>(elapsed);
+            if (whole >= s.queued) {
+                if (s.queued > 0)
+                    ++ep.stats.underruns;
+                s.queued = 0;
+                s.fraction = 0;
+            } else {
+                s.queued -= whole;
+                s.fraction = elapsed - static_cast<double>(whole);
+            }
+        }
+        s.lastMicros = now;
+    }
+};
+
+namespace {
+
+class SimCapture final : public CaptureService {
+public:
+    SimCapture(std::shared_ptr<SimAudio::Shared> shared, std::shared_ptr<SimAudio::EndpointState> ep,
+        std::shared_ptr<StreamState> s)
+        : shared_(std::move(shared)), ep_(std::move(ep)), s_(std::move(s))
+    { }
+
+    AudioResult nextPacketSize(uint32_t& frames) override
+    {
+        std::lock_guard lock(shared_->mutex);
+        frames = 0;
+        if (auto r = check(); r != AudioResult::Ok)
+            return r;
+        if (shared_->captureAvailable(*ep_, *s_) >= ep_->spec.packetFrames)
+            frames = ep_->spec.packetFrames;
+        return AudioResult::Ok;
+    }
+
+    AudioResult getPacket(CapturePacket& packet) override
+    {
+        std::lock_guard lock(shared_->mutex);
+        packet = {};
+        if (auto r = check(); r != AudioResult::Ok)
+            return r;
+        if (s_->packetOut)
+            return AudioResult::WrongState;
+        const uint32_t frames = ep_->spec.packetFrames;
+        if (shared_->captureAvailable(*ep_, *s_) < frames)
+            return AudioResult::Ok; // empty packet, as the platform gives one
+        if (ep_->silentPackets > 0) {
+            --ep_->silentPackets;
+            packet.flags |= kPacketSilent;
+        }
+        ep_->source(s_->consumed, s_->packet.data(), frames);
+        packet.data = s_->packet.data();
+        packet.frames = frames;
+        packet.devicePosition = s_->consumed;
+        s_->packetOut = true;
+        return AudioResult::Ok;
+    }
+
+    AudioResult releasePacket(uint32_t frames) override
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (auto r = check(); r != AudioResult::Ok)
+            return r;
+        if (!s_->packetOut)
+            return frames == 0 ? AudioResult::Ok : AudioResult::WrongState;
+        s_->packetOut = false;
+        s_->consumed += frames;
+        return AudioResult::Ok;
+    }
+
+private:
+    AudioResult check() const
+    {
+        if (ep_->removed || (ep_->spec.state & kStateActive) == 0)
+            return AudioResult::DeviceGone;
+        if (ep_->callsFail)
+            return AudioResult::Failed;
+        if (s_->closed || !s_->initialized)
+            return AudioResult::WrongState;
+        return AudioResult::Ok;
+    }
+
+    std::shared_ptr<SimAudio::Shared> shared_;
+    std::shared_ptr<SimAudio::EndpointState> ep_;
+    std::shared_ptr<StreamState> s_;
+};
+
+class SimRender final : public RenderService {
+public:
+    SimRender(std::shared_ptr<SimAudio::Shared> shared, std::shared_ptr<SimAudio::EndpointState> ep,
+        std::shared_ptr<StreamState> s)
+        : shared_(std::move(shared)), ep_(std::move(ep)), s_(std::move(s))
+    { }
+
+    AudioResult padding(uint32_t& frames) override
+    {
+        std::lock_guard lock(shared_->mutex);
+        frames = 0;
+        if (auto r = check(); r != AudioResult::Ok)
+            return r;
+        shared_->renderCatchUp(*ep_, *s_);
+        frames = static_cast<uint32_t>(s_->queued);
+        return AudioResult::Ok;
+    }
+
+    AudioResult write(const float* interleaved, uint32_t frames) override
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (auto r = check(); r != AudioResult::Ok)
+            return r;
+        shared_->renderCatchUp(*ep_, *s_);
+        if (frames > s_->bufferFrames - s_->queued)
+            return AudioResult::BufferError;
+        s_->queued += frames;
+        ep_->stats.framesWritten += frames;
+        if (ep_->record)
+            ep_->rendered.insert(ep_->rendered.end(), interleaved, interleaved + size_t{frames} * 2);
+        return AudioResult::Ok;
+    }
+
+private:
+    AudioResult check() const
+    {
+        if (ep_->removed || (ep_->spec.state & kStateActive) == 0)
+            return AudioResult::DeviceGone;
+        if (ep_->callsFail)
+            return AudioResult::Failed;
+        if (s_->closed || !s_->initialized)
+            return AudioResult::WrongState;
+        return AudioResult::Ok;
+    }
+
+    std::shared_ptr<SimAudio::Shared> shared_;
+    std::shared_ptr<SimAudio::EndpointState> ep_;
+    std::shared_ptr<StreamState> s_;
+};
+
+class SimClient final : public AudioClient {
+public:
+    SimClient(std::shared_ptr<SimAudio::Shared> shared, std::shared_ptr<SimAudio::EndpointState> ep)
+        : shared_(std::move(shared)), ep_(std::move(ep)), s_(std::make_shared<StreamState>())
+    {
+        s_->capture = ep_->spec.flow == Flow::Capture;
+        ep_->streams.push_back(s_);
+        ++ep_->stats.openStreams;
+    }
+
+    ~SimClient() override
+    {
+        std::lock_guard lock(shared_->mutex);
+        s_->closed = true;
+        --ep_->stats.openStreams;
+        std::erase_if(ep_->streams, [](const auto& w) { return w.expired(); });
+    }
+
+    AudioResult setProperties(const ClientProperties& properties) override
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (auto r = check(); r != AudioResult::Ok)
+            return r;
+        if (s_->initialized)
+            return AudioResult::WrongState;
+        ep_->stats.lastRaw = properties.raw;
+        return AudioResult::Ok;
+    }
+
+    AudioResult mixFormat(MixFormat& format) override
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (auto r = check(); r != AudioResult::Ok)
+            return r;
+        format = ep_->spec.mixFormat;
+        return AudioResult::Ok;
+    }
+
+    AudioResult enginePeriod(EnginePeriod& period) override
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (auto r = check(); r != AudioResult::Ok)
+            return r;
+        if (ep_->spec.minPeriodFrames == 0)
+            return AudioResult::Unsupported;
+        period = {ep_->spec.minPeriodFrames, ep_->spec.minPeriodFrames, ep_->spec.minPeriodFrames,
+            ep_->spec.minPeriodFrames * 4};
+        return AudioResult::Ok;
+    }
+
+    AudioResult initializeLowLatency(uint32_t periodFrames) override
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (auto r = check(); r != AudioResult::Ok)
+            return r;
+        if (s_->initialized)
+            return AudioResult::WrongState;
+        if (ep_->spec.minPeriodFrames == 0 || periodFrames < ep_->spec.minPeriodFrames)
+            return AudioResult::Unsupported;
+        init(periodFrames * 2);
+        ++ep_->stats.lowLatencyInits;
+        return AudioResult::Ok;
+    }
+
+    AudioResult initializeShared(const SharedStreamParams& params) override
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (auto r = check(); r != AudioResult::Ok)
+            return r;
+        if (s_->initialized)
+            return AudioResult::WrongState;
+        if (params.bufferDurationMicros <= 0 || params.eventCallback != s_->capture)
+            return AudioResult::Unsupported;
+        init(static_cast<uint32_t>(std::max<int64_t>(framesFor(params.bufferDurationMicros), ep_->spec.packetFrames)));
+        return AudioResult::Ok;
+    }
+
+    AudioResult setEvent(Event& event) override
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (auto r = check(); r != AudioResult::Ok)
+            return r;
+        if (!s_->initialized)
+            return AudioResult::WrongState;
+        s_->event = &event;
+        return AudioResult::Ok;
+    }
+
+    AudioResult bufferSize(uint32_t& frames) override
+    {
+        std::lock_guard lock(shared_->mutex);
+        frames = 0;
+        if (auto r = check(); r != AudioResult::Ok)
+            return r;
+        if (!s_->initialized)
+            return AudioResult::WrongState;
+        frames = s_->bufferFrames;
+        return AudioResult::Ok;
+    }
+
+    AudioResult start() override
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (auto r = check(); r != AudioResult::Ok)
+            return r;
+        if (!s_->initialized || s_->started)
+            return AudioResult::WrongState;
+        s_->started = true;
+        s_->startMicros = shared_->clock.nowMicros();
+        s_->lastMicros = s_->startMicros;
+        s_->consumed = 0;
+        ++ep_->stats.starts;
+        return AudioResult::Ok;
+    }
+
+    AudioResult stop() override
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (!s_->capture)
+            shared_->renderCatchUp(*ep_, *s_);
+        s_->started = false;
+        return ep_->removed ? AudioResult::DeviceGone : AudioResult::Ok;
+    }
+
+    std::unique_ptr<RenderService> renderService(AudioResult& result) override
+    {
+        std::lock_guard lock(shared_->mutex);
+        result = check();
+        if (result == AudioResult::Ok && (s_->capture || !s_->initialized))
+            result = AudioResult::WrongState;
+        if (result != AudioResult::Ok)
+            return nullptr;
+        return std::make_unique<SimRender>(shared_, ep_, s_);
+    }
+
+    std::unique_ptr<CaptureService> captureService(AudioResult& result) override
+    {
+        std::lock_guard lock(shared_->mutex);
+        result = check();
+        if (result == AudioResult::Ok && (!s_->capture || !s_->initialized))
+            result = AudioResult::WrongState;
+        if (result != AudioResult::Ok)
+            return nullptr;
+        return std::make_unique<SimCapture>(shared_, ep_, s_);
+    }
+
+private:
+    AudioResult check() const
+    {
+        if (ep_->removed || (ep_->spec.state & kStateActive) == 0)
+            return AudioResult::DeviceGone;
+        if (ep_->callsFail)
+            return AudioResult::Failed;
+        return AudioResult::Ok;
+    }
+
+    void init(uint32_t bufferFrames)
+    {
+        s_->initialized = true;
+        s_->bufferFrames = bufferFrames;
+        s_->packet.assign(size_t{bufferFrames} * 2, 0.0f);
+        ++ep_->stats.initializations;
+    }
+
+    std::shared_ptr<SimAudio::Shared> shared_;
+    std::shared_ptr<SimAudio::EndpointState> ep_;
+    std::shared_ptr<StreamState> s_;
+};
+
+class SimRegistration final : public AudioThreadRegistration {
+public:
+    explicit SimRegistration(ThreadPriority p) : priority_(p) { }
+    ThreadPriority priority() const override { return priority_; }
+
+private:
+    ThreadPriority priority_ = ThreadPriority::Unchanged;
+};
+
+} // namespace
+
+namespace {
+template <class F> void withEndpoint(SimAudio::Shared& shared, const std::wstring& id, F&& change)
+{
+    std::lock_guard lock(shared.mutex);
+    if (auto ep = shared.find(id))
+        change(*ep);
+}
+} // namespace
+
+SimAudio::SimAudio(Clock& clock) : shared_(std::make_shared<Shared>(clock))
+{ }
+SimAudio::~SimAudio() = default;
+
+void SimAudio::addEndpoint(const SimEndpointSpec& spec)
+{
+    std::lock_guard lock(shared_->mutex);
+    if (auto existing = shared_->find(spec.id)) {
+        existing->spec = spec;
+        return;
+    }
+    auto ep = std::make_shared<EndpointState>();
+    ep->spec = spec;
+    shared_->endpoints.push_back(std::move(ep));
+}
+
+void SimAudio::removeEndpoint(const std::wstring& id)
+{
+    std::lock_guard lock(shared_->mutex);
+    if (auto ep = shared_->find(id)) {
+        ep->removed = true;
+        std::erase(shared_->endpoints, ep);
+    }
+}
+
+void SimAudio::setState(const std::wstring& id, uint32_t state)
+{
+    withEndpoint(*shared_, id, [&](EndpointState& e) { e.spec.state = state; });
+}
+
+void SimAudio::setDefault(Flow flow, const std::wstring& id)
+{
+    std::lock_guard lock(shared_->mutex);
+    (flow == Flow::Capture ? shared_->defaultCapture : shared_->defaultRender) = id;
+}
+
+void SimAudio::setRefuseOpen(const std::wstring& id, bool refuse)
+{
+    withEndpoint(*shared_, id, [&](EndpointState& e) { e.refuseOpen = refuse; });
+}
+
+void SimAudio::setCallsFail(const std::wstring& id, bool fail)
+{
+    withEndpoint(*shared_, id, [&](EndpointState& e) { e.callsFail = fail; });
+}
+
+void SimAudio::setDriftPpm(const std::wstring& id, double ppm)
+{
+    withEndpoint(*shared_, id, [&](EndpointState& e) { e.driftPpm = ppm; });
+}
+
+void SimAudio::markNextPacketsSilent(const std::wstring& id, int count)
+{
+    withEndpoint(*shared_, id, [&](EndpointState& e) { e.silentPackets = count; });
+}
+
+void SimAudio::skipFrames(const std::wstring& id, uint32_t frames)
+{
+    withEndpoint(*shared_, id, [&](EndpointState& e) { e.pendingSkip += frames; });
+}
+
+void SimAudio::setCaptureSource(const std::wstring& id, CaptureSource source)
+{
+    withEndpoint(*shared_, id, [&](EndpointState& e) { e.source = std::move(source); });
+}
+
+void SimAudio::recordRender(const std::wstring& id, bool keep)
+{
+    withEndpoint(*shared_, id, [&](EndpointState& e) { e.record = keep; });
+}
+
+void SimAudio::setRegistrationFails(bool fails)
+{
+    std::lock_guard lock(shared_->mutex);
+    shared_->registrationFails = fails;
+}
+
+std::vector<float> SimAudio::rendered(const std::wstring& id) const
+{
+    std::lock_guard lock(shared_->mutex);
+    auto ep = shared_->find(id);
+    return ep ? ep->rendered : std::vector<float>{};
+}
+
+SimEndpointStats SimAudio::stats(const std::wstring& id) const
+{
+    std::lock_guard lock(shared_->mutex);
+    auto ep = shared_->find(id);
+    return ep ? ep->stats : SimEndpointStats{};
+}
+
+void SimAudio::tick()
+{
+    std::lock_guard lock(shared_->mutex);
+    for (const auto& ep : shared_->endpoints) {
+        for (const auto& weak : ep->streams) {
+            auto s = weak.lock();
+            if (s && s->capture && s->event && !s->closed && !s->packetOut
+                && shared_->captureAvailable(*ep, *s) >= ep->spec.packetFrames)
+                s->event->set();
+        }
+    }
+}
+
+std::vector<EndpointInfo> SimAudio::enumerate(Flow flow, uint32_t stateMask)
+{
+    std::lock_guard lock(shared_->mutex);
+    std::vector<EndpointInfo> list;
+    for (const auto& ep : shared_->endpoints) {
+        const auto& s = ep->spec;
+        if (s.flow != flow || (s.state & stateMask) == 0 || s.id.empty())
+            continue;
+        list.push_back({s.hasName ? s.name : std::wstring(kMissingName), s.id, s.description, s.interfaceName});
+    }
+    return list;
+}
+
+std::wstring SimAudio::defaultEndpointId(Flow flow)
+{
+    std::lock_guard lock(shared_->mutex);
+    const std::wstring& id = flow == Flow::Capture ? shared_->defaultCapture : shared_->defaultRender;
+    auto ep = shared_->find(id);
+    return ep && ep->spec.flow == flow && (ep->spec.state & kStateActive) ? id : std::wstring{};
+}
+
+std::unique_ptr<AudioClient> SimAudio::activate(const std::wstring& id, Flow flow, AudioResult& result)
+{
+    std::lock_guard lock(shared_->mutex);
+    auto ep = shared_->find(id);
+    if (ep)
+        ++ep->stats.activationAttempts;
+    if (!ep || ep->spec.flow != flow) {
+        result = AudioResult::NotFound;
+        return nullptr;
+    }
+    if ((ep->spec.state & kStateActive) == 0) {
+        result = AudioResult::DeviceGone;
+        return nullptr;
+    }
+    if (ep->refuseOpen) {
+        result = AudioResult::Refused;
+        return nullptr;
+    }
+    result = AudioResult::Ok;
+    ++ep->stats.activations;
+    return std::make_unique<SimClient>(shared_, ep);
+}
+
+std::unique_ptr<AudioThreadRegistration> SimAudio::registerAudioThread()
+{
+    std::lock_guard lock(shared_->mutex);
+    return std::make_unique<SimRegistration>(
+        shared_->registrationFails ? ThreadPriority::TimeCritical : ThreadPriority::ProAudio);
+}
+
+CaptureSource sineSource(double hz, float amplitude)
+{
+    return [hz, amplitude](uint64_t first, float* out, uint32_t frames) {
+        for (uint32_t i = 0; i < frames; ++i) {
+            // The phase is reduced to one period before scaling so that long runs keep precision.
+            const double cycles = std::fmod(static_cast<double>(first + i) * hz / kRate, 1.0);
+            const auto v = static_cast<float>(amplitude * std::sin(cycles * 2.0 * std::numbers::pi));
+            out[2 * i] = v;
+            out[2 * i + 1] = v;
+        }
+    };
+}
+
+} // namespace platform::sim
