@@ -1,0 +1,32 @@
+#pragma once
+// The one engine thread: a thin loop that steps the engine and waits as each
+// step asks, until the stop request ends it.
+
+#include "engine/engine.h"
+
+#include <memory>
+#include <thread>
+
+namespace engine {
+
+class EngineThread {
+public:
+    explicit EngineThread(EngineServices services);
+    ~EngineThread(); // stops and joins
+    EngineThread(const EngineThread&) = delete;
+    EngineThread& operator=(const EngineThread&) = delete;
+
+    void start();
+    // Raises the stop request and joins the thread.
+    void stop();
+    bool running() const { return thread_.joinable(); }
+
+private:
+    EngineServices services_;
+    std::thread thread_;
+};
+
+// Runs an engine until it ends: the body of the engine thread.
+void runEngine(Engine& engine, platform::Clock& clock);
+
+} // namespace engine
