@@ -1,9 +1,9 @@
 // The engine stepped one packet at a time on simulated endpoints: the block
 // cycle, gap filling, monitor management, failures and their recovery.
 
-#include "alloc_counter.h"
 #include "engine_rig.h"
 #include "platform/audio_thread.h"
+#include "support/alloc_counter.h"
 
 #include <gtest/gtest.h>
 
