@@ -33,7 +33,14 @@ private:
     int log2n_ = 0;
     // cos(−2πk/N) + i·sin(−2πk/N) for k < N/2, as interleaved float pairs.
     std::vector<float> twiddles_;
+    // The same twiddles laid out per span (8, 16, ... N): span s uses
+    // twiddles_[j·N/s] for j < s/2, stored consecutively so that the
+    // butterflies read them in order. Span s starts at float offset s − 8.
+    std::vector<float> spanTwiddles_;
     std::vector<uint32_t> bitReverse_;
+    // The pairs (i, bitReverse_[i]) with i < bitReverse_[i], flattened: the
+    // reordering walks them without an unpredictable branch per index.
+    std::vector<uint32_t> swaps_;
 };
 
 class RealFft {
