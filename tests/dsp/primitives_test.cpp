@@ -3,6 +3,7 @@
 
 #include "dsp/crossfade.h"
 #include "dsp/delay_ring.h"
+#include "dsp/denormals.h"
 #include "dsp/gain.h"
 #include "dsp/one_pole.h"
 #include "dsp/random.h"
@@ -225,6 +226,19 @@ TEST(LookAheadLimiter, NoSamplePassesTheCeilingAfterTheDelay)
     // Quiet stretches come through unchanged, just late.
     for (size_t n = 1000; n < 1100; ++n)
         EXPECT_NEAR(output[n], input[n - LookAheadLimiter::kLookAhead], 1e-6);
+}
+
+TEST(Denormals, FlushedWhileTheGuardLivesAndRestoredAfter)
+{
+    volatile float tiny = 1e-39f; // a denormal
+    volatile float one = 1.0f;
+    {
+        ScopedFlushDenormals flush;
+#if defined(__SSE__) || defined(_M_X64)
+        EXPECT_EQ(tiny * one, 0.0f);
+#endif
+    }
+    EXPECT_EQ(tiny * one, 1e-39f);
 }
 
 TEST(Crossfade, WindowsFollowTheirFormulas)
