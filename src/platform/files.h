@@ -25,6 +25,18 @@ public:
     virtual void abandon() = 0;
 };
 
+// One entry of a folder listing.
+struct FolderEntry {
+    std::wstring name;
+    bool isFolder = false;
+    bool hidden = false;
+    bool system = false;
+    bool reparsePoint = false;
+    // Last write, in the implementation's own units: compare only times that
+    // came from the same Files.
+    int64_t lastWrite = 0;
+};
+
 class Files {
 public:
     virtual ~Files() = default;
@@ -34,6 +46,14 @@ public:
     virtual std::optional<std::vector<uint8_t>> readAll(const std::wstring& path) = 0;
     virtual bool exists(const std::wstring& path) = 0;
     virtual bool removeFile(const std::wstring& path) = 0;
+
+    // Every entry of a folder except "." and ".."; nullopt when it cannot be listed.
+    virtual std::optional<std::vector<FolderEntry>> listFolder(const std::wstring& folder) = 0;
+    virtual bool isFolder(const std::wstring& path) = 0;
+    // Creates the folder and any missing parents; true when it exists afterwards.
+    virtual bool createFolders(const std::wstring& path) = 0;
+    // Copies a file, replacing the target; the copy keeps the source's last-write time.
+    virtual bool copyFile(const std::wstring& from, const std::wstring& to) = 0;
 };
 
 // Writes the whole of bytes to path through a temporary file. On failure the

@@ -75,3 +75,59 @@ TEST_P(FilesConformance, MissingFilesReadAsNothingAndRemoveSaysSo)
     EXPECT_TRUE(files().removeFile(target));
     EXPECT_FALSE(files().exists(target));
 }
+
+namespace {
+
+const platform::FolderEntry* entryNamed(const std::vector<platform::FolderEntry>& entries, const std::wstring& name)
+{
+    for (const auto& entry : entries) {
+        if (entry.name == name)
+            return &entry;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+TEST_P(FilesConformance, FoldersAreCreatedWithTheirParentsAndListedWithoutDots)
+{
+    const auto deep = path(L"copy\\Ovix\\setups");
+    EXPECT_FALSE(files().isFolder(deep));
+    EXPECT_FALSE(files().listFolder(path(L"copy")).has_value());
+    ASSERT_TRUE(files().createFolders(deep));
+    EXPECT_TRUE(files().createFolders(deep)) << "an existing folder is fine";
+    EXPECT_TRUE(files().isFolder(deep));
+    ASSERT_TRUE(platform::replaceFile(files(), path(L"copy\\Ovix\\VantorOvix.exe"), bytesOf("MZ")));
+    EXPECT_FALSE(files().isFolder(path(L"copy\\Ovix\\VantorOvix.exe")));
+
+    const auto entries = files().listFolder(path(L"copy\\Ovix"));
+    ASSERT_TRUE(entries.has_value());
+    ASSERT_EQ(entries->size(), 2u);
+    const auto* setups = entryNamed(*entries, L"setups");
+    const auto* exe = entryNamed(*entries, L"VantorOvix.exe");
+    ASSERT_NE(setups, nullptr);
+    ASSERT_NE(exe, nullptr);
+    EXPECT_TRUE(setups->isFolder);
+    EXPECT_FALSE(exe->isFolder);
+    const auto empty = files().listFolder(deep);
+    ASSERT_TRUE(empty.has_value());
+    EXPECT_TRUE(empty->empty());
+}
+
+TEST_P(FilesConformance, ACopyReplacesItsTargetAndKeepsTheSourcesLastWrite)
+{
+    ASSERT_TRUE(files().createFolders(path(L"sync")));
+    const auto source = path(L"sync\\Night.ini");
+    const auto target = path(L"sync\\Copy.ini");
+    ASSERT_TRUE(platform::replaceFile(files(), target, bytesOf("an older and longer text")));
+    ASSERT_TRUE(platform::replaceFile(files(), source, bytesOf("# Vantor Ovix Settings\n")));
+    ASSERT_TRUE(files().copyFile(source, target));
+    EXPECT_EQ(files().readAll(target), bytesOf("# Vantor Ovix Settings\n"));
+    const auto entries = files().listFolder(path(L"sync"));
+    ASSERT_TRUE(entries.has_value());
+    ASSERT_NE(entryNamed(*entries, L"Night.ini"), nullptr);
+    ASSERT_NE(entryNamed(*entries, L"Copy.ini"), nullptr);
+    EXPECT_EQ(entryNamed(*entries, L"Copy.ini")->lastWrite, entryNamed(*entries, L"Night.ini")->lastWrite);
+    EXPECT_FALSE(files().copyFile(path(L"sync\\Absent.ini"), target));
+    EXPECT_EQ(files().readAll(target), bytesOf("# Vantor Ovix Settings\n"));
+}

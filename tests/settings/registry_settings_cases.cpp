@@ -149,8 +149,9 @@ TEST_P(RegistrySettingsCases, ASaveThenALoadRestoresEveryValueOfEveryTable)
     store().loadRegistrySettings(loaded, kFaces);
     for (auto table : {settings::recordFields(), settings::registryOnlyFields()}) {
         for (const auto& field : table) {
-            if (field.registryKey != settings::RegistryKey::None)
+            if (field.registryKey != settings::RegistryKey::None) {
                 EXPECT_EQ(field.load(loaded), field.load(saved)) << std::string(field.key);
+            }
         }
     }
     EXPECT_EQ(loaded.WinSet, 1);

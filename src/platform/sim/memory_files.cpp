@@ -2,12 +2,38 @@
 
 #include "platform/text.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <type_traits>
 
 namespace platform::sim {
+namespace {
+
+bool isSeparator(wchar_t c)
+{
+    return c == L'\\' || c == L'/';
+}
+
+std::wstring withoutTrailingSeparators(std::wstring path)
+{
+    while (path.size() > 1 && isSeparator(path.back()))
+        path.pop_back();
+    return path;
+}
+
+// The part of path below folder, when path lies inside it.
+std::optional<std::wstring> below(const std::wstring& path, const std::wstring& folder)
+{
+    if (path.size() <= folder.size() + 1 || path.compare(0, folder.size(), folder) != 0
+        || !isSeparator(path[folder.size()]))
+        return std::nullopt;
+    return path.substr(folder.size() + 1);
+}
+
+} // namespace
 
 class MemoryFiles::Writer final : public FileWriter {
 public:
@@ -38,6 +64,7 @@ public:
         if (files_.failMoves_ || node.empty())
             return false;
         files_.files_[path_] = std::move(node.mapped());
+        files_.stampLocked(path_);
         return true;
     }
 
@@ -84,13 +111,127 @@ bool MemoryFiles::exists(const std::wstring& path)
 bool MemoryFiles::removeFile(const std::wstring& path)
 {
     std::lock_guard lock(mutex_);
+    lastWrite_.erase(path);
     return files_.erase(path) != 0;
+}
+
+bool MemoryFiles::isFolderLocked(const std::wstring& path) const
+{
+    if (folders_.count(path))
+        return true;
+    for (const auto& [file, data] : files_) {
+        if (below(file, path))
+            return true;
+    }
+    for (const auto& [folder, created] : folders_) {
+        if (below(folder, path))
+            return true;
+    }
+    return false;
+}
+
+void MemoryFiles::stampLocked(const std::wstring& path)
+{
+    lastWrite_[path] = ++writeCounter_;
+}
+
+std::optional<std::vector<FolderEntry>> MemoryFiles::listFolder(const std::wstring& folder)
+{
+    std::lock_guard lock(mutex_);
+    const std::wstring root = withoutTrailingSeparators(folder);
+    if (!isFolderLocked(root))
+        return std::nullopt;
+    std::vector<FolderEntry> entries;
+    std::set<std::wstring> subfolders;
+    auto flagged = [this](FolderEntry entry, const std::wstring& path) {
+        if (auto it = flags_.find(path); it != flags_.end()) {
+            entry.hidden = it->second.hidden;
+            entry.system = it->second.system;
+            entry.reparsePoint = it->second.reparsePoint;
+        }
+        return entry;
+    };
+    auto addSubfolder = [&](const std::wstring& rest, const std::wstring& full) {
+        const size_t cut = std::find_if(rest.begin(), rest.end(), isSeparator) - rest.begin();
+        const std::wstring name = rest.substr(0, cut);
+        if (subfolders.insert(name).second)
+            entries.push_back(flagged({.name = name, .isFolder = true}, full.substr(0, root.size() + 1 + cut)));
+    };
+    for (const auto& [path, data] : files_) {
+        const auto rest = below(path, root);
+        if (!rest)
+            continue;
+        if (std::none_of(rest->begin(), rest->end(), isSeparator)) {
+            auto stamp = lastWrite_.find(path);
+            entries.push_back(
+                flagged({.name = *rest, .lastWrite = stamp == lastWrite_.end() ? 0 : stamp->second}, path));
+        } else {
+            addSubfolder(*rest, path);
+        }
+    }
+    for (const auto& [path, created] : folders_) {
+        if (const auto rest = below(path, root))
+            addSubfolder(*rest, path);
+    }
+    return entries;
+}
+
+bool MemoryFiles::isFolder(const std::wstring& path)
+{
+    std::lock_guard lock(mutex_);
+    return isFolderLocked(withoutTrailingSeparators(path));
+}
+
+bool MemoryFiles::createFolders(const std::wstring& path)
+{
+    std::lock_guard lock(mutex_);
+    const std::wstring folder = withoutTrailingSeparators(path);
+    if (folder.empty() || files_.count(folder))
+        return false;
+    folders_[folder] = true;
+    return true;
+}
+
+bool MemoryFiles::copyFile(const std::wstring& from, const std::wstring& to)
+{
+    std::lock_guard lock(mutex_);
+    auto source = files_.find(from);
+    if (source == files_.end() || failMoves_)
+        return false;
+    if (from == to)
+        return true;
+    files_[to] = source->second;
+    lastWrite_[to] = lastWrite_.count(from) ? lastWrite_[from] : 0;
+    return true;
 }
 
 void MemoryFiles::put(const std::wstring& path, std::vector<uint8_t> bytes)
 {
     std::lock_guard lock(mutex_);
     files_[path] = std::move(bytes);
+    stampLocked(path);
+}
+
+void MemoryFiles::setLastWrite(const std::wstring& path, int64_t time)
+{
+    std::lock_guard lock(mutex_);
+    lastWrite_[path] = time;
+    writeCounter_ = std::max(writeCounter_, time);
+}
+
+std::optional<int64_t> MemoryFiles::lastWrite(const std::wstring& path) const
+{
+    std::lock_guard lock(mutex_);
+    if (!files_.count(path))
+        return std::nullopt;
+    auto it = lastWrite_.find(path);
+    return it == lastWrite_.end() ? 0 : it->second;
+}
+
+void MemoryFiles::setFlags(const std::wstring& path, bool hidden, bool system, bool reparsePoint)
+{
+    std::lock_guard lock(mutex_);
+    flags_[withoutTrailingSeparators(path)] = {hidden, system, reparsePoint};
 }
 
 void MemoryFiles::failCreate(bool fail)
@@ -124,10 +265,21 @@ namespace {
 
 std::filesystem::path fsPath(const std::wstring& path)
 {
-    if constexpr (std::is_same_v<std::filesystem::path::value_type, wchar_t>)
+    if constexpr (std::is_same_v<std::filesystem::path::value_type, wchar_t>) {
         return std::filesystem::path(path);
+    } else {
+        std::wstring separated = path;
+        std::replace(separated.begin(), separated.end(), L'\\', L'/');
+        return std::filesystem::path(utf8FromWide(separated));
+    }
+}
+
+std::wstring wideName(const std::filesystem::path& path)
+{
+    if constexpr (std::is_same_v<std::filesystem::path::value_type, wchar_t>)
+        return path.filename().wstring();
     else
-        return std::filesystem::path(utf8FromWide(path));
+        return wideFromUtf8(path.filename().string());
 }
 
 class StdWriter final : public FileWriter {
@@ -214,6 +366,55 @@ bool StdFiles::removeFile(const std::wstring& path)
 {
     std::error_code error;
     return std::filesystem::remove(fsPath(path), error);
+}
+
+std::optional<std::vector<FolderEntry>> StdFiles::listFolder(const std::wstring& folder)
+{
+    std::error_code error;
+    std::filesystem::directory_iterator it(fsPath(folder), error);
+    if (error)
+        return std::nullopt;
+    std::vector<FolderEntry> entries;
+    for (; it != std::filesystem::directory_iterator(); it.increment(error)) {
+        FolderEntry entry;
+        entry.name = wideName(it->path());
+        entry.isFolder = it->is_directory(error);
+        entry.reparsePoint = it->is_symlink(error);
+        entry.hidden = !entry.name.empty() && entry.name.front() == L'.';
+        if (!entry.isFolder)
+            entry.lastWrite = it->last_write_time(error).time_since_epoch().count();
+        entries.push_back(std::move(entry));
+    }
+    if (error)
+        return std::nullopt;
+    return entries;
+}
+
+bool StdFiles::isFolder(const std::wstring& path)
+{
+    std::error_code error;
+    return std::filesystem::is_directory(fsPath(path), error);
+}
+
+bool StdFiles::createFolders(const std::wstring& path)
+{
+    std::error_code error;
+    std::filesystem::create_directories(fsPath(path), error);
+    return std::filesystem::is_directory(fsPath(path), error);
+}
+
+bool StdFiles::copyFile(const std::wstring& from, const std::wstring& to)
+{
+    // Read and replace rather than copy_file, whose overwrite fails with some
+    // standard libraries on Windows; the target is never left half-written.
+    const auto bytes = readAll(from);
+    if (!bytes || !replaceFile(*this, to, *bytes, L".part"))
+        return false;
+    std::error_code error;
+    const auto time = std::filesystem::last_write_time(fsPath(from), error);
+    if (!error)
+        std::filesystem::last_write_time(fsPath(to), time, error);
+    return true;
 }
 
 } // namespace platform::sim

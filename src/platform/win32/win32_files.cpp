@@ -1,6 +1,10 @@
+#include "platform/win32/win32_known_folders.h"
 #include "platform/win32/win32_platform.h"
 
 #include <windows.h>
+
+#include <knownfolders.h>
+#include <shlobj.h>
 
 #include <algorithm>
 
@@ -107,6 +111,90 @@ public:
     }
 
     bool removeFile(const std::wstring& path) override { return DeleteFileW(path.c_str()) != 0; }
+
+    std::optional<std::vector<FolderEntry>> listFolder(const std::wstring& folder) override
+    {
+        std::wstring pattern = folder;
+        if (!pattern.empty() && pattern.back() != L'\\' && pattern.back() != L'/')
+            pattern += L'\\';
+        pattern += L'*';
+        WIN32_FIND_DATAW found{};
+        HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE) {
+            // An empty folder still lists "." and ".."; only a missing one fails.
+            return std::nullopt;
+        }
+        std::vector<FolderEntry> entries;
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            FolderEntry entry;
+            entry.name = name;
+            entry.isFolder = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            entry.hidden = (found.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
+            entry.system = (found.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0;
+            entry.reparsePoint = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+            entry.lastWrite = static_cast<int64_t>((static_cast<uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32)
+                | found.ftLastWriteTime.dwLowDateTime);
+            entries.push_back(std::move(entry));
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+        return entries;
+    }
+
+    bool isFolder(const std::wstring& path) override
+    {
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    }
+
+    bool createFolders(const std::wstring& path) override
+    {
+        // Each parent in turn; those that exist (or are drive and share roots) fail harmlessly.
+        for (size_t i = 1; i < path.size(); ++i) {
+            if (path[i] == L'\\' || path[i] == L'/')
+                CreateDirectoryW(path.substr(0, i).c_str(), nullptr);
+        }
+        CreateDirectoryW(path.c_str(), nullptr);
+        return isFolder(path);
+    }
+
+    bool copyFile(const std::wstring& from, const std::wstring& to) override
+    {
+        return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0;
+    }
+};
+
+class WinKnownFolders final : public KnownFolders {
+public:
+    std::optional<std::wstring> path(KnownFolder folder) override
+    {
+        const KNOWNFOLDERID* id = &FOLDERID_RoamingAppData;
+        switch (folder) {
+        case KnownFolder::Desktop:
+            id = &FOLDERID_Desktop;
+            break;
+        case KnownFolder::Downloads:
+            id = &FOLDERID_Downloads;
+            break;
+        case KnownFolder::Documents:
+            id = &FOLDERID_Documents;
+            break;
+        case KnownFolder::Music:
+            id = &FOLDERID_Music;
+            break;
+        case KnownFolder::ApplicationData:
+            id = &FOLDERID_RoamingAppData;
+            break;
+        }
+        PWSTR path = nullptr;
+        std::optional<std::wstring> result;
+        if (SUCCEEDED(SHGetKnownFolderPath(*id, KF_FLAG_DEFAULT, nullptr, &path)) && path)
+            result = std::wstring(path);
+        CoTaskMemFree(path);
+        return result;
+    }
 };
 
 } // namespace
@@ -114,6 +202,11 @@ public:
 std::unique_ptr<Files> makeFiles()
 {
     return std::make_unique<WinFiles>();
+}
+
+std::unique_ptr<KnownFolders> makeKnownFolders()
+{
+    return std::make_unique<WinKnownFolders>();
 }
 
 } // namespace platform::win32
