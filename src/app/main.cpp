@@ -1,10 +1,113 @@
-// VantorOvix.exe entry point. Start-up, the window and the engine thread come
-// with their own modules; until then the program starts and exits cleanly so
-// that the Windows build and its run under wine are exercised.
+// VantorOvix.exe, the temporary entry until the start-up module arrives: it
+// picks the default microphone and speaker, starts the engine thread, runs
+// until its (hidden) window is closed or Ctrl+C is pressed in the console it
+// was started from, and then stops the engine before it returns.
+
+#include "engine/endpoints.h"
+#include "engine/engine_thread.h"
+#include "platform/win32/win32_audio.h"
+#include "platform/win32/win32_platform.h"
+#include "settings/settings.h"
 
 #include <windows.h>
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+#include <cstdio>
+#include <string>
+
+namespace {
+
+HWND gWindow = nullptr;
+
+LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (message == WM_CLOSE) {
+        DestroyWindow(hwnd);
+        return 0;
+    }
+    if (message == WM_DESTROY) {
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+// Ctrl+C, Ctrl+Break or the console closing: ask the window to close, which
+// ends the message loop on the main thread.
+BOOL WINAPI consoleHandler(DWORD)
+{
+    if (gWindow)
+        PostMessageW(gWindow, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+
+void say(const std::wstring& text)
+{
+    const std::string line = "VantorOvix: " + std::string(text.begin(), text.end()) + "\n";
+    OutputDebugStringA(line.c_str());
+    if (FILE* out = stderr) {
+        std::fputs(line.c_str(), out);
+        std::fflush(out);
+    }
+}
+
+std::wstring nameOf(const engine::EndpointList& list, int index)
+{
+    return index >= 0 ? list[static_cast<size_t>(index)].name : L"(none)";
+}
+
+} // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
+{
+    // Messages go to the console that started us, when there is one.
+    if (AttachConsole(ATTACH_PARENT_PROCESS)) {
+        FILE* ignored = nullptr;
+        freopen_s(&ignored, "CONOUT$", "w", stderr);
+    }
+
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = windowProc;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = L"VantorOvixWnd";
+    if (!RegisterClassW(&windowClass)) {
+        say(L"cannot register the window class");
+        return 1;
+    }
+    gWindow = CreateWindowExW(0, windowClass.lpszClassName, L"Vantor Ovix", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+        CW_USEDEFAULT, 320, 120, nullptr, nullptr, instance, nullptr);
+    if (!gWindow) {
+        // Like the real start-up, the engine starts only after the main window exists.
+        say(L"no window could be created (is there a display?); nothing to run");
+        return 1;
+    }
+    SetConsoleCtrlHandler(consoleHandler, TRUE);
+
+    settings::Settings settings;
+    auto clock = platform::win32::makeClock();
+    auto devices = platform::win32::makeAudioDevices();
+    const auto lists = engine::populateDeviceLists(*devices, settings);
+    const auto cable = engine::findCableEndpoint(*devices);
+    say(L"microphone: " + nameOf(lists.captureList, lists.micIndex));
+    say(L"speaker: " + nameOf(lists.renderList, lists.spkIndex));
+    say(L"cable: " + (cable.id.empty() ? std::wstring(L"(none)") : cable.name));
+
+    engine::EngineState state;
+    engine::RecorderRings rings;
+    engine::BlockSteps steps;
+    engine::EngineThread engineThread({*clock, *devices, settings, state, rings, steps, {}});
+    engine::requestOpen(state);
+    engineThread.start();
+    say(L"running; close the window or press Ctrl+C to stop");
+
+    MSG message{};
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+
+    SetConsoleCtrlHandler(consoleHandler, FALSE);
+    gWindow = nullptr;
+    engineThread.stop();
+    say(L"stopped");
     return 0;
 }

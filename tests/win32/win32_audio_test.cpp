@@ -94,12 +94,13 @@ TEST_F(Win32Audio, CaptureStreamDeliversPackets)
         ASSERT_EQ(client->start(), platform::AudioResult::Ok);
 
         uint32_t frames = 0;
-        // Bounded wait for the device: the stream delivers every 10 ms or so.
-        for (int tries = 0; tries < 100 && frames == 0; ++tries) {
+        // Bounded wait for the device: a stream delivers every 10 ms or so once it runs.
+        const int64_t deadline = clock->nowMicros() + 5000000;
+        while (frames == 0 && clock->nowMicros() < deadline) {
             clock->wait(*event, 20000);
             ASSERT_EQ(capture->nextPacketSize(frames), platform::AudioResult::Ok);
         }
-        ASSERT_GT(frames, 0u) << "no capture packet within two seconds";
+        ASSERT_GT(frames, 0u) << "no capture packet within five seconds, raw " << raw;
         platform::CapturePacket packet;
         ASSERT_EQ(capture->getPacket(packet), platform::AudioResult::Ok);
         EXPECT_EQ(packet.frames, frames);
