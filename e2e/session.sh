@@ -29,7 +29,9 @@ stop_xvfb() {
 # and waits until it says it runs. Returns non-zero when it does not.
 start_ovix() {
   local exe=$1 log=$2
-  wine "$exe" >"$log" 2>&1 &
+  # A session of its own: Ctrl+C in the terminal reaches the script, which
+  # then closes the program in order, rather than killing wine outright.
+  setsid wine "$exe" >"$log" 2>&1 &
   OVIX_PID=$!
   for _ in $(seq 600); do
     grep -q "VantorOvix: running" "$log" 2>/dev/null && return 0
