@@ -119,12 +119,35 @@ struct SimAudio::Shared {
 
 namespace {
 
-class SimCapture final : public CaptureService {
+// What a capture or render service shares: the stream it serves and the
+// failure rules of its endpoint.
+class SimService {
 public:
-    SimCapture(std::shared_ptr<SimAudio::Shared> shared, std::shared_ptr<SimAudio::EndpointState> ep,
+    SimService(std::shared_ptr<SimAudio::Shared> shared, std::shared_ptr<SimAudio::EndpointState> ep,
         std::shared_ptr<StreamState> s)
         : shared_(std::move(shared)), ep_(std::move(ep)), s_(std::move(s))
     { }
+
+protected:
+    AudioResult check() const
+    {
+        if (ep_->removed || (ep_->spec.state & kStateActive) == 0)
+            return AudioResult::DeviceGone;
+        if (ep_->callsFail)
+            return AudioResult::Failed;
+        if (s_->closed || !s_->initialized)
+            return AudioResult::WrongState;
+        return AudioResult::Ok;
+    }
+
+    std::shared_ptr<SimAudio::Shared> shared_;
+    std::shared_ptr<SimAudio::EndpointState> ep_;
+    std::shared_ptr<StreamState> s_;
+};
+
+class SimCapture final : public CaptureService, SimService {
+public:
+    using SimService::SimService;
 
     AudioResult nextPacketSize(uint32_t& frames) override
     {
@@ -171,30 +194,11 @@ public:
         s_->consumed += frames;
         return AudioResult::Ok;
     }
-
-private:
-    AudioResult check() const
-    {
-        if (ep_->removed || (ep_->spec.state & kStateActive) == 0)
-            return AudioResult::DeviceGone;
-        if (ep_->callsFail)
-            return AudioResult::Failed;
-        if (s_->closed || !s_->initialized)
-            return AudioResult::WrongState;
-        return AudioResult::Ok;
-    }
-
-    std::shared_ptr<SimAudio::Shared> shared_;
-    std::shared_ptr<SimAudio::EndpointState> ep_;
-    std::shared_ptr<StreamState> s_;
 };
 
-class SimRender final : public RenderService {
+class SimRender final : public RenderService, SimService {
 public:
-    SimRender(std::shared_ptr<SimAudio::Shared> shared, std::shared_ptr<SimAudio::EndpointState> ep,
-        std::shared_ptr<StreamState> s)
-        : shared_(std::move(shared)), ep_(std::move(ep)), s_(std::move(s))
-    { }
+    using SimService::SimService;
 
     AudioResult padding(uint32_t& frames) override
     {
@@ -221,22 +225,6 @@ public:
             ep_->rendered.insert(ep_->rendered.end(), interleaved, interleaved + size_t{frames} * 2);
         return AudioResult::Ok;
     }
-
-private:
-    AudioResult check() const
-    {
-        if (ep_->removed || (ep_->spec.state & kStateActive) == 0)
-            return AudioResult::DeviceGone;
-        if (ep_->callsFail)
-            return AudioResult::Failed;
-        if (s_->closed || !s_->initialized)
-            return AudioResult::WrongState;
-        return AudioResult::Ok;
-    }
-
-    std::shared_ptr<SimAudio::Shared> shared_;
-    std::shared_ptr<SimAudio::EndpointState> ep_;
-    std::shared_ptr<StreamState> s_;
 };
 
 class SimClient final : public AudioClient {

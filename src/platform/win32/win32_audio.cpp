@@ -232,10 +232,8 @@ public:
     AudioResult enginePeriod(EnginePeriod& period) override
     {
         ComPtr<IAudioClient3> client3;
-        if (auto r = check(client_.as(client3), "QueryInterface(IAudioClient3)"); r != AudioResult::Ok)
-            return r;
         CoTaskMem<WAVEFORMATEX> wf;
-        if (auto r = check(client_->GetMixFormat(wf.put()), "GetMixFormat"); r != AudioResult::Ok)
+        if (auto r = lowLatencyParts(client3, wf); r != AudioResult::Ok)
             return r;
         UINT32 def = 0, fundamental = 0, minimum = 0, maximum = 0;
         if (auto r = check(client3->GetSharedModeEnginePeriod(wf.get(), &def, &fundamental, &minimum, &maximum),
@@ -249,10 +247,8 @@ public:
     AudioResult initializeLowLatency(uint32_t periodFrames) override
     {
         ComPtr<IAudioClient3> client3;
-        if (auto r = check(client_.as(client3), "QueryInterface(IAudioClient3)"); r != AudioResult::Ok)
-            return r;
         CoTaskMem<WAVEFORMATEX> wf;
-        if (auto r = check(client_->GetMixFormat(wf.put()), "GetMixFormat"); r != AudioResult::Ok)
+        if (auto r = lowLatencyParts(client3, wf); r != AudioResult::Ok)
             return r;
         return check(
             client3->InitializeSharedAudioStream(AUDCLNT_STREAMFLAGS_EVENTCALLBACK, periodFrames, wf.get(), nullptr),
@@ -328,6 +324,14 @@ public:
     }
 
 private:
+    // The third-generation client and the mix format the low-latency path works with.
+    AudioResult lowLatencyParts(ComPtr<IAudioClient3>& client3, CoTaskMem<WAVEFORMATEX>& wf)
+    {
+        if (auto r = check(client_.as(client3), "QueryInterface(IAudioClient3)"); r != AudioResult::Ok)
+            return r;
+        return check(client_->GetMixFormat(wf.put()), "GetMixFormat");
+    }
+
     ComPtr<IAudioClient> client_;
     bool started_ = false;
 };
