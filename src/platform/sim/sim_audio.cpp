@@ -36,7 +36,7 @@ struct StreamState {
 };
 
 struct SimAudio::EndpointState {
-    SimEndpointSpec spec;
+    SimEndpointSpec setup;
     bool removed = false;
     bool refuseOpen = false;
     bool callsFail = false;
@@ -64,7 +64,7 @@ struct SimAudio::Shared {
     std::shared_ptr<EndpointState> find(const std::wstring& id) const
     {
         for (const auto& e : endpoints)
-            if (e->spec.id == id && !e->removed)
+            if (e->setup.id == id && !e->removed)
                 return e;
         return nullptr;
     }
@@ -85,7 +85,7 @@ struct SimAudio::Shared {
         if (produced <= s.consumed)
             return 0;
         uint64_t available = produced - s.consumed;
-        const uint32_t packet = ep.spec.packetFrames;
+        const uint32_t packet = ep.setup.packetFrames;
         if (available > s.bufferFrames && !s.packetOut) {
             const uint64_t excess = available - s.bufferFrames;
             const uint64_t drop = (excess + packet - 1) / packet * packet;
@@ -131,7 +131,7 @@ public:
 protected:
     AudioResult check() const
     {
-        if (ep_->removed || (ep_->spec.state & kStateActive) == 0)
+        if (ep_->removed || (ep_->setup.state & kStateActive) == 0)
             return AudioResult::DeviceGone;
         if (ep_->callsFail)
             return AudioResult::Failed;
@@ -155,8 +155,8 @@ public:
         frames = 0;
         if (auto r = check(); r != AudioResult::Ok)
             return r;
-        if (shared_->captureAvailable(*ep_, *s_) >= ep_->spec.packetFrames)
-            frames = ep_->spec.packetFrames;
+        if (shared_->captureAvailable(*ep_, *s_) >= ep_->setup.packetFrames)
+            frames = ep_->setup.packetFrames;
         return AudioResult::Ok;
     }
 
@@ -168,7 +168,7 @@ public:
             return r;
         if (s_->packetOut)
             return AudioResult::WrongState;
-        const uint32_t frames = ep_->spec.packetFrames;
+        const uint32_t frames = ep_->setup.packetFrames;
         if (shared_->captureAvailable(*ep_, *s_) < frames)
             return AudioResult::Ok; // empty packet, as the platform gives one
         if (ep_->silentPackets > 0) {
@@ -232,7 +232,7 @@ public:
     SimClient(std::shared_ptr<SimAudio::Shared> shared, std::shared_ptr<SimAudio::EndpointState> ep)
         : shared_(std::move(shared)), ep_(std::move(ep)), s_(std::make_shared<StreamState>())
     {
-        s_->capture = ep_->spec.flow == Flow::Capture;
+        s_->capture = ep_->setup.flow == Flow::Capture;
         ep_->streams.push_back(s_);
         ++ep_->stats.openStreams;
     }
@@ -261,7 +261,7 @@ public:
         std::lock_guard lock(shared_->mutex);
         if (auto r = check(); r != AudioResult::Ok)
             return r;
-        format = ep_->spec.mixFormat;
+        format = ep_->setup.mixFormat;
         return AudioResult::Ok;
     }
 
@@ -270,10 +270,10 @@ public:
         std::lock_guard lock(shared_->mutex);
         if (auto r = check(); r != AudioResult::Ok)
             return r;
-        if (ep_->spec.minPeriodFrames == 0)
+        if (ep_->setup.minPeriodFrames == 0)
             return AudioResult::Unsupported;
-        period = {ep_->spec.minPeriodFrames, ep_->spec.minPeriodFrames, ep_->spec.minPeriodFrames,
-            ep_->spec.minPeriodFrames * 4};
+        period = {ep_->setup.minPeriodFrames, ep_->setup.minPeriodFrames, ep_->setup.minPeriodFrames,
+            ep_->setup.minPeriodFrames * 4};
         return AudioResult::Ok;
     }
 
@@ -284,7 +284,7 @@ public:
             return r;
         if (s_->initialized)
             return AudioResult::WrongState;
-        if (ep_->spec.minPeriodFrames == 0 || periodFrames < ep_->spec.minPeriodFrames)
+        if (ep_->setup.minPeriodFrames == 0 || periodFrames < ep_->setup.minPeriodFrames)
             return AudioResult::Unsupported;
         init(periodFrames * 2);
         ++ep_->stats.lowLatencyInits;
@@ -300,7 +300,7 @@ public:
             return AudioResult::WrongState;
         if (params.bufferDurationMicros <= 0 || params.eventCallback != s_->capture)
             return AudioResult::Unsupported;
-        init(static_cast<uint32_t>(std::max<int64_t>(framesFor(params.bufferDurationMicros), ep_->spec.packetFrames)));
+        init(static_cast<uint32_t>(std::max<int64_t>(framesFor(params.bufferDurationMicros), ep_->setup.packetFrames)));
         return AudioResult::Ok;
     }
 
@@ -376,7 +376,7 @@ public:
 private:
     AudioResult check() const
     {
-        if (ep_->removed || (ep_->spec.state & kStateActive) == 0)
+        if (ep_->removed || (ep_->setup.state & kStateActive) == 0)
             return AudioResult::DeviceGone;
         if (ep_->callsFail)
             return AudioResult::Failed;
@@ -420,15 +420,15 @@ SimAudio::SimAudio(Clock& clock) : shared_(std::make_shared<Shared>(clock))
 { }
 SimAudio::~SimAudio() = default;
 
-void SimAudio::addEndpoint(const SimEndpointSpec& spec)
+void SimAudio::addEndpoint(const SimEndpointSpec& setup)
 {
     std::lock_guard lock(shared_->mutex);
-    if (auto existing = shared_->find(spec.id)) {
-        existing->spec = spec;
+    if (auto existing = shared_->find(setup.id)) {
+        existing->setup = setup;
         return;
     }
     auto ep = std::make_shared<EndpointState>();
-    ep->spec = spec;
+    ep->setup = setup;
     shared_->endpoints.push_back(std::move(ep));
 }
 
@@ -443,7 +443,7 @@ void SimAudio::removeEndpoint(const std::wstring& id)
 
 void SimAudio::setState(const std::wstring& id, uint32_t state)
 {
-    withEndpoint(*shared_, id, [&](EndpointState& e) { e.spec.state = state; });
+    withEndpoint(*shared_, id, [&](EndpointState& e) { e.setup.state = state; });
 }
 
 void SimAudio::setDefault(Flow flow, const std::wstring& id)
@@ -514,7 +514,7 @@ void SimAudio::tick()
         for (const auto& weak : ep->streams) {
             auto s = weak.lock();
             if (s && s->capture && s->event && !s->closed && !s->packetOut
-                && shared_->captureAvailable(*ep, *s) >= ep->spec.packetFrames)
+                && shared_->captureAvailable(*ep, *s) >= ep->setup.packetFrames)
                 s->event->set();
         }
     }
@@ -525,7 +525,7 @@ std::vector<EndpointInfo> SimAudio::enumerate(Flow flow, uint32_t stateMask)
     std::lock_guard lock(shared_->mutex);
     std::vector<EndpointInfo> list;
     for (const auto& ep : shared_->endpoints) {
-        const auto& s = ep->spec;
+        const auto& s = ep->setup;
         if (s.flow != flow || (s.state & stateMask) == 0 || s.id.empty())
             continue;
         list.push_back({s.hasName ? s.name : std::wstring(kMissingName), s.id, s.description, s.interfaceName});
@@ -538,7 +538,7 @@ std::wstring SimAudio::defaultEndpointId(Flow flow)
     std::lock_guard lock(shared_->mutex);
     const std::wstring& id = flow == Flow::Capture ? shared_->defaultCapture : shared_->defaultRender;
     auto ep = shared_->find(id);
-    return ep && ep->spec.flow == flow && (ep->spec.state & kStateActive) ? id : std::wstring{};
+    return ep && ep->setup.flow == flow && (ep->setup.state & kStateActive) ? id : std::wstring{};
 }
 
 std::unique_ptr<AudioClient> SimAudio::activate(const std::wstring& id, Flow flow, AudioResult& result)
@@ -547,11 +547,11 @@ std::unique_ptr<AudioClient> SimAudio::activate(const std::wstring& id, Flow flo
     auto ep = shared_->find(id);
     if (ep)
         ++ep->stats.activationAttempts;
-    if (!ep || ep->spec.flow != flow) {
+    if (!ep || ep->setup.flow != flow) {
         result = AudioResult::NotFound;
         return nullptr;
     }
-    if ((ep->spec.state & kStateActive) == 0) {
+    if ((ep->setup.state & kStateActive) == 0) {
         result = AudioResult::DeviceGone;
         return nullptr;
     }

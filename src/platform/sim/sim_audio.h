@@ -56,8 +56,8 @@ public:
     explicit SimAudio(Clock& clock);
     ~SimAudio() override;
 
-    // Endpoint set-up. Adding an id that exists replaces its spec.
-    void addEndpoint(const SimEndpointSpec& spec);
+    // Endpoint set-up. Adding an id that exists replaces its set-up.
+    void addEndpoint(const SimEndpointSpec& setup);
     // The endpoint disappears: its streams fail with DeviceGone from now on,
     // and it is no longer enumerated or activated.
     void removeEndpoint(const std::wstring& id);
