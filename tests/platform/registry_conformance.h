@@ -21,6 +21,12 @@ struct RegistryEnv {
 
 using RegistryEnvFactory = RegistryEnv (*)();
 
+// A fresh in-memory store (memory_registry_env.cpp).
+RegistryEnv memoryRegistryEnv();
+// The current user's hive under a key of this process's own; Windows test
+// executables only (win32/win32_registry_env.cpp).
+RegistryEnv win32RegistryEnv();
+
 class RegistryConformance : public ::testing::TestWithParam<RegistryEnvFactory> {
 protected:
     void SetUp() override { env_ = GetParam()(); }

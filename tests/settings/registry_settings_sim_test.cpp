@@ -7,20 +7,8 @@
 
 namespace {
 
-RegistryEnv makeMemoryEnv()
-{
-    auto store = std::make_unique<platform::sim::MemoryRegistry>();
-    auto* raw = store.get();
-    RegistryEnv env;
-    env.store = std::move(store);
-    env.plant = [raw](const std::wstring& key, const std::wstring& name, platform::ValueType type,
-                    std::span<const uint8_t> data) { raw->writeRaw(key, name, type, data); };
-    env.root = L"Software\\VantorOvixTest";
-    return env;
-}
-
 INSTANTIATE_TEST_SUITE_P(
-    Memory, RegistrySettingsCases, ::testing::Values(&makeMemoryEnv), [](const auto&) { return std::string("impl"); });
+    Memory, RegistrySettingsCases, ::testing::Values(&memoryRegistryEnv), [](const auto&) { return std::string("impl"); });
 
 TEST(RegistrySettings, AKeyThatCannotBeWrittenMakesTheSaveANoOp)
 {
