@@ -31,7 +31,7 @@ bool writeWavBytes(platform::Files& files, const std::wstring& path, WavEncoding
                    std::span<const uint8_t> data)
 {
     const uint64_t dataBytes = data.size() & ~uint64_t{1};
-    if (dataBytes > kMaxWavDataBytes)
+    if (dataBytes > kMaxWavDataBytes - (encoding == WavEncoding::Pcm16 ? 0 : 14))
         return false;
     auto writer = files.beginReplace(path, L".part");
     if (!writer)
@@ -80,19 +80,28 @@ std::vector<uint8_t> wavHeader(WavEncoding encoding, uint32_t sampleRate, uint32
 {
     const uint16_t bits = encoding == WavEncoding::Pcm16 ? 16 : 32;
     const uint16_t blockAlign = static_cast<uint16_t>(2 * bits / 8);
+    // Float data carries the fuller header other programs expect of a
+    // non-PCM format: an 18-byte format chunk and a fact chunk.
+    const bool pcm = encoding == WavEncoding::Pcm16;
     std::vector<uint8_t> h;
-    h.reserve(44);
+    h.reserve(58);
     putTag(h, "RIFF");
-    put32(h, dataBytes + 36);
+    put32(h, dataBytes + (pcm ? 36 : 50));
     putTag(h, "WAVE");
     putTag(h, "fmt ");
-    put32(h, 16);
-    put16(h, encoding == WavEncoding::Pcm16 ? 1 : 3);
+    put32(h, pcm ? 16 : 18);
+    put16(h, pcm ? 1 : 3);
     put16(h, 2);
     put32(h, sampleRate);
     put32(h, sampleRate * blockAlign);
     put16(h, blockAlign);
     put16(h, bits);
+    if (!pcm) {
+        put16(h, 0);
+        putTag(h, "fact");
+        put32(h, 4);
+        put32(h, dataBytes / blockAlign);
+    }
     putTag(h, "data");
     put32(h, dataBytes);
     return h;
@@ -108,7 +117,7 @@ bool writeWav(platform::Files& files, const std::wstring& path, std::span<const 
 
 bool writeWavFloat(platform::Files& files, const std::wstring& path, std::span<const float> stereo, uint32_t sampleRate)
 {
-    if (uint64_t{stereo.size()} * 4 > kMaxWavDataBytes)
+    if (uint64_t{stereo.size()} * 4 > kMaxWavDataBytes - 14)
         return false;
     const std::vector<uint8_t> bytes = littleEndianBytes(stereo);
     return writeWavBytes(files, path, WavEncoding::Float32, sampleRate, bytes);

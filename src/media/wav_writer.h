@@ -19,7 +19,8 @@ inline constexpr size_t kWavWritePiece = 1048576;
 
 enum class WavEncoding { Pcm16, Float32 };
 
-// The 44-byte header for interleaved stereo data of dataBytes bytes.
+// The header for interleaved stereo data of dataBytes bytes: 44 bytes for
+// 16-bit PCM, 58 for float.
 std::vector<uint8_t> wavHeader(WavEncoding encoding, uint32_t sampleRate, uint32_t dataBytes);
 
 // Interleaved L/R 16-bit samples. Refuses data beyond kMaxWavDataBytes before

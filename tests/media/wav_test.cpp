@@ -146,6 +146,10 @@ TEST(WavWriter, WritesTheHeaderAndDataThenReadsBack)
 
     const std::vector<float> fl{0.5f, -0.25f, 1.5f, -2.0f};
     ASSERT_TRUE(media::writeWavFloat(files, L"C:\\f.wav", fl, 44100));
+    const auto floatBytes = files.readAll(L"C:\\f.wav");
+    ASSERT_EQ(floatBytes->size(), 58u + 16u) << "18-byte format chunk and a fact chunk";
+    EXPECT_EQ(std::memcmp(floatBytes->data() + 38, "fact", 4), 0);
+    EXPECT_EQ((*floatBytes)[46], 2) << "frames in the fact chunk";
     ASSERT_TRUE(media::readWav(files, L"C:\\f.wav", a));
     EXPECT_TRUE(a.isFloat);
     EXPECT_EQ(a.sampleRate, 44100u);
