@@ -43,8 +43,9 @@ float sampleAt(const uint8_t* p, uint16_t tag, uint16_t bits)
     case 16:
         return static_cast<float>(static_cast<int16_t>(le16(p))) * (1.0f / 32768.0f);
     case 24: {
-        // Sign-extended from the top byte.
-        const int32_t v = static_cast<int32_t>(le32(p) << 8) >> 8;
+        // Three bytes only (the last sample ends the file), sign-extended.
+        const uint32_t u = uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16);
+        const int32_t v = static_cast<int32_t>(u << 8) >> 8;
         return static_cast<float>(v * (1.0 / 8388608.0));
     }
     case 32:
