@@ -63,12 +63,6 @@ inline double lagrange6(const float* y, double f)
     return w0 * y[0] + w1 * y[1] + w2 * y[2] + w3 * y[3] + w4 * y[4] + w5 * y[5];
 }
 
-// The parabolic sine of a phase in [0, 1): 8f − 16f² below one half, 16f² − 24f + 8 above.
-inline double parabolicSine(double f)
-{
-    return f < 0.5 ? 8.0 * f - 16.0 * f * f : 16.0 * f * f - 24.0 * f + 8.0;
-}
-
 } // namespace
 
 void Reverb::AllPass::prepare(int64_t samples, size_t headroom)

@@ -20,6 +20,13 @@
 
 namespace dsp {
 
+// The parabolic sine of a phase f in [0, 1): 8f − 16f² below one half,
+// 16f² − 24f + 8 above; a cheap sine shape for slow modulators.
+inline double parabolicSine(double f)
+{
+    return f < 0.5 ? 8.0 * f - 16.0 * f * f : 16.0 * f * f - 24.0 * f + 8.0;
+}
+
 class Reverb {
 public:
     // process() works through its frames in chunks of at most this many.

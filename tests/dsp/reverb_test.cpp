@@ -103,38 +103,6 @@ void run(Reverb& reverb, const std::vector<float>& in, std::vector<float>& left,
 
 class EveryRoom : public ::testing::TestWithParam<int> {};
 
-// 60 s of white noise then 30 s of silence: nothing non-finite, the output
-// stays bounded while driven, and the tail dies away.
-TEST_P(EveryRoom, StaysStableUnderNoiseAndDecaysInSilence)
-{
-    ScopedFlushDenormals flush;
-    auto reverb = Reverb::create(kFs, GetParam());
-    Lcg noise{static_cast<uint32_t>(GetParam() + 1)};
-    std::vector<float> in(kBlock), left(kBlock), right(kBlock);
-    const int noiseBlocks = 60 * 100, silentBlocks = 30 * 100;
-    double peak = 0.0, drivenEnergy = 0.0, lastSecondEnergy = 0.0;
-    bool finite = true;
-    for (int b = 0; b < noiseBlocks + silentBlocks; ++b) {
-        for (float& x : in)
-            x = b < noiseBlocks ? 0.5f * noise.bipolar() : 0.0f;
-        reverb->process(in.data(), nullptr, left.data(), right.data(), kBlock);
-        for (int i = 0; i < kBlock; ++i) {
-            finite = finite && std::isfinite(left[i]) && std::isfinite(right[i]);
-            peak = std::max({peak, std::fabs(double(left[i])), std::fabs(double(right[i]))});
-            const double e = double(left[i]) * left[i] + double(right[i]) * right[i];
-            if (b >= noiseBlocks - 100 && b < noiseBlocks)
-                drivenEnergy += e;
-            if (b >= noiseBlocks + silentBlocks - 100)
-                lastSecondEnergy += e;
-        }
-    }
-    EXPECT_TRUE(finite);
-    EXPECT_LT(peak, 20.0);
-    EXPECT_GT(drivenEnergy, 0.0);
-    // Even the longest rooms (about 15 s to −60 dB) fall far more than 60 dB in 30 s.
-    EXPECT_LT(lastSecondEnergy, drivenEnergy * 1e-6) << reverb->params().name;
-}
-
 // Decay time from an impulse response: the response is band-passed to the mid
 // band (an octave around 1 kHz, between the LF and HF references), its
 // Schroeder backward integral taken, and a line fitted to the −5..−35 dB part.
