@@ -98,6 +98,8 @@ private:
 inline constexpr const wchar_t* kCavernResponseFile = L"haunted_cavern_ir.wav";
 // The status line shows this prefix and then convolutionStatusText().
 inline constexpr const char* kConvolutionStatusPrefix = "Convolution IR: ";
+// The room list's entry for row 8 while the response is in use.
+inline constexpr const char* kConvolutionRoomText = "Convolution IR: Haunted Cavern";
 // "haunted_cavern_ir.wav Loaded" or "Procedural Ovix Core".
 const char* convolutionStatusText(bool loaded);
 

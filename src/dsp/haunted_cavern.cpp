@@ -242,8 +242,8 @@ void HauntedCavern::reset() noexcept
     duck_.reset();
 }
 
-void HauntedCavern::process(const float* highPassed, const float* compressorGain, float send, int amount,
-    float* left, float* right, int frames) noexcept
+void HauntedCavern::process(const float* highPassed, const float* compressorGain, float send, int amount, float* left,
+    float* right, int frames) noexcept
 {
     // With the send closed (effects off, voice not routed) nothing new enters;
     // what is already ringing rings out.

@@ -54,13 +54,11 @@ bool peakPresent(const PeakParams& p)
 inline double lagrange6(const float* y, double f)
 {
     const double d0 = f + 2.0, d1 = f + 1.0, d2 = f, d3 = f - 1.0, d4 = f - 2.0, d5 = f - 3.0;
-    const double w0 = -(d1 * d2 * d3 * d4 * d5) / 120.0;
-    const double w1 = (d0 * d2 * d3 * d4 * d5) / 24.0;
-    const double w2 = -(d0 * d1 * d3 * d4 * d5) / 12.0;
-    const double w3 = (d0 * d1 * d2 * d4 * d5) / 12.0;
-    const double w4 = -(d0 * d1 * d2 * d3 * d5) / 24.0;
-    const double w5 = (d0 * d1 * d2 * d3 * d4) / 120.0;
-    return w0 * y[0] + w1 * y[1] + w2 * y[2] + w3 * y[3] + w4 * y[4] + w5 * y[5];
+    // w_k = c_k · Π_{j≠k} d_j, from prefix and suffix products.
+    const double p1 = d0, p2 = p1 * d1, p3 = p2 * d2, p4 = p3 * d3, p5 = p4 * d4;
+    const double s4 = d5, s3 = s4 * d4, s2 = s3 * d3, s1 = s2 * d2, s0 = s1 * d1;
+    return -s0 / 120.0 * y[0] + p1 * s1 / 24.0 * y[1] - p2 * s2 / 12.0 * y[2] + p3 * s3 / 12.0 * y[3]
+        - p4 * s4 / 24.0 * y[4] + p5 / 120.0 * y[5];
 }
 
 } // namespace
@@ -113,8 +111,7 @@ void Reverb::prepare(double sampleRate, const RoomParams& params)
     const double T = std::max(p.decayTime, 0.1);
     double hfRatio = p.decayHfRatio;
     if (p.decayHfLimit != 0 && p.airAbsorptionHf < 1.0) {
-        const double limit =
-            0.0029129041654529565 / (std::log10(std::max(p.airAbsorptionHf, 1e-12)) * T / -3.0);
+        const double limit = 0.0029129041654529565 / (std::log10(std::max(p.airAbsorptionHf, 1e-12)) * T / -3.0);
         hfRatio = std::min(hfRatio, limit);
     }
     decayHf_ = std::clamp(T * hfRatio, 0.1, 20.0);
@@ -167,8 +164,8 @@ void Reverb::prepare(double sampleRate, const RoomParams& params)
         meanLine += p.lateLineMultiplier[u] * kLateLine[u] / kLines;
         lateDelay_[u] = std::max<int64_t>(0, samplesOf(seconds, fs) - 1);
         // Six-point reads reach two frames beyond the modulated position.
-        late_[u].prepare(static_cast<size_t>(lateDelay_[u] + static_cast<int64_t>(std::ceil(2.0 * modDepth_)) + 4),
-            kHeadroom);
+        late_[u].prepare(
+            static_cast<size_t>(lateDelay_[u] + static_cast<int64_t>(std::ceil(2.0 * modDepth_)) + 4), kHeadroom);
         lateAllPass_[u].prepare(samplesOf(kLateAllPass[u] * S, fs), kHeadroom);
 
         // The loop's delay: the line, its mean modulation and its all-pass.
@@ -177,9 +174,8 @@ void Reverb::prepare(double sampleRate, const RoomParams& params)
         lateDecay_[u] = mid;
         lateLf_[u].setCoeffs(lowShelf(lfNorm * fs, std::pow(kMinus60Db, d / decayLf_) / mid, fs));
         lateHf_[u].setCoeffs(highShelf(lateHfNorm * fs, std::pow(kMinus60Db, d / decayHf_) / mid, fs));
-        latePeak_[u].setCoeffs(hasLatePeak_
-                ? designPeaking(p.decayPeak.freq, p.decayPeak.q, d * p.decayPeak.gainDb, fs)
-                : BiquadCoeffs{});
+        latePeak_[u].setCoeffs(
+            hasLatePeak_ ? designPeaking(p.decayPeak.freq, p.decayPeak.q, d * p.decayPeak.gainDb, fs) : BiquadCoeffs{});
         phase_[u] = p.modulationPhase[u] - std::floor(p.modulationPhase[u]);
     }
 
@@ -239,9 +235,7 @@ void Reverb::prepare(double sampleRate, const RoomParams& params)
     if (!hasTaps_)
         monoTaps_ = 0;
     int64_t longest = 0;
-    const auto position = [&](double ms) {
-        return std::max<int64_t>(0, samplesOf(ms * 0.001, fs) - p.tapOffset);
-    };
+    const auto position = [&](double ms) { return std::max<int64_t>(0, samplesOf(ms * 0.001, fs) - p.tapOffset); };
     for (int i = 0; i < stereoTaps_; ++i) {
         const auto u = static_cast<size_t>(i);
         stereoPos_[u] = position(p.stereoTaps[i].ms);
@@ -323,31 +317,65 @@ double Reverb::readLate(int line, double modulation) const noexcept
     return lagrange6(y, t - base);
 }
 
-void Reverb::processFrame(float in, float& left, float& right) noexcept
+void Reverb::processTaps(int frames) noexcept
 {
     const RoomParams& p = params_;
-    const double x = in;
-
-    // Explicit taps: fixed reflections straight to the output, and a sparse
-    // cluster that joins the input of the network.
-    double tapLeft = 0.0, tapRight = 0.0, explicitIn = 0.0;
-    if (hasTaps_) {
-        double u = tapHf_.process(x * p.gain);
+    const auto n = static_cast<size_t>(frames);
+    std::fill_n(tapLeft_.begin(), n, 0.0);
+    std::fill_n(tapRight_.begin(), n, 0.0);
+    std::fill_n(explicitIn_.begin(), n, 0.0);
+    if (!hasTaps_)
+        return;
+    const int64_t base = tapCompensated_.writeCounter();
+    for (size_t i = 0; i < n; ++i) {
+        double u = tapHf_.process(static_cast<double>(scratch_[i]) * p.gain);
         u = tapPeak_.process(tapLf_.process(u));
         tapCompensated_.write(static_cast<float>(u * compensationGain_));
         tapSent_.write(static_cast<float>(u * sendGain_));
-        for (int i = 0; i < stereoTaps_; ++i) {
-            const auto k = static_cast<size_t>(i);
-            const double v = tapCompensated_.delayed(stereoPos_[k]);
-            tapLeft += v * stereoLeft_[k];
-            tapRight += v * stereoRight_[k];
-        }
-        double mono = 0.0;
-        for (int i = 0; i < monoTaps_; ++i)
-            mono += tapSent_.delayed(monoPos_[static_cast<size_t>(i)]) * monoGain_[static_cast<size_t>(i)];
-        mono = p.gain > 1e-9 ? mono / p.gain : 0.0;
-        explicitIn = monoPeak_.process(monoLf_.process(monoHf_.process(mono)));
     }
+    // Fixed reflections straight to the output, and a sparse cluster that
+    // joins the input of the network. Each tap reads at most two contiguous
+    // runs of its ring, so the inner loops vectorize.
+    const auto forRuns = [n](DelayRing<float>& ring, int64_t from, auto&& body) {
+        size_t done = 0;
+        while (done < n) {
+            const float* src = &ring.at(from + static_cast<int64_t>(done));
+            const size_t offset = static_cast<size_t>(from + static_cast<int64_t>(done)) & (ring.length() - 1);
+            const size_t run = std::min(n - done, ring.length() - offset);
+            body(src, done, run);
+            done += run;
+        }
+    };
+    for (int k = 0; k < stereoTaps_; ++k) {
+        const auto u = static_cast<size_t>(k);
+        const double gl = stereoLeft_[u], gr = stereoRight_[u];
+        forRuns(tapCompensated_, base - stereoPos_[u], [&](const float* src, size_t at, size_t run) {
+            for (size_t i = 0; i < run; ++i) {
+                tapLeft_[at + i] += src[i] * gl;
+                tapRight_[at + i] += src[i] * gr;
+            }
+        });
+    }
+    for (int k = 0; k < monoTaps_; ++k) {
+        const double g = monoGain_[static_cast<size_t>(k)];
+        forRuns(tapSent_, base - monoPos_[static_cast<size_t>(k)], [&](const float* src, size_t at, size_t run) {
+            for (size_t i = 0; i < run; ++i)
+                explicitIn_[at + i] += src[i] * g;
+        });
+    }
+    const double unGain = p.gain > 1e-9 ? 1.0 / p.gain : 0.0;
+    for (size_t i = 0; i < n; ++i)
+        explicitIn_[i] = monoPeak_.process(monoLf_.process(monoHf_.process(explicitIn_[i] * unGain)));
+}
+
+void Reverb::processFrame(int frame, float& left, float& right) noexcept
+{
+    const RoomParams& p = params_;
+    const auto f = static_cast<size_t>(frame);
+    const double x = scratch_[f];
+    const double explicitIn = explicitIn_[f];
+    const double tapLeft = tapLeft_[f];
+    const double tapRight = tapRight_[f];
 
     input_.write(static_cast<float>(inputLf_.process(inputHf_.process((x + explicitIn) * 0.5))));
 
@@ -451,8 +479,9 @@ void Reverb::process(const float* input, const float* input2, float* left, float
                 x = (x + input2[done + i]) * 0.5f;
             scratch_[static_cast<size_t>(i)] = std::isfinite(x) ? x : 0.0f;
         }
+        processTaps(n);
         for (int i = 0; i < n; ++i)
-            processFrame(scratch_[static_cast<size_t>(i)], left[done + i], right[done + i]);
+            processFrame(i, left[done + i], right[done + i]);
         done += n;
     }
 }

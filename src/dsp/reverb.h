@@ -102,7 +102,11 @@ private:
 
     void mix(std::array<double, kLines>& v) const noexcept;
     double readLate(int line, double modulation) const noexcept;
-    void processFrame(float x, float& left, float& right) noexcept;
+    // The explicit taps of a whole chunk at once: every tap reads a run of
+    // consecutive frames. The rings' 264 frames of headroom cover a chunk, so
+    // the chunk can be written before any of it is read.
+    void processTaps(int frames) noexcept;
+    void processFrame(int i, float& left, float& right) noexcept;
 
     double sampleRate_ = 48000.0;
     RoomParams params_;
@@ -166,7 +170,9 @@ private:
     double sendGain_ = 1.0;
     double compensationGain_ = 1.0;
 
+    // Per chunk: the (averaged) input, the stereo tap sums and the explicit late input.
     std::array<float, kBlockLength> scratch_{};
+    std::array<double, kBlockLength> tapLeft_{}, tapRight_{}, explicitIn_{};
 };
 
 } // namespace dsp

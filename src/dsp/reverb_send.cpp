@@ -47,8 +47,8 @@ void ReverbSendFilter::reset() noexcept
     compressor_.reset();
 }
 
-void ReverbSendFilter::process(
-    const float* voice, float* out, int frames, float send, bool cavern, float* highPassed, float* compressorGain) noexcept
+void ReverbSendFilter::process(const float* voice, float* out, int frames, float send, bool cavern, float* highPassed,
+    float* compressorGain) noexcept
 {
     for (int i = 0; i < frames; ++i) {
         float x = highPass_.process(std::isfinite(voice[i]) ? voice[i] : 0.0f);

@@ -31,8 +31,8 @@ public:
     // before the compressor (the slap echo's input) and `compressorGain` the
     // per-frame compressor gain (1 without `cavern`). Non-finite voice
     // samples count as silence.
-    void process(const float* voice, float* out, int frames, float send, bool cavern,
-        float* highPassed = nullptr, float* compressorGain = nullptr) noexcept;
+    void process(const float* voice, float* out, int frames, float send, bool cavern, float* highPassed = nullptr,
+        float* compressorGain = nullptr) noexcept;
 
 private:
     Biquad highPass_;

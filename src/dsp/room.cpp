@@ -8,6 +8,8 @@ namespace dsp {
 
 namespace {
 
+// Tables keep their rows as written.
+// clang-format off
 // The explicit stereo reflections of "Haunted Cavern" (ms: left, right).
 constexpr StereoTap kCavernStereoTaps[] = {
     {111.042, -0.0095, 0.0095}, {113.75, -0.0246, -0.0246}, {115.896, 0.1178, 0}, {120.771, 0.0277, 0.0125},
@@ -34,12 +36,13 @@ constexpr MonoTap kCavernMonoTaps[] = {
     {166.646, 0.0525}, {169.292, 0.016}, {170.646, 0.0306}, {175.375, 0.0205},
     {188.708, -0.0064}, {193.667, -0.0064}, {413.042, 0.0415}, {475.042, 0.0328},
 };
+// clang-format on
 
 // A room with the twenty-one standard values and the extension defaults.
 RoomParams base(const char* name, double density, double diffusion, double gain, double gainHf, double gainLf,
-    double decay, double hfRatio, double lfRatio, double reflGain, double reflDelay, double lateGain,
-    double lateDelay, double echoTime, double echoDepth, double modTime, double modDepth, double airHf,
-    double hfRef, double lfRef, int hfLimit)
+    double decay, double hfRatio, double lfRatio, double reflGain, double reflDelay, double lateGain, double lateDelay,
+    double echoTime, double echoDepth, double modTime, double modDepth, double airHf, double hfRef, double lfRef,
+    int hfLimit)
 {
     RoomParams r;
     r.name = name;
@@ -97,6 +100,7 @@ RoomParams hauntedCavern()
 
 std::array<RoomParams, kRoomCount> makeRooms()
 {
+    // clang-format off
     return {{
         base("Auditorium", 1, 1, 0.402717, 0.578096, 1, 4.32, 0.59, 1, 0.403181, 0.02, 0.716968, 0.03, 0.25, 0, 0.25, 0, 0.99426, 5000, 250, 1),
         base("Ball Park", 0.456533, 1, 0.254097, 1, 1, 14.69, 1.54, 1, 2.483133, 0.089, 0.00001, 0.076, 0.075, 0.3, 0.04, 0, 0.99426, 5000, 250, 1),
@@ -114,6 +118,7 @@ std::array<RoomParams, kRoomCount> makeRooms()
         base("Small Room", 0.008, 0.9, 1, 0.60256, 1, 0.4, 0.83, 1, 0.154882, 0.002, 1.64059, 0.003, 0.25, 0, 0.25, 0, 0.99426, 5000, 250, 1),
         base("Theater", 1, 1, 0.977237, 0.676083, 1, 2, 0.7, 1, 0.467735, 0.01, 1.862087, 0.015, 0.128, 0, 0.128, 0, 0.99426, 5000, 250, 1),
     }};
+    // clang-format on
 }
 
 } // namespace

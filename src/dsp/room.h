@@ -74,7 +74,7 @@ struct RoomParams {
     PeakParams inputPeak;
     std::array<PeakParams, 4> wetPeaks{};
     std::array<PeakParams, 2> midSide{};
-    PeakParams decayPeak; // gain in dB per second of line delay
+    PeakParams decayPeak;                       // gain in dB per second of line delay
     std::array<double, 2> diffuser{-1.0, -1.0}; // [1] ≥ 0 enables the diffuser
     const MonoTap* monoTaps = nullptr;
     int monoTapCount = 0;

@@ -20,8 +20,8 @@ uint16_t le16(const uint8_t* p)
 
 uint32_t le32(const uint8_t* p)
 {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-        (static_cast<uint32_t>(p[3]) << 24);
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16)
+        | (static_cast<uint32_t>(p[3]) << 24);
 }
 
 struct Format {
@@ -55,8 +55,8 @@ float sampleAt(const uint8_t* p, uint16_t tag, uint16_t bits)
         return static_cast<float>(static_cast<int16_t>(le16(p))) * (1.0f / 32768.0f);
     case 24: {
         // Sign-extend the 24-bit value through the top of a 32-bit word.
-        const uint32_t word = static_cast<uint32_t>(p[0]) << 8 | static_cast<uint32_t>(p[1]) << 16 |
-            static_cast<uint32_t>(p[2]) << 24;
+        const uint32_t word
+            = static_cast<uint32_t>(p[0]) << 8 | static_cast<uint32_t>(p[1]) << 16 | static_cast<uint32_t>(p[2]) << 24;
         const int32_t v = static_cast<int32_t>(word) >> 8;
         return static_cast<float>(static_cast<double>(v) / 8388608.0);
     }
@@ -69,8 +69,7 @@ float sampleAt(const uint8_t* p, uint16_t tag, uint16_t bits)
 
 } // namespace
 
-bool readWav(std::span<const uint8_t> bytes, std::vector<float>& left, std::vector<float>& right,
-    uint32_t& sampleRate)
+bool readWav(std::span<const uint8_t> bytes, std::vector<float>& left, std::vector<float>& right, uint32_t& sampleRate)
 {
     left.clear();
     right.clear();
@@ -98,8 +97,8 @@ bool readWav(std::span<const uint8_t> bytes, std::vector<float>& left, std::vect
                     fmt.tag = le16(f + 24); // the first two bytes of the subformat
             }
         } else if (std::memcmp(chunk, "data", 4) == 0) {
-            if (!fmt.seen || fmt.channels < 1 || fmt.channels > 2 || fmt.bits < 16 || fmt.bits > 64 ||
-                fmt.bits % 8 != 0 || (fmt.tag != kTagPcm && fmt.tag != kTagFloat))
+            if (!fmt.seen || fmt.channels < 1 || fmt.channels > 2 || fmt.bits < 16 || fmt.bits > 64 || fmt.bits % 8 != 0
+                || (fmt.tag != kTagPcm && fmt.tag != kTagFloat))
                 return false;
             const size_t dataBytes = std::min<size_t>(chunkSize, remaining);
             const size_t width = fmt.bits / 8u;

@@ -18,8 +18,7 @@ namespace media {
 // Parses a whole WAV file. Channel 0 goes to `left`, channel 1 to `right`; a
 // mono file fills both. Returns false, leaving the outputs empty, when the
 // bytes hold no acceptable data chunk.
-bool readWav(std::span<const uint8_t> bytes, std::vector<float>& left, std::vector<float>& right,
-    uint32_t& sampleRate);
+bool readWav(std::span<const uint8_t> bytes, std::vector<float>& left, std::vector<float>& right, uint32_t& sampleRate);
 
 // Reads the file at `path` through the file seam and parses it.
 bool readWav(platform::Files& files, const std::wstring& path, std::vector<float>& left, std::vector<float>& right,

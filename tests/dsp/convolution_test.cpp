@@ -158,11 +158,13 @@ TEST(Convolution, LoaderReadsTheFileBesideTheProgramAndSetsTheStatus)
     EXPECT_STREQ(convolutionStatusText(conv.loaded()), "Procedural Ovix Core");
 
     const Response r = makeResponse(2000);
-    files.put(L"C:\\Program Files\\VantorOvix\\haunted_cavern_ir.wav", media::testing::floatWav(44100, r.left, r.right));
+    files.put(
+        L"C:\\Program Files\\VantorOvix\\haunted_cavern_ir.wav", media::testing::floatWav(44100, r.left, r.right));
     EXPECT_FALSE(loadCavernResponse(files, L"C:\\Program Files\\VantorOvix", conv));
     EXPECT_STREQ(convolutionStatusText(conv.loaded()), "Procedural Ovix Core");
 
-    files.put(L"C:\\Program Files\\VantorOvix\\haunted_cavern_ir.wav", media::testing::floatWav(48000, r.left, r.right));
+    files.put(
+        L"C:\\Program Files\\VantorOvix\\haunted_cavern_ir.wav", media::testing::floatWav(48000, r.left, r.right));
     EXPECT_TRUE(loadCavernResponse(files, L"C:\\Program Files\\VantorOvix\\", conv));
     EXPECT_STREQ(convolutionStatusText(conv.loaded()), "haunted_cavern_ir.wav Loaded");
     EXPECT_EQ(conv.responseLength(), 2000u);

@@ -27,7 +27,7 @@ TEST(ReverbSend, LevelFollowsAmountAndIsGatedByEffectsAndRouting)
     EXPECT_FLOAT_EQ(reverbSendLevel(true, 9, 1, false), static_cast<float>(0.855 * std::pow(0.09, 0.58)));
     EXPECT_FLOAT_EQ(reverbSendLevel(true, 9, 1, true), static_cast<float>(std::pow(0.09, 0.58)));
     EXPECT_EQ(reverbSendLevel(false, 50, 1, false), 0.0f);
-    EXPECT_EQ(reverbSendLevel(true, 50, 6, false), 0.0f); // the voice's bit is clear
+    EXPECT_EQ(reverbSendLevel(true, 50, 6, false), 0.0f);       // the voice's bit is clear
     EXPECT_FLOAT_EQ(reverbSendLevel(true, 250, 1, true), 1.0f); // clamped
     EXPECT_EQ(reverbSendLevel(true, -5, 1, true), 0.0f);
 }

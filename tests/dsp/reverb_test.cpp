@@ -25,8 +25,7 @@ constexpr int kBlock = 480;
 TEST(Rooms, FifteenRoomsInDisplayOrder)
 {
     const char* names[] = {"Auditorium", "Ball Park", "Bathroom", "Cathedral", "Chapel", "Church", "Concert Hall",
-        "Garage", "Haunted Cavern", "Indoor Arena", "Jazz Club", "Living Room", "Opera House", "Small Room",
-        "Theater"};
+        "Garage", "Haunted Cavern", "Indoor Arena", "Jazz Club", "Living Room", "Opera House", "Small Room", "Theater"};
     for (int i = 0; i < kRoomCount; ++i)
         EXPECT_STREQ(room(i).name, names[i]) << i;
     EXPECT_STREQ(room(-3).name, "Auditorium");
@@ -101,7 +100,7 @@ void run(Reverb& reverb, const std::vector<float>& in, std::vector<float>& left,
     }
 }
 
-class EveryRoom : public ::testing::TestWithParam<int> {};
+class EveryRoom : public ::testing::TestWithParam<int> { };
 
 // Decay time from an impulse response: the response is band-passed to the mid
 // band (an octave around 1 kHz, between the LF and HF references), its
@@ -180,8 +179,8 @@ TEST_P(EveryRoom, MidBandDecayMatchesTheRoom)
     EXPECT_NEAR(ratio, 1.0, 0.2) << reverb->params().name << " measured " << measured << " s";
 }
 
-INSTANTIATE_TEST_SUITE_P(Rooms, EveryRoom, ::testing::Range(0, kRoomCount),
-    [](const ::testing::TestParamInfo<int>& param) {
+INSTANTIATE_TEST_SUITE_P(
+    Rooms, EveryRoom, ::testing::Range(0, kRoomCount), [](const ::testing::TestParamInfo<int>& param) {
         std::string name = room(param.param).name;
         name.erase(std::remove(name.begin(), name.end(), ' '), name.end());
         return name;

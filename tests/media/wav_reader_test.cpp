@@ -47,7 +47,8 @@ TEST(WavReader, ReadsPcmOfEveryWidth)
     EXPECT_EQ(s16.right[0], -1.0f);
 
     // A 24-bit mono file of 0x800000 reads as −1.0 on both sides.
-    const Read s24 = read(riff({chunk("fmt ", fmtBody(1, 1, 44100, 24)), chunk("data", bytesOf({0x800000, 0x400000}, 3))}));
+    const Read s24
+        = read(riff({chunk("fmt ", fmtBody(1, 1, 44100, 24)), chunk("data", bytesOf({0x800000, 0x400000}, 3))}));
     ASSERT_TRUE(s24.ok);
     EXPECT_EQ(s24.rate, 44100u);
     EXPECT_EQ(s24.left, (std::vector<float>{-1.0f, 0.5f}));
@@ -80,10 +81,10 @@ TEST(WavReader, ReadsFloatAndExtensibleFormats)
 
     // WAVE_FORMAT_EXTENSIBLE: the tag is the first two bytes of the subformat.
     std::vector<uint8_t> ext = fmtBody(0xFFFE, 1, 48000, 32);
-    putLe(ext, 22, 2);         // extension size
-    putLe(ext, 32, 2);         // valid bits
-    putLe(ext, 4, 4);          // channel mask
-    putLe(ext, 3, 2);          // subformat: IEEE float ...
+    putLe(ext, 22, 2);              // extension size
+    putLe(ext, 32, 2);              // valid bits
+    putLe(ext, 4, 4);               // channel mask
+    putLe(ext, 3, 2);               // subformat: IEEE float ...
     ext.resize(ext.size() + 14, 0); // ... and the rest of its GUID
     const Read fx = read(riff({chunk("fmt ", ext), chunk("data", bytesOf({u}, 4))}));
     ASSERT_TRUE(fx.ok);
@@ -106,7 +107,7 @@ TEST(WavReader, RefusesWhatItCannotRead)
     const auto data = chunk("data", bytesOf({1, 2}, 2));
     EXPECT_FALSE(read({}).ok);
     EXPECT_FALSE(read({'R', 'I', 'F', 'X', 0, 0, 0, 0, 'W', 'A', 'V', 'E'}).ok);
-    EXPECT_FALSE(read(riff({data})).ok);                                         // no format before the data
+    EXPECT_FALSE(read(riff({data})).ok);                                          // no format before the data
     EXPECT_FALSE(read(riff({chunk("fmt ", fmtBody(1, 3, 48000, 16)), data})).ok); // three channels
     EXPECT_FALSE(read(riff({chunk("fmt ", fmtBody(1, 0, 48000, 16)), data})).ok);
     EXPECT_FALSE(read(riff({chunk("fmt ", fmtBody(1, 1, 48000, 8)), data})).ok);  // 8 bits
@@ -129,8 +130,8 @@ TEST(WavReader, DataSizesBeyondTheFileAreCutToWhatIsThere)
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.left.size(), 3u);
     // A "negative" size (top bit set) is as large as it gets; a partial frame is dropped.
-    const Read n =
-        read(riff({chunk("fmt ", fmtBody(1, 2, 48000, 16)), chunk("data", bytesOf({1, 2, 3}, 2), 0xFFFFFFF0)}));
+    const Read n
+        = read(riff({chunk("fmt ", fmtBody(1, 2, 48000, 16)), chunk("data", bytesOf({1, 2, 3}, 2), 0xFFFFFFF0)}));
     ASSERT_TRUE(n.ok);
     EXPECT_EQ(n.left.size(), 1u);
     // A chunk before the data whose size runs past the end stops the walk.
