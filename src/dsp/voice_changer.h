@@ -69,6 +69,7 @@ private:
     double formantFactor() const noexcept;
     bool identityPitch() const noexcept;
     bool nearestMark(double position, int64_t& mark, double& period) const noexcept;
+    bool markAfter(int64_t after, double limit, int64_t& mark) const noexcept;
 
     double fs_ = 48000.0;
     int minPeriod_ = 120;
