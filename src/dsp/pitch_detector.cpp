@@ -6,7 +6,10 @@
 namespace dsp {
 
 namespace {
-constexpr int kFftSize = 2 * PitchDetector::kWindow;            // linear, not circular, correlation
+// Lags reach at most kMaxLag and the head spans kWindow − kMaxLag frames, so
+// head index + lag never passes the window's end: a circular correlation of
+// the window's own length has nothing to wrap.
+constexpr int kFftSize = PitchDetector::kWindow;
 constexpr int kSpan = PitchDetector::kWindow - PitchDetector::kMaxLag; // frames summed per lag
 // The first dip of the normalised difference below this is the period (YIN's
 // absolute threshold); without one, the deepest dip in range counts if it is
@@ -47,7 +50,6 @@ PitchEstimate PitchDetector::analyse(const float* window) noexcept
 
     // r(τ) = Σ_{j<span} x[j]·x[j+τ] as the correlation of the head with the whole window.
     std::copy(window, window + kWindow, padded_.begin());
-    std::fill(padded_.begin() + kWindow, padded_.end(), 0.0f);
     fft_.forward(padded_.data(), whole_.data());
     std::fill(padded_.begin() + kSpan, padded_.end(), 0.0f);
     fft_.forward(padded_.data(), head_.data());

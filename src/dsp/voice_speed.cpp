@@ -143,7 +143,13 @@ float VoiceSpeed::render(double speed, bool keepPitch, bool catchingUp) noexcept
     }
 
     const double newest = write - 1.0;
-    const auto read = [&](double t) { return core_.ring(0).readCubic(std::min(t, newest - 2.0)); };
+    const DelayRing<float>& ring = core_.ring(0);
+    const auto read = [&](double t) -> double {
+        t = std::min(t, newest - 2.0);
+        const double whole = std::floor(t);
+        // Segments play at the input's own rate from whole frames: no interpolation needed.
+        return t == whole ? ring.at(static_cast<int64_t>(whole)) : ring.readCubic(t);
+    };
     double y = read(position);
     if (fadeIndex_ >= 0) {
         const auto i = static_cast<size_t>(fadeIndex_);
