@@ -193,31 +193,27 @@ void VoiceChanger::analyse() noexcept
     voiced_ = confidence_ > 0.0 && misses_ <= 2;
 }
 
-// Marks one point per period: each the highest sample within ±30 % of a
-// period around where the previous mark predicts it, so that the marks sit on
-// the same feature of every cycle (the main excitation peak in speech).
+// Marks one point per period. A new run of voicing is anchored on the highest
+// sample of its first period; each further mark is placed about a period
+// after the previous one, where the cycle around it best matches the cycle
+// around the previous mark (normalised cross-correlation over ±20 % of a
+// period). The marks so keep to the same phase of every cycle, and their
+// distances follow the voice's own period from cycle to cycle.
 void VoiceChanger::placeMarks(double period) noexcept
 {
     const int64_t newest = input_.writeCounter() - 1;
-    const int reach = std::max(2, static_cast<int>(0.3 * period));
-    const int64_t limit = newest - kReadGuard - reach;
+    const int reach = std::max(2, static_cast<int>(0.2 * period));
+    const int half = std::max(4, static_cast<int>(0.5 * period));
+    const int64_t limit = newest - kReadGuard - reach - half;
     const int64_t windowStart = nextAnalysis_ - kLookAhead;
-    const auto highest = [&](int64_t from, int64_t to) {
-        int64_t best = from;
-        float top = input_.at(from);
-        for (int64_t p = from + 1; p <= to; ++p) {
-            if (input_.at(p) > top) {
-                top = input_.at(p);
-                best = p;
-            }
-        }
-        return best;
-    };
 
     int64_t last = markCount_ > 0 ? marks_[static_cast<size_t>((markCount_ - 1) & 63)] : 0;
     if (markCount_ == 0 || last < windowStart - static_cast<int64_t>(period)) {
-        // A new run of voicing: anchor on the highest peak of the window's first period.
-        last = highest(windowStart, windowStart + static_cast<int64_t>(period));
+        int64_t best = windowStart + half;
+        for (int64_t p = best + 1; p < windowStart + half + static_cast<int64_t>(period); ++p)
+            if (input_.at(p) > input_.at(best))
+                best = p;
+        last = best;
         marks_[static_cast<size_t>(markCount_ & 63)] = last;
         ++markCount_;
     }
@@ -225,10 +221,44 @@ void VoiceChanger::placeMarks(double period) noexcept
         const int64_t predicted = last + std::lround(period);
         if (predicted > limit)
             break;
-        last = highest(predicted - reach, predicted + reach);
+        // Coarse (every second candidate and sample), then every candidate next to the best.
+        int64_t best = predicted;
+        double bestScore = -2.0;
+        for (int64_t candidate = predicted - reach; candidate <= predicted + reach; candidate += 2) {
+            const double score = cycleMatch(last, candidate, half, 2);
+            if (score > bestScore) {
+                bestScore = score;
+                best = candidate;
+            }
+        }
+        const int64_t coarse = best;
+        bestScore = -2.0;
+        for (int64_t candidate = coarse - 1; candidate <= coarse + 1; ++candidate) {
+            const double score = cycleMatch(last, candidate, half, 1);
+            if (score > bestScore) {
+                bestScore = score;
+                best = candidate;
+            }
+        }
+        last = best;
         marks_[static_cast<size_t>(markCount_ & 63)] = last;
         ++markCount_;
     }
+}
+
+// How well the cycle around `candidate` matches the one around `mark`:
+// cross-correlation over ±half frames (every step-th), normalised by the
+// candidate's energy.
+double VoiceChanger::cycleMatch(int64_t mark, int64_t candidate, int half, int step) const noexcept
+{
+    double cross = 0.0;
+    double energy = 1e-12;
+    for (int i = -half; i < half; i += step) {
+        const double c = input_.at(candidate + i);
+        cross += static_cast<double>(input_.at(mark + i)) * c;
+        energy += c * c;
+    }
+    return cross / std::sqrt(energy);
 }
 
 // The mark nearest to position and the distance to its predecessor (the

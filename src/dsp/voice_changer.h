@@ -63,6 +63,7 @@ public:
 private:
     void analyse() noexcept;
     void placeMarks(double period) noexcept;
+    double cycleMatch(int64_t mark, int64_t candidate, int half, int step) const noexcept;
     void synthesizeDue() noexcept;
     void addGrain(double outCentre, double inCentre, int length, double rate, double gain) noexcept;
     double targetFundamental() const noexcept;
