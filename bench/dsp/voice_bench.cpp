@@ -86,7 +86,8 @@ BENCHMARK(BM_VoiceSpeed)->Arg(50)->Arg(200);
 std::unique_ptr<RubberBand::RubberBandStretcher> makeRubberBand()
 {
     using RB = RubberBand::RubberBandStretcher;
-    auto stretcher = std::make_unique<RB>(48000, 1, RB::OptionProcessRealTime | RB::OptionFormantPreserved, 1.0, kShiftRatio);
+    auto stretcher
+        = std::make_unique<RB>(48000, 1, RB::OptionProcessRealTime | RB::OptionFormantPreserved, 1.0, kShiftRatio);
     stretcher->setMaxProcessSize(kFrames);
     return stretcher;
 }
@@ -150,10 +151,11 @@ OVIX_FIGURE(shiftRatio, "shift_vs_rubberband", [](const bench::Results& r, doubl
 });
 
 OVIX_FIGURE(stretchRatio, "stretch_vs_soundtouch", [](const bench::Results& r, double& value) {
-    if (!both(r, "BM_VoiceSpeed/50", "BM_SoundTouchStretch/50") || !both(r, "BM_VoiceSpeed/200", "BM_SoundTouchStretch/200"))
+    if (!both(r, "BM_VoiceSpeed/50", "BM_SoundTouchStretch/50")
+        || !both(r, "BM_VoiceSpeed/200", "BM_SoundTouchStretch/200"))
         return false;
-    value = (r.at("BM_VoiceSpeed/50") + r.at("BM_VoiceSpeed/200")) /
-            (r.at("BM_SoundTouchStretch/50") + r.at("BM_SoundTouchStretch/200"));
+    value = (r.at("BM_VoiceSpeed/50") + r.at("BM_VoiceSpeed/200"))
+        / (r.at("BM_SoundTouchStretch/50") + r.at("BM_SoundTouchStretch/200"));
     return true;
 });
 
@@ -229,7 +231,8 @@ OVIX_FIGURE(theirAccuracy, "shift_within5c_rubberband_pct", [](const bench::Resu
         stretcher.process(in, kFrames, false);
         float* o[1] = {chunk.data()};
         while (stretcher.available() > 0) {
-            const size_t got = stretcher.retrieve(o, std::min<size_t>(static_cast<size_t>(stretcher.available()), chunk.size()));
+            const size_t got
+                = stretcher.retrieve(o, std::min<size_t>(static_cast<size_t>(stretcher.available()), chunk.size()));
             out.insert(out.end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(got));
         }
     }

@@ -77,8 +77,8 @@ void VoiceChanger::setVoice(double pitchHz, double sizePercent, double ratio) no
     ratio_ = clampOr(ratio, 0.4, 2.5, 1.0);
 }
 
-void VoiceChanger::setMaskValues(double macro, double pitchExponent, double formantExponent,
-                                 double alternateAttenuation) noexcept
+void VoiceChanger::setMaskValues(
+    double macro, double pitchExponent, double formantExponent, double alternateAttenuation) noexcept
 {
     mask_.macro = clampOr(macro, 0.0, 1.0, 0.0);
     mask_.pitchExponent = clampOr(pitchExponent, -4.0, 4.0, 1.0);
@@ -176,8 +176,8 @@ void VoiceChanger::analyse() noexcept
         if (detections_ == 1)
             meanLog_ = logHz;
         else
-            meanLog_ += std::max(0.004, 1.0 / static_cast<double>(detections_)) *
-                        std::clamp(logHz - meanLog_, -0.7, 0.7);
+            meanLog_
+                += std::max(0.004, 1.0 / static_cast<double>(detections_)) * std::clamp(logHz - meanLog_, -0.7, 0.7);
         if (analysisCount_ - lastDetection_ <= 2 && smoothed_ > 0.0)
             smoothed_ += smoothCoeff_ * (estimate.hz - smoothed_);
         else
@@ -284,8 +284,7 @@ bool VoiceChanger::nearestMark(double position, int64_t& mark, double& period) c
     period = detectedPeriod;
     const int64_t neighbour = bestIndex > markCount_ - count ? bestIndex - 1 : bestIndex + 1;
     if (neighbour < markCount_) {
-        const double distance =
-            std::fabs(static_cast<double>(mark - marks_[static_cast<size_t>(neighbour & 63)]));
+        const double distance = std::fabs(static_cast<double>(mark - marks_[static_cast<size_t>(neighbour & 63)]));
         if (distance >= 0.5 * detectedPeriod && distance <= 1.5 * detectedPeriod)
             period = distance;
     }
@@ -377,7 +376,8 @@ void VoiceChanger::addGrain(double outCentre, double inCentre, int length, doubl
     const double sn = std::sin(step);
     for (int64_t p = first; p <= last; ++p) {
         if (p >= firstWritable) {
-            const double t = std::clamp(inCentre + (static_cast<double>(p) - outCentre) * rate, earliestRead, latestRead);
+            const double t
+                = std::clamp(inCentre + (static_cast<double>(p) - outCentre) * rate, earliestRead, latestRead);
             const double w = 0.5 - 0.5 * c;
             output_.at(p) += static_cast<float>(gain * w * input_.readCubic(t));
         }

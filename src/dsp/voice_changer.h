@@ -44,7 +44,8 @@ public:
     // ratio: multiplies the fundamental (clamped 0.4..2.5).
     void setVoice(double pitchHz, double sizePercent, double ratio) noexcept;
     // The mask's macro flag, pitch exponent, formant exponent and alternate-grain attenuation.
-    void setMaskValues(double macro, double pitchExponent, double formantExponent, double alternateAttenuation) noexcept;
+    void setMaskValues(
+        double macro, double pitchExponent, double formantExponent, double alternateAttenuation) noexcept;
     void setMaskValues(const VoiceMaskValues& values) noexcept;
 
     // True when the settings leave the voice as it is: offset 0, size 100, ratio 1, macro off.

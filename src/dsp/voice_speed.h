@@ -52,13 +52,13 @@ private:
     double fs_ = 48000.0;
     TimeStretchCore core_;
     SmoothedSwitch switch_;
-    int hop_ = 1344;         // output frames per segment: segment − overlap
+    int hop_ = 1344;           // output frames per segment: segment − overlap
     int keepPitchStart_ = 968; // overlap + search + 8
-    int stopLag_ = 1784;     // search + block + start offset
-    int block_ = 240;        // max(32, 0.005·fs)
-    int jump_ = 14400;       // replay length at speeds above 1x
-    int maxLag_ = 192000;    // 4 s
-    int quietWait_ = 24000;  // longest wait for a quiet moment before stopping anyway
+    int stopLag_ = 1784;       // search + block + start offset
+    int block_ = 240;          // max(32, 0.005·fs)
+    int jump_ = 14400;         // replay length at speeds above 1x
+    int maxLag_ = 192000;      // 4 s
+    int quietWait_ = 24000;    // longest wait for a quiet moment before stopping anyway
 
     bool active_ = false;
     bool stopping_ = false;

@@ -55,7 +55,7 @@ void VoiceStage::voiceChanger(Block& block, const dsp::VoiceMaskValues& mask) no
         return;
     const settings::Settings& s = *block.settings;
     changer_.setVoice(s.pitch_hz.load(std::memory_order_relaxed), s.voice_size.load(std::memory_order_relaxed),
-                      s.voice_ratio.load(std::memory_order_relaxed) / 1000.0);
+        s.voice_ratio.load(std::memory_order_relaxed) / 1000.0);
     changer_.setMaskValues(mask);
     const bool neutral = changer_.neutral();
 

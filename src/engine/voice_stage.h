@@ -60,7 +60,7 @@ private:
     std::vector<float> dry_;
 
     bool running_ = false;
-    bool stopping_ = false;     // fading out towards the dry voice
+    bool stopping_ = false;      // fading out towards the dry voice
     uint64_t neutralFrames_ = 0; // frames run since the settings turned neutral
 };
 

@@ -112,14 +112,14 @@ TEST(PitchDetectorOnSpeech, MakesNoMoreOctaveErrorsThanAubioYin)
         }
         std::printf("%-6s shared voiced frames %d, octave errors ours %d, aubio YIN %d; "
                     "on its own voiced frames ours %d/%d, aubio YIN %d/%d\n",
-                    voice, e.shared, e.ours, e.theirs, e.ownErrors[0], e.ownFrames[0], e.ownErrors[1], e.ownFrames[1]);
+            voice, e.shared, e.ours, e.theirs, e.ownErrors[0], e.ownFrames[0], e.ownErrors[1], e.ownFrames[1]);
     }
     aubio_cleanup();
     ASSERT_GT(total.shared, 400) << "too few voiced frames for a comparison";
     EXPECT_LE(total.ours, total.theirs);
     // The rate over each tracker's own voiced frames, too (cross-multiplied).
     EXPECT_LE(static_cast<double>(total.ownErrors[0]) * total.ownFrames[1],
-              static_cast<double>(total.ownErrors[1]) * total.ownFrames[0]);
+        static_cast<double>(total.ownErrors[1]) * total.ownFrames[0]);
 #endif
 }
 

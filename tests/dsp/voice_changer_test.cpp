@@ -34,7 +34,7 @@ Track track(const std::vector<float>& y)
 
 // Runs a voice changer over y in 480-frame blocks.
 std::vector<float> change(std::vector<float> y, double pitchHz, double size, double ratio,
-                          const dsp::VoiceMaskValues& mask = {}, dsp::VoiceChanger* probe = nullptr)
+    const dsp::VoiceMaskValues& mask = {}, dsp::VoiceChanger* probe = nullptr)
 {
     dsp::VoiceChanger local;
     dsp::VoiceChanger& changer = probe ? *probe : local;
@@ -100,8 +100,8 @@ TEST(PitchDetector, FindsSyntheticVoicesFrom80To350HzWithinOnePercent)
         // Glides at about an octave per second, as fast as speech intonation moves.
         {"glide 80 to 350 Hz", {[](double t) { return 80.0 * std::pow(350.0 / 80.0, std::min(t / 2.0, 1.0)); }}},
         {"glide 300 to 90 Hz, vowel /i/",
-         {[](double t) { return 300.0 * std::pow(90.0 / 300.0, std::min(t / 2.0, 1.0)); },
-          {{270.0, 60.0}, {2290.0, 100.0}, {3010.0, 150.0}}}},
+            {[](double t) { return 300.0 * std::pow(90.0 / 300.0, std::min(t / 2.0, 1.0)); },
+                {{270.0, 60.0}, {2290.0, 100.0}, {3010.0, 150.0}}}},
     };
     for (const Case& c : cases) {
         const std::vector<float> voice = synthVoice(c.spec, 2.0);
@@ -116,7 +116,7 @@ TEST(PitchDetector, FindsSyntheticVoicesFrom80To350HzWithinOnePercent)
 TEST(PitchDetector, ReportsNothingForAWhistleAboveOrAGrowlBelowTheVoiceRange)
 {
     for (const auto& y : {sine(600.0, 0.5), synthVoice(steadyVoice(600.0), 0.5), sine(50.0, 0.5),
-                          synthVoice(steadyVoice(50.0), 0.5), std::vector<float>(24000, 0.0f)}) {
+             synthVoice(steadyVoice(50.0), 0.5), std::vector<float>(24000, 0.0f)}) {
         const Track t = track(y);
         for (double hz : t.hz)
             EXPECT_EQ(hz, 0.0);
@@ -144,7 +144,8 @@ TEST(VoiceChanger, MovesASustainedVowelToTheTargetFundamental)
     };
     for (const Case& c : cases) {
         dsp::VoiceChanger changer;
-        const std::vector<float> out = change(synthVoice(steadyVoice(c.voiceHz), 2.0), c.pitchHz, 100.0, c.ratio, c.mask, &changer);
+        const std::vector<float> out
+            = change(synthVoice(steadyVoice(c.voiceHz), 2.0), c.pitchHz, 100.0, c.ratio, c.mask, &changer);
         const double hz = medianHz(out, 1.0, 2.0, c.expectedHz);
         ASSERT_GT(hz, 0.0) << c.name << ": no clear period near the target";
         EXPECT_LT(std::fabs(cents(hz, c.expectedHz)), 20.0) << c.name << ": " << hz << " Hz";
@@ -274,7 +275,12 @@ TEST(VoiceChanger, NeverAllocatesAndStaysFiniteOnSilenceNoiseAndADcStep)
         for (size_t i = 0; i < block.size(); ++i) {
             seed = seed * 1664525u + 1013904223u;
             const float noise = static_cast<float>(seed >> 8) / 8388608.0f - 1.0f;
-            block[i] = phase == 0 ? 0.0f : phase == 1 ? noise : phase == 2 ? 1.0f : phase == 3 ? -1.0f : phase == 4 ? 0.0f : noise;
+            block[i] = phase == 0 ? 0.0f
+                : phase == 1      ? noise
+                : phase == 2      ? 1.0f
+                : phase == 3      ? -1.0f
+                : phase == 4      ? 0.0f
+                                  : noise;
         }
         if (b == 500)
             changer.reset();

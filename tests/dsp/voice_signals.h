@@ -38,7 +38,8 @@ struct VoiceSpec {
 
 inline VoiceSpec steadyVoice(double hz, double vibratoCents = 0.0)
 {
-    return {[hz, vibratoCents](double t) { return hz * std::pow(2.0, vibratoCents / 1200.0 * std::sin(kTau * 5.5 * t)); }};
+    return {
+        [hz, vibratoCents](double t) { return hz * std::pow(2.0, vibratoCents / 1200.0 * std::sin(kTau * 5.5 * t)); }};
 }
 
 // Glottal flow (raised-cosine opening, quarter-cosine closing) differentiated,
@@ -152,7 +153,8 @@ inline std::vector<float> espeakSpeech(const std::string& text, const std::strin
     const fs::path dir = fs::temp_directory_path() / ("ovix_voice_" + std::to_string(::getpid()));
     fs::create_directories(dir);
     const fs::path wav = dir / "speech.wav";
-    const std::string command = "espeak-ng -v " + voice + " -s 150 -w '" + wav.string() + "' \"" + text + "\" 2>/dev/null";
+    const std::string command
+        = "espeak-ng -v " + voice + " -s 150 -w '" + wav.string() + "' \"" + text + "\" 2>/dev/null";
     std::vector<float> out;
     if (std::system(command.c_str()) == 0) {
         std::ifstream file(wav, std::ios::binary);

@@ -44,8 +44,8 @@ double zeroCrossingHz(const std::vector<float>& y, size_t from, size_t count)
     return crossings > 2 ? (crossings - 1) * kFs / (last - first) : 0.0;
 }
 
-std::vector<float> run(std::vector<float> y, int speed, bool keepPitch, dsp::VoiceSpeed* probe = nullptr,
-                       size_t chunk = 480)
+std::vector<float> run(
+    std::vector<float> y, int speed, bool keepPitch, dsp::VoiceSpeed* probe = nullptr, size_t chunk = 480)
 {
     dsp::VoiceSpeed local;
     dsp::VoiceSpeed& processor = probe ? *probe : local;
@@ -118,8 +118,8 @@ TEST(VoiceSpeed, OverTenSecondsTheContentAdvancesAtTheRequestedSpeed)
         int speed;
         bool keepPitch;
     };
-    for (const Case c : {Case{50, true}, Case{75, true}, Case{150, true}, Case{200, true}, Case{50, false},
-                         Case{200, false}}) {
+    for (const Case c :
+        {Case{50, true}, Case{75, true}, Case{150, true}, Case{200, true}, Case{50, false}, Case{200, false}}) {
         const std::vector<float> out = run(input, c.speed, c.keepPitch);
         const double rate = contentRate(out, c.speed / 100.0, c.keepPitch);
         EXPECT_NEAR(rate / (c.speed / 100.0), 1.0, 0.01) << c.speed << "% keep-pitch " << c.keepPitch;
@@ -135,7 +135,7 @@ TEST(VoiceSpeed, KeepPitchHoldsTheFundamentalAndTapeModeMovesIt)
         double expectedHz;
     };
     for (const Case c : {Case{50, true, 150.0}, Case{200, true, 150.0}, Case{70, true, 150.0}, Case{50, false, 75.0},
-                         Case{150, false, 225.0}}) {
+             Case{150, false, 225.0}}) {
         const std::vector<float> out = run(voice, c.speed, c.keepPitch);
         std::vector<double> found;
         for (double t = 0.5; t < 2.9; t += 0.025) {

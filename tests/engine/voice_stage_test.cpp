@@ -41,7 +41,7 @@ struct Rig {
     }
     void run(std::vector<float>& y, uint32_t frames = 480)
     {
-        run(y, frames, [](size_t) { });
+        run(y, frames, [](size_t) {});
     }
 };
 
@@ -85,7 +85,7 @@ TEST(VoiceStage, AChangeStartsTheChangerWhichRunsOn48000FramesAfterNeutralThenSt
     EXPECT_EQ(rig.state.targetPitchHz.load(), 0);
     // Stopped, the voice is neither changed nor delayed.
     EXPECT_TRUE(std::equal(rest.begin() + static_cast<std::ptrdiff_t>(stoppedAt), rest.end(),
-                           original.begin() + 96000 + static_cast<std::ptrdiff_t>(stoppedAt)));
+        original.begin() + 96000 + static_cast<std::ptrdiff_t>(stoppedAt)));
 
     // Starting again starts afresh: no pitch is known before the first analysis.
     rig.settings.voice_size.store(120);
