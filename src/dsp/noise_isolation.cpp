@@ -24,6 +24,8 @@ constexpr double kGateFallDbPerHop = 1.0;
 // After a key press or click, sounds that do not continue speech are held
 // off for about 160 ms: long enough for a keystroke's rattle.
 constexpr int kActivityHops = 30;
+// The lowest gain a bin inside the band takes while speech is in the history (−25 dB).
+constexpr double kSpeechFloor = 0.056234;
 // Hops a candidate must last (43 ms) before it may set or raise the talker level.
 constexpr int kSustainedHops = 8;
 // How fast the per-bin gains give way to a uniform floor once speech has
@@ -242,6 +244,13 @@ void NoiseSuppressor::processHop() noexcept
     trackAndGain();
     if (params_.detector) {
         speechGate();
+        // While the voice is on, no bin inside the band falls more than 25 dB:
+        // the floor between harmonics stays natural and cannot flicker.
+        if (historySpeech_ > 0) {
+            const double floor = std::max(params_.gmin, kSpeechFloor);
+            for (int k = params_.binLo; k <= params_.binHi; ++k)
+                gain_[k] = std::max(gain_[k], floor);
+        }
         // Away from speech every bin takes the floor alike: the noise keeps its
         // shape instead of breaking into the isolated tones of bins that
         // happen to poke above the threshold ("musical noise").
@@ -307,19 +316,29 @@ void NoiseSuppressor::trackAndGain() noexcept
 
         double g = 1.0;
         double g2 = 1.0;
-        if (p.enabled) {
+        const bool inBand = k >= p.binLo && k <= p.binHi;
+        if (!inBand) {
+            // Outside the band nothing else matters; skip the estimator there.
+            g = g2 = p.enabled ? p.gmin : kOutOfBandPassGain;
+            cleanPower_[k] = 0.0;
+        } else if (p.enabled) {
             const double xi = std::max(kMinXi, 0.98 * cleanPower_[k] + 0.02 * std::max(gamma - 1.0, 0.0));
             const double r = xi / (1.0 + xi);
             const double gh1 = std::min(1.0, r * std::exp(0.5 * expIntegralE1(r * gamma)));
             cleanPower_[k] = gh1 * gh1 * gamma;
+            // G_H1^q · Gmin^(1 − q); q settles near 0 or 1 within a few hops,
+            // where the power law needs no logarithm.
             const double q = presence_[k];
-            g = std::max(p.gmin, std::exp(q * std::log(std::max(gh1, 1e-12)) + (1.0 - q) * lnGmin));
+            if (q < 1e-4)
+                g = p.gmin;
+            else if (q > 1.0 - 1e-4)
+                g = std::max(p.gmin, gh1);
+            else
+                g = std::max(p.gmin, std::exp(q * std::log(std::max(gh1, 1e-12)) + (1.0 - q) * lnGmin));
             g2 = std::max(p.gmin, gh1);
         } else {
             cleanPower_[k] = gamma;
         }
-        if (k < p.binLo || k > p.binHi)
-            g = g2 = p.enabled ? p.gmin : kOutOfBandPassGain;
         gain_[k] = g;
         gainH1_[k] = g2;
     }
@@ -343,17 +362,30 @@ void NoiseSuppressor::speechGate() noexcept
     double bandEnergy = 0.0;
     double bandNoise = 0.0;
     double cleanEnergy = 0.0;
+    double rawEnergy = 0.0;
+    double speechEnergy = 0.0;
     int count = 0;
     for (int k = detLo_; k <= detHi_; ++k) {
         const double P = power_[k];
-        bandEnergy += P;
-        bandNoise += lambda_[k];
-        cleanEnergy += gainH1_[k] * gainH1_[k] * P;
+        // Weighted by the detector's gain, the band's energies lean on the
+        // bins where the voice stands out, so a loud band noise under the
+        // voice does not hide it.
+        const double w = gainH1_[k] * gainH1_[k];
+        bandEnergy += w * P;
+        bandNoise += w * lambda_[k];
+        cleanEnergy += w * P;
+        rawEnergy += P;
         const double gamma = P / (std::max(lambda_[k], kNoiseFloorPower) * p.beta);
-        if (presence_[k] > 0.5 || gamma > 3.0)
+        if (presence_[k] > 0.5 || gamma > 3.0) {
             ++count;
+            speechEnergy += P;
+        }
     }
-    const double share = static_cast<double>(count) / static_cast<double>(detHi_ - detLo_ + 1);
+    // The presence measure is the share of the band's energy that sits in
+    // speech-like bins: a voice's harmonics carry most of it even where a
+    // band noise keeps most bins noise-like.
+    const double share = speechEnergy / std::max(rawEnergy, kLevelFloorPower);
+    speechBins_ = count;
     const double needed = p.strong && nonSpeechHops_ > p.holdHops ? 0.5 : p.mixFactor;
     const bool candidate = share > needed && bandEnergy > 3.0 * bandNoise;
     // The talker's level is taken from the cleaned band, so steady noise does not lift it.

@@ -83,6 +83,7 @@ public:
     double noiseEstimate(int bin) const { return lambda_[static_cast<size_t>(bin)]; }
     double appliedGain(int bin) const { return gain_[static_cast<size_t>(bin)]; }
     uint64_t hops() const { return hops_; }
+    int speechCount() const { return speechBins_; }
 
 private:
     void processHop() noexcept;
@@ -115,6 +116,7 @@ private:
     double secondDb_ = -200.0;
     double farCount_ = 0.0;
     int candidateRun_ = 0;
+    int speechBins_ = 0; // the speech count of the last hop
     double release_ = 0.0;
     double nonSpeechHops_ = 0.0;
     double gateGain_ = 1.0;

@@ -5,6 +5,7 @@
 // attenuation, log-spectral distance, spectral flatness) work on aligned
 // float vectors at 48 kHz.
 
+#include "dsp/biquad.h"
 #include "dsp/fft.h"
 #include "dsp/random.h"
 
@@ -108,6 +109,13 @@ inline std::optional<std::vector<float>> speech(const std::string& text, const s
     if (x.empty() || rate <= 0)
         return std::nullopt;
     auto y = resampleTo48k(x, rate);
+    // A microphone path carries nothing below about 70 Hz; the synthesiser's
+    // output does, and a reference holding it would count every band limit as damage.
+    dsp::Biquad a, b;
+    a.setCoeffs(dsp::designHighPass(70.0, dsp::kButterworthQ, kFs));
+    b.setCoeffs(a.coeffs);
+    for (auto& v : y)
+        v = b.process(a.process(v));
     float peak = 0.0f;
     for (float v : y)
         peak = std::max(peak, std::fabs(v));
