@@ -24,6 +24,13 @@ constexpr double kGateFallDbPerHop = 1.0;
 // After a key press or click, sounds that do not continue speech are held
 // off for about 160 ms: long enough for a keystroke's rattle.
 constexpr int kActivityHops = 30;
+// For the first 43 ms each bin may rise 3 dB over its level before the press, and that
+// allowance grows by 1.8 dB a hop, so a voice that starts then comes through
+// within a few hops while a click's sudden burst does not.
+constexpr int kClickHops = 8; // a click and its rattle, through the 1024-frame window
+constexpr double kClickHeadroom = 2.0;
+constexpr double kClickJump = 8.0; // 9 dB over the level before the press
+constexpr double kClickRefGrowth = 1.5;
 // The lowest gain a bin inside the band takes while speech is in the history (−25 dB).
 constexpr double kSpeechFloor = 0.056234;
 // Hops a candidate must last (43 ms) before it may set or raise the talker level.
@@ -140,7 +147,8 @@ void NoiseSuppressor::prepare(double sampleRate)
     overlap_.assign(kIsolationFftSize, 0.0f);
     outQueue_.assign(kIsolationHop, 0.0f);
     spectrum_.assign(kIsolationBins, {});
-    for (auto* v : {&power_, &smoothed_, &minimum_, &runningMin_, &presence_, &lambda_, &cleanPower_, &gain_, &gainH1_})
+    for (auto* v : {&power_, &smoothed_, &minimum_, &runningMin_, &presence_, &lambda_, &cleanPower_, &gain_, &gainH1_,
+             &clickRef_})
         v->assign(kIsolationBins, 0.0);
     const double binsPerHz = kIsolationFftSize / sampleRate_;
     detLo_ = static_cast<int>(std::ceil(kDetectorLowHz * binsPerHz));
@@ -204,7 +212,27 @@ void NoiseSuppressor::shiftLevel(double db) noexcept
 
 void NoiseSuppressor::noteInputActivity() noexcept
 {
+    // The level of each bin just before the key press is what a click may not exceed.
+    if (activityHops_ == 0)
+        std::copy(smoothed_.begin(), smoothed_.end(), clickRef_.begin());
     activityHops_ = kActivityHops;
+}
+
+void NoiseSuppressor::limitClicks() noexcept
+{
+    // A click jumps across the whole band at once; a voice starting up
+    // rises in its own harmonics and formants. Only a broadband jump is cut.
+    int jumped = 0;
+    for (int k = params_.binLo; k <= params_.binHi; ++k)
+        jumped += power_[k] > kClickJump * clickRef_[k];
+    const bool click = jumped * 2 > params_.binHi - params_.binLo + 1;
+    for (int k = params_.binLo; k <= params_.binHi; ++k) {
+        const double limit = kClickHeadroom * clickRef_[k];
+        const double P = power_[k];
+        if (click && P > limit)
+            gain_[k] = std::min(gain_[k], std::sqrt(limit / P));
+        clickRef_[k] *= kClickRefGrowth;
+    }
 }
 
 void NoiseSuppressor::process(float* samples, int frames) noexcept
@@ -262,6 +290,11 @@ void NoiseSuppressor::processHop() noexcept
         }
     } else {
         gateGain_ = 1.0;
+    }
+    if (activityHops_ > 0) {
+        if (activityHops_ > kActivityHops - kClickHops)
+            limitClicks();
+        --activityHops_;
     }
 
     const float gate = static_cast<float>(gateGain_);
@@ -426,8 +459,6 @@ void NoiseSuppressor::speechGate() noexcept
             }
         }
     }
-    if (activityHops_ > 0)
-        --activityHops_;
 
     release_ = speech ? p.secondCount : std::max(0.0, release_ - 1.0);
     nonSpeechHops_ = speech ? 0.0 : nonSpeechHops_ + 1.0;

@@ -71,8 +71,9 @@ public:
     // The microphone gain stepped by dB: moves the noise and level trackers
     // with it, so the step is not taken for a change of noise or of talker.
     void shiftLevel(double db) noexcept;
-    // A key press or click happened: for a short while a sound that does not
-    // continue speech cannot open the gate.
+    // A key press or click happened: for a short while no bin may jump far
+    // above its level before the press, and a sound that does not continue
+    // speech cannot open the gate.
     void noteInputActivity() noexcept;
     void process(float* samples, int frames) noexcept;
 
@@ -89,6 +90,7 @@ private:
     void processHop() noexcept;
     void trackAndGain() noexcept;
     void speechGate() noexcept;
+    void limitClicks() noexcept;
 
     double sampleRate_ = 48000.0;
     IsolationParams params_;
@@ -103,6 +105,7 @@ private:
     std::vector<double> smoothed_, minimum_, runningMin_, presence_, lambda_;
     std::vector<double> cleanPower_; // G_H1²·γ of the previous hop
     std::vector<double> gain_, gainH1_;
+    std::vector<double> clickRef_; // per-bin ceiling while a key press is recent
     int fill_ = 0;
     uint64_t hops_ = 0;
     int minWindowCount_ = 0;
