@@ -7,9 +7,9 @@
 #include "bench_main.h"
 
 #include "dsp/noise_isolation.h"
+#include "dsp/noisy_speech.h" // test material, shared with the suites
 #include "dsp/random.h"
 #include "dsp/vocal_expander.h"
-#include "dsp/noisy_speech.h" // test material, shared with the suites
 
 #include <benchmark/benchmark.h>
 
@@ -176,7 +176,8 @@ const Table& table()
         const size_t from = 48000;
         for (const auto& [name, make] : comparedSuppressors()) {
             // Each suppressor's own delay, from a mild mixture.
-            const auto probeNoise = noisy::scaledNoise(clean, noisy::makeNoise(noisy::Noise::White, clean.size()), 20.0);
+            const auto probeNoise
+                = noisy::scaledNoise(clean, noisy::makeNoise(noisy::Noise::White, clean.size()), 20.0);
             auto probe = make();
             const size_t delay = estimateDelay(clean, runAll(*probe, noisy::add(clean, probeNoise)));
             for (int snr : {0, 5, 10}) {
@@ -212,7 +213,8 @@ void printTable(const bench::Results& results)
     const Table& t = table();
     if (!t.ready)
         return;
-    std::printf("\n%-10s %6s %12s %12s %10s %12s\n", "suppressor", "SNR", "segSNR gain", "noise atten", "LSD", "block cost");
+    std::printf(
+        "\n%-10s %6s %12s %12s %10s %12s\n", "suppressor", "SNR", "segSNR gain", "noise atten", "LSD", "block cost");
     for (const auto& [name, bySnr] : t.scores) {
         const auto it = results.find("BM_Suppressor/" + name);
         for (const auto& [snr, s] : bySnr) {
@@ -241,7 +243,8 @@ const std::vector<float>& costInput()
         dsp::Lcg g{11};
         for (size_t i = 0; i < v.size(); ++i)
             v[i] = 0.05f * g.bipolar()
-                + static_cast<float>(0.3 * std::sin(2.0 * 3.14159265 * 180.0 * i / kFs) * (((i / 24000) % 2) ? 1.0 : 0.0));
+                + static_cast<float>(
+                    0.3 * std::sin(2.0 * 3.14159265 * 180.0 * i / kFs) * (((i / 24000) % 2) ? 1.0 : 0.0));
         return v;
     }();
     return x;
@@ -293,11 +296,16 @@ bool modePercent(const bench::Results& r, int mode, double& v)
     return true;
 }
 
-OVIX_FIGURE(m0, "isolation_gate_block_percent", [](const bench::Results& r, double& v) { return modePercent(r, 0, v); });
-OVIX_FIGURE(m1, "isolation_clean_block_percent", [](const bench::Results& r, double& v) { return modePercent(r, 1, v); });
-OVIX_FIGURE(m2, "isolation_studio_block_percent", [](const bench::Results& r, double& v) { return modePercent(r, 2, v); });
-OVIX_FIGURE(m3, "isolation_broadcast_block_percent", [](const bench::Results& r, double& v) { return modePercent(r, 3, v); });
-OVIX_FIGURE(m4, "isolation_vocal_block_percent", [](const bench::Results& r, double& v) { return modePercent(r, 4, v); });
+OVIX_FIGURE(
+    m0, "isolation_gate_block_percent", [](const bench::Results& r, double& v) { return modePercent(r, 0, v); });
+OVIX_FIGURE(
+    m1, "isolation_clean_block_percent", [](const bench::Results& r, double& v) { return modePercent(r, 1, v); });
+OVIX_FIGURE(
+    m2, "isolation_studio_block_percent", [](const bench::Results& r, double& v) { return modePercent(r, 2, v); });
+OVIX_FIGURE(
+    m3, "isolation_broadcast_block_percent", [](const bench::Results& r, double& v) { return modePercent(r, 3, v); });
+OVIX_FIGURE(
+    m4, "isolation_vocal_block_percent", [](const bench::Results& r, double& v) { return modePercent(r, 4, v); });
 
 bool segGain(const bench::Results& r, const char* name, double& v)
 {

@@ -128,8 +128,7 @@ double expIntegralE1(double v) noexcept
         return 50.0;
     if (v < 1.0) {
         const double v2 = v * v;
-        return -0.5772156649015329 - std::log(v) + v - v2 / 4.0 + v2 * v / 18.0 - v2 * v2 / 96.0
-            + v2 * v2 * v / 600.0;
+        return -0.5772156649015329 - std::log(v) + v - v2 / 4.0 + v2 * v / 18.0 - v2 * v2 / 96.0 + v2 * v2 * v / 600.0;
     }
     if (v <= 50.0)
         return std::exp(-v) / v * (v * v + 2.334733 * v + 0.250621) / (v * v + 3.330657 * v + 1.681534);
@@ -282,7 +281,10 @@ void NoiseSuppressor::processHop() noexcept
         // Away from speech every bin takes the floor alike: the noise keeps its
         // shape instead of breaking into the isolated tones of bins that
         // happen to poke above the threshold ("musical noise").
-        if (speechWeight_ < 1.0) {
+        if (speechWeight_ == 0.0) {
+            for (int k = params_.binLo; k <= params_.binHi; ++k)
+                gain_[k] = params_.gmin;
+        } else if (speechWeight_ < 1.0) {
             const double w = speechWeight_;
             const double lnGmin = std::log(std::max(params_.gmin, 1e-12));
             for (int k = params_.binLo; k <= params_.binHi; ++k)
@@ -437,8 +439,7 @@ void NoiseSuppressor::speechGate() noexcept
         }
         peakDb_ = std::max(peakDb_, levelDb);
         bool near = !talkerStarted_
-            || (levelDb >= talkerDb_ - p.thresholdA
-                && (p.thresholdB <= 0.0 || peakDb_ >= talkerDb_ - p.thresholdB));
+            || (levelDb >= talkerDb_ - p.thresholdA && (p.thresholdB <= 0.0 || peakDb_ >= talkerDb_ - p.thresholdB));
         // A sound right after a key press opens the gate only inside speech.
         if (activityHops_ > 0 && historySpeech_ == 0)
             near = false;
@@ -468,6 +469,8 @@ void NoiseSuppressor::speechGate() noexcept
 
     // While the gate is open the spectral gains hold; once it closes they give way to the floor.
     speechWeight_ = release_ > 0.0 ? 1.0 : speechWeight_ * kSpeechWeightFall;
+    if (speechWeight_ < 1e-3)
+        speechWeight_ = 0.0;
 
     // Open at once so word onsets are whole; close slowly once the hold has run out.
     if (release_ > 0.0)

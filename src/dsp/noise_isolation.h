@@ -44,13 +44,13 @@ struct IsolationParams {
     double beta = 1.0;     // noise over-estimation
     double lowHz = 60.0;
     double highHz = 16000.0;
-    int binLo = 0; // first bin inside the band
-    int binHi = 0; // last bin inside the band
-    double holdHops = 0.0;     // non-speech hops before strong mode asks more of a candidate
-    double secondCount = 0.0;  // hops the gate stays open after speech
-    double thresholdA = 99.0;  // dB a speech hop may lie below the talker level
-    double thresholdB = 0.0;   // dB the recent peak may lie below it (0: unused)
-    double mixFactor = 0.45;   // presence share a candidate hop needs
+    int binLo = 0;            // first bin inside the band
+    int binHi = 0;            // last bin inside the band
+    double holdHops = 0.0;    // non-speech hops before strong mode asks more of a candidate
+    double secondCount = 0.0; // hops the gate stays open after speech
+    double thresholdA = 99.0; // dB a speech hop may lie below the talker level
+    double thresholdB = 0.0;  // dB the recent peak may lie below it (0: unused)
+    double mixFactor = 0.45;  // presence share a candidate hop needs
 };
 
 // Mode (0..3; others are clamped) and level (clamped to 0..100) to parameters.

@@ -31,8 +31,8 @@ ExpanderRecord expanderRecordFrom(int32_t vocalLevel, int32_t gateLo, int32_t ga
     return r;
 }
 
-int formatGateLine(char* out, size_t size, int32_t vocalLevel, int32_t gateLo, int32_t gateMid, int32_t gateHi,
-    int32_t gateOut)
+int formatGateLine(
+    char* out, size_t size, int32_t vocalLevel, int32_t gateLo, int32_t gateMid, int32_t gateHi, int32_t gateOut)
 {
     return std::snprintf(out, size, "Gate %d   Out %+.1f dB   Tone Lo %+.1f  Mid %+.1f  Hi %+.1f",
         static_cast<int>(vocalLevel), gateOut / 10.0, gateLo / 10.0, gateMid / 10.0, gateHi / 10.0);

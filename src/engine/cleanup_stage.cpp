@@ -91,8 +91,8 @@ void CleanupStage::isolation(Block& block) noexcept
     const settings::Settings& s = *block.settings;
     followMicGain(block.micGain);
     reloadIsolation(s);
-    const Path path = dsp::isolationModeOf(s.iso_mode.load(kRelaxed)) == dsp::kIsolationVocalMode ? Path::Vocal
-                                                                                                   : Path::Spectral;
+    const Path path
+        = dsp::isolationModeOf(s.iso_mode.load(kRelaxed)) == dsp::kIsolationVocalMode ? Path::Vocal : Path::Spectral;
     if (path == Path::Spectral && activityPending_) {
         suppressor_.noteInputActivity();
         activityPending_ = false;
@@ -135,8 +135,8 @@ void CleanupStage::micTone(Block& block) noexcept
         toneLoaded_ = true;
         toneSeen_ = revision;
         if (s.tone_on.load(kRelaxed))
-            tone_.setTargets(s.tone_lo.load(kRelaxed) / 10.0, s.tone_mid.load(kRelaxed) / 10.0,
-                s.tone_hi.load(kRelaxed) / 10.0);
+            tone_.setTargets(
+                s.tone_lo.load(kRelaxed) / 10.0, s.tone_mid.load(kRelaxed) / 10.0, s.tone_hi.load(kRelaxed) / 10.0);
         else
             tone_.setTargets(0.0, 0.0, 0.0);
     }

@@ -66,8 +66,8 @@ private:
     bool toneLoaded_ = false;
     float micGainSeen_ = 0.0f; // 0: none yet
     bool activityPending_ = false;
-    uint64_t blocks_ = 0;         // counted in micTone(), which runs every block
-    uint64_t cardMicBlock_ = 0;   // the block the voicing last ran in, plus one
+    uint64_t blocks_ = 0;       // counted in micTone(), which runs every block
+    uint64_t cardMicBlock_ = 0; // the block the voicing last ran in, plus one
 };
 
 } // namespace engine

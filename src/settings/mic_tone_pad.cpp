@@ -66,7 +66,8 @@ Expected bandsFromPad(const Settings& s)
     const int32_t dx = tonePadOffset(s.tone_pad_x.load(kRelaxed));
     const int32_t dy = tonePadOffset(s.tone_pad_y.load(kRelaxed));
     return {clampBand(int64_t{s.tone_base_lo.load(kRelaxed)} - dx),
-        clampBand(int64_t{s.tone_base_mid.load(kRelaxed)} + dy), clampBand(int64_t{s.tone_base_hi.load(kRelaxed)} + dx)};
+        clampBand(int64_t{s.tone_base_mid.load(kRelaxed)} + dy),
+        clampBand(int64_t{s.tone_base_hi.load(kRelaxed)} + dx)};
 }
 
 bool applyPad(Settings& s)
@@ -142,7 +143,8 @@ void toneResetAll(Settings& s)
              &s.tone_mid, &s.tone_hi})
         put(*f, 0);
     bump(s, Counter::Tone);
-    for (GateControl c : {GateControl::VocalLevel, GateControl::Lo, GateControl::Mid, GateControl::Hi, GateControl::Out}) {
+    for (GateControl c :
+        {GateControl::VocalLevel, GateControl::Lo, GateControl::Mid, GateControl::Hi, GateControl::Out}) {
         const FieldInfo& field = *findField(gateKey(c));
         field.store(s, field.defaultValue);
     }

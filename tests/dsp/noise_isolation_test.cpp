@@ -112,7 +112,8 @@ TEST(NoiseSuppressor, GateModeBandLimitsWithoutTouchingTheBand)
     ns.setParameters(mapIsolation(0, 30, kFs));
     std::vector<float> x(48000);
     for (size_t i = 0; i < x.size(); ++i)
-        x[i] = static_cast<float>(0.3 * std::sin(2 * noisy::kPi * 1000.0 * i / kFs) + 0.3 * std::sin(2 * noisy::kPi * 23.4375 * i / kFs));
+        x[i] = static_cast<float>(
+            0.3 * std::sin(2 * noisy::kPi * 1000.0 * i / kFs) + 0.3 * std::sin(2 * noisy::kPi * 23.4375 * i / kFs));
     noisy::run(x, [&](float* s, int n) { ns.process(s, n); });
     EXPECT_NEAR(ns.appliedGain(0), 0.0316, 1e-9);
     EXPECT_NEAR(ns.appliedGain(1), 0.0316, 1e-9); // 46.9 Hz
@@ -135,7 +136,8 @@ TEST(NoiseSuppressor, WithSuppressionOffTheInputComesBackIntactAfterTheLatency)
             NoiseSuppressor ns;
             ns.prepare(kFs);
             ns.setParameters(p);
-            return noisy::run(x, [&](float* s, int n) { ns.process(s, n); }, block);
+            return noisy::run(
+                x, [&](float* s, int n) { ns.process(s, n); }, block);
         }();
         // Silent while settling, then exact apart from float rounding.
         for (size_t i = 0; i < kIsolationSettlingHops * kIsolationHop; ++i)
@@ -208,7 +210,8 @@ TEST(NoiseSuppressor, CleanSpeechKeepsItsLevelInVoicedSegments)
 TEST(NoiseSuppressor, NoiseAloneFadesWithoutTurningTonal)
 {
     for (noisy::Noise kind : {noisy::Noise::White, noisy::Noise::Pink, noisy::Noise::Fan}) {
-        const auto noise = noisy::scaledNoise(std::vector<float>(4 * 48000, 0.1f), noisy::makeNoise(kind, 4 * 48000), 0.0);
+        const auto noise
+            = noisy::scaledNoise(std::vector<float>(4 * 48000, 0.1f), noisy::makeNoise(kind, 4 * 48000), 0.0);
         const auto out = suppress(noise, mapIsolation(2, 60, kFs));
         const size_t from = 2 * 48000;
         const size_t count = noise.size() - from - kIsolationLatency;
@@ -216,7 +219,8 @@ TEST(NoiseSuppressor, NoiseAloneFadesWithoutTurningTonal)
             = 10.0 * std::log10(noisy::power(noise, from, count) / noisy::power(out, from + kIsolationLatency, count));
         const double flatIn = noisy::spectralFlatness(noise, from, count);
         const double flatOut = noisy::spectralFlatness(out, from + kIsolationLatency, count);
-        std::printf("  %-6s attenuation %.1f dB, flatness %.3f -> %.3f\n", noisy::noiseName(kind), attenuation, flatIn, flatOut);
+        std::printf("  %-6s attenuation %.1f dB, flatness %.3f -> %.3f\n", noisy::noiseName(kind), attenuation, flatIn,
+            flatOut);
         EXPECT_GE(attenuation, 20.0) << noisy::noiseName(kind);
         // Musical noise would show as isolated peaks: the flatness would collapse.
         EXPECT_GT(flatOut, 0.7 * flatIn) << noisy::noiseName(kind);
@@ -226,7 +230,8 @@ TEST(NoiseSuppressor, NoiseAloneFadesWithoutTurningTonal)
 // A steady hiss, then the microphone gain steps up by 12 dB at 3 s.
 TEST(NoiseSuppressor, AMicrophoneGainStepIsNotTakenForSpeech)
 {
-    const auto hiss = noisy::scaledNoise(std::vector<float>(5 * 48000, 0.02f), noisy::makeNoise(noisy::Noise::Pink, 5 * 48000), 0.0);
+    const auto hiss = noisy::scaledNoise(
+        std::vector<float>(5 * 48000, 0.02f), noisy::makeNoise(noisy::Noise::Pink, 5 * 48000), 0.0);
     for (bool told : {true, false}) {
         NoiseSuppressor ns;
         ns.prepare(kFs);
@@ -299,8 +304,8 @@ TEST(NoiseSuppressor, ReportedKeyPressesLoseTheirClicks)
         scores[told] = noisy::segmentalSnr(x, out, kIsolationLatency, 48000);
         clickLeft[told] = noisy::noiseAttenuationDb(x, clicks, out, kIsolationLatency, 48000);
     }
-    std::printf("  keyboard: segSNR %.2f untold, %.2f told; clicks down %.1f dB untold, %.1f dB told\n", scores[0], scores[1],
-        clickLeft[0], clickLeft[1]);
+    std::printf("  keyboard: segSNR %.2f untold, %.2f told; clicks down %.1f dB untold, %.1f dB told\n", scores[0],
+        scores[1], clickLeft[0], clickLeft[1]);
     // Clicks between words are cut; the words themselves are not touched.
     EXPECT_GT(clickLeft[1], clickLeft[0] + 12.0);
     EXPECT_GT(scores[1], scores[0] - 0.5);

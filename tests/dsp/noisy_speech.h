@@ -16,11 +16,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace noisy {
@@ -99,7 +99,8 @@ inline std::optional<std::vector<float>> speech(const std::string& text, const s
     static int serial = 0;
     const auto dir = std::filesystem::temp_directory_path();
     const auto file = dir / ("ovix_speech_" + std::to_string(::getpid()) + "_" + std::to_string(serial++) + ".wav");
-    const std::string command = "espeak-ng -v " + voice + " -s 150 -w '" + file.string() + "' \"" + text + "\" 2>/dev/null";
+    const std::string command
+        = "espeak-ng -v " + voice + " -s 150 -w '" + file.string() + "' \"" + text + "\" 2>/dev/null";
     if (std::system(command.c_str()) != 0)
         return std::nullopt;
     int rate = 0;
@@ -198,7 +199,8 @@ inline std::vector<float> makeNoise(Noise kind, size_t n, uint32_t seed = 12345)
             lp2 = (1 - a) * lp1 + a * lp2;
             hp = c * (hp + lp2 - prev);
             prev = lp2;
-            y[i] = static_cast<float>(hp * (1.0 + 0.15 * std::sin(2.0 * kPi * 0.7 * t)) + 0.02 * std::sin(2.0 * kPi * 120.0 * t));
+            y[i] = static_cast<float>(
+                hp * (1.0 + 0.15 * std::sin(2.0 * kPi * 0.7 * t)) + 0.02 * std::sin(2.0 * kPi * 120.0 * t));
         }
         break;
     }
@@ -267,7 +269,8 @@ inline std::vector<bool> speechFrames(const std::vector<float>& clean, double wi
 
 // Segmental SNR over speech frames, each frame clamped to −10..35 dB.
 // `out` is compared with `clean` delayed by `delay` frames; frames before `from` are skipped.
-inline double segmentalSnr(const std::vector<float>& clean, const std::vector<float>& out, size_t delay, size_t from = 0)
+inline double segmentalSnr(
+    const std::vector<float>& clean, const std::vector<float>& out, size_t delay, size_t from = 0)
 {
     const auto active = speechFrames(clean);
     double sum = 0.0;
@@ -308,7 +311,8 @@ inline double noiseAttenuationDb(const std::vector<float>& clean, const std::vec
 
 // Mean log-spectral distance (dB) between clean and out over strong speech frames (within 20 dB of the top),
 // 1024-point Hann frames, bins 100 Hz .. 8 kHz.
-inline double logSpectralDistance(const std::vector<float>& clean, const std::vector<float>& out, size_t delay, size_t from = 0)
+inline double logSpectralDistance(
+    const std::vector<float>& clean, const std::vector<float>& out, size_t delay, size_t from = 0)
 {
     constexpr size_t N = 1024;
     dsp::RealFft fft;

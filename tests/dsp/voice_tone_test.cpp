@@ -82,7 +82,8 @@ TEST(VocalExpander, QuietSoundIsPushedDownAndLoudSoundKeepsTheToneCurve)
             return y / 2.0f;
         },
         652.0);
-    EXPECT_NEAR(g, 12.0 - 5.0 + magnitudeDb(designFirstOrderLowShelf(60.5, 3.98107, kFs), 652.0, kFs)
+    EXPECT_NEAR(g,
+        12.0 - 5.0 + magnitudeDb(designFirstOrderLowShelf(60.5, 3.98107, kFs), 652.0, kFs)
             + magnitudeDb(designFirstOrderHighShelf(6310.0, 3.98107, kFs), 652.0, kFs),
         0.2);
 }

@@ -37,7 +37,8 @@ struct StageRig {
     void fill(double amplitude = 0.2)
     {
         for (auto& v : voice)
-            v = static_cast<float>(amplitude * std::sin(2.0 * 3.14159265358979 * 440.0 * static_cast<double>(t++) / kFs));
+            v = static_cast<float>(
+                amplitude * std::sin(2.0 * 3.14159265358979 * 440.0 * static_cast<double>(t++) / kFs));
     }
     // One block of the cycle as the engine runs it: steps 4, 5 and 9.
     void cycle(float micGain = 1.0f, bool cardMic = false)
