@@ -3,6 +3,7 @@
 // gain and key presses, and that a block never allocates.
 
 #include "engine/cleanup_stage.h"
+#include "engine_rig.h"
 #include "settings/fields.h"
 #include "support/alloc_counter.h"
 
@@ -186,6 +187,48 @@ TEST(CleanupStage, BlocksNeverAllocate)
         rig.cycle(i % 100 < 50 ? 1.0f : 1.5f, i % 20 < 10);
     }
     EXPECT_EQ(counter.count(), 0u);
+}
+
+// The stage wired into a running engine as steps 4, 5 and 9 of its cycle.
+TEST(CleanupStage, InTheEngineCycleTheVoiceReachesTheCableCleaned)
+{
+    class CleanupSteps : public BlockSteps {
+    public:
+        CleanupStage stage;
+        void prepare(double sampleRate, uint32_t maxFrames, int) override { stage.prepare(sampleRate, maxFrames); }
+        void isolation(Block& b) noexcept override { stage.isolation(b); }
+        void micTone(Block& b) noexcept override { stage.micTone(b); }
+        void cardMicVoicing(Block& b) noexcept override { stage.cardMicVoicing(b); }
+    } steps;
+    test::EngineRig rig(steps);
+    rig.audio.setCaptureSource(test::kMic, [](uint64_t first, float* out, uint32_t frames) {
+        for (uint32_t i = 0; i < frames; ++i) {
+            // Syllable-like bursts of a 150 Hz harmonic tone, 200 ms on, 200 ms off.
+            const double t = static_cast<double>(first + i) / kFs;
+            double v = 0.0;
+            for (int h = 1; h <= 10; ++h)
+                v += std::sin(2.0 * 3.14159265358979 * 150.0 * h * t) / h;
+            out[2 * i] = out[2 * i + 1] = static_cast<float>(std::fmod(t, 0.4) < 0.2 ? 0.1 * v : 0.0);
+        }
+    });
+    rig.audio.recordRender(test::kCable, true);
+    rig.settings.isolate.store(1);
+    rig.settings.iso_mode.store(2);
+    rig.settings.iso_level.store(60);
+    rig.open();
+    rig.runMillis(300);
+    rig.settings.mic_level.store(150); // a gain step while running
+    rig.runMillis(300);
+
+    EXPECT_GT(steps.stage.suppressor().hops(), 100u);
+    const auto out = rig.audio.rendered(test::kCable);
+    ASSERT_GT(out.size(), 2u * 48000u / 2u);
+    float peak = 0.0f;
+    for (size_t i = out.size() - 2 * 19200; i < out.size(); ++i) {
+        ASSERT_TRUE(std::isfinite(out[i]));
+        peak = std::max(peak, std::fabs(out[i]));
+    }
+    EXPECT_GT(peak, 0.1f);
 }
 
 } // namespace
