@@ -269,29 +269,29 @@ void NoiseSuppressor::processHop() noexcept
         power_[k] = 0.25 * gain_[k - 1] + 0.5 * gain_[k] + 0.25 * gain_[k + 1];
 
     trackAndGain();
-    if (params_.detector) {
-        speechGate();
-        // While the voice is on, no bin inside the band falls more than 25 dB:
-        // the floor between harmonics stays natural and cannot flicker.
-        if (historySpeech_ > 0) {
-            const double floor = std::max(params_.gmin, kSpeechFloor);
-            for (int k = params_.binLo; k <= params_.binHi; ++k)
-                gain_[k] = std::max(gain_[k], floor);
-        }
-        // Away from speech every bin takes the floor alike: the noise keeps its
-        // shape instead of breaking into the isolated tones of bins that
-        // happen to poke above the threshold ("musical noise").
-        if (speechWeight_ == 0.0) {
-            for (int k = params_.binLo; k <= params_.binHi; ++k)
-                gain_[k] = params_.gmin;
-        } else if (speechWeight_ < 1.0) {
-            const double w = speechWeight_;
-            const double lnGmin = std::log(std::max(params_.gmin, 1e-12));
-            for (int k = params_.binLo; k <= params_.binHi; ++k)
-                gain_[k] = std::exp(w * std::log(gain_[k]) + (1.0 - w) * lnGmin);
-        }
-    } else {
+    // The speech decisions run at every level; only with the detector flag
+    // does the gate act on them.
+    speechGate();
+    if (!params_.detector)
         gateGain_ = 1.0;
+    // While the voice is on, no bin inside the band falls more than 25 dB:
+    // the floor between harmonics stays natural and cannot flicker.
+    if (historySpeech_ > 0) {
+        const double floor = std::max(params_.gmin, kSpeechFloor);
+        for (int k = params_.binLo; k <= params_.binHi; ++k)
+            gain_[k] = std::max(gain_[k], floor);
+    }
+    // Away from speech every bin takes the floor alike: the noise keeps its
+    // shape instead of breaking into the isolated tones of bins that
+    // happen to poke above the threshold ("musical noise").
+    if (speechWeight_ == 0.0) {
+        for (int k = params_.binLo; k <= params_.binHi; ++k)
+            gain_[k] = params_.gmin;
+    } else if (speechWeight_ < 1.0) {
+        const double w = speechWeight_;
+        const double lnGmin = std::log(std::max(params_.gmin, 1e-12));
+        for (int k = params_.binLo; k <= params_.binHi; ++k)
+            gain_[k] = std::exp(w * std::log(gain_[k]) + (1.0 - w) * lnGmin);
     }
     if (activityHops_ > 0) {
         if (activityHops_ > kActivityHops - kClickHops)

@@ -209,21 +209,29 @@ TEST(NoiseSuppressor, CleanSpeechKeepsItsLevelInVoicedSegments)
 
 TEST(NoiseSuppressor, NoiseAloneFadesWithoutTurningTonal)
 {
-    for (noisy::Noise kind : {noisy::Noise::White, noisy::Noise::Pink, noisy::Noise::Fan}) {
+    struct Case {
+        noisy::Noise kind;
+        int mode, level;
+        double minAttenuation;
+    };
+    // Studio at 60 must take noise down by 20 dB; gentler settings by their floor.
+    for (const Case& c : {Case{noisy::Noise::White, 2, 60, 20.0}, Case{noisy::Noise::Pink, 2, 60, 20.0},
+             Case{noisy::Noise::Fan, 2, 60, 20.0}, Case{noisy::Noise::White, 2, 40, 20.0},
+             Case{noisy::Noise::Pink, 1, 20, 20.0}}) {
         const auto noise
-            = noisy::scaledNoise(std::vector<float>(4 * 48000, 0.1f), noisy::makeNoise(kind, 4 * 48000), 0.0);
-        const auto out = suppress(noise, mapIsolation(2, 60, kFs));
+            = noisy::scaledNoise(std::vector<float>(4 * 48000, 0.1f), noisy::makeNoise(c.kind, 4 * 48000), 0.0);
+        const auto out = suppress(noise, mapIsolation(c.mode, c.level, kFs));
         const size_t from = 2 * 48000;
         const size_t count = noise.size() - from - kIsolationLatency;
         const double attenuation
             = 10.0 * std::log10(noisy::power(noise, from, count) / noisy::power(out, from + kIsolationLatency, count));
         const double flatIn = noisy::spectralFlatness(noise, from, count);
         const double flatOut = noisy::spectralFlatness(out, from + kIsolationLatency, count);
-        std::printf("  %-6s attenuation %.1f dB, flatness %.3f -> %.3f\n", noisy::noiseName(kind), attenuation, flatIn,
-            flatOut);
-        EXPECT_GE(attenuation, 20.0) << noisy::noiseName(kind);
+        std::printf("  %-6s mode %d level %d: attenuation %.1f dB, flatness %.3f -> %.3f\n", noisy::noiseName(c.kind),
+            c.mode, c.level, attenuation, flatIn, flatOut);
+        EXPECT_GE(attenuation, c.minAttenuation) << noisy::noiseName(c.kind) << " " << c.level;
         // Musical noise would show as isolated peaks: the flatness would collapse.
-        EXPECT_GT(flatOut, 0.7 * flatIn) << noisy::noiseName(kind);
+        EXPECT_GT(flatOut, 0.9 * flatIn) << noisy::noiseName(c.kind) << " " << c.level;
     }
 }
 
