@@ -1,0 +1,228 @@
+#pragma once
+// The glitch repeater: a held button or key turns the live voice into a
+// performance effect (repeat the last word, beep over it, stutter, reverse,
+// scratch, cut it, or one of the closing effects that run their full length
+// from the press). One instance handles one or two channels.
+//
+// Every frame, held or not, the input goes into history rings and level
+// followers, so a press can reach back into what was just said. A press
+// latches the style, finds the most recent word onset and starts the style;
+// a 6 ms ramp crossfades between the dry signal and the style's output at
+// every change, and a tail counter (counted from the press) keeps the effect
+// running after a short tap. An echo line rings on after everything else.
+//
+// prepare() allocates; reset(), setHeld(), setStyle() and process() never
+// allocate or lock.
+
+#include "dsp/delay_ring.h"
+#include "dsp/one_pole.h"
+#include "dsp/random.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace dsp {
+
+struct GlitchStyleInfo {
+    const char* name;
+    const char* hint;   // shown on the button
+    const char* status; // while active
+    bool ending;        // plays a closing effect of fixed length from the press
+};
+
+inline constexpr int kGlitchStyleCount = 13;
+inline constexpr std::array<GlitchStyleInfo, kGlitchStyleCount> kGlitchStyles{{
+    {"Repeat", "Hold to repeat", "Repeating", false},
+    {"Beep", "Hold to beep", "Beeping", false},
+    {"Stutter", "Hold to stutter", "Stuttering", false},
+    {"Reverse", "Hold to reverse", "Reversing", false},
+    {"Tape stop", "End with tape stop", "Stopping", true},
+    {"Scratch", "Hold to scratch", "Scratching", false},
+    {"Robot", "End with robot", "Shutting down", true},
+    {"Crush", "End with crush", "Breaking up", true},
+    {"Chipmunk", "End with chipmunk", "Speeding up", true},
+    {"Deep", "End with deep", "Going deep", true},
+    {"Echo", "End with echo", "Echoing out", true},
+    {"Cut", "Hold to cut", "Cut", false},
+    {"Glitch", "Hold to glitch", "Glitching", false},
+}};
+
+enum GlitchStyle : int {
+    kGlitchRepeat = 0,
+    kGlitchBeep,
+    kGlitchStutter,
+    kGlitchReverse,
+    kGlitchTapeStop,
+    kGlitchScratch,
+    kGlitchRobot,
+    kGlitchCrush,
+    kGlitchChipmunk,
+    kGlitchDeep,
+    kGlitchEcho,
+    kGlitchCut,
+    kGlitchGlitch,
+};
+
+// 0..12; above 12 reads as 12, below 0 as 0.
+inline int clampGlitchStyle(int style) noexcept
+{
+    return style < 0 ? 0 : style > kGlitchStyleCount - 1 ? kGlitchStyleCount - 1 : style;
+}
+
+class GlitchRepeater {
+public:
+    static constexpr int kMaxChannels = 2;
+
+    // Sizes every ring and buffer for fs and one or two channels, and clears them.
+    void prepare(double sampleRate, int channels);
+    // Clears the rings, followers, counters and the echo line; not held, idle.
+    void reset() noexcept;
+
+    // A change to on starts the current style; a change to off only clears the flag.
+    void setHeld(bool on) noexcept;
+    // Stored (clamped to 0..12); takes effect at the next press.
+    void setStyle(int style) noexcept { style_ = clampGlitchStyle(style); }
+
+    // In place. right may be null (or is ignored on a one-channel instance).
+    void process(float* left, float* right, int frames) noexcept;
+
+    // Held, in its tail, or still ramping out: what the interface shows as glitching.
+    bool active() const noexcept { return held_ || tail_ > 0 || ramp_ > 0.0f; }
+    bool held() const noexcept { return held_; }
+    int runningStyle() const noexcept { return running_; }
+    int style() const noexcept { return style_; }
+    int64_t tailFrames() const noexcept { return tail_; }
+    float ramp() const noexcept { return ramp_; }
+    int64_t captureFrames() const noexcept { return capLen_; }
+    double sampleRate() const noexcept { return fs_; }
+
+private:
+    // A loop over a captured buffer whose first `fade` frames of each pass
+    // crossfade from the continuation of the previous pass's end (the buffer
+    // holds at least len + fade frames), so the seam never steps.
+    struct Loop {
+        int64_t pos = 0;
+        int64_t len = 1;
+        int64_t prevLen = 0;
+        int64_t fade = 0;
+        int64_t passes = 0;
+        float read(const float* buf) const noexcept;
+        // Advances; returns true when a pass has just ended.
+        bool advance() noexcept;
+    };
+    // One backward-played stretch [begin, end) of the long ring.
+    struct Stretch {
+        int64_t begin = 0;
+        int64_t end = 0;
+    };
+    struct Grain {
+        double start = 0.0; // capture position of the grain's first read
+        double rate = 1.0;  // frames per frame; negative plays backwards
+        int64_t age = -1;   // frames into the grain; −1: idle
+    };
+
+    void start() noexcept;
+    void record(float mono) noexcept;
+    void generate(float* g, int channels) noexcept;
+    float endingLevel(double progress) const noexcept;
+    int64_t onsetOffset(int64_t minAge, int64_t maxAge) const noexcept;
+    // Copies `length` frames ending `endAge` frames before now into the
+    // capture buffers; returns the frames captured (limited by what has been recorded).
+    int64_t capture(std::array<std::vector<float>, kMaxChannels>& dest, int64_t length, int64_t endAge) noexcept;
+    int64_t bestStutterStart(int64_t c, int64_t loopLength) const noexcept;
+    void trackPhrases() noexcept;
+    int64_t quietestCut(int64_t from, int64_t to) const noexcept;
+    void queueStretch(int64_t begin, int64_t end) noexcept;
+    float reverseSample(int ch) const noexcept;
+    void advanceReverse() noexcept;
+    void startGrain(Grain& grain) noexcept;
+    float grainSample(const Grain& grain, int ch) const noexcept;
+
+    double fs_ = 48000.0;
+    int channels_ = 1;
+
+    // Per channel: input history (2.5 s), long history for backward play
+    // (4 s), the echo line (0.5 s ring), the robot comb (6 ms ring).
+    std::array<DelayRing<float>, kMaxChannels> history_, long_, echo_, comb_;
+    DelayRing<float> mono_; // (L + R)·0.5, for every level and similarity measure
+    int64_t now_ = 0;       // frames recorded since reset
+    // Capture buffers; Repeat's next loop takes over from the second set.
+    std::array<std::vector<float>, kMaxChannels> cap_, next_;
+    int64_t capLen_ = 0;
+    int64_t capMax_ = 0;
+
+    // Lengths in frames.
+    int64_t crossfade_ = 240;    // 0.005·fs
+    int64_t loopFade_ = 72;      // 0.0015·fs
+    int64_t minLoop_ = 1200;     // 0.025·fs
+    int64_t rampFrames_ = 288;   // 0.006·fs
+    int64_t echoDelay_ = 14400;  // 0.3·fs
+    int64_t combDelay_ = 288;    // 0.006·fs
+    int64_t grainLength_ = 3840; // 0.08·fs, even
+    std::vector<float> grainWindow_;
+
+    // Level measures of the mono mix: fast (onsets), medium (beep level),
+    // slow (phrases) followers of |x| and the rising minimum of the slow one.
+    AttackRelease fast_, medium_, slow_;
+    double minimum_ = 0.0;
+    double minimumRise_ = 1.0;
+    // Onsets: recent word starts as absolute positions.
+    std::array<int64_t, 16> onsets_{};
+    int onsetCount_ = 0;
+    int onsetNext_ = 0;
+    bool quiet_ = true;
+    int64_t lastOnset_ = -1000000;
+
+    // Press state.
+    bool held_ = false;
+    int style_ = 0;
+    int running_ = 0;
+    int64_t tail_ = 0;
+    int64_t tailLength_ = 1;
+    int64_t sincePress_ = 0;
+    float ramp_ = 0.0f;
+    float rampStep_ = 1.0f;
+    // A press during a running effect fades the last output out over the ramp.
+    std::array<float, kMaxChannels> lastG_{}, restartFrom_{};
+    int64_t restart_ = 0;
+
+    // Repeat.
+    Loop loop_, nextLoop_;
+    int64_t takeover_ = 0;       // frames left of the old-to-new loop crossfade
+    int64_t recaptureAt_ = -1;   // absolute time of the scheduled re-capture
+    int64_t recaptureOnset_ = 0; // the onset it captures from
+    int onsetsSeenAtPress_ = 0;
+    // Beep.
+    double beepPhase_ = 0.0;
+    double beepLevel_ = 0.05;
+    // Stutter, crush.
+    int64_t stutterPasses_ = 0;
+    std::array<float, kMaxChannels> crushHeld_{};
+    int64_t crushCount_ = 0;
+    // Tape stop, robot.
+    double readPos_ = 0.0;
+    double robotPhase_ = 0.0;
+    // Reverse.
+    std::array<Stretch, 8> queue_{};
+    int queueHead_ = 0;
+    int queueSize_ = 0;
+    Stretch playing_{};
+    int64_t playPos_ = -1; // position in playing_ being read; −1: nothing playing
+    bool phraseOpen_ = false;
+    int64_t phraseStart_ = 0;
+    int64_t pause_ = 0;
+    // Glitch.
+    bool grainsReady_ = false;
+    std::array<Grain, 2> grains_{};
+    int64_t grainClock_ = 0;
+    double grainLo_ = 0.0, grainHi_ = 0.0;
+    Grain lastGrain_{};
+    Lcg random_{0x5eed1234u};
+    // Echo line.
+    double echoLowPass_ = 0.0;
+    std::array<double, kMaxChannels> echoState_{};
+    int64_t echoIdle_ = 0; // frames the line may still ring; 0: skipped
+};
+
+} // namespace dsp
