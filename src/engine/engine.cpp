@@ -411,8 +411,8 @@ void Engine::ensureScratch(uint32_t frames)
 
 void Engine::pollGlitchKey() noexcept
 {
-    const int32_t key = s_.settings.GlitchKey.load();
-    const bool held = (key & 0xFFFF) != 0 && s_.glitchKeyDown && s_.glitchKeyDown(key);
+    const auto code = static_cast<uint32_t>(s_.settings.GlitchKey.load());
+    const bool held = s_.keys != nullptr && platform::keyCodeHeld(*s_.keys, code);
     if (held) {
         s_.state.glitchKeyHeld.store(s_.state.glitchKeyArmed.load());
     } else {

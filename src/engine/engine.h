@@ -15,11 +15,11 @@
 #include "engine/recorder_ring.h"
 #include "platform/audio_endpoints.h"
 #include "platform/clock.h"
+#include "platform/key_state.h"
 #include "settings/settings.h"
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -55,8 +55,8 @@ struct EngineServices {
     EngineState& state;
     RecorderRings& rings;
     BlockSteps& steps;
-    // Whether the glitch hotkey (key code of GlitchKey) is held; none: never.
-    std::function<bool(int32_t keyCode)> glitchKeyDown;
+    // The keys as they are now, for the glitch hotkey (GlitchKey); none: never held.
+    const platform::KeyState* keys = nullptr;
 };
 
 class Engine {

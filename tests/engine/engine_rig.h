@@ -36,7 +36,7 @@ struct EngineRig {
     std::unique_ptr<engine::Engine> engine;
     int steps = 0;
 
-    explicit EngineRig(engine::BlockSteps& blockSteps)
+    explicit EngineRig(engine::BlockSteps& blockSteps, const platform::KeyState* keys = nullptr)
     {
         audio.addEndpoint(endpointSpec(platform::Flow::Capture, kMic, L"Microphone (Sim USB)"));
         audio.addEndpoint(endpointSpec(platform::Flow::Capture, kMic2, L"Headset Microphone"));
@@ -46,7 +46,7 @@ struct EngineRig {
         settings::setDeviceName(settings, settings::DeviceKind::Mic, kMic);
         settings::setDeviceName(settings, settings::DeviceKind::Spk, kPhones);
         engine = std::make_unique<engine::Engine>(
-            engine::EngineServices{clock, audio, settings, state, rings, blockSteps, {}});
+            engine::EngineServices{clock, audio, settings, state, rings, blockSteps, keys});
         engine->start();
     }
 

@@ -3,6 +3,7 @@
 
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/key_state.h"
 #include "platform/registry_store.h"
 
 #include <memory>
@@ -15,5 +16,7 @@ std::unique_ptr<Clock> makeClock();
 std::unique_ptr<RegistryStore> makeRegistry(Hive hive);
 // CreateFileW, then MoveFileExW with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH.
 std::unique_ptr<Files> makeFiles();
+// GetAsyncKeyState: the keys as they are now, whichever window has the focus.
+std::unique_ptr<KeyState> makeKeyState();
 
 } // namespace platform::win32
