@@ -1,0 +1,152 @@
+// The wide echo room: when it runs and for how long it rings out, what it is
+// fed, and how fast it decays compared with the cavern it copies.
+
+#include "engine/wide_echo.h"
+
+#include "../support/alloc_counter.h"
+#include "dsp/random.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <vector>
+
+namespace engine {
+namespace {
+
+constexpr uint32_t kBlock = 480;
+
+struct EchoRig {
+    WideEchoRoom room;
+    std::vector<float> voice = std::vector<float>(kBlock);
+    std::vector<float> gain = std::vector<float>(kBlock, 0.5f);
+    std::vector<float> left = std::vector<float>(kBlock), right = std::vector<float>(kBlock);
+    dsp::Lcg noise{7};
+
+    EchoRig() { room.prepare(48000.0, kBlock); }
+    // One block of noise (or silence); returns the energy the room added.
+    double block(bool cavern, bool wide, bool loud = true)
+    {
+        for (float& v : voice)
+            v = loud ? 0.3f * noise.bipolar() : 0.0f;
+        std::fill(left.begin(), left.end(), 0.0f);
+        std::fill(right.begin(), right.end(), 0.0f);
+        WideEchoFeed feed;
+        feed.highPassed = voice.data();
+        feed.compressorGain = gain.data();
+        feed.send = 0.5f;
+        room.process(feed, left.data(), right.data(), kBlock, cavern, wide);
+        double e = 0.0;
+        for (uint32_t i = 0; i < kBlock; ++i)
+            e += static_cast<double>(left[i]) * left[i] + static_cast<double>(right[i]) * right[i];
+        return e;
+    }
+};
+
+TEST(WideEcho, RunsOnlyWithWideSetAndTheCavernOrWithin15sAfterIt)
+{
+    EchoRig r;
+    EXPECT_EQ(r.block(true, false), 0.0); // wide clear
+    EXPECT_FALSE(r.room.running());
+    EXPECT_EQ(r.block(false, true), 0.0); // another room, the cavern never ran
+    EXPECT_FALSE(r.room.running());
+
+    for (int b = 0; b < 50; ++b)
+        r.block(true, true);
+    EXPECT_TRUE(r.room.running());
+    EXPECT_EQ(r.room.countdown(), 720000);
+    EXPECT_GT(r.block(true, true), 0.0);
+
+    // The room changes away: the send falls silent but the echo rings out for 15 s.
+    const int ringOut = 720000 / static_cast<int>(kBlock);
+    double ringing = 0.0;
+    for (int b = 0; b < ringOut - 1; ++b) {
+        const double e = r.block(false, true);
+        if (b == 20)
+            ringing = e;
+        ASSERT_TRUE(r.room.running()) << b;
+    }
+    EXPECT_GT(ringing, 0.0);
+    EXPECT_EQ(r.block(false, true), 0.0); // the countdown has run out
+    EXPECT_FALSE(r.room.running());
+    EXPECT_EQ(r.block(false, true), 0.0);
+
+    // Clearing wide silences it at once, ringing or not.
+    for (int b = 0; b < 50; ++b)
+        r.block(true, true);
+    r.block(false, true);
+    EXPECT_EQ(r.block(false, false), 0.0);
+    EXPECT_FALSE(r.room.running());
+    EXPECT_EQ(r.block(false, true), 0.0); // and it does not resume without the cavern
+}
+
+TEST(WideEcho, ItIsFedWhatTheCavernsCompressorHoldsBack)
+{
+    // The room is linear: three times the complement gives three times the output.
+    EchoRig a, b, full;
+    std::fill(a.gain.begin(), a.gain.end(), 0.75f);
+    std::fill(b.gain.begin(), b.gain.end(), 0.25f);
+    std::fill(full.gain.begin(), full.gain.end(), 1.0f);
+    double ea = 0.0, eb = 0.0, ef = 0.0;
+    for (int k = 0; k < 100; ++k) {
+        ea += a.block(true, true);
+        eb += b.block(true, true);
+        ef += full.block(true, true);
+    }
+    EXPECT_NEAR(std::sqrt(eb / ea), 3.0, 3e-3);
+    EXPECT_EQ(ef, 0.0); // the compressor passes everything to the main cavern
+}
+
+// Energy decay rate in dB per second between 1.5 s and 5.5 s after a 0.2 s
+// burst; block(b) runs block b (a burst for b < 20) and returns its energy.
+double decayDbPerSecond(const std::function<double(int)>& block)
+{
+    double early = 0.0, late = 0.0;
+    for (int b = 0; b < 600; ++b) {
+        const double e = block(b);
+        if (b >= 150 && b < 200)
+            early += e;
+        if (b >= 550)
+            late += e;
+    }
+    return 10.0 * std::log10(early / late) / 4.0;
+}
+
+TEST(WideEcho, ItDecaysFasterThanTheCavernByTheScale)
+{
+    EchoRig wide;
+    std::fill(wide.gain.begin(), wide.gain.end(), 0.0f);
+    dsp::Reverb cavern;
+    cavern.prepare(48000.0, dsp::kHauntedCavern);
+    EXPECT_NEAR(wide.room.decaySeconds(), cavern.decayTime() * WideEchoRoom::kDecayScale, 1e-9);
+    EXPECT_NEAR(wide.room.decaySeconds(), 13.82, 0.01);
+
+    dsp::Lcg noise{11};
+    std::vector<float> in(kBlock), l(kBlock), r(kBlock);
+    const double cavernRate = decayDbPerSecond([&](int b) {
+        for (float& v : in)
+            v = b < 20 ? 0.3f * noise.bipolar() : 0.0f;
+        cavern.process(in.data(), nullptr, l.data(), r.data(), static_cast<int>(kBlock));
+        double e = 0.0;
+        for (uint32_t i = 0; i < kBlock; ++i)
+            e += static_cast<double>(l[i]) * l[i] + static_cast<double>(r[i]) * r[i];
+        return e;
+    });
+    const double wideRate = decayDbPerSecond([&](int b) { return wide.block(true, true, b < 20); });
+    // A 60 dB decay over T seconds: the rates stand in the inverse ratio of the times.
+    EXPECT_NEAR(cavernRate / wideRate, WideEchoRoom::kDecayScale, 0.05);
+}
+
+TEST(WideEcho, RunningAndStoppingNeverAllocate)
+{
+    EchoRig r;
+    test::AllocationCounter counter;
+    for (int b = 0; b < 400; ++b)
+        r.block(b % 100 < 60, b % 150 < 140);
+    r.room.reset();
+    EXPECT_EQ(counter.count(), 0u);
+}
+
+} // namespace
+} // namespace engine
