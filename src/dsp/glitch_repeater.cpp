@@ -94,6 +94,10 @@ void GlitchRepeater::prepare(double sampleRate, int channels)
     combDelay_ = std::max<int64_t>(1, frames(0.006, fs_));
     grainLength_ = std::max<int64_t>(4, static_cast<int64_t>(0.08 * fs_) & ~int64_t{1});
     capMax_ = static_cast<int64_t>(len(1.0));
+    onsetGap_ = frames(0.08, fs_);
+    syllableGap_ = frames(0.1, fs_);
+    onsetLead_ = frames(0.003, fs_);
+    recaptureDelay_ = frames(0.16, fs_);
 
     for (int ch = 0; ch < kMaxChannels; ++ch) {
         const bool used = ch < channels_;
@@ -201,19 +205,19 @@ void GlitchRepeater::record(float mono) noexcept
         quiet_ = true;
     const int64_t since = now_ - lastOnset_;
     bool onset = false;
-    if (f > high && since >= frames(0.08, fs_))
-        onset = quiet_ || (f > 2.5 * s && since >= frames(0.1, fs_));
+    if (f > high && since >= onsetGap_)
+        onset = quiet_ || (f > 2.5 * s && since >= syllableGap_);
     if (onset) {
         quiet_ = false;
         lastOnset_ = now_;
-        const int64_t at = now_ - frames(0.003, fs_);
+        const int64_t at = now_ - onsetLead_;
         onsets_[static_cast<size_t>(onsetNext_)] = at;
         onsetNext_ = (onsetNext_ + 1) % static_cast<int>(onsets_.size());
         onsetCount_ = std::min(onsetCount_ + 1, static_cast<int>(onsets_.size()));
         // Repeat re-arms on a new word: its loop is captured 0.16 s into it.
         if (held_ && running_ == kGlitchRepeat && recaptureAt_ < 0 && takeover_ == 0) {
             recaptureOnset_ = at;
-            recaptureAt_ = at + frames(0.16, fs_);
+            recaptureAt_ = at + recaptureDelay_;
         }
     }
     ++now_;

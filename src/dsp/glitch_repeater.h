@@ -153,13 +153,17 @@ private:
     int64_t capMax_ = 0;
 
     // Lengths in frames.
-    int64_t crossfade_ = 240;    // 0.005·fs
-    int64_t loopFade_ = 72;      // 0.0015·fs
-    int64_t minLoop_ = 1200;     // 0.025·fs
-    int64_t rampFrames_ = 288;   // 0.006·fs
-    int64_t echoDelay_ = 14400;  // 0.3·fs
-    int64_t combDelay_ = 288;    // 0.006·fs
-    int64_t grainLength_ = 3840; // 0.08·fs, even
+    int64_t crossfade_ = 240;       // 0.005·fs
+    int64_t loopFade_ = 72;         // 0.0015·fs
+    int64_t minLoop_ = 1200;        // 0.025·fs
+    int64_t rampFrames_ = 288;      // 0.006·fs
+    int64_t echoDelay_ = 14400;     // 0.3·fs
+    int64_t combDelay_ = 288;       // 0.006·fs
+    int64_t grainLength_ = 3840;    // 0.08·fs, even
+    int64_t onsetGap_ = 3840;       // 0.08·fs between any two onsets
+    int64_t syllableGap_ = 4800;    // 0.1·fs between onsets in connected speech
+    int64_t onsetLead_ = 144;       // 0.003·fs: onsets are stored this early
+    int64_t recaptureDelay_ = 7680; // 0.16·fs
     std::vector<float> grainWindow_;
 
     // Level measures of the mono mix: fast (onsets), medium (beep level),
