@@ -196,12 +196,10 @@ private:
     int64_t takeover_ = 0;       // frames left of the old-to-new loop crossfade
     int64_t recaptureAt_ = -1;   // absolute time of the scheduled re-capture
     int64_t recaptureOnset_ = 0; // the onset it captures from
-    int onsetsSeenAtPress_ = 0;
     // Beep.
     double beepPhase_ = 0.0;
     double beepLevel_ = 0.05;
-    // Stutter, crush.
-    int64_t stutterPasses_ = 0;
+    // Crush.
     std::array<float, kMaxChannels> crushHeld_{};
     int64_t crushCount_ = 0;
     // Tape stop, robot.
