@@ -1,0 +1,43 @@
+// The key state adapter on GetAsyncKeyState: keys at rest read as up, and a
+// key sent through the system's input queue reads as down while it is held.
+
+#include "platform/win32/win32_platform.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+namespace {
+
+constexpr uint16_t kF24 = VK_F24;
+
+void sendKey(uint16_t key, bool down)
+{
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
+    SendInput(1, &input, sizeof(input));
+}
+
+TEST(Win32Keys, KeysAtRestAreUpAndNoKeyIsNeverDown)
+{
+    const auto keys = platform::win32::makeKeyState();
+    EXPECT_FALSE(keys->isDown(0));
+    EXPECT_FALSE(keys->isDown(kF24));
+    EXPECT_FALSE(platform::keyCodeHeld(*keys, kF24 | platform::kKeyControl));
+}
+
+TEST(Win32Keys, ASentKeyReadsDownWhileHeld)
+{
+    const auto keys = platform::win32::makeKeyState();
+    sendKey(kF24, true);
+    const bool systemSaysDown = (GetAsyncKeyState(kF24) & 0x8000) != 0;
+    const bool adapterSaysDown = keys->isDown(kF24);
+    sendKey(kF24, false);
+    if (!systemSaysDown)
+        GTEST_SKIP() << "this desktop does not deliver synthesized key presses";
+    EXPECT_TRUE(adapterSaysDown);
+}
+
+} // namespace
