@@ -73,7 +73,8 @@ public:
     void shiftLevel(double db) noexcept;
     // A key press or click happened: for a short while no bin may jump far
     // above its level before the press, and a sound that does not continue
-    // speech cannot open the gate.
+    // speech cannot open the gate. (Bright broadband clicks that nobody
+    // reports are cut too, but they may still open the gate.)
     void noteInputActivity() noexcept;
     void process(float* samples, int frames) noexcept;
 
@@ -91,6 +92,7 @@ private:
     void trackAndGain() noexcept;
     void speechGate() noexcept;
     void limitClicks() noexcept;
+    bool looksLikeClick() const noexcept;
 
     double sampleRate_ = 48000.0;
     IsolationParams params_;
@@ -126,6 +128,8 @@ private:
     double gateGainFloor_ = 1.0;
     double speechWeight_ = 1.0; // 1: per-bin gains; 0: the uniform floor
     int activityHops_ = 0;
+    int clickHops_ = 0;
+    int highBin_ = 0;
     std::array<uint8_t, kIsolationHistoryHops> history_{};
     int historyPos_ = 0;
     int historySpeech_ = 0;
