@@ -14,6 +14,8 @@ constexpr double kOutOfBandPassGain = 0.0316; // band limit without suppression,
 constexpr double kNoiseFloorPower = 1e-20;    // −200 dB
 constexpr double kLevelFloorPower = 1e-30;    // −300 dB
 constexpr double kMinXi = 0.0032;
+constexpr double kNoiseStep = 1.5; // 1.8 dB over the estimate
+constexpr double kNoiseStepBias = 1.15;
 // Far beyond any microphone signal, and small enough that powers stay finite.
 constexpr float kInputLimit = 1000.0f;
 // The speech gate watches the band that carries most voiced energy.
@@ -370,10 +372,13 @@ void NoiseSuppressor::trackAndGain() noexcept
         }
         presence_[k] = 0.2 * presence_[k] + (smoothed_[k] > p.delta * minimum_[k] ? 0.8 : 0.0);
         const double alpha = 0.95 + 0.05 * presence_[k];
-        // A burst far above the estimate (a click, a knock) enters it only as
-        // δ times the estimate: otherwise one key click lifts the noise
-        // estimate by tens of dB and the voice after it is suppressed.
-        const double update = first ? P : std::min(P, p.delta * lambda_[k]);
+        // Power far above the estimate (a click, a knock, a word in a bin
+        // the presence measure missed) enters it only as a modest step:
+        // otherwise a key click lifts the estimate by tens of dB, and a voice
+        // in moderate noise teaches the estimate its own harmonics. Capping
+        // steady noise's peaks would leave the estimate low; the bias factor
+        // restores its mean.
+        const double update = first ? P : std::min(P, kNoiseStep * lambda_[k]) * kNoiseStepBias;
         lambda_[k] = alpha * lambda_[k] + (1.0 - alpha) * update;
         const double gamma = P / (std::max(lambda_[k], kNoiseFloorPower) * p.beta);
 

@@ -160,7 +160,7 @@ TEST(NoiseSuppressor, WithSuppressionOffTheInputComesBackIntactAfterTheLatency)
 // here. Clicks are scored only in the frames they touch; a click inside a
 // word can be cut no lower than the word's level just before it, since
 // nothing after the click is seen in time.
-constexpr double kMinGainAt0Db[] = {8.0, 5.5, 8.0, 4.5, 5.0};
+constexpr double kMinGainAt0Db[] = {8.0, 6.0, 8.0, 5.0, 5.0};
 
 TEST(NoiseSuppressor, StudioModeLiftsTheSegmentalSnrOfEveryMixture)
 {
@@ -235,6 +235,38 @@ TEST(NoiseSuppressor, NoiseAloneFadesWithoutTurningTonal)
         // Musical noise would show as isolated peaks: the flatness would collapse.
         EXPECT_GT(flatOut, 0.9 * flatIn) << noisy::noiseName(c.kind) << " " << c.level;
     }
+}
+
+// A vowel held in hiss: its harmonics stand only a few dB over the noise, so
+// the presence measure misses some of them, yet the noise estimate under the
+// voice climbs only a little toward it.
+TEST(NoiseSuppressor, AHeldVowelDoesNotBecomeTheNoiseEstimate)
+{
+    const size_t n = 2 * 48000 + 9600; // the vowel lasts 200 ms, a long syllable
+    auto x = noisy::scaledNoise(std::vector<float>(n, 0.05f), noisy::makeNoise(noisy::Noise::Pink, n), 0.0);
+    NoiseSuppressor ns;
+    ns.prepare(kFs);
+    ns.setParameters(mapIsolation(2, 60, kFs));
+    const size_t onset = 2 * 48000;
+    constexpr int kHarmonics = 12;
+    auto underVoice = [&] { // the noise estimate summed over the harmonics' bins
+        double sum = 0.0;
+        for (int h = 1; h <= kHarmonics; ++h)
+            sum += ns.noiseEstimate(static_cast<int>(std::lround(150.0 * h * kIsolationFftSize / kFs)));
+        return sum;
+    };
+    double before = 0.0;
+    for (size_t at = 0; at + 480 <= n; at += 480) {
+        if (at == onset)
+            before = underVoice();
+        for (size_t i = at; i < at + 480 && i >= onset; ++i)
+            for (int h = 1; h <= kHarmonics; ++h)
+                x[i] += static_cast<float>(0.09 / h * std::sin(2 * noisy::kPi * 150.0 * h * i / kFs));
+        ns.process(x.data() + at, 480);
+    }
+    const double riseDb = 10.0 * std::log10(underVoice() / before);
+    std::printf("  noise estimate under a held vowel: %+.1f dB\n", riseDb);
+    EXPECT_LT(riseDb, 1.2);
 }
 
 // A steady hiss, then the microphone gain steps up by 12 dB at 3 s.
