@@ -3,9 +3,10 @@
 // advanced by 256 frames, minimum-statistics noise tracking weighted by a
 // speech-presence probability, the decision-directed a-priori SNR and the
 // log-spectral-amplitude gain (Ephraim-Malah, with Cohen's presence-weighted
-// floor), a band limit, and a speech gate that closes the voice off between
-// utterances. Mono, in place, 1024 frames of latency; no allocation after
-// prepare().
+// floor), a band limit, a speech gate that closes the voice off between
+// utterances, and a click limiter that holds a bright broadband burst to the
+// level just before it. Mono, in place, 1024 frames of latency; no allocation
+// after prepare().
 
 #include "dsp/fft.h"
 
