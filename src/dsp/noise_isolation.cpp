@@ -38,6 +38,8 @@ constexpr double kClickHighHz = 4000.0;
 constexpr double kClickHighShare = 0.5;
 constexpr double kClickJump = 8.0; // 9 dB over the level before the press
 constexpr double kClickRefGrowth = 1.5;
+// Bins either side of a peak that its main lobe covers, through the window and the power smoothing.
+constexpr int kLobeBins = 2;
 // The lowest gain a bin inside the band takes while speech is in the history (−25 dB).
 constexpr double kSpeechFloor = 0.056234;
 // Hops a candidate must last (43 ms) before it may set or raise the talker level.
@@ -303,12 +305,18 @@ void NoiseSuppressor::processHop() noexcept
         gateGain_ = 1.0;
     // While the voice is on, no bin inside the band falls more than 25 dB:
     // the floor between harmonics stays natural and cannot flicker. And the
-    // log-spectral gain itself applies there: a weak harmonic the presence
-    // measure missed is worth more kept at its estimated share than floored.
+    // log-spectral gain itself applies there, widened to the window's main
+    // lobe around each peak: a harmonic is kept whole, skirts included, and a
+    // weak one the presence measure missed is kept at its estimated share
+    // rather than floored.
     if (historySpeech_ > 0) {
         const double floor = std::max(params_.gmin, kSpeechFloor);
-        for (int k = params_.binLo; k <= params_.binHi; ++k)
-            gain_[k] = std::max({gain_[k], gainH1_[k], floor});
+        for (int k = params_.binLo; k <= params_.binHi; ++k) {
+            double lobe = floor;
+            for (int j = std::max(0, k - kLobeBins); j <= std::min(kIsolationBins - 1, k + kLobeBins); ++j)
+                lobe = std::max(lobe, gainH1_[j]);
+            gain_[k] = std::max(gain_[k], lobe);
+        }
     }
     // Away from speech every bin takes the floor alike: the noise keeps its
     // shape instead of breaking into the isolated tones of bins that

@@ -160,7 +160,7 @@ TEST(NoiseSuppressor, WithSuppressionOffTheInputComesBackIntactAfterTheLatency)
 // here. Clicks are scored only in the frames they touch; a click inside a
 // word can be cut no lower than the word's level just before it, since
 // nothing after the click is seen in time.
-constexpr double kMinGainAt0Db[] = {8.0, 6.0, 8.0, 5.0, 5.0};
+constexpr double kMinGainAt0Db[] = {8.0, 6.5, 8.0, 5.25, 5.0};
 
 TEST(NoiseSuppressor, StudioModeLiftsTheSegmentalSnrOfEveryMixture)
 {
