@@ -6,6 +6,7 @@
 // linking the effects library.
 
 #include <array>
+#include <cstddef>
 
 namespace dsp {
 
@@ -84,7 +85,7 @@ inline constexpr std::array<MaskRow, kMaskCount> kMasks{{
 // The row of a mask index, or nullptr for "no mask" (negative or above 41).
 inline constexpr const MaskRow* findMask(int index)
 {
-    return index >= 0 && index < kMaskCount ? &kMasks[static_cast<size_t>(index)] : nullptr;
+    return index >= 0 && index < kMaskCount ? &kMasks[static_cast<std::size_t>(index)] : nullptr;
 }
 
 // The voice changer's values for a mask index; the neutral set for no mask.
