@@ -121,8 +121,11 @@ private:
     OnePole onsetSlow_;
     int refractory_ = 0;
     int cooldown_ = 0;
-    PowerFollower level_;     // one second: the level follower
-    PowerFollower talkLevel_; // 50 ms: the talk detector of kinds 7 and 20
+    PowerFollower level_; // one second: the level follower (bubbles, glitch events)
+    // The talk detector of kinds 7 and 20 reads a 50 ms RMS instead: behind
+    // the one-second follower the closing beep and the first breath would come
+    // about four seconds after the voice has stopped.
+    PowerFollower talkLevel_;
 
     // Pitch blips (kind 6).
     int blipLength_ = 0;

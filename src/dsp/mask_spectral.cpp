@@ -42,6 +42,11 @@ void MaskSpectral::prepare(double sampleRate)
     edges_[kBands] = kBins;
     for (int b = 0; b < kBands; ++b)
         centres_[b] = 0.5 * (edges_[b] + edges_[b + 1] - 1);
+    for (int k = 0, b = 0; k < kBins; ++k) {
+        while (b < kBands && centres_[b] < k)
+            ++b;
+        firstCentre_[static_cast<size_t>(k)] = std::max(1, b);
+    }
     for (size_t i = 0; i < phasors_.size(); ++i)
         phasors_[i] = std::polar(1.0f, static_cast<float>(2.0 * kPi * static_cast<double>(i) / phasors_.size()));
     reset();
@@ -84,13 +89,14 @@ double MaskSpectral::envelopeAt(double bin) const noexcept
 {
     if (bin <= centres_[0])
         return level_[0] * flutter_[0];
-    for (int b = 1; b < kBands; ++b) {
-        if (bin <= centres_[b]) {
-            const double f = (bin - centres_[b - 1]) / (centres_[b] - centres_[b - 1]);
-            return (1.0 - f) * level_[b - 1] * flutter_[b - 1] + f * level_[b] * flutter_[b];
-        }
-    }
-    return level_[kBands - 1] * flutter_[kBands - 1];
+    // The first centre at or above `bin`, starting from the one for its whole bin.
+    int b = firstCentre_[static_cast<size_t>(std::min(bin, static_cast<double>(kBins - 1)))];
+    while (b < kBands && centres_[b] < bin)
+        ++b;
+    if (b >= kBands)
+        return level_[kBands - 1] * flutter_[kBands - 1];
+    const double f = (bin - centres_[b - 1]) / (centres_[b] - centres_[b - 1]);
+    return (1.0 - f) * level_[b - 1] * flutter_[b - 1] + f * level_[b] * flutter_[b];
 }
 
 void MaskSpectral::processFrame() noexcept

@@ -68,6 +68,7 @@ private:
     std::vector<double> envelope_; // the measured envelope per bin, before warp and flutter
     std::array<int, kBands + 1> edges_{};
     std::array<double, kBands> centres_{}; // band centres in bins
+    std::array<int, kBins> firstCentre_{}; // per whole bin: the first band whose centre is not below it (at least 1)
     std::array<double, kBands> level_{};   // band RMS magnitude of this frame
     std::array<double, kBands> flutter_{}; // this hop's band gains
     std::array<std::complex<float>, 256> phasors_{};
