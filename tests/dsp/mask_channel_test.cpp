@@ -175,6 +175,36 @@ TEST(MaskChannel, OutOfRangeKindsAreClampedAndTheRightChannelStaysLight)
     EXPECT_EQ(x, copy);
 }
 
+TEST(MaskChannel, AstronautBeepsAroundTalkAndDarkLordBreathesInPauses)
+{
+    // One second of a 300 Hz "voice", then three seconds of silence.
+    auto x = tone(300, 0.2, 4 * 48000);
+    std::fill(x.begin() + 48000, x.end(), 0.0f);
+    const auto radio = runKind(7, 0, 0, x);
+    // The opening beep at 2525 Hz over the first quarter second; the closing
+    // one at 2475 Hz once the voice has been gone for 0.35 s; both at 0.1.
+    EXPECT_NEAR(amplitudeAt(radio, 2400, 7200, 2525), 0.1, 0.02);
+    double closing = 0.0;
+    size_t closingAt = 0;
+    for (size_t at = 48000; at < 2 * 48000; at += 1200) {
+        const double a = amplitudeAt(radio, at, 4800, 2475);
+        if (a > closing) {
+            closing = a;
+            closingAt = at;
+        }
+    }
+    EXPECT_NEAR(closing, 0.1, 0.02);
+    EXPECT_GT(closingAt, 48000 + static_cast<size_t>(0.35 * kFs));
+    EXPECT_LT(amplitudeAt(radio, closingAt, 4800, 2525), 0.02);
+    // After the burst the channel is closed and quiet.
+    EXPECT_LT(mask_test::rms(radio.data() + 3 * 48000, 48000), 1e-4);
+
+    const auto breaths = runKind(20, 0, 0, x);
+    // No breath within 0.8 s of the voice stopping, then an inhale.
+    EXPECT_LT(mask_test::rms(breaths.data() + 48000 + 9600, 24000), 1e-4);
+    EXPECT_GT(mask_test::rms(breaths.data() + 48000 + 48000, 24000), 1e-3);
+}
+
 TEST(MaskSpectral, NeutralSetupRebuildsTheInputAfterItsLatency)
 {
     MaskSpectral spectral;
