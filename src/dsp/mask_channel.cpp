@@ -1,5 +1,7 @@
 #include "dsp/mask_channel.h"
 
+#include "dsp/voice_changer.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -27,26 +29,43 @@ float tanhDrive(double v, double drive)
 }
 } // namespace
 
-// The two extra voices of "Three of Me". Pending: they stay silent until the
-// voice changer is available, so the mask is its delayed dry voice for now.
+// The two extra voices of "Three of Me": voice changers a little higher and
+// smaller (ratio 1.335, size 92 %) and lower and larger (0.749, 118 %), each
+// on its own copy of the block; both are 2600 frames late.
 class ThreeOfMeVoices {
 public:
-    static constexpr int kLatency = 2600;
+    static constexpr int kLatency = VoiceChanger::kLatencyFrames;
 
-    void prepare(double /*sampleRate*/, int maxChunk)
+    void prepare(double sampleRate, int maxChunk)
     {
+        for (auto& v : voices_)
+            v.prepare(sampleRate);
         first.assign(static_cast<size_t>(maxChunk), 0.0f);
         second.assign(static_cast<size_t>(maxChunk), 0.0f);
+        reset();
     }
-    void reset() noexcept { }
-    void process(const float* /*input*/, int frames) noexcept
+    void reset() noexcept
     {
-        std::fill(first.begin(), first.begin() + frames, 0.0f);
-        std::fill(second.begin(), second.begin() + frames, 0.0f);
+        for (auto& v : voices_) {
+            v.reset();
+            v.setMaskValues(VoiceMaskValues{});
+        }
+        voices_[0].setVoice(0.0, 92.0, 1.335);
+        voices_[1].setVoice(0.0, 118.0, 0.749);
+    }
+    void process(const float* input, int frames) noexcept
+    {
+        std::copy(input, input + frames, first.begin());
+        std::copy(input, input + frames, second.begin());
+        voices_[0].process(first.data(), frames);
+        voices_[1].process(second.data(), frames);
     }
 
     std::vector<float> first;
     std::vector<float> second;
+
+private:
+    VoiceChanger voices_[2];
 };
 
 MaskChannel::MaskChannel() = default;

@@ -5,6 +5,8 @@
 // so that the settings operation that chooses a mask can read it without
 // linking the effects library.
 
+#include "dsp/voice_changer.h"
+
 #include <array>
 #include <cstddef>
 
@@ -16,16 +18,12 @@ inline constexpr int kZephraMaskCount = 18;
 inline constexpr const char* kMaskListHeading = "Voice Changer & 42 Masks (18 Zephra + 24 Extended)";
 inline constexpr const char* kZephraMaskGroup = "Zephra Masks (18):";
 
-// The values the voice changer takes from the selected mask. Every mask but
+// The four voice-changer values of a mask (VoiceMaskValues): every mask but
 // "Stranger" holds the neutral set, which is also what no mask gives.
-struct MaskVoiceValues {
-    double macro = 0.0;              // 1: macro mode (centre the voice on 120 Hz)
-    double pitchExponent = 1.0;      // scales the intonation range in macro mode
-    double formantExponent = 0.0;    // pulls the formants towards a 120 Hz voice in macro mode
-    double alternateAttenuation = 0.0; // every second voiced grain scaled by (1 − k)/(1 + k)
-
-    bool operator==(const MaskVoiceValues&) const = default;
-};
+inline constexpr bool isNeutral(const VoiceMaskValues& v)
+{
+    return v.macro == 0.0 && v.pitchExponent == 1.0 && v.formantExponent == 0.0 && v.alternateAttenuation == 0.0;
+}
 
 struct MaskRow {
     const char* name;
@@ -34,7 +32,7 @@ struct MaskRow {
     int kind;  // 0..26, the mask channel engine's processing
     double p1; // a rate in Hz or a drive
     double p2; // a depth
-    MaskVoiceValues voice{};
+    VoiceMaskValues voice{};
 };
 
 inline constexpr std::array<MaskRow, kMaskCount> kMasks{{
@@ -89,10 +87,10 @@ inline constexpr const MaskRow* findMask(int index)
 }
 
 // The voice changer's values for a mask index; the neutral set for no mask.
-inline constexpr MaskVoiceValues maskVoiceValues(int index)
+inline constexpr VoiceMaskValues maskVoiceValues(int index)
 {
     const MaskRow* row = findMask(index);
-    return row ? row->voice : MaskVoiceValues{};
+    return row ? row->voice : VoiceMaskValues{};
 }
 
 // Whether the mask does anything beyond its pitch and size: a processing kind
@@ -100,7 +98,7 @@ inline constexpr MaskVoiceValues maskVoiceValues(int index)
 inline constexpr bool maskHasExtraEffect(int index)
 {
     const MaskRow* row = findMask(index);
-    return row && (row->kind != 0 || !(row->voice == MaskVoiceValues{}));
+    return row && (row->kind != 0 || !isNeutral(row->voice));
 }
 
 } // namespace dsp

@@ -47,11 +47,16 @@ TEST(MaskTable, RowsAreCompleteAndConsistent)
     EXPECT_STREQ(kMasks[17].name, "Unstable");
     EXPECT_EQ(kMasks[17].p1, 5.5);
     EXPECT_EQ(kMasks[17].p2, 0.65);
-    EXPECT_EQ(maskVoiceValues(41), (MaskVoiceValues{1.0, 0.6, 0.3, 0.15}));
-    EXPECT_EQ(maskVoiceValues(40), MaskVoiceValues{});
+    const VoiceMaskValues stranger = maskVoiceValues(41);
+    EXPECT_EQ(stranger.macro, 1.0);
+    EXPECT_EQ(stranger.pitchExponent, 0.6);
+    EXPECT_EQ(stranger.formantExponent, 0.3);
+    EXPECT_EQ(stranger.alternateAttenuation, 0.15);
+    EXPECT_TRUE(isNeutral(maskVoiceValues(40)));
     EXPECT_EQ(findMask(-1), nullptr);
     EXPECT_EQ(findMask(42), nullptr);
-    EXPECT_EQ(maskVoiceValues(42), MaskVoiceValues{});
+    EXPECT_TRUE(isNeutral(maskVoiceValues(42)));
+    EXPECT_TRUE(isNeutral(maskVoiceValues(-1)));
 }
 
 std::vector<float> runKind(int kind, double p1, double p2, std::vector<float> x)
@@ -203,6 +208,25 @@ TEST(MaskChannel, AstronautBeepsAroundTalkAndDarkLordBreathesInPauses)
     // No breath within 0.8 s of the voice stopping, then an inhale.
     EXPECT_LT(mask_test::rms(breaths.data() + 48000 + 9600, 24000), 1e-4);
     EXPECT_GT(mask_test::rms(breaths.data() + 48000 + 48000, 24000), 1e-3);
+}
+
+TEST(MaskChannel, ThreeOfMeAddsAHigherAndALowerVoice)
+{
+    // A 150 Hz buzz (eight harmonics): the voices sing at 1.335 and 0.749 times
+    // its fundamental beside the delayed original.
+    std::vector<float> x(3 * 48000);
+    for (size_t i = 0; i < x.size(); ++i) {
+        double v = 0.0;
+        for (int h = 1; h <= 8; ++h)
+            v += std::sin(2.0 * kPi * 150.0 * h * static_cast<double>(i) / kFs) / h;
+        x[i] = static_cast<float>(0.15 * v);
+    }
+    const auto y = runKind(13, 0, 0, x);
+    const float* tail = y.data() + 2 * 48000;
+    const double dry = mask_test::spectrumAt(tail, 48000, 150.0);
+    EXPECT_GT(mask_test::spectrumAt(tail, 48000, 150.0 * 1.335), 0.2 * dry);
+    EXPECT_GT(mask_test::spectrumAt(tail, 48000, 150.0 * 0.749), 0.2 * dry);
+    EXPECT_LT(mask_test::spectrumAt(tail, 48000, 175.0), 0.05 * dry);
 }
 
 TEST(MaskSpectral, NeutralSetupRebuildsTheInputAfterItsLatency)
