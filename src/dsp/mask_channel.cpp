@@ -160,7 +160,8 @@ void MaskChannel::setUpKind() noexcept
     vibratoRing_.reset();
     echo_.reset();
     dryRing_.reset();
-    voices_->reset();
+    if (kind_ == 13) // their rings are large; cleared only when they are about to be heard
+        voices_->reset();
     spectral_.reset();
     matcher_.reset();
     limiter_.reset();
