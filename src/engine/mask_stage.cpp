@@ -1,8 +1,10 @@
 #include "engine/mask_stage.h"
 
 #include "dsp/mask_table.h"
+#include "dsp/stereo_glitch.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace engine {
 
@@ -24,8 +26,11 @@ void MaskStage::prepare(double sampleRate, uint32_t maxFrames)
         engine.prepare(sampleRate_, true, maxFrames_);
     fadeLength_ = std::max(1, static_cast<int>(0.04 * sampleRate_));
     outgoing_.assign(static_cast<size_t>(maxFrames_), 0.0f);
-    for (auto& stream : streams_)
+    for (auto& stream : streams_) {
+        if (!stream.processor.glitch())
+            stream.processor.installGlitch(std::make_unique<dsp::StereoGlitch>());
         stream.processor.prepare(sampleRate_);
+    }
     reset();
 }
 
@@ -93,8 +98,8 @@ void MaskStage::runVoice(float* samples, int frames) noexcept
     }
 }
 
-void MaskStage::streamMask(MaskStream which, float* frames2, uint32_t frames, const settings::Settings& settings,
-    bool glitchHeld) noexcept
+void MaskStage::streamMask(
+    MaskStream which, float* frames2, uint32_t frames, const settings::Settings& settings, bool glitchHeld) noexcept
 {
     Stream& stream = streams_[static_cast<int>(which)];
     const bool on = (load(settings.mask_on) & kStreamBits[static_cast<int>(which)]) != 0;

@@ -4,6 +4,9 @@
 
 #include "engine/glitch_stage.h"
 
+#include "dsp/stereo_glitch.h"
+#include "engine/mask_stage.h"
+
 #include "../support/alloc_counter.h"
 #include "engine_rig.h"
 #include "platform/key_state.h"
@@ -231,6 +234,39 @@ TEST(GlitchStage, SwitchingTheMaskPathOnClearsWhatTheRepeaterHeard)
         r.cycle(b % 20 < 12);
     }
     EXPECT_EQ(counter.count(), 0u);
+}
+
+TEST(GlitchStage, TheStereoMaskProcessorsHoldTheirOwnRepeater)
+{
+    settings::Settings st;
+    st.mask_on.store(2); // clips only
+    st.glitch_style.store(dsp::kGlitchCut);
+    MaskStage masks;
+    masks.prepare(kFs, 480);
+    const auto* glitch = dynamic_cast<const dsp::StereoGlitch*>(masks.processor(MaskStream::Clip).glitch());
+    ASSERT_NE(glitch, nullptr);
+    std::vector<float> clip(960);
+    uint64_t frame = 0;
+    float peak = 0.0f;
+    for (int b = 0; b < 100; ++b) {
+        for (size_t i = 0; i < 480; ++i, ++frame) {
+            clip[2 * i]
+                = static_cast<float>(0.3 * std::sin(2.0 * 3.14159265358979 * 220.0 * static_cast<double>(frame) / kFs));
+            clip[2 * i + 1] = -clip[2 * i];
+        }
+        masks.streamMask(MaskStream::Clip, clip.data(), 480, st, b >= 40 && b < 60);
+        peak = 0.0f;
+        for (float v : clip)
+            peak = std::max(peak, std::fabs(v));
+        if (b == 39 || b == 99) {
+            EXPECT_GT(peak, 0.25f) << b;
+        }
+        if (b >= 41 && b < 60) {
+            EXPECT_EQ(peak, 0.0f) << b; // cut on both channels
+        }
+    }
+    EXPECT_EQ(glitch->repeater().runningStyle(), dsp::kGlitchCut);
+    EXPECT_FALSE(glitch->repeater().active());
 }
 
 } // namespace
