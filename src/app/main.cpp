@@ -3,6 +3,7 @@
 // until its (hidden) window is closed or Ctrl+C is pressed in the console it
 // was started from, and then stops the engine before it returns.
 
+#include "engine/effect_chain.h"
 #include "engine/endpoints.h"
 #include "engine/engine_thread.h"
 #include "platform/win32/win32_audio.h"
@@ -93,7 +94,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 
     engine::EngineState state;
     engine::RecorderRings rings;
-    engine::BlockSteps steps;
+    engine::SilentEnvironments environments;
+    engine::EffectChain steps(environments, settings, state);
     engine::EngineThread engineThread({*clock, *devices, settings, state, rings, steps, {}});
     engine::requestOpen(state);
     engineThread.start();
