@@ -1,0 +1,139 @@
+// The block cycle with every bus live: the voice through the chain and the
+// default room, a clip at 150 % through the stretcher, soundboard pads, the
+// application bus on the monitor-only environment and both take previews,
+// one 480-frame packet per iteration on simulated endpoints. The pass-through
+// cycle runs in the same process as the baseline.
+
+#include "bench_main.h"
+
+#include "engine/effect_chain.h"
+#include "engine/engine.h"
+#include "engine/sound_player.h"
+#include "platform/sim/manual_clock.h"
+#include "platform/sim/sim_audio.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <memory>
+
+namespace {
+
+class ToneClip : public engine::ClipSource {
+public:
+    bool active() const noexcept override { return true; }
+    bool paused() const noexcept override { return false; }
+    uint32_t clipGeneration() const noexcept override { return 1; }
+    uint32_t read(float* l, float* r, uint32_t n) noexcept override
+    {
+        for (uint32_t i = 0; i < n; ++i, ++position_) {
+            l[i] = 0.3f * static_cast<float>(std::sin(0.03 * static_cast<double>(position_ % 209440)));
+            r[i] = -l[i];
+        }
+        return n;
+    }
+
+private:
+    uint64_t position_ = 0;
+};
+
+class SteadyApp : public engine::AppSource {
+public:
+    bool running() const noexcept override { return true; }
+    bool parkRequested() const noexcept override { return true; }
+    uint32_t read(float* l, float* r, uint32_t n) noexcept override
+    {
+        for (uint32_t i = 0; i < n; ++i) {
+            l[i] = (i & 7) * 0.01f;
+            r[i] = 0.05f;
+        }
+        return n;
+    }
+};
+
+// Runs packets through an engine with the given steps until the benchmark ends.
+void runEngine(benchmark::State& state, engine::BlockSteps& steps, settings::Settings& settings,
+    engine::EngineState& engineState)
+{
+    platform::sim::ManualClock clock;
+    platform::sim::SimAudio audio(clock);
+    auto add = [&](platform::Flow flow, const wchar_t* id, const wchar_t* name) {
+        platform::sim::SimEndpointSpec s;
+        s.flow = flow;
+        s.id = id;
+        s.name = name;
+        audio.addEndpoint(s);
+    };
+    add(platform::Flow::Capture, L"mic", L"Microphone");
+    add(platform::Flow::Render, L"cable", L"CABLE Input");
+    add(platform::Flow::Render, L"phones", L"Headphones");
+    audio.setCaptureSource(L"mic", platform::sim::sineSource(190.0, 0.3f));
+    settings::setDeviceName(settings, settings::DeviceKind::Mic, L"mic");
+    settings::setDeviceName(settings, settings::DeviceKind::Spk, L"phones");
+    engine::RecorderRings rings;
+    engine::Engine engine({clock, audio, settings, engineState, rings, steps, {}});
+    engine.start();
+    engine::requestOpen(engineState);
+    engine.step();
+    if (engine.phase() != engine::EnginePhase::Running) {
+        state.SkipWithError("engine did not open");
+        return;
+    }
+    int64_t blocks = 0;
+    for (auto _ : state) {
+        clock.advanceMillis(10);
+        while (engine.step().micros == 0) { }
+        ++blocks;
+    }
+    state.SetItemsProcessed(blocks);
+}
+
+void BM_PassthroughBaseline(benchmark::State& state)
+{
+    settings::Settings settings;
+    engine::EngineState engineState;
+    engine::BlockSteps steps;
+    runEngine(state, steps, settings, engineState);
+}
+BENCHMARK(BM_PassthroughBaseline);
+
+void BM_MixAllBusesBlock(benchmark::State& state)
+{
+    settings::Settings settings; // the default room, amount and equalizer
+    settings.clip_speed.store(150);
+    settings.clip_mic.store(1);
+    settings.clip_hear.store(1);
+    settings.app_only.store(1);
+    settings.ambit.store(1);
+    settings.pan.store(15);
+    engine::EngineState engineState;
+    engine::SilentEnvironments environments;
+    engine::EffectChain chain(environments, settings, engineState);
+    ToneClip clip;
+    SteadyApp app;
+    engine::SoundPlayer pads, toMic, phones;
+    chain.setSources({&clip, &pads, &app, &toMic, &phones});
+    auto sound = std::make_shared<clip::Sound>();
+    sound->samples.assign(size_t{48000} * 120 * 2, 1200);
+    pads.play(0, sound);
+    toMic.play(0, sound);
+    phones.play(0, sound);
+    runEngine(state, chain, settings, engineState);
+}
+BENCHMARK(BM_MixAllBusesBlock);
+
+OVIX_FIGURE(mixPct, "mix_all_buses_block_pct", [](const bench::Results& r, double& value) {
+    if (!r.count("BM_MixAllBusesBlock"))
+        return false;
+    value = bench::percentOfBlock(r.at("BM_MixAllBusesBlock"));
+    return true;
+});
+
+OVIX_FIGURE(mixRatio, "mix_all_buses_vs_passthrough", [](const bench::Results& r, double& value) {
+    if (!r.count("BM_MixAllBusesBlock") || !r.count("BM_PassthroughBaseline"))
+        return false;
+    value = r.at("BM_MixAllBusesBlock") / r.at("BM_PassthroughBaseline");
+    return true;
+});
+
+} // namespace

@@ -1,0 +1,109 @@
+// The effect chain inside the running engine on simulated endpoints.
+
+#include "engine_rig.h"
+#include "mix_rig.h"
+
+#include "engine/sound_player.h"
+#include "support/alloc_counter.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using test::kCable;
+using test::kMic;
+using test::kPhones;
+
+// The engine rig's endpoints with the chain and every source live.
+struct LiveBusesRig {
+    platform::sim::ManualClock clock;
+    platform::sim::SimAudio audio{clock};
+    settings::Settings settings;
+    engine::EngineState state;
+    engine::RecorderRings rings;
+    test::StandInEnvironments environments;
+    engine::EffectChain chain{environments, settings, state};
+    test::FakeClip clip;
+    test::FakeApp app;
+    engine::SoundPlayer pads, toMic, phones;
+    std::unique_ptr<engine::Engine> engine;
+
+    LiveBusesRig()
+    {
+        audio.addEndpoint(test::endpointSpec(platform::Flow::Capture, kMic, L"Microphone (Sim USB)"));
+        audio.addEndpoint(test::endpointSpec(
+            platform::Flow::Render, kCable, L"CABLE Input (VB-Audio Virtual Cable)", L"VB-Audio Virtual Cable"));
+        audio.addEndpoint(test::endpointSpec(platform::Flow::Render, kPhones, L"Headphones (Sim)"));
+        audio.setCaptureSource(kMic, platform::sim::sineSource(180.0, 0.3f));
+        settings::setDeviceName(settings, settings::DeviceKind::Mic, kMic);
+        settings::setDeviceName(settings, settings::DeviceKind::Spk, kPhones);
+        chain.setSources({&clip, &pads, &app, &toMic, &phones});
+        engine = std::make_unique<engine::Engine>(
+            engine::EngineServices{clock, audio, settings, state, rings, chain, {}});
+        engine->start();
+    }
+
+    void run(int64_t micros)
+    {
+        const int64_t end = clock.nowMicros() + micros;
+        while (clock.nowMicros() < end) {
+            const engine::StepWait w = engine->step();
+            if (w.micros <= 0)
+                continue;
+            clock.advance(std::min<int64_t>(w.event ? std::min<int64_t>(w.micros, 1000) : w.micros, end - clock.nowMicros()));
+            audio.tick();
+        }
+    }
+};
+
+clip::SoundRef longSound()
+{
+    auto s = std::make_shared<clip::Sound>();
+    s->samples.assign(48000 * 60 * 2, 3000);
+    return s;
+}
+
+TEST(EffectChainInEngine, TheBlockCycleAllocatesNothingAfterWarmUpWithEveryBusLive)
+{
+    LiveBusesRig rig;
+    auto& st = rig.settings;
+    st.effects.store(1);
+    st.amount.store(60);
+    st.preset.store(3);
+    st.mic_level.store(400);
+    st.clip_speed.store(150);
+    st.clip_mic.store(0); // clip monitor-only and application shared: both environments run
+    st.clip_hear.store(1);
+    st.pan.store(20);
+    st.ambit.store(1);
+    rig.clip.isActive = true;
+    rig.clip.hz = 300.0;
+    rig.app.isRunning = true;
+    rig.rings.take.armed.store(1);
+    const clip::SoundRef sound = longSound();
+    rig.pads.play(0, sound);
+    rig.toMic.play(1, sound);
+    rig.phones.play(2, sound);
+    engine::requestOpen(rig.state);
+    rig.run(1000);
+    ASSERT_EQ(rig.engine->phase(), engine::EnginePhase::Running);
+    rig.run(2000000);
+
+    const auto before = rig.audio.stats(kCable).framesWritten;
+    size_t allocations = 0;
+    {
+        test::AllocationCounter counter;
+        rig.run(5000000);
+        allocations = counter.count();
+    }
+    EXPECT_GE(rig.audio.stats(kCable).framesWritten - before, 480u * 490);
+    EXPECT_EQ(allocations, 0u);
+    EXPECT_TRUE(rig.chain.clipLive());
+    EXPECT_TRUE(rig.chain.appLive());
+    EXPECT_TRUE(rig.chain.bus1Running());
+    EXPECT_TRUE(rig.chain.clipStretcherEngaged());
+    EXPECT_NE(rig.pads.playingMask(), 0u);
+    EXPECT_NE(rig.phones.playingMask(), 0u);
+}
+
+} // namespace
