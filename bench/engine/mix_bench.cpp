@@ -7,10 +7,8 @@
 #include "bench_main.h"
 
 #include "engine/effect_chain.h"
-#include "engine/engine.h"
 #include "engine/sound_player.h"
-#include "platform/sim/manual_clock.h"
-#include "platform/sim/sim_audio.h"
+#include "engine_bench_rig.h"
 
 #include <benchmark/benchmark.h>
 
@@ -51,41 +49,11 @@ public:
     }
 };
 
-// Runs packets through an engine with the given steps until the benchmark ends.
-void runEngine(benchmark::State& state, engine::BlockSteps& steps, settings::Settings& settings,
-    engine::EngineState& engineState)
+void runEngine(
+    benchmark::State& state, engine::BlockSteps& steps, settings::Settings& settings, engine::EngineState& engineState)
 {
-    platform::sim::ManualClock clock;
-    platform::sim::SimAudio audio(clock);
-    auto add = [&](platform::Flow flow, const wchar_t* id, const wchar_t* name) {
-        platform::sim::SimEndpointSpec s;
-        s.flow = flow;
-        s.id = id;
-        s.name = name;
-        audio.addEndpoint(s);
-    };
-    add(platform::Flow::Capture, L"mic", L"Microphone");
-    add(platform::Flow::Render, L"cable", L"CABLE Input");
-    add(platform::Flow::Render, L"phones", L"Headphones");
-    audio.setCaptureSource(L"mic", platform::sim::sineSource(190.0, 0.3f));
-    settings::setDeviceName(settings, settings::DeviceKind::Mic, L"mic");
-    settings::setDeviceName(settings, settings::DeviceKind::Spk, L"phones");
     engine::RecorderRings rings;
-    engine::Engine engine({clock, audio, settings, engineState, rings, steps, {}});
-    engine.start();
-    engine::requestOpen(engineState);
-    engine.step();
-    if (engine.phase() != engine::EnginePhase::Running) {
-        state.SkipWithError("engine did not open");
-        return;
-    }
-    int64_t blocks = 0;
-    for (auto _ : state) {
-        clock.advanceMillis(10);
-        while (engine.step().micros == 0) { }
-        ++blocks;
-    }
-    state.SetItemsProcessed(blocks);
+    bench::runEnginePackets(state, steps, settings, engineState, rings, bench::precomputedVoice());
 }
 
 void BM_PassthroughBaseline(benchmark::State& state)

@@ -40,7 +40,7 @@ private:
     TimeStretchCore core_;
     double speed_ = 1.0;
     bool keepPitch_ = true;
-    double nominal_ = 0.0;  // where the next segment should start in the input
+    double nominal_ = 0.0; // where the next segment should start in the input
     int64_t segmentStart_ = 0;
     int64_t continuation_ = 0; // where the previous segment would have gone on
     bool crossfade_ = false;   // the current segment fades in over the continuation

@@ -24,7 +24,8 @@ public:
     // time since the previous tick, clamped to 0..0.1 (ignored on the first tick).
     void tick(int32_t peakRaw, double seconds) noexcept
     {
-        double dt = first_ ? kFirstTickSeconds : (std::isfinite(seconds) ? std::clamp(seconds, 0.0, kMaxTickSeconds) : 0.0);
+        double dt
+            = first_ ? kFirstTickSeconds : (std::isfinite(seconds) ? std::clamp(seconds, 0.0, kMaxTickSeconds) : 0.0);
         first_ = false;
         const double peak = std::max<int32_t>(peakRaw, 0) / 10000.0;
         const double level = peak > 0.00001 ? 20.0 * std::log10(peak) : kFloorDb;

@@ -27,8 +27,7 @@ bool bit(int32_t value, int b)
 
 EffectChain::EffectChain(EnvironmentFactory& environments, const settings::Settings& settings, EngineState& state)
     : environments_(environments), settings_(settings), state_(state)
-{
-}
+{ }
 
 EffectChain::~EffectChain() = default;
 
@@ -200,8 +199,8 @@ void EffectChain::environmentChunk(Block& block) noexcept
         zero(wetCabL_, n);
         zero(wetCabR_, n);
         if (voiceCavern_) {
-            voiceCavern_->addVoice(highPassed_.data(), s, amount, wetMonL_.data(), wetMonR_.data(), wetCabL_.data(),
-                wetCabR_.data(), n);
+            voiceCavern_->addVoice(
+                highPassed_.data(), s, amount, wetMonL_.data(), wetMonR_.data(), wetCabL_.data(), wetCabR_.data(), n);
         }
     } else {
         std::copy_n(wetMonL_.begin(), n, wetCabL_.begin());
@@ -333,7 +332,8 @@ void EffectChain::fillClip(const settings::Settings& st, uint32_t n) noexcept
                 stretcher_.reset();
                 stretcherEngaged_ = true;
             }
-            stretcher_.setSpeed(static_cast<double>(speed) / 100.0, st.clip_keep_pitch.load(std::memory_order_relaxed) != 0);
+            stretcher_.setSpeed(
+                static_cast<double>(speed) / 100.0, st.clip_keep_pitch.load(std::memory_order_relaxed) != 0);
             // Fed in pulls of at most 1024 frames; a short read (underrun) is
             // padded with silence so the clip's timeline keeps moving.
             for (uint32_t need = stretcher_.inputNeeded(n); need > 0; need = stretcher_.inputNeeded(n)) {

@@ -33,8 +33,7 @@ public:
     // enabled: the bus's bit of mask_on; glitchHeld: the glitch button or key
     // is held. Keeps running after enabled clears until its output has faded.
     virtual void process(float* left, float* right, uint32_t n, bool enabled, bool glitchHeld,
-        const settings::Settings& settings) noexcept
-        = 0;
+        const settings::Settings& settings) noexcept = 0;
 };
 
 // The wide echo's extra room on the headphone path: adds into the voice's wet pair W.
@@ -43,8 +42,7 @@ public:
     virtual ~WideEcho() = default;
     // send: the voice send of this block; cavernRunning: the procedural cavern runs now.
     virtual void process(const float* send, float* wetL, float* wetR, uint32_t n, bool cavernRunning,
-        const settings::Settings& settings) noexcept
-        = 0;
+        const settings::Settings& settings) noexcept = 0;
 };
 
 class EffectChain : public BlockSteps {

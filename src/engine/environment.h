@@ -40,8 +40,7 @@ public:
     // level send; their output is added into the monitor and cable wet pairs.
     virtual void addVoice(const float* /*highPassed*/, float /*send*/, int32_t /*amount*/, float* /*monL*/,
         float* /*monR*/, float* /*cabL*/, float* /*cabR*/, uint32_t /*n*/) noexcept
-    {
-    }
+    { }
     // A clip/application bus: a mono wet from the bus's mono dry sum
     // (overwrites out); sending tells whether any send is above 0.
     virtual void monoWet(const float* /*dry*/, bool /*sending*/, int32_t /*amount*/, float* out, uint32_t n) noexcept

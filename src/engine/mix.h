@@ -107,8 +107,8 @@ struct BusFrame {
 
 // The clip/application pairs of one frame for the monitor and the cable,
 // before equalizer and soft clip. appPan is the monitor's application balance.
-inline void routeFrame(const Route& r, const Balance& appPan, const BusFrame& f, float& monL, float& monR,
-    float& cabL, float& cabR) noexcept
+inline void routeFrame(const Route& r, const Balance& appPan, const BusFrame& f, float& monL, float& monR, float& cabL,
+    float& cabR) noexcept
 {
     const float clipGain = r.clipDryFromBus1 ? f.dry1 : f.dry0;
     const float appGain = r.appDryFromBus1 ? f.dry1 : f.dry0;
@@ -155,9 +155,9 @@ struct BusFeed {
     float clipSend = 0.0f;
     const float* appL = nullptr;
     const float* appR = nullptr;
-    float appSend = 0.0f; // 0 when the application does not feed this bus
-    bool cavern = false;  // the procedural cavern runs
-    bool duck = false;    // the cavern's dry duck applies
+    float appSend = 0.0f;  // 0 when the application does not feed this bus
+    bool cavern = false;   // the procedural cavern runs
+    bool duck = false;     // the cavern's dry duck applies
     bool tapGains = false; // the room is the cavern's: set its tap gains
     int32_t amount = 0;
 };

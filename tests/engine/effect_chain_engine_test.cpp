@@ -38,8 +38,8 @@ struct LiveBusesRig {
         settings::setDeviceName(settings, settings::DeviceKind::Mic, kMic);
         settings::setDeviceName(settings, settings::DeviceKind::Spk, kPhones);
         chain.setSources({&clip, &pads, &app, &toMic, &phones});
-        engine = std::make_unique<engine::Engine>(
-            engine::EngineServices{clock, audio, settings, state, rings, chain, {}});
+        engine
+            = std::make_unique<engine::Engine>(engine::EngineServices{clock, audio, settings, state, rings, chain, {}});
         engine->start();
     }
 
@@ -50,7 +50,8 @@ struct LiveBusesRig {
             const engine::StepWait w = engine->step();
             if (w.micros <= 0)
                 continue;
-            clock.advance(std::min<int64_t>(w.event ? std::min<int64_t>(w.micros, 1000) : w.micros, end - clock.nowMicros()));
+            clock.advance(
+                std::min<int64_t>(w.event ? std::min<int64_t>(w.micros, 1000) : w.micros, end - clock.nowMicros()));
             audio.tick();
         }
     }

@@ -42,7 +42,7 @@ private:
 
 class StandInEnvironments : public engine::EnvironmentFactory {
 public:
-    double decay = 0.25; // seconds: tails of 24000 + 12000 frames
+    double decay = 0.25;             // seconds: tails of 24000 + 12000 frames
     std::vector<StandInRoom*> rooms; // in order of making; owned by the chain
     std::vector<int> presets;
 
