@@ -209,6 +209,13 @@ void EffectChain::environmentChunk(Block& block) noexcept
 
     Reverb* old = oldIsConvolution_ ? convolution_.get() : oldRoom_.get();
     if (old) {
+        if (oldFromCavern_ && voiceCavern_ && !cavern) {
+            // The cavern's own stages ring out with its room, in the headphones only.
+            zero(tailL_, n);
+            zero(tailR_, n);
+            voiceCavern_->addVoice(
+                silence_.data(), 0.0f, amount, wetMonL_.data(), wetMonR_.data(), tailL_.data(), tailR_.data(), n);
+        }
         old->process(silence_.data(), nullptr, tailL_.data(), tailR_.data(), n);
         for (uint32_t i = 0; i < n; ++i) {
             wetMonL_[i] += tailL_[i];

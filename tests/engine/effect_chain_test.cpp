@@ -318,3 +318,129 @@ TEST(EffectChain, BlocksLongerThanThePreparedScratchAreMixedInPieces)
 }
 
 } // namespace
+
+namespace {
+
+ChainRig& reverbOn(ChainRig& rig)
+{
+    rig.settings.effects.store(1);
+    rig.settings.amount.store(100);
+    rig.settings.echo_on.store(7);
+    return rig;
+}
+
+// Largest |left − right| of an output: the stand-in rooms are the only source of a difference.
+double sideOf(const std::vector<float>& out)
+{
+    double side = 0.0;
+    for (uint32_t i = 0; i < ChainRig::kFrames; ++i)
+        side = std::max(side, static_cast<double>(std::fabs(out[2 * i] - out[2 * i + 1])));
+    return side;
+}
+
+TEST(EffectChainEnvironment, TheCavernPresetRunsOnTheConvolutionWhenTheResponseLoaded)
+{
+    ChainRig rig;
+    reverbOn(rig).settings.preset.store(8);
+    rig.environments.responseLoads = true;
+    rig.start();
+    ASSERT_NE(rig.environments.convolution, nullptr);
+    EXPECT_EQ(rig.environments.rooms.size(), 2u); // only the two bus rooms: the voice uses the response
+    rig.blocks(3, 0.3f);
+    EXPECT_EQ(rig.environments.convolution->clears, 1); // cleared when it became active
+    EXPECT_GT(rig.environments.convolution->fed, 1.0);
+    EXPECT_GT(sideOf(rig.cable), 0.001); // its wet pair reaches the cable
+    EXPECT_GT(sideOf(rig.monitor), 0.001);
+
+    rig.chain->changeEnvironment(3);
+    EXPECT_TRUE(rig.chain->oldEnvironmentRinging());
+    const uint64_t before = rig.environments.convolution->processed;
+    rig.block();
+    EXPECT_EQ(rig.environments.convolution->processed, before + ChainRig::kFrames); // ringing out
+    EXPECT_GT(sideOf(rig.cable), 0.0001);
+    rig.chain->changeEnvironment(8);
+    const uint64_t back = rig.environments.convolution->processed;
+    rig.block(0.3f);
+    EXPECT_EQ(rig.environments.convolution->clears, 2);
+    // Its own tail is dropped: it runs once a block, as the current environment.
+    EXPECT_EQ(rig.environments.convolution->processed, back + ChainRig::kFrames);
+}
+
+TEST(EffectChainEnvironment, TheProceduralCavernKeepsItsRoomOffTheCableAndInTheHeadphonesOnlyWithWide)
+{
+    ChainRig rig;
+    reverbOn(rig).settings.preset.store(8);
+    rig.environments.withCavern = true;
+    rig.start();
+    rig.blocks(3, 0.3f);
+    EXPECT_GT(rig.environments.caverns[0]->voiceFrames, 0u);
+    EXPECT_GT(rig.environments.rooms[0]->fed, 1.0);
+    EXPECT_EQ(sideOf(rig.cable), 0.0);   // only the cavern's own stages, alike on both sides
+    EXPECT_EQ(sideOf(rig.monitor), 0.0); // without wide the monitor takes the cable's wet
+    rig.settings.wide.store(1);
+    rig.block(0.3f);
+    EXPECT_EQ(sideOf(rig.cable), 0.0);
+    EXPECT_GT(sideOf(rig.monitor), 0.001);
+}
+
+TEST(EffectChainEnvironment, TheOldCavernRingsOutInTheHeadphonesOnlyOtherRoomsInBoth)
+{
+    ChainRig rig;
+    reverbOn(rig).settings.preset.store(8);
+    rig.settings.wide.store(1); // the monitor takes its own wet pair
+    rig.environments.withCavern = true;
+    rig.start();
+    // With wide set the two outputs differ only by what reaches one of them alone.
+    auto headphonesOnly = [&] {
+        double d = 0.0;
+        for (uint32_t i = 0; i < 2 * ChainRig::kFrames; ++i)
+            d = std::max(d, static_cast<double>(std::fabs(rig.monitor[i] - rig.cable[i])));
+        return d;
+    };
+    for (int b = 0; b < 3; ++b)
+        rig.block(0.5f, ChainRig::kFrames, true);
+    rig.chain->changeEnvironment(3);
+    rig.block();
+    EXPECT_GT(headphonesOnly(), 0.005);
+    for (int b = 0; b < 3; ++b)
+        rig.block(0.5f, ChainRig::kFrames, true);
+    rig.chain->changeEnvironment(5);
+    rig.block();
+    EXPECT_TRUE(rig.chain->oldEnvironmentRinging());
+    EXPECT_GT(sideOf(rig.cable), 0.005);
+    EXPECT_EQ(headphonesOnly(), 0.0);
+}
+
+TEST(EffectChainEnvironment, TheCavernDuckGlidesTheDryVoiceDownAboveAmount10)
+{
+    ChainRig rig;
+    reverbOn(rig).settings.preset.store(8);
+    rig.settings.amount.store(10);
+    rig.environments.withCavern = true;
+    rig.start();
+    rig.environments.caverns[0]->duck = 20.0f;
+    rig.block(0.3f);
+    EXPECT_EQ(rig.chain->voiceDryGain(), 1.0f);
+    rig.settings.amount.store(11);
+    rig.block(0.3f, 1);
+    EXPECT_FLOAT_EQ(rig.chain->voiceDryGain(), 1.0f + 0.002f * (0.1f - 1.0f));
+    rig.blocks(20, 0.3f);
+    EXPECT_NEAR(rig.chain->voiceDryGain(), 0.1f, 1e-4);
+}
+
+TEST(EffectChainEnvironment, ABusOnTheCavernDucksItsDrySourcesAndSendsItsMonoWetToTheCable)
+{
+    ChainRig rig;
+    reverbOn(rig).settings.preset.store(8);
+    rig.settings.clip_level.store(100);
+    rig.environments.withCavern = true;
+    rig.clip.isActive = true;
+    rig.start();
+    rig.environments.caverns[1]->duck = 6.0f;
+    rig.blocks(30);
+    // Dry clip 0.25 ducked by 6 dB, plus the mono wet (half the dry sum, 0.125) on both sides.
+    EXPECT_NEAR(rig.cable[0], rig.cable[1], 1e-6);
+    EXPECT_NEAR(rig.cable[0], 0.25f * std::pow(10.0f, -6.0f / 20.0f) + 0.125f, 0.002);
+}
+
+} // namespace

@@ -12,8 +12,9 @@
 
 namespace test {
 
-// A room that answers every send with a known wet pair (left = gain·send,
-// right = −gain·send, one frame late) and remembers how much it was fed.
+// A room that answers every send with a known wet pair: a slowly leaking
+// sum of what it was fed, positive on the left and negative on the right,
+// so it rings on after its input stops. It remembers how much it was fed.
 class StandInRoom : public engine::Reverb {
 public:
     explicit StandInRoom(double decay) : decay_(decay) { }
@@ -22,36 +23,88 @@ public:
         for (uint32_t i = 0; i < n; ++i) {
             const float x = b ? 0.5f * (a[i] + b[i]) : a[i];
             fed += std::fabs(x);
-            left[i] = kGain * last_;
-            right[i] = -kGain * last_;
-            last_ = x;
+            state_ = 0.999f * state_ + x;
+            left[i] = kGain * state_;
+            right[i] = -kGain * state_;
         }
         processed += n;
     }
-    void clear() noexcept override { last_ = 0.0f; }
+    void clear() noexcept override
+    {
+        state_ = 0.0f;
+        ++clears;
+    }
     double decaySeconds() const noexcept override { return decay_; }
 
-    static constexpr float kGain = 0.5f;
+    static constexpr float kGain = 0.05f;
     double fed = 0.0;
     uint64_t processed = 0;
+    int clears = 0;
 
 private:
     double decay_;
-    float last_ = 0.0f;
+    float state_ = 0.0f;
+};
+
+// Cavern stages that duck by a set amount and add a known signal: the
+// high-passed voice times 0.25 into every wet channel it is given, and half
+// the bus's dry sum as the bus's mono wet.
+class StandInCavern : public engine::CavernStages {
+public:
+    float duck = 0.0f;
+    uint64_t voiceFrames = 0;
+
+    float duckDb(const float*, uint32_t, int32_t) noexcept override { return duck; }
+    void addVoice(const float* highPassed, float, int32_t, float* monL, float* monR, float* cabL, float* cabR,
+        uint32_t n) noexcept override
+    {
+        for (uint32_t i = 0; i < n; ++i) {
+            const float x = 0.25f * highPassed[i];
+            monL[i] += x;
+            monR[i] += x;
+            cabL[i] += x;
+            cabR[i] += x;
+        }
+        voiceFrames += n;
+    }
+    void monoWet(const float* dry, bool, int32_t, float* out, uint32_t n) noexcept override
+    {
+        for (uint32_t i = 0; i < n; ++i)
+            out[i] = 0.5f * dry[i];
+    }
 };
 
 class StandInEnvironments : public engine::EnvironmentFactory {
 public:
-    double decay = 0.25;             // seconds: tails of 24000 + 12000 frames
+    double decay = 0.25; // seconds: tails of 24000 + 12000 frames
+    bool responseLoads = false;
+    bool withCavern = false;
     std::vector<StandInRoom*> rooms; // in order of making; owned by the chain
     std::vector<int> presets;
+    StandInRoom* convolution = nullptr;
+    std::vector<StandInCavern*> caverns; // the voice's first, then bus 0 and bus 1
 
+    bool loadImpulseResponse() override { return responseLoads; }
     std::unique_ptr<engine::Reverb> makeRoom(double, int preset) override
     {
         auto room = std::make_unique<StandInRoom>(decay);
         rooms.push_back(room.get());
         presets.push_back(preset);
         return room;
+    }
+    std::unique_ptr<engine::Reverb> makeConvolution(double) override
+    {
+        auto room = std::make_unique<StandInRoom>(decay);
+        convolution = room.get();
+        return room;
+    }
+    std::unique_ptr<engine::CavernStages> makeCavern(double) override
+    {
+        if (!withCavern)
+            return nullptr;
+        auto cavern = std::make_unique<StandInCavern>();
+        caverns.push_back(cavern.get());
+        return cavern;
     }
 };
 
