@@ -79,8 +79,8 @@ void EffectChain::prepare(double sampleRate, uint32_t maxFrames, int preset)
     oldRoom_.reset();
     oldIsConvolution_ = false;
 
-    for (auto* v : {&send_, &highPassed_, &silence_, &wetMonL_, &wetMonR_, &wetCabL_, &wetCabR_, &tailL_, &tailR_,
-             &clipL_, &clipR_, &appL_, &appR_, &previewAL_, &previewAR_, &previewHL_, &previewHR_})
+    for (auto* v : {&send_, &highPassed_, &compressorGain_, &silence_, &wetMonL_, &wetMonR_, &wetCabL_, &wetCabR_,
+             &tailL_, &tailR_, &clipL_, &clipR_, &appL_, &appR_, &previewAL_, &previewAR_, &previewHL_, &previewHR_})
         v->assign(capacity_, 0.0f);
     pullL_.assign(kClipPullFrames, 0.0f);
     pullR_.assign(kClipPullFrames, 0.0f);
@@ -182,7 +182,8 @@ void EffectChain::environmentChunk(Block& block) noexcept
     for (uint32_t i = 0; i < n; ++i) {
         const float hp = sendHighPass_.process(block.voice[i]);
         highPassed_[i] = hp;
-        send_[i] = (cavernRow ? hp * sendCompressor_.process(hp) : hp) * s;
+        compressorGain_[i] = cavernRow ? sendCompressor_.process(hp) : 1.0f;
+        send_[i] = hp * compressorGain_[i] * s;
     }
     Reverb* current = convolution ? convolution_.get() : room_.get();
     if (current) {
@@ -199,8 +200,8 @@ void EffectChain::environmentChunk(Block& block) noexcept
         zero(wetCabL_, n);
         zero(wetCabR_, n);
         if (voiceCavern_) {
-            voiceCavern_->addVoice(
-                highPassed_.data(), s, amount, wetMonL_.data(), wetMonR_.data(), wetCabL_.data(), wetCabR_.data(), n);
+            voiceCavern_->addVoice(highPassed_.data(), compressorGain_.data(), s, amount, wetMonL_.data(),
+                wetMonR_.data(), wetCabL_.data(), wetCabR_.data(), n);
         }
     } else {
         std::copy_n(wetMonL_.begin(), n, wetCabL_.begin());
@@ -213,8 +214,8 @@ void EffectChain::environmentChunk(Block& block) noexcept
             // The cavern's own stages ring out with its room, in the headphones only.
             zero(tailL_, n);
             zero(tailR_, n);
-            voiceCavern_->addVoice(
-                silence_.data(), 0.0f, amount, wetMonL_.data(), wetMonR_.data(), tailL_.data(), tailR_.data(), n);
+            voiceCavern_->addVoice(silence_.data(), silence_.data(), 0.0f, amount, wetMonL_.data(), wetMonR_.data(),
+                tailL_.data(), tailR_.data(), n);
         }
         old->process(silence_.data(), nullptr, tailL_.data(), tailR_.data(), n);
         for (uint32_t i = 0; i < n; ++i) {

@@ -138,7 +138,7 @@ private:
     bool clipGenerationSeen_ = false;
 
     // Scratch, sized in prepare().
-    std::vector<float> send_, highPassed_, silence_;
+    std::vector<float> send_, highPassed_, compressorGain_, silence_;
     std::vector<float> wetMonL_, wetMonR_, wetCabL_, wetCabR_, tailL_, tailR_;
     std::vector<float> clipL_, clipR_, appL_, appR_, pullL_, pullR_;
     std::vector<float> previewAL_, previewAR_, previewHL_, previewHR_;

@@ -37,9 +37,11 @@ public:
     // block of the dry signal; amount is the reverb intensity in percent.
     virtual float duckDb(const float* /*dry*/, uint32_t /*n*/, int32_t /*amount*/) noexcept { return 0.0f; }
     // Voice: the procedural stages fed from the high-passed voice at send
-    // level send; their output is added into the monitor and cable wet pairs.
-    virtual void addVoice(const float* /*highPassed*/, float /*send*/, int32_t /*amount*/, float* /*monL*/,
-        float* /*monR*/, float* /*cabL*/, float* /*cabR*/, uint32_t /*n*/) noexcept
+    // level send, with the send compressor's gain of each frame (the stages
+    // split the send by it); their output is added into the monitor and
+    // cable wet pairs.
+    virtual void addVoice(const float* /*highPassed*/, const float* /*compressorGain*/, float /*send*/,
+        int32_t /*amount*/, float* /*monL*/, float* /*monR*/, float* /*cabL*/, float* /*cabR*/, uint32_t /*n*/) noexcept
     { }
     // A clip/application bus: a mono wet from the bus's mono dry sum
     // (overwrites out); sending tells whether any send is above 0.

@@ -55,8 +55,8 @@ public:
     uint64_t voiceFrames = 0;
 
     float duckDb(const float*, uint32_t, int32_t) noexcept override { return duck; }
-    void addVoice(const float* highPassed, float, int32_t, float* monL, float* monR, float* cabL, float* cabR,
-        uint32_t n) noexcept override
+    void addVoice(const float* highPassed, const float*, float, int32_t, float* monL, float* monR, float* cabL,
+        float* cabR, uint32_t n) noexcept override
     {
         for (uint32_t i = 0; i < n; ++i) {
             const float x = 0.25f * highPassed[i];
