@@ -482,9 +482,12 @@ void SimAudio::setCaptureSource(const std::wstring& id, CaptureSource source)
     withEndpoint(*shared_, id, [&](EndpointState& e) { e.source = std::move(source); });
 }
 
-void SimAudio::recordRender(const std::wstring& id, bool keep)
+void SimAudio::recordRender(const std::wstring& id, bool keep, size_t reserveFrames)
 {
-    withEndpoint(*shared_, id, [&](EndpointState& e) { e.record = keep; });
+    withEndpoint(*shared_, id, [&](EndpointState& e) {
+        e.record = keep;
+        e.rendered.reserve(keep ? reserveFrames * 2 : 0);
+    });
 }
 
 void SimAudio::setRegistrationFails(bool fails)

@@ -75,8 +75,9 @@ public:
     void setCaptureSource(const std::wstring& id, CaptureSource source);
     void setRegistrationFails(bool fails);
 
-    // Keeps every frame written to a render endpoint, for inspection.
-    void recordRender(const std::wstring& id, bool keep);
+    // Keeps every frame written to a render endpoint, for inspection. Room for
+    // reserveFrames is made at once, so that recording does not allocate.
+    void recordRender(const std::wstring& id, bool keep, size_t reserveFrames = 0);
     std::vector<float> rendered(const std::wstring& id) const;
     SimEndpointStats stats(const std::wstring& id) const;
 

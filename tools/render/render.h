@@ -1,0 +1,67 @@
+#pragma once
+// The headless render tool's core: runs the program's real engine and effect
+// chain over a WAV file on simulated endpoints and a virtual clock, as fast as
+// the processor allows, and writes what reached the cable (and the headphones).
+
+#include "engine/block_steps.h"
+#include "platform/files.h"
+#include "settings/settings.h"
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace render {
+
+struct Options {
+    std::wstring input;
+    std::wstring output;
+    std::wstring setup;   // empty: the settings record's defaults
+    std::wstring monitor; // empty: no headphones output
+    std::vector<std::pair<std::string, std::string>> sets; // --set key=value, in order
+    double tailSeconds = 2.0;
+    bool floatOutput = false;
+    bool quiet = false;
+};
+
+enum class Command { Render, Help, Version, Error };
+
+// Reads the command line (without the program name). On Error, message says why.
+Command parseArguments(std::span<const std::wstring> args, Options& options, std::string& message);
+std::string usageText();
+std::string versionText();
+
+// Applies the setup file, then every --set, to the record. Values out of
+// range are clamped as the record clamps them, with a warning; an unknown
+// --set key or a value that is not a number is an error.
+bool applySettings(platform::Files& files, const Options& options, settings::Settings& record,
+                   std::vector<std::string>& warnings, std::string& error);
+
+struct Summary {
+    uint32_t inputRate = 0;
+    uint16_t inputChannels = 0;
+    uint64_t inputFrames = 0;  // at the input's own rate
+    uint64_t outputFrames = 0; // at 48 kHz, tail included
+    float cablePeak = 0.0f;
+    float monitorPeak = 0.0f;
+};
+
+// fraction of the render done, 0..1; called a hundred times or so.
+using Progress = std::function<void(double fraction)>;
+
+// The whole job: read, convert, run the engine, write. Nothing is left at the
+// output paths unless every step succeeded.
+bool renderFile(platform::Files& files, const Options& options, engine::BlockSteps& steps, const Progress& progress,
+                Summary& summary, std::vector<std::string>& warnings, std::string& error);
+
+// The engine part alone, on 48 kHz interleaved stereo: fills cable (and
+// monitor, when not null) with exactly input.size() / 2 frames each.
+// glitchHeld holds the glitch button down for the whole run.
+bool runEngine(settings::Settings& record, engine::BlockSteps& steps, std::span<const float> input,
+               std::vector<float>& cable, std::vector<float>* monitor, const Progress& progress, std::string& error,
+               bool glitchHeld = false);
+
+} // namespace render
