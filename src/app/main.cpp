@@ -94,9 +94,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 
     engine::EngineState state;
     engine::RecorderRings rings;
-    engine::SilentEnvironments environments;
-    engine::EffectChain steps(environments, settings, state);
-    engine::EngineThread engineThread({*clock, *devices, settings, state, rings, steps, {}});
+    const auto steps = engine::makeEffectChain(settings, state);
+    engine::EngineThread engineThread({*clock, *devices, settings, state, rings, *steps, {}});
     engine::requestOpen(state);
     engineThread.start();
     say(L"running; close the window or press Ctrl+C to stop");

@@ -545,4 +545,22 @@ void EffectChain::mixPreviewsChunk(Block& block) noexcept
     }
 }
 
+namespace {
+// Owns the environments its chain makes rooms from; they are built first.
+struct EnvironmentsHolder {
+    SilentEnvironments environments;
+};
+class OwnedEffectChain : private EnvironmentsHolder, public EffectChain {
+public:
+    OwnedEffectChain(const settings::Settings& settings, EngineState& state)
+        : EffectChain(environments, settings, state)
+    { }
+};
+} // namespace
+
+std::unique_ptr<BlockSteps> makeEffectChain(const settings::Settings& settings, EngineState& state)
+{
+    return std::make_unique<OwnedEffectChain>(settings, state);
+}
+
 } // namespace engine

@@ -144,4 +144,8 @@ private:
     std::vector<float> previewAL_, previewAR_, previewHL_, previewHR_;
 };
 
+// The program's effect chain with its own environments, bound to a settings
+// record and an engine state that outlive it.
+std::unique_ptr<BlockSteps> makeEffectChain(const settings::Settings& settings, EngineState& state);
+
 } // namespace engine
