@@ -195,7 +195,7 @@ void EffectChain::environmentChunk(Block& block) noexcept
         zero(wetMonR_, n);
     }
     if (wideEcho_)
-        wideEcho_->process(send_.data(), wetMonL_.data(), wetMonR_.data(), n, cavern, st);
+        wideEcho_->process(send_.data(), compressorGain_.data(), wetMonL_.data(), wetMonR_.data(), n, cavern, st);
     if (cavern) {
         zero(wetCabL_, n);
         zero(wetCabR_, n);

@@ -40,9 +40,11 @@ public:
 class WideEcho {
 public:
     virtual ~WideEcho() = default;
-    // send: the voice send of this block; cavernRunning: the procedural cavern runs now.
-    virtual void process(const float* send, float* wetL, float* wetR, uint32_t n, bool cavernRunning,
-        const settings::Settings& settings) noexcept = 0;
+    // send: the voice send of this block; compressorGain: the cavern send
+    // compressor's gain per frame (1 on other rooms), the part of the send
+    // the cavern's envelope takes; cavernRunning: the procedural cavern runs now.
+    virtual void process(const float* send, const float* compressorGain, float* wetL, float* wetR, uint32_t n,
+        bool cavernRunning, const settings::Settings& settings) noexcept = 0;
 };
 
 class EffectChain : public BlockSteps {

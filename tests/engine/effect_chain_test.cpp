@@ -444,3 +444,38 @@ TEST(EffectChainEnvironment, ABusOnTheCavernDucksItsDrySourcesAndSendsItsMonoWet
 }
 
 } // namespace
+
+namespace {
+
+// Adds a fixed value to the wet pair it is handed.
+class MarkerWideEcho : public engine::WideEcho {
+public:
+    int calls = 0;
+    void process(const float*, const float*, float* wetL, float* wetR, uint32_t n, bool cavernRunning,
+        const settings::Settings&) noexcept override
+    {
+        ++calls;
+        for (uint32_t i = 0; i < n; ++i) {
+            wetL[i] += cavernRunning ? 0.125f : 0.0f;
+            wetR[i] += cavernRunning ? 0.125f : 0.0f;
+        }
+    }
+};
+
+TEST(EffectChainEnvironment, TheWideEchoHookAddsToTheCavernsHeadphoneWetOnly)
+{
+    ChainRig rig;
+    rig.settings.effects.store(1);
+    rig.settings.amount.store(100);
+    rig.settings.preset.store(8);
+    rig.settings.wide.store(1);
+    MarkerWideEcho wide;
+    rig.start();
+    rig.chain->setWideEcho(&wide);
+    rig.block();
+    EXPECT_EQ(wide.calls, 1);
+    EXPECT_FLOAT_EQ(rig.monitor[0], 0.125f);
+    EXPECT_EQ(rig.cable[0], 0.0f);
+}
+
+} // namespace
