@@ -26,6 +26,12 @@ void TimeStretchCore::prepare(double sampleRate, const TimeStretchSetup& setup)
     coeff6ms_ = onePoleCoeff(0.006, fs);
     coeff4ms_ = onePoleCoeff(0.004, fs);
     crossfade_.prepare(static_cast<size_t>(overlap_));
+    // Search scratch for spans up to ±search (the owners' own): the
+    // candidates split by phase, their running energies, the reference.
+    phaseStride_ = static_cast<size_t>(2 * search_ + overlap_) / 2 + 1;
+    candidates_.assign(2 * phaseStride_, 0.0f);
+    energies_.assign(2 * (phaseStride_ + 1), 0.0);
+    reference_.assign(static_cast<size_t>(overlap_ + 1) / 2, 0.0f);
 
     const auto history = static_cast<size_t>(fs * std::clamp(setup.historySeconds, 0.0, 60.0));
     const size_t needed = static_cast<size_t>(segment_ + overlap_ + search_) * 8 + history + 64;
@@ -66,23 +72,69 @@ int TimeStretchCore::similaritySearch(int64_t a, int64_t b, int start, int end) 
     if (refEnergy < overlap_ * 1e-10 || end < start)
         return std::min(std::max(start, 0), end);
 
+    // Within the owners' own search span, score from unmasked copies of the
+    // reference and of the candidates' every-second samples (even and odd
+    // phase) with running energies; the scores are those of correlation().
+    const auto span = static_cast<size_t>(end - start) + static_cast<size_t>(overlap_);
+    const bool copied = span <= candidates_.size();
+    const int half = (overlap_ + 1) / 2;
+    if (copied) {
+        for (int j = 0; j < half; ++j)
+            reference_[static_cast<size_t>(j)] = ring.at(a + 2 * j);
+        const int64_t from = b + start;
+        for (size_t m = 0; m < span; ++m)
+            candidates_[(m & 1) * phaseStride_ + (m >> 1)] = ring.at(from + static_cast<int64_t>(m));
+        for (size_t phase = 0; phase < 2; ++phase) {
+            double sum = 0.0;
+            const float* c = &candidates_[phase * phaseStride_];
+            double* e = &energies_[phase * (phaseStride_ + 1)];
+            e[0] = 0.0;
+            for (size_t m = 0; m < phaseStride_; ++m) {
+                sum += static_cast<double>(c[m]) * c[m];
+                e[m + 1] = sum;
+            }
+        }
+    }
+    const auto score = [&](int k) {
+        if (!copied)
+            return correlation(a, b + k);
+        const auto offset = static_cast<size_t>(k - start);
+        const size_t phase = offset & 1;
+        const size_t first = offset >> 1;
+        const float* c = &candidates_[phase * phaseStride_ + first];
+        const double* e = &energies_[phase * (phaseStride_ + 1)];
+        // Four partial sums keep the multiply-adds independent.
+        double p0 = 0.0, p1 = 0.0, p2 = 0.0, p3 = 0.0;
+        int j = 0;
+        for (; j + 4 <= half; j += 4) {
+            p0 += static_cast<double>(reference_[static_cast<size_t>(j)]) * c[j];
+            p1 += static_cast<double>(reference_[static_cast<size_t>(j + 1)]) * c[j + 1];
+            p2 += static_cast<double>(reference_[static_cast<size_t>(j + 2)]) * c[j + 2];
+            p3 += static_cast<double>(reference_[static_cast<size_t>(j + 3)]) * c[j + 3];
+        }
+        for (; j < half; ++j)
+            p0 += static_cast<double>(reference_[static_cast<size_t>(j)]) * c[j];
+        const double energy = std::max(0.0, e[first + static_cast<size_t>(half)] - e[first]);
+        return (p0 + p1 + p2 + p3) / std::sqrt(energy + 1e-12);
+    };
+
     int best = start;
-    double bestScore = correlation(a, b + start);
+    double bestScore = score(start);
     for (int k = start + 4; k <= end; k += 4) {
-        const double score = correlation(a, b + k);
-        if (score > bestScore) {
-            bestScore = score;
+        const double value = score(k);
+        if (value > bestScore) {
+            bestScore = value;
             best = k;
         }
     }
     const int from = std::max(start, best - 3);
     const int to = std::min(best + 3, end);
     int fine = from;
-    double fineScore = correlation(a, b + from);
+    double fineScore = score(from);
     for (int k = from + 1; k <= to; ++k) {
-        const double score = correlation(a, b + k);
-        if (score > fineScore) {
-            fineScore = score;
+        const double value = score(k);
+        if (value > fineScore) {
+            fineScore = value;
             fine = k;
         }
     }

@@ -9,6 +9,7 @@
 #include "dsp/delay_ring.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace dsp {
 
@@ -75,6 +76,11 @@ private:
     double coeff4ms_ = 1.0;
     CrossfadeTable crossfade_;
     DelayRing<float> rings_[3]; // left (or mono), right, mid
+    // Search scratch, sized in prepare(); the search is const but reuses it.
+    mutable std::vector<float> candidates_;
+    mutable std::vector<double> energies_;
+    mutable std::vector<float> reference_;
+    size_t phaseStride_ = 0;
 };
 
 } // namespace dsp

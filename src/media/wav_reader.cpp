@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace media {
 
@@ -126,6 +127,28 @@ bool readWav(platform::Files& files, const std::wstring& path, WavAudio& audio)
         return false;
     }
     return parseWav(*bytes, audio);
+}
+
+bool readWav(std::span<const uint8_t> bytes, std::vector<float>& left, std::vector<float>& right,
+             uint32_t& sampleRate)
+{
+    WavAudio audio;
+    const bool ok = parseWav(bytes, audio);
+    left = std::move(audio.left);
+    right = std::move(audio.right);
+    sampleRate = audio.sampleRate;
+    return ok;
+}
+
+bool readWav(platform::Files& files, const std::wstring& path, std::vector<float>& left, std::vector<float>& right,
+             uint32_t& sampleRate)
+{
+    WavAudio audio;
+    const bool ok = readWav(files, path, audio);
+    left = std::move(audio.left);
+    right = std::move(audio.right);
+    sampleRate = audio.sampleRate;
+    return ok;
 }
 
 } // namespace media

@@ -27,4 +27,11 @@ struct WavAudio {
 bool parseWav(std::span<const uint8_t> bytes, WavAudio& audio);
 bool readWav(platform::Files& files, const std::wstring& path, WavAudio& audio);
 
+// The same, for callers that want only the samples and the rate; on failure
+// the vectors are left empty.
+bool readWav(std::span<const uint8_t> bytes, std::vector<float>& left, std::vector<float>& right,
+             uint32_t& sampleRate);
+bool readWav(platform::Files& files, const std::wstring& path, std::vector<float>& left, std::vector<float>& right,
+             uint32_t& sampleRate);
+
 } // namespace media

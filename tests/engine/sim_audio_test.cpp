@@ -29,8 +29,9 @@ protected:
         p.eventCallback = flow == Flow::Capture;
         p.bufferDurationMicros = flow == Flow::Capture ? 100000 : 80000;
         EXPECT_EQ(client->initializeShared(p), AudioResult::Ok);
-        if (flow == Flow::Capture)
+        if (flow == Flow::Capture) {
             EXPECT_EQ(client->setEvent(*event), AudioResult::Ok);
+        }
         EXPECT_EQ(client->start(), AudioResult::Ok);
         return client;
     }

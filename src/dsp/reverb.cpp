@@ -1,0 +1,489 @@
+#include "dsp/reverb.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace dsp {
+
+namespace {
+
+constexpr size_t kHeadroom = 264;
+constexpr double kSqrtHalf = 0.7071067811865476;
+constexpr double kMinus60Db = 0.001;
+
+// Multiples of the size scale, seconds. The early all-pass and line sets
+// continue the first two values of each (geometric and linear steps).
+constexpr std::array<double, 4> kEarlyTap{0.0, 0.001010676, 0.002126553, 0.00335858};
+constexpr std::array<double, 4> kEarlyAllPass{0.000485484, 0.0005360178, 0.0005918117, 0.0006533911};
+constexpr std::array<double, 4> kEarlyLine{0.00299252, 0.005456575, 0.00792063, 0.010384685};
+constexpr std::array<double, 4> kLateLine{0.00932129376, 0.0117440928, 0.0162197856, 0.0186425856};
+constexpr std::array<double, 4> kLateAllPass{0.00080914, 0.001019453, 0.001407968, 0.00161828};
+constexpr double kLateAllPassMean = 0.00121371025;
+// Diffuser stage delays, ms, stretched by (1 + 0.11·k) for stage k.
+constexpr std::array<double, 3> kDiffuserMs{3.1, 5.3, 8.9};
+constexpr double kDiffuserCoeff = 0.7;
+
+int64_t samplesOf(double seconds, double sampleRate)
+{
+    return static_cast<int64_t>(std::llround(seconds * sampleRate));
+}
+
+double gainDb(double linear)
+{
+    return 20.0 * std::log10(linear);
+}
+
+// Shelf gains are linear amplitudes floored at −60 dB; an exact 1 is the identity.
+BiquadCoeffs highShelf(double freq, double gain, double sampleRate)
+{
+    return designHighShelf(freq, gainDb(std::max(kMinus60Db, gain)), sampleRate);
+}
+
+BiquadCoeffs lowShelf(double freq, double gain, double sampleRate)
+{
+    return designLowShelf(freq, gainDb(std::max(kMinus60Db, gain)), sampleRate);
+}
+
+bool peakPresent(const PeakParams& p)
+{
+    return p.freq > 0.0 && p.gainDb != 0.0;
+}
+
+// Six-point Lagrange interpolation between y[0] and y[1] at fraction f, from
+// y[−2] .. y[3] (weights with denominators ∓120, ±24, ∓12).
+inline double lagrange6(const float* y, double f)
+{
+    const double d0 = f + 2.0, d1 = f + 1.0, d2 = f, d3 = f - 1.0, d4 = f - 2.0, d5 = f - 3.0;
+    // w_k = c_k · Π_{j≠k} d_j, from prefix and suffix products.
+    const double p1 = d0, p2 = p1 * d1, p3 = p2 * d2, p4 = p3 * d3, p5 = p4 * d4;
+    const double s4 = d5, s3 = s4 * d4, s2 = s3 * d3, s1 = s2 * d2, s0 = s1 * d1;
+    return -s0 / 120.0 * y[0] + p1 * s1 / 24.0 * y[1] - p2 * s2 / 12.0 * y[2] + p3 * s3 / 12.0 * y[3]
+        - p4 * s4 / 24.0 * y[4] + p5 / 120.0 * y[5];
+}
+
+} // namespace
+
+void Reverb::AllPass::prepare(int64_t samples, size_t headroom)
+{
+    length = std::max<int64_t>(1, samples);
+    ring.prepare(static_cast<size_t>(length), headroom);
+}
+
+void Reverb::Echo::prepare(double seconds, double fb, double mix, double sampleRate, double minSeconds)
+{
+    on = true;
+    length = std::max<int64_t>(16, samplesOf(std::max(seconds, minSeconds), sampleRate));
+    feedback = fb;
+    inGain = std::sqrt(std::max(0.0, 1.0 - fb * fb));
+    depth = mix;
+    for (auto& r : rings)
+        r.prepare(static_cast<size_t>(length), kHeadroom);
+}
+
+void Reverb::Echo::process(std::array<double, kLines>& v) noexcept
+{
+    for (int i = 0; i < kLines; ++i) {
+        DelayRing<float>& r = rings[static_cast<size_t>(i)];
+        const double delayed = r.at(r.writeCounter() - length);
+        r.write(static_cast<float>(v[static_cast<size_t>(i)] * inGain + delayed * feedback));
+        v[static_cast<size_t>(i)] = (1.0 - depth) * v[static_cast<size_t>(i)] + depth * delayed;
+    }
+}
+
+std::unique_ptr<Reverb> Reverb::create(double sampleRate, int preset)
+{
+    auto reverb = std::make_unique<Reverb>();
+    reverb->prepare(sampleRate, preset);
+    return reverb;
+}
+
+void Reverb::prepare(double sampleRate, const RoomParams& params)
+{
+    const double fs = sampleRate > 0.0 ? sampleRate : 48000.0;
+    sampleRate_ = fs;
+    params_ = params;
+    const RoomParams& p = params_;
+    const double S = roomSizeScale(p.density);
+    sizeScale_ = S;
+
+    // Decay times. The HF limit keeps the HF decay within what the air
+    // absorption allows for this decay time.
+    const double T = std::max(p.decayTime, 0.1);
+    double hfRatio = p.decayHfRatio;
+    if (p.decayHfLimit != 0 && p.airAbsorptionHf < 1.0) {
+        const double limit = 0.0029129041654529565 / (std::log10(std::max(p.airAbsorptionHf, 1e-12)) * T / -3.0);
+        hfRatio = std::min(hfRatio, limit);
+    }
+    decayHf_ = std::clamp(T * hfRatio, 0.1, 20.0);
+    decayLf_ = std::clamp(T * p.decayLfRatio, 0.1, 20.0);
+
+    const double hfNorm = std::min(p.hfReference / fs, 0.49);
+    const double lfNorm = std::min(p.lfReference / fs, 0.49);
+    const double lateHfNorm = p.lateFilterReference > 0.0 ? std::min(p.lateFilterReference / fs, 0.49) : hfNorm;
+
+    // Input shelving for the main path, the explicit-tap input and the explicit mono sum.
+    const BiquadCoeffs inHf = highShelf(hfNorm * fs / std::sqrt(2.0), p.gainHf * p.gainHf, fs);
+    const BiquadCoeffs inLf = lowShelf(lfNorm * fs * std::sqrt(2.0), p.gainLf * p.gainLf, fs);
+    for (Biquad* b : {&inputHf_, &tapHf_, &monoHf_})
+        b->setCoeffs(inHf);
+    for (Biquad* b : {&inputLf_, &tapLf_, &monoLf_})
+        b->setCoeffs(inLf);
+    const BiquadCoeffs inPeak = peakPresent(p.inputPeak)
+        ? designPeaking(p.inputPeak.freq, p.inputPeak.q, p.inputPeak.gainDb, fs)
+        : BiquadCoeffs{};
+    tapPeak_.setCoeffs(inPeak);
+    monoPeak_.setCoeffs(inPeak);
+
+    // Early section.
+    int64_t longestTap = 0;
+    for (int i = 0; i < kLines; ++i) {
+        const auto u = static_cast<size_t>(i);
+        earlyTap_[u] = std::max<int64_t>(0, samplesOf(p.earlyTapSpread * kEarlyTap[u] * S + p.reflectionsDelay, fs));
+        longestTap = std::max(longestTap, earlyTap_[u]);
+        earlyAllPass_[u].prepare(samplesOf(kEarlyAllPass[u] * S, fs), kHeadroom);
+        earlyLine_[u].length = std::max<int64_t>(1, samplesOf(kEarlyLine[u] * S, fs));
+        earlyLine_[u].ring.prepare(static_cast<size_t>(earlyLine_[u].length), kHeadroom);
+    }
+    input_.prepare(static_cast<size_t>(longestTap) + 1, kHeadroom);
+    earlyGain_ = p.diffusion * p.diffusion * kSqrtHalf;
+
+    // Late section: an orthogonal scatter whose spread grows with the diffusion.
+    const double t = p.diffusion * std::atan(std::sqrt(3.0));
+    scatterX_ = std::cos(t);
+    scatterY_ = std::sin(t) / std::sqrt(3.0);
+
+    modRate_ = 1.0 / (std::max(p.modulationTime, 0.0001) * fs);
+    modDepth_ = std::min(0.25, std::max(p.modulationTime, 0.0001)) * 0.0125 * p.modulationDepth * fs;
+    modDepth_ = std::max(0.0, modDepth_);
+
+    double meanLine = 0.0;
+    hasLatePeak_ = p.decayPeak.freq > 0.0 && p.decayPeak.gainDb != 0.0;
+    for (int i = 0; i < kLines; ++i) {
+        const auto u = static_cast<size_t>(i);
+        const double seconds = p.lateLineMultiplier[u] * kLateLine[u] * S;
+        meanLine += p.lateLineMultiplier[u] * kLateLine[u] / kLines;
+        lateDelay_[u] = std::max<int64_t>(0, samplesOf(seconds, fs) - 1);
+        // Six-point reads reach two frames beyond the modulated position.
+        late_[u].prepare(
+            static_cast<size_t>(lateDelay_[u] + static_cast<int64_t>(std::ceil(2.0 * modDepth_)) + 4), kHeadroom);
+        lateAllPass_[u].prepare(samplesOf(kLateAllPass[u] * S, fs), kHeadroom);
+
+        // The loop's delay: the line, its mean modulation and its all-pass.
+        const double d = (static_cast<double>(lateDelay_[u] + 1 + lateAllPass_[u].length) + modDepth_) / fs;
+        const double mid = std::pow(kMinus60Db, d / T);
+        lateDecay_[u] = mid;
+        lateLf_[u].setCoeffs(lowShelf(lfNorm * fs, std::pow(kMinus60Db, d / decayLf_) / mid, fs));
+        lateHf_[u].setCoeffs(highShelf(lateHfNorm * fs, std::pow(kMinus60Db, d / decayHf_) / mid, fs));
+        latePeak_[u].setCoeffs(
+            hasLatePeak_ ? designPeaking(p.decayPeak.freq, p.decayPeak.q, d * p.decayPeak.gainDb, fs) : BiquadCoeffs{});
+        phase_[u] = p.modulationPhase[u] - std::floor(p.modulationPhase[u]);
+    }
+
+    // The late input is scaled so that its energy, summed over the decay, does
+    // not depend on how long the lines are. The decay is weighted by the share
+    // of the band each of the three decay times governs.
+    const double bandDecay = (decayLf_ * lfNorm + T * std::max(0.0, hfNorm - lfNorm) + decayHf_ * (0.5 - hfNorm)) / 0.5;
+    const double meanPath = (meanLine + kLateAllPassMean) * S;
+    const double g = std::pow(kMinus60Db, meanPath / std::max(bandDecay, 0.1));
+    densityGain_ = std::sqrt(std::max(0.0, 1.0 - g * g));
+
+    hasDiffuser_ = p.diffuser[1] >= 0.0;
+    if (hasDiffuser_) {
+        for (int k = 0; k < kLines; ++k)
+            for (int j = 0; j < 3; ++j)
+                diffuser_[static_cast<size_t>(k)][static_cast<size_t>(j)].prepare(
+                    std::max<int64_t>(2, samplesOf((1.0 + 0.11 * k) * kDiffuserMs[static_cast<size_t>(j)] * 0.001, fs)),
+                    kHeadroom);
+        diffuserShared_ = (p.diffuser[0] - p.diffuser[1]) / 4.0;
+        diffuserOwn_ = p.diffuser[1];
+    }
+
+    echo_ = {};
+    if (p.echoDepth > 0.0)
+        echo_.prepare(p.echoTime, std::pow(kMinus60Db, p.echoTime / T), std::min(p.echoDepth, 1.0), fs, 0.03);
+    for (size_t e = 0; e < extraEcho_.size(); ++e) {
+        extraEcho_[e] = {};
+        if (p.extraEchoGain[e] > 0.0)
+            extraEcho_[e].prepare(p.extraEchoDelay[e], std::clamp(p.extraEchoFeedback[e], 0.0, 0.98),
+                std::min(p.extraEchoGain[e], 1.0), fs, 0.002);
+    }
+
+    // Wet equalization.
+    hasWetFilters_ = false;
+    for (size_t i = 0; i < wetPeaks_.size(); ++i) {
+        hasWetPeak_[i] = peakPresent(p.wetPeaks[i]);
+        wetPeaks_[i].setCoeffs(hasWetPeak_[i]
+                ? designPeaking(p.wetPeaks[i].freq, p.wetPeaks[i].q, p.wetPeaks[i].gainDb, fs)
+                : BiquadCoeffs{});
+        hasWetFilters_ = hasWetFilters_ || hasWetPeak_[i];
+    }
+    for (size_t i = 0; i < midFilter_.size(); ++i) {
+        const PeakParams& m = p.midSide[i];
+        const bool on = peakPresent(m);
+        midFilter_[i].setCoeffs(on ? designPeaking(m.freq, m.q, -0.5 * m.gainDb, fs) : BiquadCoeffs{});
+        sideFilter_[i].setCoeffs(on ? designPeaking(m.freq, m.q, 0.5 * m.gainDb, fs) : BiquadCoeffs{});
+        hasWetFilters_ = hasWetFilters_ || on;
+    }
+    const bool shelf = p.outputShelfFreq > 0.0 && p.outputShelfDb != 0.0;
+    outputShelf_.setCoeffs(shelf ? designLowShelf(p.outputShelfFreq, p.outputShelfDb, fs) : BiquadCoeffs{});
+    hasWetFilters_ = hasWetFilters_ || shelf || p.lateMidGain != 1.0;
+
+    // Explicit taps.
+    stereoTaps_ = p.stereoTaps != nullptr ? std::clamp(p.stereoTapCount, 0, kMaxExplicitTaps) : 0;
+    monoTaps_ = p.monoTaps != nullptr ? std::clamp(p.monoTapCount, 0, kMaxExplicitTaps) : 0;
+    hasTaps_ = stereoTaps_ > 0;
+    if (!hasTaps_)
+        monoTaps_ = 0;
+    int64_t longest = 0;
+    const auto position = [&](double ms) { return std::max<int64_t>(0, samplesOf(ms * 0.001, fs) - p.tapOffset); };
+    for (int i = 0; i < stereoTaps_; ++i) {
+        const auto u = static_cast<size_t>(i);
+        stereoPos_[u] = position(p.stereoTaps[i].ms);
+        stereoLeft_[u] = p.stereoTaps[i].left * p.tapGainScale;
+        stereoRight_[u] = p.stereoTaps[i].right * p.tapGainScale;
+        longest = std::max(longest, stereoPos_[u]);
+    }
+    for (int i = 0; i < monoTaps_; ++i) {
+        const auto u = static_cast<size_t>(i);
+        monoPos_[u] = position(p.monoTaps[i].ms);
+        monoGain_[u] = p.monoTaps[i].gain * p.tapGainScale;
+        longest = std::max(longest, monoPos_[u]);
+    }
+    if (hasTaps_) {
+        tapCompensated_.prepare(static_cast<size_t>(longest) + 1, kHeadroom);
+        tapSent_.prepare(static_cast<size_t>(longest) + 1, kHeadroom);
+    } else {
+        tapCompensated_.prepare(1);
+        tapSent_.prepare(1);
+    }
+
+    reset();
+}
+
+void Reverb::reset() noexcept
+{
+    for (Biquad* b : {&inputHf_, &inputLf_, &tapHf_, &tapLf_, &tapPeak_, &monoHf_, &monoLf_, &monoPeak_, &outputShelf_})
+        b->reset();
+    input_.reset();
+    for (int i = 0; i < kLines; ++i) {
+        const auto u = static_cast<size_t>(i);
+        earlyAllPass_[u].ring.reset();
+        earlyLine_[u].ring.reset();
+        late_[u].reset();
+        lateLf_[u].reset();
+        lateHf_[u].reset();
+        latePeak_[u].reset();
+        lateAllPass_[u].ring.reset();
+        for (AllPass& a : diffuser_[u])
+            a.ring.reset();
+        phase_[u] = params_.modulationPhase[u] - std::floor(params_.modulationPhase[u]);
+    }
+    for (Echo* e : {&echo_, &extraEcho_[0], &extraEcho_[1]})
+        for (auto& r : e->rings)
+            r.reset();
+    for (auto& w : wetPeaks_)
+        w.reset();
+    for (size_t i = 0; i < midFilter_.size(); ++i) {
+        midFilter_[i].reset();
+        sideFilter_[i].reset();
+    }
+    tapCompensated_.reset();
+    tapSent_.reset();
+}
+
+void Reverb::setTapGains(float send, float compensation) noexcept
+{
+    sendGain_ = std::isfinite(send) ? send : 0.0;
+    compensationGain_ = std::isfinite(compensation) ? compensation : 1.0;
+}
+
+void Reverb::mix(std::array<double, kLines>& v) const noexcept
+{
+    const double x = scatterX_, y = scatterY_;
+    const double e0 = v[0], e1 = v[1], e2 = v[2], e3 = v[3];
+    v[0] = (e0 - e1 + e2) * y + x * e3;
+    v[1] = (e1 - e3 + e2) * y + x * e0;
+    v[2] = (e3 - e0 + e2) * y + x * e1;
+    v[3] = (-e3 - e0 - e1) * y + x * e2;
+}
+
+double Reverb::readLate(int line, double modulation) const noexcept
+{
+    const DelayRing<float>& ring = late_[static_cast<size_t>(line)];
+    const double t = static_cast<double>(ring.writeCounter() - 1 - lateDelay_[static_cast<size_t>(line)]) - modulation;
+    const double base = std::floor(t);
+    const auto i = static_cast<int64_t>(base);
+    const float y[6] = {ring.at(i - 2), ring.at(i - 1), ring.at(i), ring.at(i + 1), ring.at(i + 2), ring.at(i + 3)};
+    return lagrange6(y, t - base);
+}
+
+void Reverb::processTaps(int frames) noexcept
+{
+    const RoomParams& p = params_;
+    const auto n = static_cast<size_t>(frames);
+    std::fill_n(tapLeft_.begin(), n, 0.0);
+    std::fill_n(tapRight_.begin(), n, 0.0);
+    std::fill_n(explicitIn_.begin(), n, 0.0);
+    if (!hasTaps_)
+        return;
+    const int64_t base = tapCompensated_.writeCounter();
+    for (size_t i = 0; i < n; ++i) {
+        double u = tapHf_.process(static_cast<double>(scratch_[i]) * p.gain);
+        u = tapPeak_.process(tapLf_.process(u));
+        tapCompensated_.write(static_cast<float>(u * compensationGain_));
+        tapSent_.write(static_cast<float>(u * sendGain_));
+    }
+    // Fixed reflections straight to the output, and a sparse cluster that
+    // joins the input of the network. Each tap reads at most two contiguous
+    // runs of its ring, so the inner loops vectorize.
+    const auto forRuns = [n](DelayRing<float>& ring, int64_t from, auto&& body) {
+        size_t done = 0;
+        while (done < n) {
+            const float* src = &ring.at(from + static_cast<int64_t>(done));
+            const size_t offset = static_cast<size_t>(from + static_cast<int64_t>(done)) & (ring.length() - 1);
+            const size_t run = std::min(n - done, ring.length() - offset);
+            body(src, done, run);
+            done += run;
+        }
+    };
+    for (int k = 0; k < stereoTaps_; ++k) {
+        const auto u = static_cast<size_t>(k);
+        const double gl = stereoLeft_[u], gr = stereoRight_[u];
+        forRuns(tapCompensated_, base - stereoPos_[u], [&](const float* src, size_t at, size_t run) {
+            for (size_t i = 0; i < run; ++i) {
+                tapLeft_[at + i] += src[i] * gl;
+                tapRight_[at + i] += src[i] * gr;
+            }
+        });
+    }
+    for (int k = 0; k < monoTaps_; ++k) {
+        const double g = monoGain_[static_cast<size_t>(k)];
+        forRuns(tapSent_, base - monoPos_[static_cast<size_t>(k)], [&](const float* src, size_t at, size_t run) {
+            for (size_t i = 0; i < run; ++i)
+                explicitIn_[at + i] += src[i] * g;
+        });
+    }
+    const double unGain = p.gain > 1e-9 ? 1.0 / p.gain : 0.0;
+    for (size_t i = 0; i < n; ++i)
+        explicitIn_[i] = monoPeak_.process(monoLf_.process(monoHf_.process(explicitIn_[i] * unGain)));
+}
+
+void Reverb::processFrame(int frame, float& left, float& right) noexcept
+{
+    const RoomParams& p = params_;
+    const auto f = static_cast<size_t>(frame);
+    const double x = scratch_[f];
+    const double explicitIn = explicitIn_[f];
+    const double tapLeft = tapLeft_[f];
+    const double tapRight = tapRight_[f];
+
+    input_.write(static_cast<float>(inputLf_.process(inputHf_.process((x + explicitIn) * 0.5))));
+
+    // Early section: four taps, a reflection about their mean, all-passes and lines.
+    std::array<double, kLines> e;
+    for (int i = 0; i < kLines; ++i)
+        e[static_cast<size_t>(i)] = input_.delayed(earlyTap_[static_cast<size_t>(i)]) * p.gain;
+    const double h = (e[0] + e[1] + e[2] + e[3]) * 0.5;
+    for (int i = 0; i < kLines; ++i) {
+        const auto u = static_cast<size_t>(i);
+        const double v = earlyAllPass_[u].process(e[u] - h, earlyGain_);
+        e[u] = earlyLine_[u].process(v) * earlyGain_;
+    }
+
+    // Late section.
+    std::array<double, kLines> lateIn = e;
+    mix(lateIn);
+    std::array<double, kLines> l;
+    for (int i = 0; i < kLines; ++i) {
+        const auto u = static_cast<size_t>(i);
+        double m = 0.0;
+        if (modDepth_ > 0.0) {
+            m = (1.0 + parabolicSine(phase_[u])) * modDepth_;
+            phase_[u] += modRate_;
+            if (phase_[u] >= 1.0)
+                phase_[u] -= 1.0;
+        }
+        double v = modDepth_ > 0.0 ? readLate(i, m) : late_[u].delayed(lateDelay_[u]);
+        v = lateHf_[u].process(lateLf_[u].process(v * lateDecay_[u]));
+        if (hasLatePeak_)
+            v = latePeak_[u].process(v);
+        v += lateIn[u] * densityGain_;
+        l[u] = lateAllPass_[u].process(v, earlyGain_);
+    }
+    mix(l);
+    for (int i = 0; i < kLines; ++i)
+        late_[static_cast<size_t>(i)].write(static_cast<float>(l[static_cast<size_t>(i)]));
+
+    // Output-side colouring of the late signal: diffuser and echoes.
+    if (hasDiffuser_) {
+        double sum = 0.0;
+        for (int i = 0; i < kLines; ++i) {
+            const auto u = static_cast<size_t>(i);
+            double v = l[u];
+            for (AllPass& a : diffuser_[u])
+                v = a.process(v, kDiffuserCoeff);
+            l[u] = v;
+            sum += v;
+        }
+        for (double& v : l)
+            v = diffuserShared_ * sum + diffuserOwn_ * v;
+        mix(l);
+    }
+    if (echo_.on)
+        echo_.process(l);
+    for (Echo& extra : extraEcho_)
+        if (extra.on)
+            extra.process(l);
+
+    // Output: first-order B-format-like sums of the lines, decoded to a pair.
+    for (double& v : l)
+        v *= p.lateGain;
+    for (double& v : e)
+        v *= p.reflectionsGain;
+    const double wl = (l[0] + l[1] + l[2] + l[3]) * 0.5;
+    const double yl = (l[1] - l[0] + l[2] - l[3]) * 0.5;
+    const double we = (e[0] + e[1] + e[2] + e[3]) * 0.5;
+    const double ye = (e[1] - e[0] + e[2] - e[3]) * 0.5;
+    double outL, outR;
+    if (!hasWetFilters_) {
+        outL = (we + ye + wl + yl) * kSqrtHalf;
+        outR = (we + wl - ye - yl) * kSqrtHalf;
+    } else {
+        float lateL = static_cast<float>((wl + yl) * kSqrtHalf);
+        float lateR = static_cast<float>((wl - yl) * kSqrtHalf);
+        for (size_t i = 0; i < wetPeaks_.size(); ++i)
+            if (hasWetPeak_[i])
+                wetPeaks_[i].process(lateL, lateR);
+        double mid = (static_cast<double>(lateL) + lateR) * 0.5;
+        double side = (static_cast<double>(lateL) - lateR) * 0.5;
+        for (size_t i = 0; i < midFilter_.size(); ++i) {
+            mid = midFilter_[i].process(mid);
+            side = sideFilter_[i].process(side);
+        }
+        mid = outputShelf_.process(mid * p.lateMidGain);
+        outL = mid + side + (we + ye) * kSqrtHalf;
+        outR = mid - side + (we - ye) * kSqrtHalf;
+    }
+    left = static_cast<float>(outL + tapLeft * p.reflectionsGain);
+    right = static_cast<float>(outR + tapRight * p.reflectionsGain);
+}
+
+void Reverb::process(const float* input, const float* input2, float* left, float* right, int frames) noexcept
+{
+    int done = 0;
+    while (done < frames) {
+        const int n = std::min(kBlockLength, frames - done);
+        for (int i = 0; i < n; ++i) {
+            float x = input != nullptr ? input[done + i] : 0.0f;
+            if (input2 != nullptr)
+                x = (x + input2[done + i]) * 0.5f;
+            scratch_[static_cast<size_t>(i)] = std::isfinite(x) ? x : 0.0f;
+        }
+        processTaps(n);
+        for (int i = 0; i < n; ++i)
+            processFrame(i, left[done + i], right[done + i]);
+        done += n;
+    }
+}
+
+} // namespace dsp

@@ -1,0 +1,178 @@
+#pragma once
+// One environment: a room record turned into a feedback delay network that
+// makes a true-stereo wet signal from a mono send. The shape follows the
+// classic EFX-style reverb: an early section of four tapped reflections with a
+// Householder-style mix, all-passes and short lines, and a late section of four
+// modulated feedback lines with per-line LF/HF decay shelves and an orthogonal
+// scatter matrix. "Haunted Cavern" adds explicit reflection taps, extra echo
+// lines, a diffuser and wet equalization.
+//
+// prepare() and setPreset() allocate (a room change rebuilds the environment);
+// process() neither allocates nor locks.
+
+#include "dsp/biquad.h"
+#include "dsp/delay_ring.h"
+#include "dsp/room.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+namespace dsp {
+
+// The parabolic sine of a phase f in [0, 1): 8f − 16f² below one half,
+// 16f² − 24f + 8 above; a cheap sine shape for slow modulators.
+inline double parabolicSine(double f)
+{
+    return f < 0.5 ? 8.0 * f - 16.0 * f * f : 16.0 * f * f - 24.0 * f + 8.0;
+}
+
+class Reverb {
+public:
+    // process() works through its frames in chunks of at most this many.
+    static constexpr int kBlockLength = 256;
+
+    // Allocates an instance prepared for the room of `preset` (clamped into 0..14).
+    static std::unique_ptr<Reverb> create(double sampleRate, int preset);
+
+    // Copies the room record and derives every delay, gain and filter; all
+    // lines start silent. Allocates.
+    void prepare(double sampleRate, const RoomParams& params);
+    void prepare(double sampleRate, int preset) { prepare(sampleRate, room(preset)); }
+    // Rebuilds for another room at the same rate. Allocates.
+    void setPreset(int preset) { prepare(sampleRate_, room(preset)); }
+    // Silences every line and filter; keeps the room.
+    void reset() noexcept;
+
+    // Mono send in, stereo wet out (overwritten). When `input2` is given the two
+    // inputs are averaged first. Non-finite input samples count as silence.
+    void process(const float* input, const float* input2, float* left, float* right, int frames) noexcept;
+
+    // The two gains of the explicit taps ("Haunted Cavern"): the send gain
+    // scales the taps that feed the late input, the compensation gain the
+    // stereo reflections. Both 1 until set.
+    void setTapGains(float send, float compensation) noexcept;
+
+    const RoomParams& params() const { return params_; }
+    double sampleRate() const { return sampleRate_; }
+    double sizeScale() const { return sizeScale_; }
+    // Late decay times after the HF limit and clamping, seconds.
+    double decayTime() const { return params_.decayTime; }
+    double decayTimeHf() const { return decayHf_; }
+    double decayTimeLf() const { return decayLf_; }
+
+private:
+    static constexpr int kLines = 4;
+
+    // A Schroeder all-pass on a ring: H = (z^−N − g)/(1 − g·z^−N).
+    struct AllPass {
+        DelayRing<float> ring;
+        int64_t length = 1;
+        double process(double x, double g) noexcept
+        {
+            const double d = ring.at(ring.writeCounter() - length);
+            const double w = x + g * d;
+            ring.write(static_cast<float>(w));
+            return d - g * w;
+        }
+        void prepare(int64_t samples, size_t headroom);
+    };
+    // A delay of `length` frames.
+    struct Line {
+        DelayRing<float> ring;
+        int64_t length = 1;
+        double process(double x) noexcept
+        {
+            const double d = ring.at(ring.writeCounter() - length);
+            ring.write(static_cast<float>(x));
+            return d;
+        }
+    };
+    // A feedback echo per late line: in = out·inGain + delayed·feedback; out mixes in delayed by depth.
+    struct Echo {
+        bool on = false;
+        std::array<DelayRing<float>, kLines> rings;
+        int64_t length = 16;
+        double feedback = 0.0;
+        double inGain = 1.0;
+        double depth = 0.0;
+        void prepare(double seconds, double fb, double mix, double sampleRate, double minSeconds);
+        void process(std::array<double, kLines>& v) noexcept;
+    };
+
+    void mix(std::array<double, kLines>& v) const noexcept;
+    double readLate(int line, double modulation) const noexcept;
+    // The explicit taps of a whole chunk at once: every tap reads a run of
+    // consecutive frames. The rings' 264 frames of headroom cover a chunk, so
+    // the chunk can be written before any of it is read.
+    void processTaps(int frames) noexcept;
+    void processFrame(int i, float& left, float& right) noexcept;
+
+    double sampleRate_ = 48000.0;
+    RoomParams params_;
+    double sizeScale_ = 1.0;
+    double decayHf_ = 1.0;
+    double decayLf_ = 1.0;
+
+    // Input filters: the main (early/late) path, the explicit-tap input and the
+    // explicit mono sum on its way into the late input.
+    Biquad inputHf_, inputLf_;
+    Biquad tapHf_, tapLf_, tapPeak_;
+    Biquad monoHf_, monoLf_, monoPeak_;
+
+    // Early section.
+    DelayRing<float> input_;
+    std::array<int64_t, kLines> earlyTap_{};
+    std::array<AllPass, kLines> earlyAllPass_;
+    std::array<Line, kLines> earlyLine_;
+    double earlyGain_ = 0.0;
+
+    // Late section.
+    double scatterX_ = 1.0;
+    double scatterY_ = 0.0;
+    double densityGain_ = 1.0;
+    std::array<DelayRing<float>, kLines> late_;
+    std::array<int64_t, kLines> lateDelay_{};
+    std::array<double, kLines> lateDecay_{};
+    std::array<Biquad, kLines> lateLf_, lateHf_, latePeak_;
+    bool hasLatePeak_ = false;
+    std::array<AllPass, kLines> lateAllPass_;
+    std::array<double, kLines> phase_{};
+    double modRate_ = 0.0;
+    double modDepth_ = 0.0;
+
+    // Diffuser: three all-passes per line, then a spread and one more scatter.
+    bool hasDiffuser_ = false;
+    std::array<std::array<AllPass, 3>, kLines> diffuser_;
+    double diffuserShared_ = 0.0;
+    double diffuserOwn_ = 0.0;
+
+    Echo echo_;
+    std::array<Echo, 2> extraEcho_;
+
+    // Wet equalization of the late pair.
+    bool hasWetFilters_ = false;
+    std::array<StereoBiquad, 4> wetPeaks_;
+    std::array<bool, 4> hasWetPeak_{};
+    std::array<Biquad, 2> midFilter_, sideFilter_;
+    Biquad outputShelf_;
+
+    // Explicit taps.
+    bool hasTaps_ = false;
+    DelayRing<float> tapCompensated_; // read by the stereo list
+    DelayRing<float> tapSent_;        // read by the mono list
+    int stereoTaps_ = 0;
+    int monoTaps_ = 0;
+    std::array<int64_t, kMaxExplicitTaps> stereoPos_{};
+    std::array<double, kMaxExplicitTaps> stereoLeft_{}, stereoRight_{};
+    std::array<int64_t, kMaxExplicitTaps> monoPos_{};
+    std::array<double, kMaxExplicitTaps> monoGain_{};
+    double sendGain_ = 1.0;
+    double compensationGain_ = 1.0;
+
+    // Per chunk: the (averaged) input, the stereo tap sums and the explicit late input.
+    std::array<float, kBlockLength> scratch_{};
+    std::array<double, kBlockLength> tapLeft_{}, tapRight_{}, explicitIn_{};
+};
+
+} // namespace dsp

@@ -1,0 +1,390 @@
+#include "dsp/voice_changer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace dsp {
+
+namespace {
+// Half the analysis window: an analysis centred at c runs once c + this has arrived.
+constexpr int kLookAhead = PitchDetector::kWindow / 2;
+// Grains are built this far behind the newest input: far enough for the marks
+// around them to exist and for their reads to stay in the past, near enough
+// that a grain snapped back to a mark still starts after the output read point.
+constexpr int kSynthesisDelay = 1100;
+// Longest half grain, so that every grain lands ahead of the output read point.
+constexpr int kMaxHalfGrain = 1150;
+// Reads stay this far behind the newest input.
+constexpr int kReadGuard = 3;
+// Macro mode centres the voice here.
+constexpr double kMacroCentreHz = 120.0;
+constexpr double kTwoPi = 6.283185307179586;
+
+// clamp() that also turns NaN into the fallback.
+double clampOr(double v, double lo, double hi, double fallback)
+{
+    return v == v ? std::clamp(v, lo, hi) : fallback;
+}
+} // namespace
+
+void VoiceChanger::prepare(double sampleRate)
+{
+    fs_ = sampleRate > 0.0 ? sampleRate : 48000.0;
+    detector_.prepare(fs_, 70.0, 400.0);
+    minPeriod_ = detector_.shortestPeriod();
+    maxPeriod_ = detector_.longestPeriod();
+    unvoicedSpacing_ = std::max(16, static_cast<int>(std::lround(0.015 * fs_)));
+    smoothCoeff_ = 1.0 - std::exp(-kAnalysisHop / (0.03 * fs_));
+    levelCoeff_ = 1.0 / (0.3 * fs_);
+    input_.prepare(kRingFrames);
+    output_.prepare(kRingFrames);
+    analysis_.assign(PitchDetector::kWindow, 0.0f);
+    reset();
+}
+
+void VoiceChanger::reset() noexcept
+{
+    input_.reset();
+    output_.reset();
+    std::fill(analysis_.begin(), analysis_.end(), 0.0f);
+    nextAnalysis_ = 0;
+    analysisCount_ = 0;
+    lastDetection_ = -1000;
+    detections_ = 0;
+    detected_ = 0.0;
+    confidence_ = 0.0;
+    smoothed_ = 0.0;
+    meanLog_ = 0.0;
+    misses_ = 1000;
+    voiced_ = false;
+    marks_.fill(0);
+    markCount_ = 0;
+    nextGrain_ = 0.0;
+    lastGrainMark_ = std::numeric_limits<int64_t>::min();
+    voicedGrains_ = 0;
+    jitter_ = 0.0;
+    random_.state = 0x5eed1234u;
+    inPower_ = 0.0;
+    outPower_ = 0.0;
+    gain_ = 1.0;
+}
+
+void VoiceChanger::setVoice(double pitchHz, double sizePercent, double ratio) noexcept
+{
+    pitchOffset_ = clampOr(pitchHz, -150.0, 150.0, 0.0);
+    size_ = clampOr(sizePercent, 60.0, 150.0, 100.0);
+    ratio_ = clampOr(ratio, 0.4, 2.5, 1.0);
+}
+
+void VoiceChanger::setMaskValues(
+    double macro, double pitchExponent, double formantExponent, double alternateAttenuation) noexcept
+{
+    mask_.macro = clampOr(macro, 0.0, 1.0, 0.0);
+    mask_.pitchExponent = clampOr(pitchExponent, -4.0, 4.0, 1.0);
+    mask_.formantExponent = clampOr(formantExponent, -4.0, 4.0, 0.0);
+    // k = 1 would silence every second grain; just below keeps the growl audible.
+    mask_.alternateAttenuation = clampOr(alternateAttenuation, 0.0, 0.95, 0.0);
+}
+
+void VoiceChanger::setMaskValues(const VoiceMaskValues& values) noexcept
+{
+    setMaskValues(values.macro, values.pitchExponent, values.formantExponent, values.alternateAttenuation);
+}
+
+bool VoiceChanger::identityPitch() const noexcept
+{
+    return pitchOffset_ == 0.0 && ratio_ == 1.0 && !(mask_.macro > 0.5);
+}
+
+bool VoiceChanger::neutral() const noexcept
+{
+    return identityPitch() && size_ == 100.0;
+}
+
+double VoiceChanger::targetFundamental() const noexcept
+{
+    if (!(smoothed_ > 0.0))
+        return 0.0;
+    double centre = ratio_ * smoothed_;
+    if (mask_.macro > 0.5)
+        centre = ratio_ * kMacroCentreHz * std::pow(smoothed_ / std::exp(meanLog_), mask_.pitchExponent);
+    return std::clamp(pitchOffset_ + centre, 72.0, 800.0);
+}
+
+double VoiceChanger::formantFactor() const noexcept
+{
+    const double f = 100.0 / size_;
+    if (mask_.macro > 0.5 && detections_ > 0)
+        return std::clamp(f * std::pow(kMacroCentreHz / std::exp(meanLog_), mask_.formantExponent), 0.55, 1.6);
+    return f;
+}
+
+double VoiceChanger::detectedHz() const noexcept
+{
+    return voiced_ ? smoothed_ : 0.0;
+}
+
+double VoiceChanger::targetHz() const noexcept
+{
+    return voiced_ ? targetFundamental() : 0.0;
+}
+
+void VoiceChanger::process(float* samples, int frames) noexcept
+{
+    for (int i = 0; i < frames; ++i) {
+        float x = samples[i];
+        x = x == x ? std::clamp(x, -8.0f, 8.0f) : 0.0f;
+        input_.write(x);
+        const int64_t newest = input_.writeCounter() - 1;
+        if (newest + 1 >= nextAnalysis_ + kLookAhead) {
+            analyse();
+            nextAnalysis_ += kAnalysisHop;
+        }
+        synthesizeDue();
+
+        // The output is read kLatencyFrames behind the input; its slot is
+        // cleared for the grains that will land there one ring later.
+        const int64_t position = newest - kLatencyFrames;
+        float& slot = output_.at(position);
+        const double y = slot;
+        slot = 0.0f;
+
+        // Level match against the input of the same moment.
+        const double dry = input_.at(position);
+        inPower_ += levelCoeff_ * (dry * dry - inPower_);
+        outPower_ += levelCoeff_ * (y * y - outPower_);
+        if (outPower_ > 1e-8 && inPower_ > 1e-6)
+            gain_ += 0.05 * (std::clamp(std::sqrt(inPower_ / outPower_), 0.5, 2.0) - gain_);
+        samples[i] = static_cast<float>(y * gain_);
+    }
+}
+
+void VoiceChanger::analyse() noexcept
+{
+    const int64_t start = nextAnalysis_ - kLookAhead;
+    for (int i = 0; i < PitchDetector::kWindow; ++i)
+        analysis_[static_cast<size_t>(i)] = input_.at(start + i);
+    const PitchEstimate estimate = detector_.analyse(analysis_.data());
+    ++analysisCount_;
+
+    if (estimate.hz > 0.0 && estimate.confidence > 0.0) {
+        ++detections_;
+        const double logHz = std::log(estimate.hz);
+        // The first detection seeds the mean: limited steps from zero would
+        // take seconds to climb to any real voice.
+        if (detections_ == 1)
+            meanLog_ = logHz;
+        else
+            meanLog_
+                += std::max(0.004, 1.0 / static_cast<double>(detections_)) * std::clamp(logHz - meanLog_, -0.7, 0.7);
+        if (analysisCount_ - lastDetection_ <= 2 && smoothed_ > 0.0)
+            smoothed_ += smoothCoeff_ * (estimate.hz - smoothed_);
+        else
+            smoothed_ = estimate.hz;
+        lastDetection_ = analysisCount_;
+        detected_ = estimate.hz;
+        confidence_ = estimate.confidence;
+        misses_ = 0;
+        placeMarks(estimate.period);
+    } else {
+        misses_ = std::min(misses_ + 1, 1000);
+    }
+    voiced_ = confidence_ > 0.0 && misses_ <= 2;
+}
+
+// Marks one point per period. A new run of voicing is anchored on the highest
+// sample of its first period; each further mark is placed about a period
+// after the previous one, where the cycle around it best matches the cycle
+// around the previous mark (normalised cross-correlation over ±20 % of a
+// period). The marks so keep to the same phase of every cycle, and their
+// distances follow the voice's own period from cycle to cycle.
+void VoiceChanger::placeMarks(double period) noexcept
+{
+    const int64_t newest = input_.writeCounter() - 1;
+    const int reach = std::max(2, static_cast<int>(0.2 * period));
+    const int half = std::max(4, static_cast<int>(0.5 * period));
+    const int64_t limit = newest - kReadGuard - reach - half;
+    const int64_t windowStart = nextAnalysis_ - kLookAhead;
+
+    int64_t last = markCount_ > 0 ? marks_[static_cast<size_t>((markCount_ - 1) & 63)] : 0;
+    if (markCount_ == 0 || last < windowStart - static_cast<int64_t>(period)) {
+        int64_t best = windowStart + half;
+        for (int64_t p = best + 1; p < windowStart + half + static_cast<int64_t>(period); ++p)
+            if (input_.at(p) > input_.at(best))
+                best = p;
+        last = best;
+        marks_[static_cast<size_t>(markCount_ & 63)] = last;
+        ++markCount_;
+    }
+    for (;;) {
+        const int64_t predicted = last + std::lround(period);
+        if (predicted > limit)
+            break;
+        // Coarse (every second candidate and sample), then every candidate next to the best.
+        int64_t best = predicted;
+        double bestScore = -2.0;
+        for (int64_t candidate = predicted - reach; candidate <= predicted + reach; candidate += 2) {
+            const double score = cycleMatch(last, candidate, half, 2);
+            if (score > bestScore) {
+                bestScore = score;
+                best = candidate;
+            }
+        }
+        const int64_t coarse = best;
+        bestScore = -2.0;
+        for (int64_t candidate = coarse - 1; candidate <= coarse + 1; ++candidate) {
+            const double score = cycleMatch(last, candidate, half, 1);
+            if (score > bestScore) {
+                bestScore = score;
+                best = candidate;
+            }
+        }
+        last = best;
+        marks_[static_cast<size_t>(markCount_ & 63)] = last;
+        ++markCount_;
+    }
+}
+
+// How well the cycle around `candidate` matches the one around `mark`:
+// cross-correlation over ±half frames (every step-th), normalised by the
+// candidate's energy.
+double VoiceChanger::cycleMatch(int64_t mark, int64_t candidate, int half, int step) const noexcept
+{
+    double cross = 0.0;
+    double energy = 1e-12;
+    for (int i = -half; i < half; i += step) {
+        const double c = input_.at(candidate + i);
+        cross += static_cast<double>(input_.at(mark + i)) * c;
+        energy += c * c;
+    }
+    return cross / std::sqrt(energy);
+}
+
+// The mark nearest to position and the distance to its predecessor (the
+// detected period when that distance is implausible or unknown).
+bool VoiceChanger::nearestMark(double position, int64_t& mark, double& period) const noexcept
+{
+    const int64_t count = std::min<int64_t>(markCount_, 64);
+    if (count == 0 || !(smoothed_ > 0.0))
+        return false;
+    const double detectedPeriod = fs_ / smoothed_;
+    int64_t bestIndex = -1;
+    double bestDistance = 1.5 * detectedPeriod;
+    for (int64_t k = markCount_ - count; k < markCount_; ++k) {
+        const double distance = std::fabs(static_cast<double>(marks_[static_cast<size_t>(k & 63)]) - position);
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            bestIndex = k;
+        }
+    }
+    if (bestIndex < 0)
+        return false;
+    mark = marks_[static_cast<size_t>(bestIndex & 63)];
+    period = detectedPeriod;
+    const int64_t neighbour = bestIndex > markCount_ - count ? bestIndex - 1 : bestIndex + 1;
+    if (neighbour < markCount_) {
+        const double distance = std::fabs(static_cast<double>(mark - marks_[static_cast<size_t>(neighbour & 63)]));
+        if (distance >= 0.5 * detectedPeriod && distance <= 1.5 * detectedPeriod)
+            period = distance;
+    }
+    return true;
+}
+
+// The earliest mark after `after`, if one lies no later than `limit`.
+bool VoiceChanger::markAfter(int64_t after, double limit, int64_t& mark) const noexcept
+{
+    const int64_t count = std::min<int64_t>(markCount_, 64);
+    for (int64_t k = markCount_ - count; k < markCount_; ++k) {
+        const int64_t m = marks_[static_cast<size_t>(k & 63)];
+        if (m > after) {
+            mark = m;
+            return static_cast<double>(m) <= limit;
+        }
+    }
+    return false;
+}
+
+void VoiceChanger::synthesizeDue() noexcept
+{
+    const int64_t newest = input_.writeCounter() - 1;
+    const double due = static_cast<double>(newest - kSynthesisDelay);
+    while (nextGrain_ <= due) {
+        const double f = formantFactor();
+        if (!voiced_) {
+            // Unvoiced: fixed grains at the input's own spacing, formants moved alike.
+            const int spacing = unvoicedSpacing_;
+            addGrain(nextGrain_, nextGrain_, 2 * spacing, f, 1.0);
+            nextGrain_ += spacing;
+            continue;
+        }
+
+        int64_t mark = 0;
+        double period = fs_ / smoothed_;
+        bool marked = nearestMark(nextGrain_, mark, period);
+        const int length = std::max(32, static_cast<int>(std::lround(2.0 * period / f)));
+        double scale = 1.0;
+        if (mask_.alternateAttenuation > 0.0 && (voicedGrains_ & 1) != 0)
+            scale = (1.0 - mask_.alternateAttenuation) / (1.0 + mask_.alternateAttenuation);
+        ++voicedGrains_;
+
+        if (identityPitch()) {
+            // The fundamental stays: every grain sits on its own mark.
+            double centre = nextGrain_;
+            if (marked && mark <= lastGrainMark_)
+                marked = markAfter(lastGrainMark_, nextGrain_ + period, mark);
+            if (marked) {
+                centre = static_cast<double>(mark);
+                lastGrainMark_ = mark;
+            }
+            addGrain(centre, centre, length, f, f * scale);
+            nextGrain_ = centre + period;
+            continue;
+        }
+
+        jitter_ += 0.35 * (random_.bipolar() - jitter_);
+        const double target = targetFundamental();
+        const double spacing = (fs_ / target) * (smoothed_ / (fs_ / period)) * (1.0 + 0.003 * jitter_);
+        const double source = marked ? static_cast<double>(mark) : nextGrain_;
+        addGrain(nextGrain_, source, length, f, f * spacing / period * scale);
+        nextGrain_ += spacing;
+    }
+}
+
+// Overlap-adds one Hann-windowed grain centred at outCentre (output timeline),
+// reading the input around inCentre at `rate` input frames per output frame.
+void VoiceChanger::addGrain(double outCentre, double inCentre, int length, double rate, double gain) noexcept
+{
+    const int64_t newest = input_.writeCounter() - 1;
+    const int64_t firstWritable = newest - kLatencyFrames; // not yet read out
+    const double half = std::min<double>(0.5 * length, kMaxHalfGrain);
+    const double latestRead = static_cast<double>(newest - kReadGuard);
+    const double earliestRead = static_cast<double>(newest - kRingFrames + 8);
+    // Keep the whole grain's reads in the past: shift the source back rather
+    // than hold its tail on one sample.
+    inCentre = std::min(inCentre, latestRead - half * rate);
+
+    const double begin = outCentre - half;
+    const auto first = static_cast<int64_t>(std::ceil(begin));
+    const auto last = static_cast<int64_t>(std::ceil(outCentre + half)) - 1;
+    // Hann window 0.5 − 0.5·cos(2π·t/length) with t = p − begin, by rotation.
+    const double step = kTwoPi / (2.0 * half);
+    const double phase = (static_cast<double>(first) - begin) * step;
+    double c = std::cos(phase);
+    double s = std::sin(phase);
+    const double cs = std::cos(step);
+    const double sn = std::sin(step);
+    for (int64_t p = first; p <= last; ++p) {
+        if (p >= firstWritable) {
+            const double t
+                = std::clamp(inCentre + (static_cast<double>(p) - outCentre) * rate, earliestRead, latestRead);
+            const double w = 0.5 - 0.5 * c;
+            output_.at(p) += static_cast<float>(gain * w * input_.readCubic(t));
+        }
+        const double nc = c * cs - s * sn;
+        s = s * cs + c * sn;
+        c = nc;
+    }
+}
+
+} // namespace dsp

@@ -1,0 +1,294 @@
+#include "dsp/pitch_detector.h"
+#include "dsp/voice_changer.h"
+#include "dsp/voice_signals.h"
+#include "support/alloc_counter.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <vector>
+
+namespace {
+
+using namespace voicetest;
+
+// Runs the detector over y every 480 frames; the true fundamental of each
+// window's centre comes from truth(t).
+struct Track {
+    std::vector<double> hz;   // 0 where nothing was detected
+    std::vector<double> time; // window centre, seconds
+};
+
+Track track(const std::vector<float>& y)
+{
+    dsp::PitchDetector detector;
+    detector.prepare(kFs);
+    Track t;
+    for (size_t start = 0; start + dsp::PitchDetector::kWindow <= y.size(); start += 480) {
+        t.hz.push_back(detector.analyse(y.data() + start).hz);
+        t.time.push_back((static_cast<double>(start) + dsp::PitchDetector::kWindow / 2.0) / kFs);
+    }
+    return t;
+}
+
+// Runs a voice changer over y in 480-frame blocks.
+std::vector<float> change(std::vector<float> y, double pitchHz, double size, double ratio,
+    const dsp::VoiceMaskValues& mask = {}, dsp::VoiceChanger* probe = nullptr)
+{
+    dsp::VoiceChanger local;
+    dsp::VoiceChanger& changer = probe ? *probe : local;
+    changer.prepare(kFs);
+    changer.setVoice(pitchHz, size, ratio);
+    changer.setMaskValues(mask);
+    for (size_t i = 0; i < y.size(); i += 480)
+        changer.process(y.data() + i, static_cast<int>(std::min<size_t>(480, y.size() - i)));
+    return y;
+}
+
+// Median fundamental of y over [from, to) seconds, measured near `expected`.
+double medianHz(const std::vector<float>& y, double from, double to, double expected)
+{
+    std::vector<double> found;
+    for (double t = from; t + 0.05 < to; t += 0.025) {
+        const double hz = periodicityHz(y, static_cast<size_t>(t * kFs), 2400, expected);
+        if (hz > 0.0)
+            found.push_back(hz);
+    }
+    return found.size() * 2 > static_cast<size_t>((to - from) / 0.025) ? median(found) : 0.0;
+}
+
+// Frequency of the strongest spectral envelope peak in lo..hi, from the
+// harmonic amplitudes of a voice at f0 (parabola through log amplitudes).
+double envelopePeakHz(const std::vector<float>& y, size_t from, size_t count, double f0, double lo, double hi)
+{
+    std::vector<double> amp;
+    const int first = static_cast<int>(std::ceil(lo / f0));
+    const int last = static_cast<int>(hi / f0);
+    for (int k = first - 1; k <= last + 1; ++k) {
+        std::complex<double> sum;
+        for (size_t i = 0; i < count; ++i) {
+            const double w = 0.5 - 0.5 * std::cos(kTau * static_cast<double>(i) / static_cast<double>(count));
+            sum += w * y[from + i] * std::polar(1.0, -kTau * k * f0 * static_cast<double>(i) / kFs);
+        }
+        amp.push_back(std::log(std::abs(sum) + 1e-12));
+    }
+    size_t best = 1;
+    for (size_t i = 1; i + 1 < amp.size(); ++i)
+        if (amp[i] > amp[best])
+            best = i;
+    const double a = amp[best - 1];
+    const double b = amp[best];
+    const double c = amp[best + 1];
+    const double curve = a - 2.0 * b + c;
+    const double shift = curve < 0.0 ? 0.5 * (a - c) / curve : 0.0;
+    return (first - 1 + static_cast<double>(best) + shift) * f0;
+}
+
+TEST(PitchDetector, FindsSyntheticVoicesFrom80To350HzWithinOnePercent)
+{
+    struct Case {
+        const char* name;
+        VoiceSpec spec;
+    };
+    const std::vector<Case> cases{
+        {"80 Hz", steadyVoice(80.0)},
+        {"110 Hz with vibrato", steadyVoice(110.0, 40.0)},
+        {"165 Hz", steadyVoice(165.0)},
+        {"220 Hz with vibrato", steadyVoice(220.0, 40.0)},
+        {"350 Hz", steadyVoice(350.0)},
+        // Glides at about an octave per second, as fast as speech intonation moves.
+        {"glide 80 to 350 Hz", {[](double t) { return 80.0 * std::pow(350.0 / 80.0, std::min(t / 2.0, 1.0)); }}},
+        {"glide 300 to 90 Hz, vowel /i/",
+            {[](double t) { return 300.0 * std::pow(90.0 / 300.0, std::min(t / 2.0, 1.0)); },
+                {{270.0, 60.0}, {2290.0, 100.0}, {3010.0, 150.0}}}},
+    };
+    for (const Case& c : cases) {
+        const std::vector<float> voice = synthVoice(c.spec, 2.0);
+        const Track t = track(voice);
+        std::vector<double> errors;
+        for (size_t i = 0; i < t.hz.size(); ++i)
+            errors.push_back(t.hz[i] > 0.0 ? std::fabs(t.hz[i] / c.spec.f0(t.time[i]) - 1.0) : 1.0);
+        EXPECT_LT(median(errors), 0.01) << c.name;
+    }
+}
+
+TEST(PitchDetector, ReportsNothingForAWhistleAboveOrAGrowlBelowTheVoiceRange)
+{
+    for (const auto& y : {sine(600.0, 0.5), synthVoice(steadyVoice(600.0), 0.5), sine(50.0, 0.5),
+             synthVoice(steadyVoice(50.0), 0.5), std::vector<float>(24000, 0.0f)}) {
+        const Track t = track(y);
+        for (double hz : t.hz)
+            EXPECT_EQ(hz, 0.0);
+    }
+}
+
+TEST(VoiceChanger, MovesASustainedVowelToTheTargetFundamental)
+{
+    struct Case {
+        const char* name;
+        double voiceHz, pitchHz, ratio;
+        dsp::VoiceMaskValues mask;
+        double expectedHz;
+    };
+    const std::vector<Case> cases{
+        {"ratio 1.5", 120.0, 0.0, 1.5, {}, 180.0},
+        {"ratio 0.7", 200.0, 0.0, 0.7, {}, 140.0},
+        {"offset +60 Hz", 110.0, 60.0, 1.0, {}, 170.0},
+        {"offset -40 Hz and ratio 1.2", 150.0, -40.0, 1.2, {}, 140.0},
+        // Macro mode centres a steady voice at 120 Hz whatever its own pitch.
+        {"macro", 190.0, 0.0, 1.0, {1.0, 0.6, 0.3, 0.0}, 120.0},
+        {"macro with ratio 1.25", 95.0, 0.0, 1.25, {1.0, 0.6, 0.0, 0.0}, 150.0},
+        // -150 Hz on a 100 Hz voice would ask for -50 Hz: held at 72 Hz.
+        {"offset -150 Hz held at 72 Hz", 100.0, -150.0, 1.0, {}, 72.0},
+    };
+    for (const Case& c : cases) {
+        dsp::VoiceChanger changer;
+        const std::vector<float> out
+            = change(synthVoice(steadyVoice(c.voiceHz), 2.0), c.pitchHz, 100.0, c.ratio, c.mask, &changer);
+        const double hz = medianHz(out, 1.0, 2.0, c.expectedHz);
+        ASSERT_GT(hz, 0.0) << c.name << ": no clear period near the target";
+        EXPECT_LT(std::fabs(cents(hz, c.expectedHz)), 20.0) << c.name << ": " << hz << " Hz";
+        EXPECT_NEAR(changer.targetHz(), c.expectedHz, c.expectedHz * 0.005) << c.name;
+        EXPECT_NEAR(changer.detectedHz(), c.voiceHz, c.voiceHz * 0.01) << c.name;
+    }
+}
+
+TEST(VoiceChanger, ASizeAbove100LowersTheFormantsAndKeepsTheFundamental)
+{
+    const std::vector<float> voice = synthVoice(steadyVoice(100.0), 2.0);
+    const std::vector<float> out = change(voice, 0.0, 120.0, 1.0);
+    const size_t from = 48000;
+    const double inF1 = envelopePeakHz(voice, from, 24000, 100.0, 400.0, 1000.0);
+    const double outF1 = envelopePeakHz(out, from, 24000, 100.0, 400.0, 1000.0);
+    EXPECT_NEAR(outF1 / inF1, 1.0 / 1.2, 0.07) << inF1 << " Hz -> " << outF1 << " Hz";
+    const double hz = medianHz(out, 1.0, 2.0, 100.0);
+    EXPECT_LT(std::fabs(cents(hz, 100.0)), 20.0) << hz;
+}
+
+TEST(VoiceChanger, WithTheFundamentalKeptItRebuildsTheVoice2600FramesLateAtItsOwnLevel)
+{
+    // Size 100 forced through the changer: grains on the marks put the voice back together.
+    const std::vector<float> voice = synthVoice(steadyVoice(130.0, 30.0), 2.0);
+    const std::vector<float> out = change(voice, 0.0, 100.0, 1.0);
+    double cross = 0.0;
+    double inEnergy = 0.0;
+    double outEnergy = 0.0;
+    for (size_t i = 48000; i < voice.size(); ++i) {
+        const double x = voice[i - dsp::VoiceChanger::kLatencyFrames];
+        cross += x * out[i];
+        inEnergy += x * x;
+        outEnergy += static_cast<double>(out[i]) * out[i];
+    }
+    EXPECT_GT(cross / std::sqrt(inEnergy * outEnergy), 0.95);
+    EXPECT_NEAR(10.0 * std::log10(outEnergy / inEnergy), 0.0, 1.0);
+}
+
+TEST(VoiceChanger, AWhistleOrAGrowlRunsUnvoicedAndReportsNoFundamental)
+{
+    for (const auto& y : {sine(600.0, 1.5), synthVoice(steadyVoice(50.0), 1.5)}) {
+        dsp::VoiceChanger changer;
+        const std::vector<float> out = change(y, 40.0, 100.0, 1.3, {}, &changer);
+        EXPECT_EQ(changer.detectedHz(), 0.0);
+        EXPECT_EQ(changer.targetHz(), 0.0);
+        EXPECT_FALSE(changer.hasDetected());
+        // Unvoiced grains still carry the sound through at its level.
+        double in = 0.0;
+        double outEnergy = 0.0;
+        for (size_t i = 48000; i < y.size(); ++i) {
+            in += static_cast<double>(y[i]) * y[i];
+            outEnergy += static_cast<double>(out[i]) * out[i];
+        }
+        EXPECT_NEAR(10.0 * std::log10(outEnergy / in), 0.0, 3.0);
+    }
+}
+
+TEST(VoiceChanger, TheAlternateGrainAttenuationAddsASubharmonic)
+{
+    const std::vector<float> voice = synthVoice(steadyVoice(150.0), 1.5);
+    const std::vector<float> plain = change(voice, 0.0, 100.0, 0.8);
+    const std::vector<float> growl = change(voice, 0.0, 100.0, 0.8, {0.0, 1.0, 0.0, 0.5});
+    // Every second grain quieter: the output repeats only every two periods.
+    const double sub = 120.0 / 2.0;
+    const auto strength = [&](const std::vector<float>& y) {
+        std::complex<double> sum;
+        for (size_t i = 48000; i < 72000; ++i)
+            sum += static_cast<double>(y[i]) * std::polar(1.0, -kTau * sub * static_cast<double>(i) / kFs);
+        return std::abs(sum);
+    };
+    EXPECT_GT(strength(growl), 5.0 * strength(plain));
+}
+
+TEST(VoiceChanger, SettingsAreClampedAndNeutralityIsReported)
+{
+    dsp::VoiceChanger changer;
+    changer.prepare(kFs);
+    EXPECT_TRUE(changer.neutral());
+    changer.setVoice(0.0, 120.0, 1.0);
+    EXPECT_FALSE(changer.neutral());
+    changer.setVoice(0.0, 100.0, 1.0);
+    changer.setMaskValues(1.0, 1.0, 0.0, 0.0);
+    EXPECT_FALSE(changer.neutral());
+    changer.setMaskValues(0.0, 1.0, 0.0, 0.0);
+    changer.setVoice(std::nan(""), 1000.0, 0.0);
+    EXPECT_FALSE(changer.neutral()); // size 150, ratio 0.4
+    // -150 Hz beyond the range is held at -150; on a 100 Hz voice that asks for 72 Hz.
+    changer.setVoice(-400.0, 100.0, 1.0);
+    std::vector<float> voice = synthVoice(steadyVoice(100.0), 1.0);
+    changer.process(voice.data(), static_cast<int>(voice.size()));
+    EXPECT_NEAR(changer.targetHz(), 72.0, 1e-9);
+}
+
+TEST(VoiceChanger, TwoInstancesSideBySideGiveWhatEachGivesAlone)
+{
+    const std::vector<float> voice = synthVoice(steadyVoice(140.0, 20.0), 0.6);
+    const std::vector<float> aloneA = change(voice, 0.0, 92.0, 1.335);
+    const std::vector<float> aloneB = change(voice, 0.0, 118.0, 0.749);
+    dsp::VoiceChanger a;
+    dsp::VoiceChanger b;
+    a.prepare(kFs);
+    b.prepare(kFs);
+    a.setVoice(0.0, 92.0, 1.335);
+    b.setVoice(0.0, 118.0, 0.749);
+    std::vector<float> outA = voice;
+    std::vector<float> outB = voice;
+    for (size_t i = 0; i < voice.size(); i += 256) {
+        const int n = static_cast<int>(std::min<size_t>(256, voice.size() - i));
+        a.process(outA.data() + i, n);
+        b.process(outB.data() + i, n);
+    }
+    EXPECT_EQ(outA, aloneA);
+    EXPECT_EQ(outB, aloneB);
+}
+
+TEST(VoiceChanger, NeverAllocatesAndStaysFiniteOnSilenceNoiseAndADcStep)
+{
+    dsp::VoiceChanger changer;
+    changer.prepare(kFs);
+    changer.setVoice(80.0, 70.0, 1.8);
+    changer.setMaskValues(1.0, 0.6, 0.3, 0.15);
+    std::vector<float> block(480);
+    uint32_t seed = 1;
+    test::AllocationCounter counter;
+    for (int b = 0; b < 600; ++b) {
+        const int phase = b / 100;
+        for (size_t i = 0; i < block.size(); ++i) {
+            seed = seed * 1664525u + 1013904223u;
+            const float noise = static_cast<float>(seed >> 8) / 8388608.0f - 1.0f;
+            block[i] = phase == 0 ? 0.0f
+                : phase == 1      ? noise
+                : phase == 2      ? 1.0f
+                : phase == 3      ? -1.0f
+                : phase == 4      ? 0.0f
+                                  : noise;
+        }
+        if (b == 500)
+            changer.reset();
+        changer.process(block.data(), static_cast<int>(block.size()));
+        for (float y : block)
+            ASSERT_TRUE(std::isfinite(y)) << "block " << b;
+    }
+    EXPECT_EQ(counter.count(), 0u);
+}
+
+} // namespace
