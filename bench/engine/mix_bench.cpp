@@ -7,6 +7,7 @@
 #include "bench_main.h"
 
 #include "engine/effect_chain.h"
+#include "engine/reverb_environments.h"
 #include "engine/sound_player.h"
 #include "engine_bench_rig.h"
 
@@ -84,7 +85,7 @@ void BM_MixAllBusesBlock(benchmark::State& state)
     settings.ambit.store(1);
     settings.pan.store(15);
     engine::EngineState engineState;
-    engine::SilentEnvironments environments;
+    engine::ReverbEnvironments environments;
     engine::EffectChain chain(environments, settings, engineState);
     ToneClip clip;
     SteadyApp app;

@@ -51,6 +51,17 @@ void say(const std::wstring& text)
     }
 }
 
+std::wstring executableFolder()
+{
+    std::wstring path(MAX_PATH, L'\0');
+    DWORD length = 0;
+    while ((length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) == path.size())
+        path.resize(path.size() * 2);
+    path.resize(length);
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
 std::wstring nameOf(const engine::EndpointList& list, int index)
 {
     return index >= 0 ? list[static_cast<size_t>(index)].name : L"(none)";
@@ -94,7 +105,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 
     engine::EngineState state;
     engine::RecorderRings rings;
-    const auto steps = engine::makeEffectChain(settings, state);
+    // The cavern's impulse response is looked for beside the executable.
+    auto files = platform::win32::makeFiles();
+    const auto steps = engine::makeEffectChainWithResponse(settings, state, *files, executableFolder());
     engine::EngineThread engineThread({*clock, *devices, settings, state, rings, *steps, {}});
     engine::requestOpen(state);
     engineThread.start();

@@ -1,5 +1,7 @@
 #include "engine/effect_chain.h"
 
+#include "engine/reverb_environments.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -26,7 +28,7 @@ bool bit(int32_t value, int b)
 } // namespace
 
 EffectChain::EffectChain(EnvironmentFactory& environments, const settings::Settings& settings, EngineState& state)
-    : environments_(environments), settings_(settings), state_(state)
+    : environments_(environments), settings_(settings), state_(state), voiceStage_(state)
 { }
 
 EffectChain::~EffectChain() = default;
@@ -57,6 +59,8 @@ void EffectChain::prepare(double sampleRate, uint32_t maxFrames, int preset)
     capacity_ = std::max<uint32_t>(maxFrames, 480);
     preset_ = std::clamp(preset, 0, kRoomCount - 1);
 
+    cleanup_.prepare(sampleRate_, capacity_);
+    voiceStage_.prepare(sampleRate_, capacity_);
     for (dsp::BassBoost* b : {&voiceBass_, &clipBass_, &appBass_})
         b->prepare(sampleRate_);
     sendHighPass_.setCoeffs(dsp::designReverbSendHighPass(sampleRate_));
@@ -124,6 +128,32 @@ void EffectChain::setBassBoost(float micGain) noexcept
     const double db = micGain > 1.0f ? 0.5 * 20.0 * std::log10(static_cast<double>(micGain)) : 0.0;
     for (dsp::BassBoost* b : {&voiceBass_, &clipBass_, &appBass_})
         b->setBoost(db);
+}
+
+void EffectChain::isolation(Block& block) noexcept
+{
+    cleanup_.isolation(block);
+}
+
+void EffectChain::micTone(Block& block) noexcept
+{
+    cleanup_.micTone(block);
+}
+
+void EffectChain::voiceSpeed(Block& block, int speedPercent, bool keepPitch) noexcept
+{
+    voiceStage_.voiceSpeed(block, speedPercent, keepPitch);
+}
+
+void EffectChain::voiceChangerAndMask(Block& block) noexcept
+{
+    // The selected mask's values for the changer arrive with the voice masks; until then, neutral.
+    voiceStage_.voiceChanger(block, dsp::VoiceMaskValues{});
+}
+
+void EffectChain::cardMicVoicing(Block& block) noexcept
+{
+    cleanup_.cardMicVoicing(block);
 }
 
 template <class Step> void EffectChain::inChunks(Block& block, Step step) noexcept
@@ -548,19 +578,26 @@ void EffectChain::mixPreviewsChunk(Block& block) noexcept
 namespace {
 // Owns the environments its chain makes rooms from; they are built first.
 struct EnvironmentsHolder {
-    SilentEnvironments environments;
+    ReverbEnvironments environments;
 };
 class OwnedEffectChain : private EnvironmentsHolder, public EffectChain {
 public:
-    OwnedEffectChain(const settings::Settings& settings, EngineState& state)
-        : EffectChain(environments, settings, state)
+    OwnedEffectChain(
+        const settings::Settings& settings, EngineState& state, platform::Files* files, std::wstring folder)
+        : EnvironmentsHolder{ReverbEnvironments(files, std::move(folder))}, EffectChain(environments, settings, state)
     { }
 };
 } // namespace
 
 std::unique_ptr<BlockSteps> makeEffectChain(const settings::Settings& settings, EngineState& state)
 {
-    return std::make_unique<OwnedEffectChain>(settings, state);
+    return std::make_unique<OwnedEffectChain>(settings, state, nullptr, std::wstring());
+}
+
+std::unique_ptr<BlockSteps> makeEffectChainWithResponse(
+    const settings::Settings& settings, EngineState& state, platform::Files& files, std::wstring folder)
+{
+    return std::make_unique<OwnedEffectChain>(settings, state, &files, std::move(folder));
 }
 
 } // namespace engine

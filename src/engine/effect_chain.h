@@ -14,14 +14,21 @@
 #include "dsp/equalizer.h"
 #include "dsp/gain.h"
 #include "engine/block_steps.h"
+#include "engine/cleanup_stage.h"
 #include "engine/engine_state.h"
 #include "engine/environment.h"
 #include "engine/mix.h"
 #include "engine/mix_sources.h"
+#include "engine/voice_stage.h"
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
+
+namespace platform {
+class Files;
+}
 
 namespace engine {
 
@@ -71,12 +78,21 @@ public:
     void changeEnvironment(int preset) noexcept override;
     void reloadEq() noexcept override;
     void setBassBoost(float micGain) noexcept override;
+    void isolation(Block& block) noexcept override;
+    void micTone(Block& block) noexcept override;
+    void voiceSpeed(Block& block, int speedPercent, bool keepPitch) noexcept override;
+    void voiceChangerAndMask(Block& block) noexcept override;
+    void cardMicVoicing(Block& block) noexcept override;
     void driveAndBass(Block& block) noexcept override;
     void environment(Block& block) noexcept override;
     void voiceOutput(Block& block) noexcept override;
     void voicePan(Block& block) noexcept override;
     void mixBuses(Block& block) noexcept override;
     void mixPreviews(Block& block) noexcept override;
+
+    // The stages of the voice chain.
+    CleanupStage& cleanup() { return cleanup_; }
+    VoiceStage& voiceStage() { return voiceStage_; }
 
     // Diagnostics.
     const MicDrive& drive() const { return drive_; }
@@ -113,6 +129,8 @@ private:
     int preset_ = kCavernPreset;
 
     // Voice.
+    CleanupStage cleanup_;
+    VoiceStage voiceStage_;
     MicDrive drive_;
     dsp::BassBoost voiceBass_, clipBass_, appBass_;
     dsp::Biquad sendHighPass_;
@@ -146,8 +164,11 @@ private:
     std::vector<float> previewAL_, previewAR_, previewHL_, previewHR_;
 };
 
-// The program's effect chain with its own environments, bound to a settings
-// record and an engine state that outlive it.
+// The program's effect chain with the environment reverb, bound to a settings
+// record and an engine state that outlive it; the cavern runs procedurally.
 std::unique_ptr<BlockSteps> makeEffectChain(const settings::Settings& settings, EngineState& state);
+// The same, with the cavern's response file looked for in folder through files.
+std::unique_ptr<BlockSteps> makeEffectChainWithResponse(
+    const settings::Settings& settings, EngineState& state, platform::Files& files, std::wstring folder);
 
 } // namespace engine

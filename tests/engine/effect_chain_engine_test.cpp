@@ -3,10 +3,17 @@
 #include "engine_rig.h"
 #include "mix_rig.h"
 
+#include "engine/reverb_environments.h"
 #include "engine/sound_player.h"
+#include "media/wav_writer.h"
+#include "platform/sim/memory_files.h"
 #include "support/alloc_counter.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
 
 namespace {
 
@@ -21,7 +28,7 @@ struct LiveBusesRig {
     settings::Settings settings;
     engine::EngineState state;
     engine::RecorderRings rings;
-    test::StandInEnvironments environments;
+    engine::ReverbEnvironments environments; // the real rooms and the procedural cavern
     engine::EffectChain chain{environments, settings, state};
     test::FakeClip clip;
     test::FakeApp app;
@@ -70,7 +77,8 @@ TEST(EffectChainInEngine, TheBlockCycleAllocatesNothingAfterWarmUpWithEveryBusLi
     auto& st = rig.settings;
     st.effects.store(1);
     st.amount.store(60);
-    st.preset.store(3);
+    st.preset.store(8); // the procedural cavern: its room, its stages and its ducks
+    st.wide.store(1);
     st.mic_level.store(400);
     st.clip_speed.store(150);
     st.clip_mic.store(0); // clip monitor-only and application shared: both environments run
@@ -105,6 +113,39 @@ TEST(EffectChainInEngine, TheBlockCycleAllocatesNothingAfterWarmUpWithEveryBusLi
     EXPECT_TRUE(rig.chain.clipStretcherEngaged());
     EXPECT_NE(rig.pads.playingMask(), 0u);
     EXPECT_NE(rig.phones.playingMask(), 0u);
+}
+
+} // namespace
+
+namespace {
+
+TEST(ReverbEnvironments, RoomsRingForTheirDecayAndTheResponseLoadsOnlyWhenItsFileIsThere)
+{
+    engine::ReverbEnvironments none;
+    EXPECT_FALSE(none.loadImpulseResponse());
+    EXPECT_EQ(none.makeConvolution(48000.0), nullptr);
+    EXPECT_DOUBLE_EQ(none.makeRoom(48000.0, 0)->decaySeconds(), 4.32); // "Auditorium"
+    EXPECT_NE(none.makeCavern(48000.0), nullptr);
+
+    platform::sim::MemoryFiles files;
+    files.createFolders(L"C:\\App");
+    std::vector<float> response(2 * 4000, 0.0f);
+    response[2 * 600] = response[2 * 600 + 1] = 0.5f;
+    ASSERT_TRUE(media::writeWavFloat(files, L"C:\\App\\haunted_cavern_ir.wav", response, 48000));
+    engine::ReverbEnvironments beside(&files, L"C:\\App");
+    ASSERT_TRUE(beside.loadImpulseResponse());
+    auto convolution = beside.makeConvolution(48000.0);
+    ASSERT_NE(convolution, nullptr);
+    EXPECT_EQ(beside.makeConvolution(48000.0), nullptr); // handed over once
+
+    // An impulse comes back where the response has it: 512 frames dropped, 512 of latency.
+    std::vector<float> in(2048, 0.0f), left(2048), right(2048);
+    in[0] = 1.0f;
+    convolution->process(in.data(), nullptr, left.data(), right.data(), 2048);
+    const auto loudest
+        = std::max_element(left.begin(), left.end(), [](float a, float b) { return std::fabs(a) < std::fabs(b); });
+    EXPECT_EQ(loudest - left.begin(), 600);
+    EXPECT_FLOAT_EQ(right[600], left[600]);
 }
 
 } // namespace
