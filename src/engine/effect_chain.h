@@ -4,9 +4,11 @@
 // environment send with the old environment's tail, the two voice output
 // buses with equalizer, width and soft clip, the voice pan, the clip and
 // application buses with their two environments and the routing matrix, and
-// the take previews. Effect stages of other modules plug in through the
-// hooks below. Everything runs on the engine thread and allocates only in
-// prepare() and when a preset change builds new rooms.
+// the take previews. The voice chain's own stages (isolation, gate and tone,
+// speed and changer, card-mic voicing) fill their steps; the bus masks and
+// the wide echo plug in through the hooks below. Everything runs on the
+// engine thread and allocates only in prepare() and when a preset change
+// builds new rooms.
 
 #include "dsp/bass_boost.h"
 #include "dsp/biquad.h"
