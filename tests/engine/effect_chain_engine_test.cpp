@@ -71,7 +71,7 @@ clip::SoundRef longSound()
     return s;
 }
 
-TEST(EffectChainInEngine, TheBlockCycleAllocatesNothingAfterWarmUpWithEveryBusLive)
+TEST(EffectChainInEngine, TheBlockCycleAllocatesNothingAfterWarmUpWithEveryBusAndStageLive)
 {
     LiveBusesRig rig;
     auto& st = rig.settings;
@@ -85,6 +85,11 @@ TEST(EffectChainInEngine, TheBlockCycleAllocatesNothingAfterWarmUpWithEveryBusLi
     st.clip_hear.store(1);
     st.pan.store(20);
     st.ambit.store(1);
+    // The voice chain's own stages at work too: isolation, card mic, speed and changer.
+    st.isolate.store(1);
+    st.card_mic.store(1);
+    st.voice_speed.store(130);
+    st.pitch_hz.store(40);
     rig.clip.isActive = true;
     rig.clip.hz = 300.0;
     rig.app.isRunning = true;
@@ -113,6 +118,8 @@ TEST(EffectChainInEngine, TheBlockCycleAllocatesNothingAfterWarmUpWithEveryBusLi
     EXPECT_TRUE(rig.chain.clipStretcherEngaged());
     EXPECT_NE(rig.pads.playingMask(), 0u);
     EXPECT_NE(rig.phones.playingMask(), 0u);
+    EXPECT_GT(rig.state.speedLatencyMs.load(), 0);
+    EXPECT_GT(rig.state.detectedPitchHz.load(), 0);
 }
 
 } // namespace
