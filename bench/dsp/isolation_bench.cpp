@@ -187,8 +187,9 @@ const Table& table()
                     const auto mixed = noisy::add(clean, noise);
                     auto s = make();
                     const auto out = runAll(*s, mixed);
-                    const Score one{
-                        noisy::segmentalSnr(clean, out, delay, from) - noisy::segmentalSnr(clean, mixed, 0, from),
+                    const auto scored = noisy::noisyFrames(noise);
+                    const Score one{noisy::segmentalSnr(clean, out, delay, from, scored)
+                            - noisy::segmentalSnr(clean, mixed, 0, from, scored),
                         noisy::noiseAttenuationDb(clean, noise, out, delay, from),
                         noisy::logSpectralDistance(clean, out, delay, from)};
                     sum.segGain += one.segGain;

@@ -14,6 +14,8 @@ constexpr double kOutOfBandPassGain = 0.0316; // band limit without suppression,
 constexpr double kNoiseFloorPower = 1e-20;    // −200 dB
 constexpr double kLevelFloorPower = 1e-30;    // −300 dB
 constexpr double kMinXi = 0.0032;
+constexpr double kNoiseStep = 1.5; // 1.8 dB over the estimate
+constexpr double kNoiseStepBias = 1.15;
 // Far beyond any microphone signal, and small enough that powers stay finite.
 constexpr float kInputLimit = 1000.0f;
 // The speech gate watches the band that carries most voiced energy.
@@ -24,13 +26,20 @@ constexpr double kGateFallDbPerHop = 1.0;
 // After a key press or click, sounds that do not continue speech are held
 // off for about 160 ms: long enough for a keystroke's rattle.
 constexpr int kActivityHops = 30;
-// For the first 43 ms each bin may rise 3 dB over its level before the press, and that
+// For the first 43 ms no bin may rise over its level before the press, and that
 // allowance grows by 1.8 dB a hop, so a voice that starts then comes through
 // within a few hops while a click's sudden burst does not.
 constexpr int kClickHops = 8; // a click and its rattle, through the 1024-frame window
-constexpr double kClickHeadroom = 2.0;
+constexpr double kClickHeadroom = 1.0;
+// A click is bright: at least a third of its energy lies above 4 kHz, where a
+// voiced onset has little. Together with the jump across the whole band this
+// tells an unreported click from a word starting.
+constexpr double kClickHighHz = 4000.0;
+constexpr double kClickHighShare = 0.5;
 constexpr double kClickJump = 8.0; // 9 dB over the level before the press
 constexpr double kClickRefGrowth = 1.5;
+// Bins either side of a peak that its main lobe covers, through the window and the power smoothing.
+constexpr int kLobeBins = 2;
 // The lowest gain a bin inside the band takes while speech is in the history (−25 dB).
 constexpr double kSpeechFloor = 0.056234;
 // Hops a candidate must last (43 ms) before it may set or raise the talker level.
@@ -151,6 +160,7 @@ void NoiseSuppressor::prepare(double sampleRate)
         v->assign(kIsolationBins, 0.0);
     const double binsPerHz = kIsolationFftSize / sampleRate_;
     detLo_ = static_cast<int>(std::ceil(kDetectorLowHz * binsPerHz));
+    highBin_ = static_cast<int>(std::ceil(kClickHighHz * binsPerHz));
     detHi_ = std::min(kIsolationBins - 2, static_cast<int>(std::floor(kDetectorHighHz * binsPerHz)));
     if (params_.binHi == 0)
         setParameters(mapIsolation(0, 0, sampleRate_));
@@ -178,6 +188,7 @@ void NoiseSuppressor::reset() noexcept
     gateGain_ = 1.0;
     speechWeight_ = 1.0;
     activityHops_ = 0;
+    clickHops_ = 0;
     history_.fill(0);
     historyPos_ = 0;
     historySpeech_ = 0;
@@ -215,6 +226,19 @@ void NoiseSuppressor::noteInputActivity() noexcept
     if (activityHops_ == 0)
         std::copy(smoothed_.begin(), smoothed_.end(), clickRef_.begin());
     activityHops_ = kActivityHops;
+}
+
+bool NoiseSuppressor::looksLikeClick() const noexcept
+{
+    if (hops_ == 0)
+        return false;
+    int jumped = 0;
+    double low = 0.0, high = 0.0;
+    for (int k = params_.binLo; k <= params_.binHi; ++k) {
+        jumped += power_[k] > kClickJump * smoothed_[k];
+        (k < highBin_ ? low : high) += power_[k];
+    }
+    return jumped * 2 > params_.binHi - params_.binLo + 1 && high > kClickHighShare * low;
 }
 
 void NoiseSuppressor::limitClicks() noexcept
@@ -268,6 +292,11 @@ void NoiseSuppressor::processHop() noexcept
     for (int k = 1; k < kIsolationBins - 1; ++k)
         power_[k] = 0.25 * gain_[k - 1] + 0.5 * gain_[k] + 0.25 * gain_[k + 1];
 
+    // A click nobody reported: cut it the same way as a reported one.
+    if (clickHops_ == 0 && activityHops_ == 0 && looksLikeClick()) {
+        std::copy(smoothed_.begin(), smoothed_.end(), clickRef_.begin());
+        clickHops_ = kClickHops;
+    }
     trackAndGain();
     // The speech decisions run at every level; only with the detector flag
     // does the gate act on them.
@@ -275,11 +304,19 @@ void NoiseSuppressor::processHop() noexcept
     if (!params_.detector)
         gateGain_ = 1.0;
     // While the voice is on, no bin inside the band falls more than 25 dB:
-    // the floor between harmonics stays natural and cannot flicker.
+    // the floor between harmonics stays natural and cannot flicker. And the
+    // log-spectral gain itself applies there, widened to the window's main
+    // lobe around each peak: a harmonic is kept whole, skirts included, and a
+    // weak one the presence measure missed is kept at its estimated share
+    // rather than floored.
     if (historySpeech_ > 0) {
         const double floor = std::max(params_.gmin, kSpeechFloor);
-        for (int k = params_.binLo; k <= params_.binHi; ++k)
-            gain_[k] = std::max(gain_[k], floor);
+        for (int k = params_.binLo; k <= params_.binHi; ++k) {
+            double lobe = floor;
+            for (int j = std::max(0, k - kLobeBins); j <= std::min(kIsolationBins - 1, k + kLobeBins); ++j)
+                lobe = std::max(lobe, gainH1_[j]);
+            gain_[k] = std::max(gain_[k], lobe);
+        }
     }
     // Away from speech every bin takes the floor alike: the noise keeps its
     // shape instead of breaking into the isolated tones of bins that
@@ -293,11 +330,12 @@ void NoiseSuppressor::processHop() noexcept
         for (int k = params_.binLo; k <= params_.binHi; ++k)
             gain_[k] = std::exp(w * std::log(gain_[k]) + (1.0 - w) * lnGmin);
     }
-    if (activityHops_ > 0) {
-        if (activityHops_ > kActivityHops - kClickHops)
-            limitClicks();
+    if (activityHops_ > kActivityHops - kClickHops || clickHops_ > 0)
+        limitClicks();
+    if (activityHops_ > 0)
         --activityHops_;
-    }
+    if (clickHops_ > 0)
+        --clickHops_;
 
     const float gate = static_cast<float>(gateGain_);
     for (int k = 0; k < kIsolationBins; ++k)
@@ -342,10 +380,13 @@ void NoiseSuppressor::trackAndGain() noexcept
         }
         presence_[k] = 0.2 * presence_[k] + (smoothed_[k] > p.delta * minimum_[k] ? 0.8 : 0.0);
         const double alpha = 0.95 + 0.05 * presence_[k];
-        // A burst far above the estimate (a click, a knock) enters it only as
-        // δ times the estimate: otherwise one key click lifts the noise
-        // estimate by tens of dB and the voice after it is suppressed.
-        const double update = first ? P : std::min(P, p.delta * lambda_[k]);
+        // Power far above the estimate (a click, a knock, a word in a bin
+        // the presence measure missed) enters it only as a modest step:
+        // otherwise a key click lifts the estimate by tens of dB, and a voice
+        // in moderate noise teaches the estimate its own harmonics. Capping
+        // steady noise's peaks would leave the estimate low; the bias factor
+        // restores its mean.
+        const double update = first ? P : std::min(P, kNoiseStep * lambda_[k]) * kNoiseStepBias;
         lambda_[k] = alpha * lambda_[k] + (1.0 - alpha) * update;
         const double gamma = P / (std::max(lambda_[k], kNoiseFloorPower) * p.beta);
 

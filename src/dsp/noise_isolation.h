@@ -3,9 +3,10 @@
 // advanced by 256 frames, minimum-statistics noise tracking weighted by a
 // speech-presence probability, the decision-directed a-priori SNR and the
 // log-spectral-amplitude gain (Ephraim-Malah, with Cohen's presence-weighted
-// floor), a band limit, and a speech gate that closes the voice off between
-// utterances. Mono, in place, 1024 frames of latency; no allocation after
-// prepare().
+// floor), a band limit, a speech gate that closes the voice off between
+// utterances, and a click limiter that holds a bright broadband burst to the
+// level just before it. Mono, in place, 1024 frames of latency; no allocation
+// after prepare().
 
 #include "dsp/fft.h"
 
@@ -73,7 +74,8 @@ public:
     void shiftLevel(double db) noexcept;
     // A key press or click happened: for a short while no bin may jump far
     // above its level before the press, and a sound that does not continue
-    // speech cannot open the gate.
+    // speech cannot open the gate. (Bright broadband clicks that nobody
+    // reports are cut too, but they may still open the gate.)
     void noteInputActivity() noexcept;
     void process(float* samples, int frames) noexcept;
 
@@ -91,6 +93,7 @@ private:
     void trackAndGain() noexcept;
     void speechGate() noexcept;
     void limitClicks() noexcept;
+    bool looksLikeClick() const noexcept;
 
     double sampleRate_ = 48000.0;
     IsolationParams params_;
@@ -126,6 +129,8 @@ private:
     double gateGainFloor_ = 1.0;
     double speechWeight_ = 1.0; // 1: per-bin gains; 0: the uniform floor
     int activityHops_ = 0;
+    int clickHops_ = 0;
+    int highBin_ = 0;
     std::array<uint8_t, kIsolationHistoryHops> history_{};
     int historyPos_ = 0;
     int historySpeech_ = 0;

@@ -154,8 +154,13 @@ TEST(NoiseSuppressor, WithSuppressionOffTheInputComesBackIntactAfterTheLatency)
 }
 
 // Segmental SNR gains at 0 dB input SNR that Studio 60 must reach, by noise
-// (white, pink, hum, fan); low-frequency noise that overlaps the voice is the hardest.
-constexpr double kMinGainAt0Db[] = {8.0, 5.0, 8.0, 4.0};
+// (white, pink, hum, fan, keyboard). Low-frequency noise that overlaps the
+// voice is the hardest: even a decision-directed log-spectral gain handed the
+// true noise spectrum gains only about 6.8 dB on pink and 5.9 dB on fan noise
+// here. Clicks are scored only in the frames they touch; a click inside a
+// word can be cut no lower than the word's level just before it, since
+// nothing after the click is seen in time.
+constexpr double kMinGainAt0Db[] = {8.0, 6.5, 8.0, 5.25, 5.0};
 
 TEST(NoiseSuppressor, StudioModeLiftsTheSegmentalSnrOfEveryMixture)
 {
@@ -168,17 +173,14 @@ TEST(NoiseSuppressor, StudioModeLiftsTheSegmentalSnrOfEveryMixture)
             const auto noise = noisy::scaledNoise(x, noisy::makeNoise(kind, x.size()), snr);
             const auto mixed = noisy::add(x, noise);
             const auto out = suppress(mixed, studio);
-            const double before = noisy::segmentalSnr(x, mixed, 0, from);
-            const double after = noisy::segmentalSnr(x, out, kIsolationLatency, from);
+            // Scored where the noise is: for steady noise every speech frame.
+            const auto scored = noisy::noisyFrames(noise);
+            const double before = noisy::segmentalSnr(x, mixed, 0, from, scored);
+            const double after = noisy::segmentalSnr(x, out, kIsolationLatency, from, scored);
             std::printf("  %-8s %4.0f dB: segSNR %+6.2f -> %+6.2f (gain %+5.2f dB), noise attenuation %5.1f dB\n",
                 noisy::noiseName(kind), snr, before, after, after - before,
                 noisy::noiseAttenuationDb(x, noise, out, kIsolationLatency, from));
-            if (kind == noisy::Noise::Keyboard) {
-                // Sparse clicks leave most frames clean, so the input already
-                // scores near the 35 dB cap; what counts is that the voice
-                // survives them: no worse than clean speech through the same path.
-                EXPECT_GT(after, 20.0) << snr;
-            } else if (snr == 0.0) {
+            if (snr == 0.0) {
                 EXPECT_GE(after - before, kMinGainAt0Db[static_cast<int>(kind)]) << noisy::noiseName(kind);
             } else {
                 EXPECT_GT(after, before + 1.5) << noisy::noiseName(kind) << " at " << snr << " dB";
@@ -235,6 +237,38 @@ TEST(NoiseSuppressor, NoiseAloneFadesWithoutTurningTonal)
     }
 }
 
+// A vowel held in hiss: its harmonics stand only a few dB over the noise, so
+// the presence measure misses some of them, yet the noise estimate under the
+// voice climbs only a little toward it.
+TEST(NoiseSuppressor, AHeldVowelDoesNotBecomeTheNoiseEstimate)
+{
+    const size_t n = 2 * 48000 + 9600; // the vowel lasts 200 ms, a long syllable
+    auto x = noisy::scaledNoise(std::vector<float>(n, 0.05f), noisy::makeNoise(noisy::Noise::Pink, n), 0.0);
+    NoiseSuppressor ns;
+    ns.prepare(kFs);
+    ns.setParameters(mapIsolation(2, 60, kFs));
+    const size_t onset = 2 * 48000;
+    constexpr int kHarmonics = 12;
+    auto underVoice = [&] { // the noise estimate summed over the harmonics' bins
+        double sum = 0.0;
+        for (int h = 1; h <= kHarmonics; ++h)
+            sum += ns.noiseEstimate(static_cast<int>(std::lround(150.0 * h * kIsolationFftSize / kFs)));
+        return sum;
+    };
+    double before = 0.0;
+    for (size_t at = 0; at + 480 <= n; at += 480) {
+        if (at == onset)
+            before = underVoice();
+        for (size_t i = at; i < at + 480 && i >= onset; ++i)
+            for (int h = 1; h <= kHarmonics; ++h)
+                x[i] += static_cast<float>(0.09 / h * std::sin(2 * noisy::kPi * 150.0 * h * i / kFs));
+        ns.process(x.data() + at, 480);
+    }
+    const double riseDb = 10.0 * std::log10(underVoice() / before);
+    std::printf("  noise estimate under a held vowel: %+.1f dB\n", riseDb);
+    EXPECT_LT(riseDb, 1.2);
+}
+
 // A steady hiss, then the microphone gain steps up by 12 dB at 3 s.
 TEST(NoiseSuppressor, AMicrophoneGainStepIsNotTakenForSpeech)
 {
@@ -286,8 +320,9 @@ TEST(NoiseSuppressor, AKeyClickAfterAKeyPressDoesNotOpenTheGate)
     }
 }
 
-// Typing while talking: the engine reports each key press with the packet
-// that carries its click, and the suppressor cuts the click.
+// Typing while talking: clicks are cut whether or not the engine reports
+// each key press with the packet that carries its click; a report cuts them
+// at least as deep. The words around them keep their quality either way.
 TEST(NoiseSuppressor, ReportedKeyPressesLoseTheirClicks)
 {
     REQUIRE_SPEECH();
@@ -314,9 +349,11 @@ TEST(NoiseSuppressor, ReportedKeyPressesLoseTheirClicks)
     }
     std::printf("  keyboard: segSNR %.2f untold, %.2f told; clicks down %.1f dB untold, %.1f dB told\n", scores[0],
         scores[1], clickLeft[0], clickLeft[1]);
-    // Clicks between words are cut; the words themselves are not touched.
-    EXPECT_GT(clickLeft[1], clickLeft[0] + 12.0);
-    EXPECT_GT(scores[1], scores[0] - 0.5);
+    EXPECT_GT(clickLeft[0], 12.0);
+    EXPECT_GE(clickLeft[1], clickLeft[0]);
+    // Clean speech through the same path scores about 30 dB.
+    EXPECT_GT(scores[0], 25.0);
+    EXPECT_GT(scores[1], 25.0);
 }
 
 TEST(NoiseSuppressor, ProcessingNeverAllocatesAndNeverEmitsNonFiniteSamples)

@@ -267,17 +267,33 @@ inline std::vector<bool> speechFrames(const std::vector<float>& clean, double wi
     return active;
 }
 
+// Frames where the noise is present: within 40 dB of its mean power. Every
+// frame of a steady noise; only the frames of a click and its tail for
+// sparse clicks.
+inline std::vector<bool> noisyFrames(const std::vector<float>& noise, double withinDb = 40.0)
+{
+    const double floor = power(noise) * std::pow(10.0, -withinDb / 10.0);
+    std::vector<bool> present(noise.size() / kFrame);
+    for (size_t f = 0; f < present.size(); ++f)
+        present[f] = power(noise, f * kFrame, kFrame) > floor;
+    return present;
+}
+
 // Segmental SNR over speech frames, each frame clamped to −10..35 dB.
-// `out` is compared with `clean` delayed by `delay` frames; frames before `from` are skipped.
-inline double segmentalSnr(
-    const std::vector<float>& clean, const std::vector<float>& out, size_t delay, size_t from = 0)
+// `out` is compared with `clean` delayed by `delay` frames; frames before
+// `from` are skipped, and so are frames outside `only` when it is given
+// (the usual definition scores the frames where noise is present: a frame
+// the noise never touched scores the cap on the input and says nothing of
+// the suppressor except its distortion).
+inline double segmentalSnr(const std::vector<float>& clean, const std::vector<float>& out, size_t delay,
+    size_t from = 0, const std::vector<bool>& only = {})
 {
     const auto active = speechFrames(clean);
     double sum = 0.0;
     int count = 0;
     for (size_t f = 0; f < active.size(); ++f) {
         const size_t at = f * kFrame;
-        if (!active[f] || at < from || at + delay + kFrame > out.size())
+        if (!active[f] || at < from || at + delay + kFrame > out.size() || (f < only.size() && !only[f]))
             continue;
         double s = 0.0, e = 0.0;
         for (size_t i = 0; i < kFrame; ++i) {
