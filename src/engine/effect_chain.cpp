@@ -1,5 +1,6 @@
 #include "engine/effect_chain.h"
 
+#include "dsp/mask_table.h"
 #include "engine/reverb_environments.h"
 
 #include <algorithm>
@@ -61,6 +62,9 @@ void EffectChain::prepare(double sampleRate, uint32_t maxFrames, int preset)
 
     cleanup_.prepare(sampleRate_, capacity_);
     voiceStage_.prepare(sampleRate_, capacity_);
+    masks_.prepare(sampleRate_, capacity_);
+    clipStageMask_.prepare(capacity_);
+    appStageMask_.prepare(capacity_);
     for (dsp::BassBoost* b : {&voiceBass_, &clipBass_, &appBass_})
         b->prepare(sampleRate_);
     sendHighPass_.setCoeffs(dsp::designReverbSendHighPass(sampleRate_));
@@ -147,13 +151,43 @@ void EffectChain::voiceSpeed(Block& block, int speedPercent, bool keepPitch) noe
 
 void EffectChain::voiceChangerAndMask(Block& block) noexcept
 {
-    // The selected mask's values for the changer arrive with the voice masks; until then, neutral.
-    voiceStage_.voiceChanger(block, dsp::VoiceMaskValues{});
+    voiceStage_.voiceChanger(block, dsp::maskVoiceValues(block.settings->voice_mask.load(std::memory_order_relaxed)));
+    masks_.voiceMask(block);
+    voiceMaskRan_ = true;
+}
+
+void EffectChain::glitch(Block& block, bool /*active*/) noexcept
+{
+    // The changer step runs only while bit 0 of mask_on is set, but the mask
+    // must see every block to fade itself out: here, at the same place.
+    if (!voiceMaskRan_)
+        masks_.voiceMask(block);
+    voiceMaskRan_ = false;
 }
 
 void EffectChain::cardMicVoicing(Block& block) noexcept
 {
     cleanup_.cardMicVoicing(block);
+}
+
+void StageBusMask::reset() noexcept
+{
+    stage_.processor(stream_).reset();
+}
+
+void StageBusMask::process(
+    float* left, float* right, uint32_t n, bool, bool glitchHeld, const settings::Settings& settings) noexcept
+{
+    n = std::min<uint32_t>(n, static_cast<uint32_t>(frames_.size() / 2));
+    for (uint32_t i = 0; i < n; ++i) {
+        frames_[2 * i] = left[i];
+        frames_[2 * i + 1] = right[i];
+    }
+    stage_.streamMask(stream_, frames_.data(), n, settings, glitchHeld);
+    for (uint32_t i = 0; i < n; ++i) {
+        left[i] = frames_[2 * i];
+        right[i] = frames_[2 * i + 1];
+    }
 }
 
 template <class Step> void EffectChain::inChunks(Block& block, Step step) noexcept

@@ -19,6 +19,7 @@
 #include "engine/cleanup_stage.h"
 #include "engine/engine_state.h"
 #include "engine/environment.h"
+#include "engine/mask_stage.h"
 #include "engine/mix.h"
 #include "engine/mix_sources.h"
 #include "engine/voice_stage.h"
@@ -43,6 +44,22 @@ public:
     // is held. Keeps running after enabled clears until its output has faded.
     virtual void process(float* left, float* right, uint32_t n, bool enabled, bool glitchHeld,
         const settings::Settings& settings) noexcept = 0;
+};
+
+// The mask stage's stream processor behind the bus mask hook; the stage reads
+// the bus's mask_on bit itself.
+class StageBusMask : public BusMask {
+public:
+    StageBusMask(MaskStage& stage, MaskStream stream) : stage_(stage), stream_(stream) { }
+    void prepare(uint32_t maxFrames) { frames_.assign(size_t{maxFrames} * 2, 0.0f); }
+    void reset() noexcept override;
+    void process(float* left, float* right, uint32_t n, bool enabled, bool glitchHeld,
+        const settings::Settings& settings) noexcept override;
+
+private:
+    MaskStage& stage_;
+    MaskStream stream_;
+    std::vector<float> frames_; // interleaved, as the stage takes it
 };
 
 // The wide echo's extra room on the headphone path: adds into the voice's wet pair W.
@@ -84,6 +101,7 @@ public:
     void micTone(Block& block) noexcept override;
     void voiceSpeed(Block& block, int speedPercent, bool keepPitch) noexcept override;
     void voiceChangerAndMask(Block& block) noexcept override;
+    void glitch(Block& block, bool active) noexcept override;
     void cardMicVoicing(Block& block) noexcept override;
     void driveAndBass(Block& block) noexcept override;
     void environment(Block& block) noexcept override;
@@ -95,6 +113,7 @@ public:
     // The stages of the voice chain.
     CleanupStage& cleanup() { return cleanup_; }
     VoiceStage& voiceStage() { return voiceStage_; }
+    MaskStage& masks() { return masks_; }
 
     // Diagnostics.
     const MicDrive& drive() const { return drive_; }
@@ -121,8 +140,6 @@ private:
     const settings::Settings& settings_;
     EngineState& state_;
     Sources sources_;
-    BusMask* clipMask_ = nullptr;
-    BusMask* appMask_ = nullptr;
     WideEcho* wideEcho_ = nullptr;
 
     double sampleRate_ = kMixSampleRate;
@@ -133,6 +150,12 @@ private:
     // Voice.
     CleanupStage cleanup_;
     VoiceStage voiceStage_;
+    MaskStage masks_;
+    bool voiceMaskRan_ = false; // voiceMask() ran in this block's changer step
+    StageBusMask clipStageMask_{masks_, MaskStream::Clip};
+    StageBusMask appStageMask_{masks_, MaskStream::Application};
+    BusMask* clipMask_ = &clipStageMask_;
+    BusMask* appMask_ = &appStageMask_;
     MicDrive drive_;
     dsp::BassBoost voiceBass_, clipBass_, appBass_;
     dsp::Biquad sendHighPass_;

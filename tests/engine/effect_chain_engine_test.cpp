@@ -85,11 +85,13 @@ TEST(EffectChainInEngine, TheBlockCycleAllocatesNothingAfterWarmUpWithEveryBusAn
     st.clip_hear.store(1);
     st.pan.store(20);
     st.ambit.store(1);
-    // The voice chain's own stages at work too: isolation, card mic, speed and changer.
+    // The voice chain's own stages at work too: isolation, card mic, speed, changer and masks.
     st.isolate.store(1);
     st.card_mic.store(1);
     st.voice_speed.store(130);
     st.pitch_hz.store(40);
+    st.mask_on.store(7);    // and the masks on the voice, the clips and the application
+    st.voice_mask.store(5); // "Elderly": pitch, size and a mask channel kind
     rig.clip.isActive = true;
     rig.clip.hz = 300.0;
     rig.app.isRunning = true;
@@ -120,6 +122,9 @@ TEST(EffectChainInEngine, TheBlockCycleAllocatesNothingAfterWarmUpWithEveryBusAn
     EXPECT_NE(rig.phones.playingMask(), 0u);
     EXPECT_GT(rig.state.speedLatencyMs.load(), 0);
     EXPECT_GT(rig.state.detectedPitchHz.load(), 0);
+    EXPECT_TRUE(rig.chain.masks().streamRunning(engine::MaskStream::Clip));
+    EXPECT_TRUE(rig.chain.masks().streamRunning(engine::MaskStream::Application));
+    EXPECT_NE(rig.chain.masks().voiceKind(), 0);
 }
 
 } // namespace

@@ -479,3 +479,22 @@ TEST(EffectChainEnvironment, TheWideEchoHookAddsToTheCavernsHeadphoneWetOnly)
 }
 
 } // namespace
+
+namespace {
+
+TEST(EffectChainVoice, TheVoiceMaskFadesOutWhenMaskBit0ClearsThoughItsStepNoLongerRuns)
+{
+    ChainRig rig;
+    rig.voiceStages = true;
+    rig.settings.mask_on.store(1);
+    rig.settings.voice_mask.store(5); // "Elderly", a mask channel kind of its own
+    rig.start();
+    rig.blocks(10, 0.1f);
+    EXPECT_EQ(rig.chain->masks().voiceKind(), 2);
+    rig.settings.mask_on.store(0);
+    rig.blocks(10, 0.1f);
+    EXPECT_EQ(rig.chain->masks().voiceKind(), 0);
+    EXPECT_FALSE(rig.chain->masks().voiceFading());
+}
+
+} // namespace

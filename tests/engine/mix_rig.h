@@ -164,6 +164,8 @@ struct ChainRig {
     FakeClip clip;
     FakeApp app;
     std::vector<float> voice, wetCable, wetMonitor, cable, monitor;
+    // Also run the voice chain's own steps (4 to 9), gated as the engine gates them.
+    bool voiceStages = false;
 
     // Quiet defaults: no reverb, no equalizer; a test turns on what it checks.
     ChainRig()
@@ -208,6 +210,18 @@ struct ChainRig {
         b.cable = cable.data();
         b.monitor = monitor.data();
         chain->setBassBoost(g);
+        if (voiceStages) {
+            const bool masked = (settings.mask_on.load() & 1) != 0;
+            if (settings.isolate.load())
+                chain->isolation(b);
+            chain->micTone(b);
+            chain->voiceSpeed(b, masked ? settings.voice_speed.load() : 100, settings.voice_keep_pitch.load() != 0);
+            if (masked)
+                chain->voiceChangerAndMask(b);
+            chain->glitch(b, false);
+            if (settings.card_mic.load() && !settings.raw.load())
+                chain->cardMicVoicing(b);
+        }
         chain->driveAndBass(b);
         chain->environment(b);
         chain->voiceOutput(b);
