@@ -3,8 +3,8 @@
 // every change; the stream processors follow their bits and run out their
 // fade; nothing allocates once prepared.
 
-#include "dsp/mask_signals.h"
 #include "dsp/mask_table.h"
+#include "dsp/mask_signals.h"
 #include "engine/mask_stage.h"
 #include "settings/mask_choice.h"
 #include "support/alloc_counter.h"
@@ -83,7 +83,7 @@ TEST(MaskStage, TheLiveVoiceFollowsTheMaskOnlyWhileBitZeroIsSet)
 {
     Rig rig;
     EXPECT_TRUE(rig.voicePassesUntouched()); // kind 0 passes untouched
-    rig.settings.voice_mask.store(15);       // "Robot"
+    rig.settings.voice_mask.store(15); // "Robot"
     rig.voiceBlock();
     EXPECT_EQ(rig.stage.voiceKind(), 1);
     EXPECT_TRUE(rig.stage.voiceFading());
