@@ -5,6 +5,7 @@
 
 #include "bench_main.h"
 
+#include "engine/effect_chain.h"
 #include "media/format_converter.h"
 #include "media/wav_reader.h"
 #include "platform/sim/memory_files.h"
@@ -86,7 +87,6 @@ void runChain(benchmark::State& state, bool heaviest)
             state.SkipWithError(error.c_str());
             return;
         }
-        engine::BlockSteps steps;
         std::vector<float> cable, monitor;
         std::optional<test::AllocationCounter> counter;
         size_t& allocations = allocationsAfterWarmup[heaviest ? 1 : 0];
@@ -96,7 +96,7 @@ void runChain(benchmark::State& state, bool heaviest)
             if (fraction >= 1.0 && counter)
                 allocations = counter->count();
         };
-        if (!render::runEngine(record, steps, input, cable, &monitor, progress, error, heaviest)) {
+        if (!render::runEngine(record, engine::makeEffectChain, input, cable, &monitor, progress, error, heaviest)) {
             state.SkipWithError(error.c_str());
             return;
         }

@@ -3,6 +3,7 @@
 // until its (hidden) window is closed or Ctrl+C is pressed in the console it
 // was started from, and then stops the engine before it returns.
 
+#include "engine/effect_chain.h"
 #include "engine/endpoints.h"
 #include "engine/engine_thread.h"
 #include "platform/win32/win32_audio.h"
@@ -50,6 +51,17 @@ void say(const std::wstring& text)
     }
 }
 
+std::wstring executableFolder()
+{
+    std::wstring path(MAX_PATH, L'\0');
+    DWORD length = 0;
+    while ((length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) == path.size())
+        path.resize(path.size() * 2);
+    path.resize(length);
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
 std::wstring nameOf(const engine::EndpointList& list, int index)
 {
     return index >= 0 ? list[static_cast<size_t>(index)].name : L"(none)";
@@ -93,8 +105,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 
     engine::EngineState state;
     engine::RecorderRings rings;
-    engine::BlockSteps steps;
-    engine::EngineThread engineThread({*clock, *devices, settings, state, rings, steps, {}});
+    // The cavern's impulse response is looked for beside the executable.
+    auto files = platform::win32::makeFiles();
+    const auto steps = engine::makeEffectChainWithResponse(settings, state, *files, executableFolder());
+    engine::EngineThread engineThread({*clock, *devices, settings, state, rings, *steps, {}});
     engine::requestOpen(state);
     engineThread.start();
     say(L"running; close the window or press Ctrl+C to stop");

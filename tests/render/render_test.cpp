@@ -45,7 +45,10 @@ struct RenderRun {
     render::Summary summary;
     std::vector<std::string> warnings;
     std::string error;
-    engine::BlockSteps steps;
+    // The pass-through steps: what arrives is what went in, frame for frame.
+    render::StepsMaker steps = [](settings::Settings&, engine::EngineState&) {
+        return std::make_unique<engine::BlockSteps>();
+    };
 
     RenderRun()
     {

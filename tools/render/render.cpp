@@ -205,7 +205,7 @@ bool applySettings(platform::Files& files, const Options& options, settings::Set
     return true;
 }
 
-bool runEngine(settings::Settings& record, engine::BlockSteps& steps, std::span<const float> input,
+bool runEngine(settings::Settings& record, const StepsMaker& makeSteps, std::span<const float> input,
                std::vector<float>& cable, std::vector<float>* monitor, const Progress& progress, std::string& error,
                bool glitchHeld)
 {
@@ -235,7 +235,8 @@ bool runEngine(settings::Settings& record, engine::BlockSteps& steps, std::span<
     engine::EngineState state;
     state.glitchButtonHeld.store(glitchHeld ? 1 : 0);
     engine::RecorderRings rings;
-    engine::Engine eng(engine::EngineServices{clock, audio, record, state, rings, steps, {}});
+    const std::unique_ptr<engine::BlockSteps> steps = makeSteps(record, state);
+    engine::Engine eng(engine::EngineServices{clock, audio, record, state, rings, *steps, {}});
     eng.start();
     engine::requestOpen(state);
 
@@ -302,7 +303,7 @@ bool runEngine(settings::Settings& record, engine::BlockSteps& steps, std::span<
     return true;
 }
 
-bool renderFile(platform::Files& files, const Options& options, engine::BlockSteps& steps, const Progress& progress,
+bool renderFile(platform::Files& files, const Options& options, const StepsMaker& makeSteps, const Progress& progress,
                 Summary& summary, std::vector<std::string>& warnings, std::string& error)
 {
     settings::Settings record;
@@ -348,7 +349,7 @@ bool renderFile(platform::Files& files, const Options& options, engine::BlockSte
     input.resize(input.size() + 2 * static_cast<size_t>(std::llround(options.tailSeconds * kRate)), 0.0f);
 
     std::vector<float> cable, monitor;
-    if (!runEngine(record, steps, input, cable, options.monitor.empty() ? nullptr : &monitor, progress, error))
+    if (!runEngine(record, makeSteps, input, cable, options.monitor.empty() ? nullptr : &monitor, progress, error))
         return false;
     summary.outputFrames = cable.size() / 2;
     summary.cablePeak = peakOf(cable);
