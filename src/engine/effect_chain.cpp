@@ -63,6 +63,8 @@ void EffectChain::prepare(double sampleRate, uint32_t maxFrames, int preset)
     cleanup_.prepare(sampleRate_, capacity_);
     voiceStage_.prepare(sampleRate_, capacity_);
     masks_.prepare(sampleRate_, capacity_);
+    glitchStage_.prepare(sampleRate_, capacity_);
+    wideRoom_.prepare(sampleRate_, capacity_);
     clipStageMask_.prepare(capacity_);
     appStageMask_.prepare(capacity_);
     for (dsp::BassBoost* b : {&voiceBass_, &clipBass_, &appBass_})
@@ -156,13 +158,14 @@ void EffectChain::voiceChangerAndMask(Block& block) noexcept
     voiceMaskRan_ = true;
 }
 
-void EffectChain::glitch(Block& block, bool /*active*/) noexcept
+void EffectChain::glitch(Block& block, bool active) noexcept
 {
     // The changer step runs only while bit 0 of mask_on is set, but the mask
     // must see every block to fade itself out: here, at the same place.
     if (!voiceMaskRan_)
         masks_.voiceMask(block);
     voiceMaskRan_ = false;
+    glitchStage_.glitch(block, active);
 }
 
 void EffectChain::cardMicVoicing(Block& block) noexcept
@@ -258,8 +261,6 @@ void EffectChain::environmentChunk(Block& block) noexcept
         zero(wetMonL_, n);
         zero(wetMonR_, n);
     }
-    if (wideEcho_)
-        wideEcho_->process(send_.data(), compressorGain_.data(), wetMonL_.data(), wetMonR_.data(), n, cavern, st);
     if (cavern) {
         zero(wetCabL_, n);
         zero(wetCabR_, n);
@@ -270,6 +271,20 @@ void EffectChain::environmentChunk(Block& block) noexcept
     } else {
         std::copy_n(wetMonL_.begin(), n, wetCabL_.begin());
         std::copy_n(wetMonR_.begin(), n, wetCabR_.begin());
+    }
+    // The wide echo goes into the headphone wet only after the cable has
+    // taken its copy: it also rings out after the room has changed away.
+    if (wideEcho_) {
+        wideEcho_->process(send_.data(), compressorGain_.data(), wetMonL_.data(), wetMonR_.data(), n, cavern, st);
+    } else {
+        WideEchoFeed feed;
+        feed.highPassed = highPassed_.data();
+        feed.compressorGain = compressorGain_.data();
+        feed.send = s;
+        feed.tapSend = static_cast<float>(s * kCavernTapSendFactor);
+        feed.tapCompensation = static_cast<float>(tapCompensation(amount));
+        wideRoom_.process(
+            feed, wetMonL_.data(), wetMonR_.data(), n, cavern, st.wide.load(std::memory_order_relaxed) != 0);
     }
 
     Reverb* old = oldIsConvolution_ ? convolution_.get() : oldRoom_.get();

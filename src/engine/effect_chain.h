@@ -5,8 +5,9 @@
 // buses with equalizer, width and soft clip, the voice pan, the clip and
 // application buses with their two environments and the routing matrix, and
 // the take previews. The voice chain's own stages (isolation, gate and tone,
-// speed and changer, card-mic voicing) fill their steps; the bus masks and
-// the wide echo plug in through the hooks below. Everything runs on the
+// speed and changer, masks, glitch, card-mic voicing) fill their steps, and
+// the wide echo room adds to the headphone wet; the bus masks and a
+// replacement wide echo plug in through the hooks below. Everything runs on the
 // engine thread and allocates only in prepare() and when a preset change
 // builds new rooms.
 
@@ -19,10 +20,12 @@
 #include "engine/cleanup_stage.h"
 #include "engine/engine_state.h"
 #include "engine/environment.h"
+#include "engine/glitch_stage.h"
 #include "engine/mask_stage.h"
 #include "engine/mix.h"
 #include "engine/mix_sources.h"
 #include "engine/voice_stage.h"
+#include "engine/wide_echo.h"
 
 #include <cstdint>
 #include <memory>
@@ -62,7 +65,8 @@ private:
     std::vector<float> frames_; // interleaved, as the stage takes it
 };
 
-// The wide echo's extra room on the headphone path: adds into the voice's wet pair W.
+// A replacement for the chain's own wide echo room on the headphone path:
+// adds into the voice's headphone wet pair.
 class WideEcho {
 public:
     virtual ~WideEcho() = default;
@@ -114,6 +118,8 @@ public:
     CleanupStage& cleanup() { return cleanup_; }
     VoiceStage& voiceStage() { return voiceStage_; }
     MaskStage& masks() { return masks_; }
+    GlitchStage& glitchStage() { return glitchStage_; }
+    const WideEchoRoom& wideEcho() const { return wideRoom_; }
 
     // Diagnostics.
     const MicDrive& drive() const { return drive_; }
@@ -151,6 +157,8 @@ private:
     CleanupStage cleanup_;
     VoiceStage voiceStage_;
     MaskStage masks_;
+    GlitchStage glitchStage_;
+    WideEchoRoom wideRoom_;     // the headphones' wide echo, unless a hook replaces it
     bool voiceMaskRan_ = false; // voiceMask() ran in this block's changer step
     StageBusMask clipStageMask_{masks_, MaskStream::Clip};
     StageBusMask appStageMask_{masks_, MaskStream::Application};

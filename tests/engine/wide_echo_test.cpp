@@ -5,6 +5,7 @@
 
 #include "../support/alloc_counter.h"
 #include "dsp/random.h"
+#include "mix_rig.h"
 
 #include <gtest/gtest.h>
 
@@ -146,6 +147,54 @@ TEST(WideEcho, RunningAndStoppingNeverAllocate)
         r.block(b % 100 < 60, b % 150 < 140);
     r.room.reset();
     EXPECT_EQ(counter.count(), 0u);
+}
+
+// Does nothing: a chain with it set runs without its own wide echo.
+class NoWideEcho : public WideEcho {
+public:
+    void process(
+        const float*, const float*, float*, float*, uint32_t, bool, const settings::Settings&) noexcept override
+    { }
+};
+
+TEST(WideEcho, TheMonitorHearsItAndTheCableNeverDoesEvenWhileItRingsOut)
+{
+    // Two chains alike but for the wide echo; the voice (a 50 Hz square wave)
+    // is loud enough for the cavern's input compressor to hold some of it back.
+    test::ChainRig with, without;
+    NoWideEcho none;
+    for (test::ChainRig* rig : {&with, &without}) {
+        rig->settings.effects.store(1);
+        rig->settings.amount.store(100);
+        rig->settings.preset.store(8);
+        rig->settings.wide.store(1);
+        rig->environments.withCavern = true;
+        rig->start();
+    }
+    without.chain->setWideEcho(&none);
+    double heard = 0.0;
+    const auto compare = [&](int blocks) {
+        for (int b = 0; b < blocks; ++b) {
+            const float mic = b % 2 == 0 ? 0.9f : -0.9f;
+            with.block(mic);
+            without.block(mic);
+            for (uint32_t i = 0; i < 2 * test::ChainRig::kFrames; ++i) {
+                ASSERT_EQ(with.cable[i], without.cable[i]) << b << " " << i;
+                heard = std::max(heard, static_cast<double>(std::fabs(with.monitor[i] - without.monitor[i])));
+            }
+        }
+    };
+    compare(50);
+    EXPECT_GT(heard, 1e-3);
+    EXPECT_TRUE(with.chain->wideEcho().running());
+
+    // The room changes away: the echo rings on, in the headphones only.
+    with.chain->changeEnvironment(0);
+    without.chain->changeEnvironment(0);
+    heard = 0.0;
+    compare(50);
+    EXPECT_GT(heard, 1e-4);
+    EXPECT_TRUE(with.chain->wideEcho().running());
 }
 
 } // namespace
