@@ -97,6 +97,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     settings::Settings settings;
     auto clock = platform::win32::makeClock();
     auto devices = platform::win32::makeAudioDevices();
+    // The glitch key is polled by the engine, whichever window has the focus.
+    const auto keys = platform::win32::makeKeyState();
     const auto lists = engine::populateDeviceLists(*devices, settings);
     const auto cable = engine::findCableEndpoint(*devices);
     say(L"microphone: " + nameOf(lists.captureList, lists.micIndex));
@@ -108,7 +110,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     // The cavern's impulse response is looked for beside the executable.
     auto files = platform::win32::makeFiles();
     const auto steps = engine::makeEffectChainWithResponse(settings, state, *files, executableFolder());
-    engine::EngineThread engineThread({*clock, *devices, settings, state, rings, *steps, {}});
+    engine::EngineThread engineThread({*clock, *devices, settings, state, rings, *steps, keys.get()});
     engine::requestOpen(state);
     engineThread.start();
     say(L"running; close the window or press Ctrl+C to stop");
