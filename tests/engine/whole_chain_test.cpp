@@ -27,19 +27,7 @@ using test::kCable;
 using test::kMic;
 using test::kPhones;
 
-// The sanitized tree runs a shorter stretch of the same test, to stay quick.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr int kSeconds = 20;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr int kSeconds = 20;
-#else
 constexpr int kSeconds = 60;
-#endif
-#else
-constexpr int kSeconds = 60;
-#endif
-
 constexpr uint16_t kF5 = 116;
 
 struct ChainRig {
