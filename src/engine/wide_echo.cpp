@@ -26,6 +26,7 @@ void WideEchoRoom::reset() noexcept
     room_.reset();
     countdown_ = 0;
     running_ = false;
+    silent_ = true;
 }
 
 void WideEchoRoom::process(
@@ -43,19 +44,33 @@ void WideEchoRoom::process(
     running_ = true;
     room_.setTapGains(feed.tapSend, feed.tapCompensation);
 
+    const bool fed = cavernRunning && feed.highPassed != nullptr && feed.compressorGain != nullptr;
     const uint32_t capacity = static_cast<uint32_t>(send_.size());
     for (uint32_t done = 0; done < n;) {
         const uint32_t m = std::min(capacity, n - done);
+        bool sending = false;
         for (uint32_t i = 0; i < m; ++i) {
             // The complement of the main cavern's share: send × (1 − compressor gain) × voice.
-            const bool fed = cavernRunning && feed.highPassed != nullptr && feed.compressorGain != nullptr;
             send_[i] = fed ? feed.send * (1.0f - feed.compressorGain[done + i]) * feed.highPassed[done + i] : 0.0f;
+            sending = sending || send_[i] != 0.0f;
+        }
+        // Below the compressor's threshold the send is exactly silent, which
+        // is most of the time on speech: once the room has also died away
+        // below −140 dB it is cleared and skipped until something is sent.
+        if (!sending && silent_) {
+            done += m;
+            continue;
         }
         room_.process(send_.data(), nullptr, left_.data(), right_.data(), static_cast<int>(m));
+        float peak = 0.0f;
         for (uint32_t i = 0; i < m; ++i) {
             wetL[done + i] += left_[i];
             wetR[done + i] += right_[i];
+            peak = std::max(peak, std::max(std::fabs(left_[i]), std::fabs(right_[i])));
         }
+        silent_ = !sending && peak < 1e-7f;
+        if (silent_)
+            room_.reset();
         done += m;
     }
 }

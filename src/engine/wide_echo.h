@@ -54,6 +54,7 @@ private:
     int64_t ringOut_ = 720000;
     int64_t countdown_ = 0;
     bool running_ = false;
+    bool silent_ = true; // nothing sent and nothing left ringing: the room is clear and skipped
     std::vector<float> send_, left_, right_;
 };
 

@@ -82,6 +82,27 @@ TEST(WideEcho, RunsOnlyWithWideSetAndTheCavernOrWithin15sAfterIt)
     EXPECT_EQ(r.block(false, true), 0.0); // and it does not resume without the cavern
 }
 
+TEST(WideEcho, AfterItHasDiedAwayItIsExactlySilentAndWakesOnTheNextSend)
+{
+    EchoRig r;
+    for (int b = 0; b < 50; ++b)
+        r.block(true, true);
+    std::fill(r.gain.begin(), r.gain.end(), 1.0f); // nothing held back: nothing sent
+    int quietFrom = -1;
+    for (int b = 0; b < 4000 && quietFrom < 0; ++b) {
+        if (r.block(true, true) == 0.0)
+            quietFrom = b;
+    }
+    ASSERT_GT(quietFrom, 1000); // it rings for many seconds first
+    for (int b = 0; b < 20; ++b)
+        ASSERT_EQ(r.block(true, true), 0.0);
+    std::fill(r.gain.begin(), r.gain.end(), 0.5f);
+    double woke = 0.0;
+    for (int b = 0; b < 50; ++b) // past the room's first reflections
+        woke += r.block(true, true);
+    EXPECT_GT(woke, 0.0);
+}
+
 TEST(WideEcho, ItIsFedWhatTheCavernsCompressorHoldsBack)
 {
     // The room is linear: three times the complement gives three times the output.
