@@ -1,3 +1,5 @@
+#include "dsp/gain.h"
+#include "engine/effect_chain.h"
 #include "media/wav_reader.h"
 #include "media/wav_writer.h"
 #include "platform/sim/memory_files.h"
@@ -71,8 +73,10 @@ TEST(RenderTool, TheSameInputAndSetupGiveByteIdenticalFiles)
     std::vector<std::vector<uint8_t>> outputs;
     for (int i = 0; i < 2; ++i) {
         RenderRun r;
+        r.steps = engine::makeEffectChain;
         ASSERT_TRUE(media::writeWavFloat(r.files, r.options.input, speechLike(24000, 44100), 44100));
-        r.options.sets = {{"mic_level", "130"}, {"preset", "3"}, {"amount", "40"}};
+        // The default voice chain, with a room, a mask and isolation on top.
+        r.options.sets = {{"mic_level", "130"}, {"preset", "3"}, {"amount", "40"}, {"isolate", "1"}, {"pitch_hz", "40"}};
         r.options.monitor = L"C:\\monitor.wav";
         ASSERT_TRUE(r.run()) << r.error;
         outputs.push_back(*r.files.readAll(L"C:\\out.wav"));
@@ -106,6 +110,62 @@ TEST(RenderTool, WithEveryEffectOffTheCableCarriesTheInputSampleForSample)
     const media::WavAudio heard = r.output(L"C:\\monitor.wav");
     ASSERT_EQ(heard.left.size(), out.left.size());
     EXPECT_EQ(heard.left, out.left);
+}
+
+// The program's own chain with every effect off: the cable carries the mono
+// voice through the final soft clip, nothing else.
+TEST(RenderTool, TheRealChainWithEveryEffectOffPassesTheVoiceThroughTheSoftClip)
+{
+    RenderRun r;
+    r.steps = engine::makeEffectChain;
+    const std::vector<float> in = speechLike(48000, 48000);
+    ASSERT_TRUE(media::writeWavFloat(r.files, r.options.input, in, 48000));
+    r.options.sets = kEverythingOff;
+    ASSERT_TRUE(r.run()) << r.error;
+    const media::WavAudio out = r.output();
+    ASSERT_EQ(out.left.size(), in.size() / 2 + 24000);
+    double worst = 0;
+    size_t at = 0;
+    for (size_t i = 0; i < in.size() / 2; ++i) {
+        const float expected = dsp::softClip(0.5f * (in[2 * i] + in[2 * i + 1]));
+        const double e = std::max(std::fabs(out.left[i] - expected), std::fabs(out.right[i] - expected));
+        if (e > worst) {
+            worst = e;
+            at = i;
+        }
+    }
+    EXPECT_EQ(worst, 0.0) << "at frame " << at;
+}
+
+// A room with some send leaves a tail after the voice stops; without send the
+// output ends with the voice.
+TEST(RenderTool, ARoomWithSendRingsOnAfterTheVoiceStops)
+{
+    auto tailLevelsDb = [](const char* amount) {
+        RenderRun r;
+        r.steps = engine::makeEffectChain;
+        const std::vector<float> in = speechLike(24000, 48000);
+        EXPECT_TRUE(media::writeWavFloat(r.files, r.options.input, in, 48000));
+        r.options.tailSeconds = 1.0;
+        r.options.sets = kEverythingOff;
+        r.options.sets.insert(r.options.sets.end(), {{"preset", "3"}, {"amount", amount}});
+        EXPECT_TRUE(r.run()) << r.error;
+        const media::WavAudio out = r.output();
+        // RMS of 100 ms windows from the end of the voice on, in dB.
+        std::vector<double> levels;
+        for (size_t w = 0; w < 8; ++w) {
+            double sum = 1e-20;
+            for (size_t i = 24000 + w * 4800; i < 24000 + (w + 1) * 4800; ++i)
+                sum += out.left[i] * out.left[i] + out.right[i] * out.right[i];
+            levels.push_back(10 * std::log10(sum / 9600));
+        }
+        return levels;
+    };
+    const std::vector<double> dry = tailLevelsDb("0");
+    const std::vector<double> room = tailLevelsDb("50");
+    EXPECT_LT(dry[1], -100.0) << "no send: silence after the voice";
+    EXPECT_GT(room[1], -45.0) << "the room still rings 100-200 ms after the voice";
+    EXPECT_LT(room[7], room[1] - 3.0) << "and decays";
 }
 
 TEST(RenderTool, OtherRatesAreConvertedAndSixteenBitOutputIsTheDefault)
