@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace dsp {
 
 namespace {
@@ -61,7 +65,45 @@ inline double lagrange6(const float* y, double f)
         - p4 * s4 / 24.0 * y[4] + p5 / 120.0 * y[5];
 }
 
+// acc[i] += Σ_k src[k][i]·gain[k] over a chunk, the taps added one after
+// another (the same order as one tap at a time), a few taps per pass so the
+// accumulators stay in registers.
+void addTaps(double* acc, const float* const* src, const double* gain, int count, size_t frames) noexcept
+{
+    size_t i = 0;
+#ifdef __SSE2__
+    for (; i + 2 <= frames; i += 2) {
+        __m128d a = _mm_loadu_pd(acc + i);
+        for (int k = 0; k < count; ++k) {
+            const __m128 pair = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(src[k] + i)));
+            a = _mm_add_pd(a, _mm_mul_pd(_mm_cvtps_pd(pair), _mm_set1_pd(gain[k])));
+        }
+        _mm_storeu_pd(acc + i, a);
+    }
+#endif
+    for (; i < frames; ++i) {
+        double a = acc[i];
+        for (int k = 0; k < count; ++k)
+            a += static_cast<double>(src[k][i]) * gain[k];
+        acc[i] = a;
+    }
+}
+
 } // namespace
+
+void Reverb::MirroredRing::prepare(size_t needed)
+{
+    const size_t length = ringLengthFor(needed);
+    data.assign(2 * length, 0.0f);
+    mask = length - 1;
+    written = 0;
+}
+
+void Reverb::MirroredRing::reset() noexcept
+{
+    std::fill(data.begin(), data.end(), 0.0f);
+    written = 0;
+}
 
 void Reverb::AllPass::prepare(int64_t samples, size_t headroom)
 {
@@ -80,13 +122,16 @@ void Reverb::Echo::prepare(double seconds, double fb, double mix, double sampleR
         r.prepare(static_cast<size_t>(length), kHeadroom);
 }
 
-void Reverb::Echo::process(std::array<double, kLines>& v) noexcept
+void Reverb::Echo::process(std::array<std::array<double, kBlockLength>, kLines>& v, int frames) noexcept
 {
-    for (int i = 0; i < kLines; ++i) {
-        DelayRing<float>& r = rings[static_cast<size_t>(i)];
-        const double delayed = r.at(r.writeCounter() - length);
-        r.write(static_cast<float>(v[static_cast<size_t>(i)] * inGain + delayed * feedback));
-        v[static_cast<size_t>(i)] = (1.0 - depth) * v[static_cast<size_t>(i)] + depth * delayed;
+    for (int k = 0; k < kLines; ++k) {
+        DelayRing<float>& r = rings[static_cast<size_t>(k)];
+        double* x = v[static_cast<size_t>(k)].data();
+        for (int i = 0; i < frames; ++i) {
+            const double delayed = r.at(r.writeCounter() - length);
+            r.write(static_cast<float>(x[i] * inGain + delayed * feedback));
+            x[i] = (1.0 - depth) * x[i] + depth * delayed;
+        }
     }
 }
 
@@ -250,8 +295,8 @@ void Reverb::prepare(double sampleRate, const RoomParams& params)
         longest = std::max(longest, monoPos_[u]);
     }
     if (hasTaps_) {
-        tapCompensated_.prepare(static_cast<size_t>(longest) + 1, kHeadroom);
-        tapSent_.prepare(static_cast<size_t>(longest) + 1, kHeadroom);
+        tapCompensated_.prepare(static_cast<size_t>(longest) + 1 + kHeadroom);
+        tapSent_.prepare(static_cast<size_t>(longest) + 1 + kHeadroom);
     } else {
         tapCompensated_.prepare(1);
         tapSent_.prepare(1);
@@ -311,8 +356,11 @@ double Reverb::readLate(int line, double modulation) const noexcept
 {
     const DelayRing<float>& ring = late_[static_cast<size_t>(line)];
     const double t = static_cast<double>(ring.writeCounter() - 1 - lateDelay_[static_cast<size_t>(line)]) - modulation;
-    const double base = std::floor(t);
-    const auto i = static_cast<int64_t>(base);
+    // floor() without the library call: truncate, then step down for negatives.
+    auto i = static_cast<int64_t>(t);
+    if (static_cast<double>(i) > t)
+        --i;
+    const auto base = static_cast<double>(i);
     const float y[6] = {ring.at(i - 2), ring.at(i - 1), ring.at(i), ring.at(i + 1), ring.at(i + 2), ring.at(i + 3)};
     return lagrange6(y, t - base);
 }
@@ -326,7 +374,7 @@ void Reverb::processTaps(int frames) noexcept
     std::fill_n(explicitIn_.begin(), n, 0.0);
     if (!hasTaps_)
         return;
-    const int64_t base = tapCompensated_.writeCounter();
+    const int64_t base = tapCompensated_.written;
     for (size_t i = 0; i < n; ++i) {
         double u = tapHf_.process(static_cast<double>(scratch_[i]) * p.gain);
         u = tapPeak_.process(tapLf_.process(u));
@@ -334,138 +382,133 @@ void Reverb::processTaps(int frames) noexcept
         tapSent_.write(static_cast<float>(u * sendGain_));
     }
     // Fixed reflections straight to the output, and a sparse cluster that
-    // joins the input of the network. Each tap reads at most two contiguous
-    // runs of its ring, so the inner loops vectorize.
-    const auto forRuns = [n](DelayRing<float>& ring, int64_t from, auto&& body) {
-        size_t done = 0;
-        while (done < n) {
-            const float* src = &ring.at(from + static_cast<int64_t>(done));
-            const size_t offset = static_cast<size_t>(from + static_cast<int64_t>(done)) & (ring.length() - 1);
-            const size_t run = std::min(n - done, ring.length() - offset);
-            body(src, done, run);
-            done += run;
-        }
-    };
-    for (int k = 0; k < stereoTaps_; ++k) {
-        const auto u = static_cast<size_t>(k);
-        const double gl = stereoLeft_[u], gr = stereoRight_[u];
-        forRuns(tapCompensated_, base - stereoPos_[u], [&](const float* src, size_t at, size_t run) {
-            for (size_t i = 0; i < run; ++i) {
-                tapLeft_[at + i] += src[i] * gl;
-                tapRight_[at + i] += src[i] * gr;
-            }
-        });
+    // joins the input of the network.
+    constexpr int kGroup = 8;
+    std::array<const float*, kGroup> src{};
+    for (int k = 0; k < stereoTaps_; k += kGroup) {
+        const int count = std::min(kGroup, stereoTaps_ - k);
+        for (int j = 0; j < count; ++j)
+            src[static_cast<size_t>(j)] = tapCompensated_.run(base - stereoPos_[static_cast<size_t>(k + j)]);
+        addTaps(tapLeft_.data(), src.data(), &stereoLeft_[static_cast<size_t>(k)], count, n);
+        addTaps(tapRight_.data(), src.data(), &stereoRight_[static_cast<size_t>(k)], count, n);
     }
-    for (int k = 0; k < monoTaps_; ++k) {
-        const double g = monoGain_[static_cast<size_t>(k)];
-        forRuns(tapSent_, base - monoPos_[static_cast<size_t>(k)], [&](const float* src, size_t at, size_t run) {
-            for (size_t i = 0; i < run; ++i)
-                explicitIn_[at + i] += src[i] * g;
-        });
+    for (int k = 0; k < monoTaps_; k += kGroup) {
+        const int count = std::min(kGroup, monoTaps_ - k);
+        for (int j = 0; j < count; ++j)
+            src[static_cast<size_t>(j)] = tapSent_.run(base - monoPos_[static_cast<size_t>(k + j)]);
+        addTaps(explicitIn_.data(), src.data(), &monoGain_[static_cast<size_t>(k)], count, n);
     }
     const double unGain = p.gain > 1e-9 ? 1.0 / p.gain : 0.0;
     for (size_t i = 0; i < n; ++i)
         explicitIn_[i] = monoPeak_.process(monoLf_.process(monoHf_.process(explicitIn_[i] * unGain)));
 }
 
-void Reverb::processFrame(int frame, float& left, float& right) noexcept
+void Reverb::processNetwork(int frames) noexcept
 {
     const RoomParams& p = params_;
-    const auto f = static_cast<size_t>(frame);
-    const double x = scratch_[f];
-    const double explicitIn = explicitIn_[f];
-    const double tapLeft = tapLeft_[f];
-    const double tapRight = tapRight_[f];
+    for (int frame = 0; frame < frames; ++frame) {
+        const auto f = static_cast<size_t>(frame);
+        const double x = scratch_[f];
+        input_.write(static_cast<float>(inputLf_.process(inputHf_.process((x + explicitIn_[f]) * 0.5))));
 
-    input_.write(static_cast<float>(inputLf_.process(inputHf_.process((x + explicitIn) * 0.5))));
-
-    // Early section: four taps, a reflection about their mean, all-passes and lines.
-    std::array<double, kLines> e;
-    for (int i = 0; i < kLines; ++i)
-        e[static_cast<size_t>(i)] = input_.delayed(earlyTap_[static_cast<size_t>(i)]) * p.gain;
-    const double h = (e[0] + e[1] + e[2] + e[3]) * 0.5;
-    for (int i = 0; i < kLines; ++i) {
-        const auto u = static_cast<size_t>(i);
-        const double v = earlyAllPass_[u].process(e[u] - h, earlyGain_);
-        e[u] = earlyLine_[u].process(v) * earlyGain_;
-    }
-
-    // Late section.
-    std::array<double, kLines> lateIn = e;
-    mix(lateIn);
-    std::array<double, kLines> l;
-    for (int i = 0; i < kLines; ++i) {
-        const auto u = static_cast<size_t>(i);
-        double m = 0.0;
-        if (modDepth_ > 0.0) {
-            m = (1.0 + parabolicSine(phase_[u])) * modDepth_;
-            phase_[u] += modRate_;
-            if (phase_[u] >= 1.0)
-                phase_[u] -= 1.0;
-        }
-        double v = modDepth_ > 0.0 ? readLate(i, m) : late_[u].delayed(lateDelay_[u]);
-        v = lateHf_[u].process(lateLf_[u].process(v * lateDecay_[u]));
-        if (hasLatePeak_)
-            v = latePeak_[u].process(v);
-        v += lateIn[u] * densityGain_;
-        l[u] = lateAllPass_[u].process(v, earlyGain_);
-    }
-    mix(l);
-    for (int i = 0; i < kLines; ++i)
-        late_[static_cast<size_t>(i)].write(static_cast<float>(l[static_cast<size_t>(i)]));
-
-    // Output-side colouring of the late signal: diffuser and echoes.
-    if (hasDiffuser_) {
-        double sum = 0.0;
+        // Early section: four taps, a reflection about their mean, all-passes and lines.
+        std::array<double, kLines> e;
+        for (int i = 0; i < kLines; ++i)
+            e[static_cast<size_t>(i)] = input_.delayed(earlyTap_[static_cast<size_t>(i)]) * p.gain;
+        const double h = (e[0] + e[1] + e[2] + e[3]) * 0.5;
         for (int i = 0; i < kLines; ++i) {
             const auto u = static_cast<size_t>(i);
-            double v = l[u];
-            for (AllPass& a : diffuser_[u])
-                v = a.process(v, kDiffuserCoeff);
-            l[u] = v;
-            sum += v;
+            const double v = earlyAllPass_[u].process(e[u] - h, earlyGain_);
+            e[u] = earlyLine_[u].process(v) * earlyGain_;
+            early_[u][f] = e[u];
         }
+
+        // Late section.
+        mix(e);
+        std::array<double, kLines> l;
+        for (int i = 0; i < kLines; ++i) {
+            const auto u = static_cast<size_t>(i);
+            double m = 0.0;
+            if (modDepth_ > 0.0) {
+                m = (1.0 + parabolicSine(phase_[u])) * modDepth_;
+                phase_[u] += modRate_;
+                if (phase_[u] >= 1.0)
+                    phase_[u] -= 1.0;
+            }
+            double v = modDepth_ > 0.0 ? readLate(i, m) : late_[u].delayed(lateDelay_[u]);
+            v = lateHf_[u].process(lateLf_[u].process(v * lateDecay_[u]));
+            if (hasLatePeak_)
+                v = latePeak_[u].process(v);
+            v += e[u] * densityGain_;
+            l[u] = lateAllPass_[u].process(v, earlyGain_);
+        }
+        mix(l);
+        for (int i = 0; i < kLines; ++i) {
+            const auto u = static_cast<size_t>(i);
+            late_[u].write(static_cast<float>(l[u]));
+            lateOut_[u][f] = l[u];
+        }
+    }
+}
+
+void Reverb::processDiffuser(int frames) noexcept
+{
+    for (int k = 0; k < kLines; ++k) {
+        double* v = lateOut_[static_cast<size_t>(k)].data();
+        for (AllPass& a : diffuser_[static_cast<size_t>(k)])
+            for (int i = 0; i < frames; ++i)
+                v[i] = a.process(v[i], kDiffuserCoeff);
+    }
+    for (int frame = 0; frame < frames; ++frame) {
+        const auto f = static_cast<size_t>(frame);
+        std::array<double, kLines> l{lateOut_[0][f], lateOut_[1][f], lateOut_[2][f], lateOut_[3][f]};
+        const double sum = l[0] + l[1] + l[2] + l[3];
         for (double& v : l)
             v = diffuserShared_ * sum + diffuserOwn_ * v;
         mix(l);
+        for (size_t u = 0; u < kLines; ++u)
+            lateOut_[u][f] = l[u];
     }
-    if (echo_.on)
-        echo_.process(l);
-    for (Echo& extra : extraEcho_)
-        if (extra.on)
-            extra.process(l);
+}
 
-    // Output: first-order B-format-like sums of the lines, decoded to a pair.
-    for (double& v : l)
-        v *= p.lateGain;
-    for (double& v : e)
-        v *= p.reflectionsGain;
-    const double wl = (l[0] + l[1] + l[2] + l[3]) * 0.5;
-    const double yl = (l[1] - l[0] + l[2] - l[3]) * 0.5;
-    const double we = (e[0] + e[1] + e[2] + e[3]) * 0.5;
-    const double ye = (e[1] - e[0] + e[2] - e[3]) * 0.5;
-    double outL, outR;
-    if (!hasWetFilters_) {
-        outL = (we + ye + wl + yl) * kSqrtHalf;
-        outR = (we + wl - ye - yl) * kSqrtHalf;
-    } else {
-        float lateL = static_cast<float>((wl + yl) * kSqrtHalf);
-        float lateR = static_cast<float>((wl - yl) * kSqrtHalf);
-        for (size_t i = 0; i < wetPeaks_.size(); ++i)
-            if (hasWetPeak_[i])
-                wetPeaks_[i].process(lateL, lateR);
-        double mid = (static_cast<double>(lateL) + lateR) * 0.5;
-        double side = (static_cast<double>(lateL) - lateR) * 0.5;
-        for (size_t i = 0; i < midFilter_.size(); ++i) {
-            mid = midFilter_[i].process(mid);
-            side = sideFilter_[i].process(side);
+void Reverb::processOutput(float* left, float* right, int frames) noexcept
+{
+    const RoomParams& p = params_;
+    for (int frame = 0; frame < frames; ++frame) {
+        const auto f = static_cast<size_t>(frame);
+        // First-order B-format-like sums of the lines, decoded to a pair.
+        std::array<double, kLines> l, e;
+        for (size_t u = 0; u < kLines; ++u) {
+            l[u] = lateOut_[u][f] * p.lateGain;
+            e[u] = early_[u][f] * p.reflectionsGain;
         }
-        mid = outputShelf_.process(mid * p.lateMidGain);
-        outL = mid + side + (we + ye) * kSqrtHalf;
-        outR = mid - side + (we - ye) * kSqrtHalf;
+        const double wl = (l[0] + l[1] + l[2] + l[3]) * 0.5;
+        const double yl = (l[1] - l[0] + l[2] - l[3]) * 0.5;
+        const double we = (e[0] + e[1] + e[2] + e[3]) * 0.5;
+        const double ye = (e[1] - e[0] + e[2] - e[3]) * 0.5;
+        double outL, outR;
+        if (!hasWetFilters_) {
+            outL = (we + ye + wl + yl) * kSqrtHalf;
+            outR = (we + wl - ye - yl) * kSqrtHalf;
+        } else {
+            float lateL = static_cast<float>((wl + yl) * kSqrtHalf);
+            float lateR = static_cast<float>((wl - yl) * kSqrtHalf);
+            for (size_t i = 0; i < wetPeaks_.size(); ++i)
+                if (hasWetPeak_[i])
+                    wetPeaks_[i].process(lateL, lateR);
+            double mid = (static_cast<double>(lateL) + lateR) * 0.5;
+            double side = (static_cast<double>(lateL) - lateR) * 0.5;
+            for (size_t i = 0; i < midFilter_.size(); ++i) {
+                mid = midFilter_[i].process(mid);
+                side = sideFilter_[i].process(side);
+            }
+            mid = outputShelf_.process(mid * p.lateMidGain);
+            outL = mid + side + (we + ye) * kSqrtHalf;
+            outR = mid - side + (we - ye) * kSqrtHalf;
+        }
+        left[f] = static_cast<float>(outL + tapLeft_[f] * p.reflectionsGain);
+        right[f] = static_cast<float>(outR + tapRight_[f] * p.reflectionsGain);
     }
-    left = static_cast<float>(outL + tapLeft * p.reflectionsGain);
-    right = static_cast<float>(outR + tapRight * p.reflectionsGain);
 }
 
 void Reverb::process(const float* input, const float* input2, float* left, float* right, int frames) noexcept
@@ -480,8 +523,13 @@ void Reverb::process(const float* input, const float* input2, float* left, float
             scratch_[static_cast<size_t>(i)] = std::isfinite(x) ? x : 0.0f;
         }
         processTaps(n);
-        for (int i = 0; i < n; ++i)
-            processFrame(i, left[done + i], right[done + i]);
+        processNetwork(n);
+        if (hasDiffuser_)
+            processDiffuser(n);
+        for (Echo* e : {&echo_, &extraEcho_[0], &extraEcho_[1]})
+            if (e->on)
+                e->process(lateOut_, n);
+        processOutput(left + done, right + done, n);
         done += n;
     }
 }

@@ -17,6 +17,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace dsp {
 
@@ -97,7 +98,7 @@ private:
         double inGain = 1.0;
         double depth = 0.0;
         void prepare(double seconds, double fb, double mix, double sampleRate, double minSeconds);
-        void process(std::array<double, kLines>& v) noexcept;
+        void process(std::array<std::array<double, kBlockLength>, kLines>& v, int frames) noexcept;
     };
 
     void mix(std::array<double, kLines>& v) const noexcept;
@@ -106,7 +107,13 @@ private:
     // consecutive frames. The rings' 264 frames of headroom cover a chunk, so
     // the chunk can be written before any of it is read.
     void processTaps(int frames) noexcept;
-    void processFrame(int i, float& left, float& right) noexcept;
+    // The recurrent part, frame by frame: input, early section and late lines.
+    // Leaves each frame's early and late values in early_ and lateOut_.
+    void processNetwork(int frames) noexcept;
+    // The feed-forward colouring of the late values (diffuser, echoes), one
+    // line and one stage at a time over the chunk, then the stereo decode.
+    void processDiffuser(int frames) noexcept;
+    void processOutput(float* left, float* right, int frames) noexcept;
 
     double sampleRate_ = 48000.0;
     RoomParams params_;
@@ -157,10 +164,27 @@ private:
     std::array<Biquad, 2> midFilter_, sideFilter_;
     Biquad outputShelf_;
 
+    // A ring stored twice over, so any run of up to its length starting
+    // anywhere is contiguous in memory.
+    struct MirroredRing {
+        std::vector<float> data = std::vector<float>(2);
+        size_t mask = 0;
+        int64_t written = 0;
+        void prepare(size_t needed);
+        void reset() noexcept;
+        void write(float x) noexcept
+        {
+            const size_t at = static_cast<size_t>(written++) & mask;
+            data[at] = x;
+            data[at + mask + 1] = x;
+        }
+        const float* run(int64_t position) const noexcept { return &data[static_cast<size_t>(position) & mask]; }
+    };
+
     // Explicit taps.
     bool hasTaps_ = false;
-    DelayRing<float> tapCompensated_; // read by the stereo list
-    DelayRing<float> tapSent_;        // read by the mono list
+    MirroredRing tapCompensated_; // read by the stereo list
+    MirroredRing tapSent_;        // read by the mono list
     int stereoTaps_ = 0;
     int monoTaps_ = 0;
     std::array<int64_t, kMaxExplicitTaps> stereoPos_{};
@@ -173,6 +197,8 @@ private:
     // Per chunk: the (averaged) input, the stereo tap sums and the explicit late input.
     std::array<float, kBlockLength> scratch_{};
     std::array<double, kBlockLength> tapLeft_{}, tapRight_{}, explicitIn_{};
+    // Per chunk and line: the early section's and the late section's output.
+    std::array<std::array<double, kBlockLength>, kLines> early_{}, lateOut_{};
 };
 
 } // namespace dsp
