@@ -61,8 +61,9 @@ inline double lagrange6(const float* y, double f)
     // w_k = c_k · Π_{j≠k} d_j, from prefix and suffix products.
     const double p1 = d0, p2 = p1 * d1, p3 = p2 * d2, p4 = p3 * d3, p5 = p4 * d4;
     const double s4 = d5, s3 = s4 * d4, s2 = s3 * d3, s1 = s2 * d2, s0 = s1 * d1;
-    return -s0 / 120.0 * y[0] + p1 * s1 / 24.0 * y[1] - p2 * s2 / 12.0 * y[2] + p3 * s3 / 12.0 * y[3]
-        - p4 * s4 / 24.0 * y[4] + p5 / 120.0 * y[5];
+    constexpr double k120 = 1.0 / 120.0, k24 = 1.0 / 24.0, k12 = 1.0 / 12.0;
+    return -s0 * k120 * y[0] + p1 * s1 * k24 * y[1] - p2 * s2 * k12 * y[2] + p3 * s3 * k12 * y[3]
+        - p4 * s4 * k24 * y[4] + p5 * k120 * y[5];
 }
 
 // acc[i] += Σ_k src[k][i]·gain[k] over a chunk, the taps added one after
