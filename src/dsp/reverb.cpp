@@ -66,26 +66,23 @@ inline double lagrange6(const float* y, double f)
         - p4 * s4 * k24 * y[4] + p5 * k120 * y[5];
 }
 
-// acc[i] += Σ_k src[k][i]·gain[k] over a chunk, the taps added one after
-// another (the same order as one tap at a time), a few taps per pass so the
-// accumulators stay in registers.
-void addTaps(double* acc, const float* const* src, const double* gain, int count, size_t frames) noexcept
+// acc[i] += Σ_k src[k][i]·gain[k] over a chunk, a few taps per pass so the
+// accumulators stay in registers, four frames per step.
+void addTaps(float* acc, const float* const* src, const float* gain, int count, size_t frames) noexcept
 {
     size_t i = 0;
 #ifdef __SSE2__
-    for (; i + 2 <= frames; i += 2) {
-        __m128d a = _mm_loadu_pd(acc + i);
-        for (int k = 0; k < count; ++k) {
-            const __m128 pair = _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(src[k] + i)));
-            a = _mm_add_pd(a, _mm_mul_pd(_mm_cvtps_pd(pair), _mm_set1_pd(gain[k])));
-        }
-        _mm_storeu_pd(acc + i, a);
+    for (; i + 4 <= frames; i += 4) {
+        __m128 a = _mm_loadu_ps(acc + i);
+        for (int k = 0; k < count; ++k)
+            a = _mm_add_ps(a, _mm_mul_ps(_mm_loadu_ps(src[k] + i), _mm_set1_ps(gain[k])));
+        _mm_storeu_ps(acc + i, a);
     }
 #endif
     for (; i < frames; ++i) {
-        double a = acc[i];
+        float a = acc[i];
         for (int k = 0; k < count; ++k)
-            a += static_cast<double>(src[k][i]) * gain[k];
+            a += src[k][i] * gain[k];
         acc[i] = a;
     }
 }
@@ -104,6 +101,15 @@ void Reverb::MirroredRing::reset() noexcept
 {
     std::fill(data.begin(), data.end(), 0.0f);
     written = 0;
+}
+
+void Reverb::TapList::add(int64_t at, double g) noexcept
+{
+    if (g == 0.0 || count >= kMaxExplicitTaps)
+        return;
+    position[static_cast<size_t>(count)] = at;
+    gain[static_cast<size_t>(count)] = static_cast<float>(g);
+    ++count;
 }
 
 void Reverb::AllPass::prepare(int64_t samples, size_t headroom)
@@ -275,25 +281,22 @@ void Reverb::prepare(double sampleRate, const RoomParams& params)
     hasWetFilters_ = hasWetFilters_ || shelf || p.lateMidGain != 1.0;
 
     // Explicit taps.
-    stereoTaps_ = p.stereoTaps != nullptr ? std::clamp(p.stereoTapCount, 0, kMaxExplicitTaps) : 0;
-    monoTaps_ = p.monoTaps != nullptr ? std::clamp(p.monoTapCount, 0, kMaxExplicitTaps) : 0;
-    hasTaps_ = stereoTaps_ > 0;
-    if (!hasTaps_)
-        monoTaps_ = 0;
+    const int stereoTaps = p.stereoTaps != nullptr ? std::clamp(p.stereoTapCount, 0, kMaxExplicitTaps) : 0;
+    const int monoTaps = p.monoTaps != nullptr && stereoTaps > 0 ? std::clamp(p.monoTapCount, 0, kMaxExplicitTaps) : 0;
+    hasTaps_ = stereoTaps > 0;
+    tapsLeft_.count = tapsRight_.count = tapsMono_.count = 0;
     int64_t longest = 0;
     const auto position = [&](double ms) { return std::max<int64_t>(0, samplesOf(ms * 0.001, fs) - p.tapOffset); };
-    for (int i = 0; i < stereoTaps_; ++i) {
-        const auto u = static_cast<size_t>(i);
-        stereoPos_[u] = position(p.stereoTaps[i].ms);
-        stereoLeft_[u] = p.stereoTaps[i].left * p.tapGainScale;
-        stereoRight_[u] = p.stereoTaps[i].right * p.tapGainScale;
-        longest = std::max(longest, stereoPos_[u]);
+    for (int i = 0; i < stereoTaps; ++i) {
+        const int64_t at = position(p.stereoTaps[i].ms);
+        tapsLeft_.add(at, p.stereoTaps[i].left * p.tapGainScale);
+        tapsRight_.add(at, p.stereoTaps[i].right * p.tapGainScale);
+        longest = std::max(longest, at);
     }
-    for (int i = 0; i < monoTaps_; ++i) {
-        const auto u = static_cast<size_t>(i);
-        monoPos_[u] = position(p.monoTaps[i].ms);
-        monoGain_[u] = p.monoTaps[i].gain * p.tapGainScale;
-        longest = std::max(longest, monoPos_[u]);
+    for (int i = 0; i < monoTaps; ++i) {
+        const int64_t at = position(p.monoTaps[i].ms);
+        tapsMono_.add(at, p.monoTaps[i].gain * p.tapGainScale);
+        longest = std::max(longest, at);
     }
     if (hasTaps_) {
         tapCompensated_.prepare(static_cast<size_t>(longest) + 1 + kHeadroom);
@@ -370,8 +373,9 @@ void Reverb::processTaps(int frames) noexcept
 {
     const RoomParams& p = params_;
     const auto n = static_cast<size_t>(frames);
-    std::fill_n(tapLeft_.begin(), n, 0.0);
-    std::fill_n(tapRight_.begin(), n, 0.0);
+    std::fill_n(tapLeft_.begin(), n, 0.0f);
+    std::fill_n(tapRight_.begin(), n, 0.0f);
+    std::fill_n(monoSum_.begin(), n, 0.0f);
     std::fill_n(explicitIn_.begin(), n, 0.0);
     if (!hasTaps_)
         return;
@@ -384,24 +388,22 @@ void Reverb::processTaps(int frames) noexcept
     }
     // Fixed reflections straight to the output, and a sparse cluster that
     // joins the input of the network.
-    constexpr int kGroup = 8;
-    std::array<const float*, kGroup> src{};
-    for (int k = 0; k < stereoTaps_; k += kGroup) {
-        const int count = std::min(kGroup, stereoTaps_ - k);
-        for (int j = 0; j < count; ++j)
-            src[static_cast<size_t>(j)] = tapCompensated_.run(base - stereoPos_[static_cast<size_t>(k + j)]);
-        addTaps(tapLeft_.data(), src.data(), &stereoLeft_[static_cast<size_t>(k)], count, n);
-        addTaps(tapRight_.data(), src.data(), &stereoRight_[static_cast<size_t>(k)], count, n);
-    }
-    for (int k = 0; k < monoTaps_; k += kGroup) {
-        const int count = std::min(kGroup, monoTaps_ - k);
-        for (int j = 0; j < count; ++j)
-            src[static_cast<size_t>(j)] = tapSent_.run(base - monoPos_[static_cast<size_t>(k + j)]);
-        addTaps(explicitIn_.data(), src.data(), &monoGain_[static_cast<size_t>(k)], count, n);
-    }
+    const auto sum = [&](const MirroredRing& ring, const TapList& taps, float* acc) {
+        constexpr int kGroup = 8;
+        std::array<const float*, kGroup> src{};
+        for (int k = 0; k < taps.count; k += kGroup) {
+            const int count = std::min(kGroup, taps.count - k);
+            for (int j = 0; j < count; ++j)
+                src[static_cast<size_t>(j)] = ring.run(base - taps.position[static_cast<size_t>(k + j)]);
+            addTaps(acc, src.data(), &taps.gain[static_cast<size_t>(k)], count, n);
+        }
+    };
+    sum(tapCompensated_, tapsLeft_, tapLeft_.data());
+    sum(tapCompensated_, tapsRight_, tapRight_.data());
+    sum(tapSent_, tapsMono_, monoSum_.data());
     const double unGain = p.gain > 1e-9 ? 1.0 / p.gain : 0.0;
     for (size_t i = 0; i < n; ++i)
-        explicitIn_[i] = monoPeak_.process(monoLf_.process(monoHf_.process(explicitIn_[i] * unGain)));
+        explicitIn_[i] = monoPeak_.process(monoLf_.process(monoHf_.process(monoSum_[i] * unGain)));
 }
 
 void Reverb::processNetwork(int frames) noexcept

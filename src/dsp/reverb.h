@@ -185,18 +185,21 @@ private:
     bool hasTaps_ = false;
     MirroredRing tapCompensated_; // read by the stereo list
     MirroredRing tapSent_;        // read by the mono list
-    int stereoTaps_ = 0;
-    int monoTaps_ = 0;
-    std::array<int64_t, kMaxExplicitTaps> stereoPos_{};
-    std::array<double, kMaxExplicitTaps> stereoLeft_{}, stereoRight_{};
-    std::array<int64_t, kMaxExplicitTaps> monoPos_{};
-    std::array<double, kMaxExplicitTaps> monoGain_{};
+    // One list of taps per destination; taps of zero gain are left out.
+    struct TapList {
+        int count = 0;
+        std::array<int64_t, kMaxExplicitTaps> position{};
+        std::array<float, kMaxExplicitTaps> gain{};
+        void add(int64_t at, double g) noexcept;
+    };
+    TapList tapsLeft_, tapsRight_, tapsMono_;
     double sendGain_ = 1.0;
     double compensationGain_ = 1.0;
 
     // Per chunk: the (averaged) input, the stereo tap sums and the explicit late input.
     std::array<float, kBlockLength> scratch_{};
-    std::array<double, kBlockLength> tapLeft_{}, tapRight_{}, explicitIn_{};
+    std::array<float, kBlockLength> tapLeft_{}, tapRight_{}, monoSum_{};
+    std::array<double, kBlockLength> explicitIn_{};
     // Per chunk and line: the early section's and the late section's output.
     std::array<std::array<double, kBlockLength>, kLines> early_{}, lateOut_{};
 };
