@@ -112,6 +112,16 @@ void Reverb::TapList::add(int64_t at, double g) noexcept
     ++count;
 }
 
+void Reverb::LineBiquads::setCoeffs(int line, const BiquadCoeffs& c) noexcept
+{
+    const auto u = static_cast<size_t>(line);
+    b0[u] = c.b0;
+    b1[u] = c.b1;
+    b2[u] = c.b2;
+    a1[u] = c.a1;
+    a2[u] = c.a2;
+}
+
 void Reverb::AllPass::prepare(int64_t samples, size_t headroom)
 {
     length = std::max<int64_t>(1, samples);
@@ -224,9 +234,9 @@ void Reverb::prepare(double sampleRate, const RoomParams& params)
         const double d = (static_cast<double>(lateDelay_[u] + 1 + lateAllPass_[u].length) + modDepth_) / fs;
         const double mid = std::pow(kMinus60Db, d / T);
         lateDecay_[u] = mid;
-        lateLf_[u].setCoeffs(lowShelf(lfNorm * fs, std::pow(kMinus60Db, d / decayLf_) / mid, fs));
-        lateHf_[u].setCoeffs(highShelf(lateHfNorm * fs, std::pow(kMinus60Db, d / decayHf_) / mid, fs));
-        latePeak_[u].setCoeffs(
+        lateLf_.setCoeffs(i, lowShelf(lfNorm * fs, std::pow(kMinus60Db, d / decayLf_) / mid, fs));
+        lateHf_.setCoeffs(i, highShelf(lateHfNorm * fs, std::pow(kMinus60Db, d / decayHf_) / mid, fs));
+        latePeak_.setCoeffs(i, 
             hasLatePeak_ ? designPeaking(p.decayPeak.freq, p.decayPeak.q, d * p.decayPeak.gainDb, fs) : BiquadCoeffs{});
         phase_[u] = p.modulationPhase[u] - std::floor(p.modulationPhase[u]);
     }
@@ -314,14 +324,13 @@ void Reverb::reset() noexcept
     for (Biquad* b : {&inputHf_, &inputLf_, &tapHf_, &tapLf_, &tapPeak_, &monoHf_, &monoLf_, &monoPeak_, &outputShelf_})
         b->reset();
     input_.reset();
+    for (LineBiquads* b : {&lateLf_, &lateHf_, &latePeak_})
+        b->reset();
     for (int i = 0; i < kLines; ++i) {
         const auto u = static_cast<size_t>(i);
         earlyAllPass_[u].ring.reset();
         earlyLine_[u].ring.reset();
         late_[u].reset();
-        lateLf_[u].reset();
-        lateHf_[u].reset();
-        latePeak_[u].reset();
         lateAllPass_[u].ring.reset();
         for (AllPass& a : diffuser_[u])
             a.ring.reset();
@@ -429,21 +438,28 @@ void Reverb::processNetwork(int frames) noexcept
         // Late section.
         mix(e);
         std::array<double, kLines> l;
-        for (int i = 0; i < kLines; ++i) {
-            const auto u = static_cast<size_t>(i);
-            double m = 0.0;
-            if (modDepth_ > 0.0) {
-                m = (1.0 + parabolicSine(phase_[u])) * modDepth_;
+        if (modDepth_ > 0.0) {
+            for (int i = 0; i < kLines; ++i) {
+                const auto u = static_cast<size_t>(i);
+                const double m = (1.0 + parabolicSine(phase_[u])) * modDepth_;
                 phase_[u] += modRate_;
                 if (phase_[u] >= 1.0)
                     phase_[u] -= 1.0;
+                l[u] = readLate(i, m);
             }
-            double v = modDepth_ > 0.0 ? readLate(i, m) : late_[u].delayed(lateDelay_[u]);
-            v = lateHf_[u].process(lateLf_[u].process(v * lateDecay_[u]));
-            if (hasLatePeak_)
-                v = latePeak_[u].process(v);
-            v += e[u] * densityGain_;
-            l[u] = lateAllPass_[u].process(v, earlyGain_);
+        } else {
+            for (size_t u = 0; u < kLines; ++u)
+                l[u] = late_[u].delayed(lateDelay_[u]);
+        }
+        for (size_t u = 0; u < kLines; ++u)
+            l[u] *= lateDecay_[u];
+        lateLf_.process(l);
+        lateHf_.process(l);
+        if (hasLatePeak_)
+            latePeak_.process(l);
+        for (size_t u = 0; u < kLines; ++u) {
+            l[u] += e[u] * densityGain_;
+            l[u] = lateAllPass_[u].process(l[u], earlyGain_);
         }
         mix(l);
         for (int i = 0; i < kLines; ++i) {

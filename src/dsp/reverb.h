@@ -101,6 +101,23 @@ private:
         void process(std::array<std::array<double, kBlockLength>, kLines>& v, int frames) noexcept;
     };
 
+    // The same biquad step for the four late lines at once, each with its own
+    // coefficients, laid out line by line so the steps pair up in vector registers.
+    struct LineBiquads {
+        std::array<double, kLines> b0{1.0, 1.0, 1.0, 1.0}, b1{}, b2{}, a1{}, a2{}, s1{}, s2{};
+        void setCoeffs(int line, const BiquadCoeffs& c) noexcept;
+        void reset() noexcept { s1 = s2 = {}; }
+        void process(std::array<double, kLines>& x) noexcept
+        {
+            for (size_t i = 0; i < kLines; ++i) {
+                const double y = b0[i] * x[i] + s1[i];
+                s1[i] = b1[i] * x[i] - a1[i] * y + s2[i];
+                s2[i] = b2[i] * x[i] - a2[i] * y;
+                x[i] = y;
+            }
+        }
+    };
+
     void mix(std::array<double, kLines>& v) const noexcept;
     double readLate(int line, double modulation) const noexcept;
     // The explicit taps of a whole chunk at once: every tap reads a run of
@@ -141,7 +158,7 @@ private:
     std::array<DelayRing<float>, kLines> late_;
     std::array<int64_t, kLines> lateDelay_{};
     std::array<double, kLines> lateDecay_{};
-    std::array<Biquad, kLines> lateLf_, lateHf_, latePeak_;
+    LineBiquads lateLf_, lateHf_, latePeak_;
     bool hasLatePeak_ = false;
     std::array<AllPass, kLines> lateAllPass_;
     std::array<double, kLines> phase_{};
