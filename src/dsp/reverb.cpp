@@ -53,19 +53,6 @@ bool peakPresent(const PeakParams& p)
     return p.freq > 0.0 && p.gainDb != 0.0;
 }
 
-// Six-point Lagrange interpolation between y[0] and y[1] at fraction f, from
-// y[−2] .. y[3] (weights with denominators ∓120, ±24, ∓12).
-inline double lagrange6(const float* y, double f)
-{
-    const double d0 = f + 2.0, d1 = f + 1.0, d2 = f, d3 = f - 1.0, d4 = f - 2.0, d5 = f - 3.0;
-    // w_k = c_k · Π_{j≠k} d_j, from prefix and suffix products.
-    const double p1 = d0, p2 = p1 * d1, p3 = p2 * d2, p4 = p3 * d3, p5 = p4 * d4;
-    const double s4 = d5, s3 = s4 * d4, s2 = s3 * d3, s1 = s2 * d2, s0 = s1 * d1;
-    constexpr double k120 = 1.0 / 120.0, k24 = 1.0 / 24.0, k12 = 1.0 / 12.0;
-    return -s0 * k120 * y[0] + p1 * s1 * k24 * y[1] - p2 * s2 * k12 * y[2] + p3 * s3 * k12 * y[3]
-        - p4 * s4 * k24 * y[4] + p5 * k120 * y[5];
-}
-
 // acc[i] += Σ_k src[k][i]·gain[k] over a chunk, a few taps per pass so the
 // accumulators stay in registers, four frames per step.
 void addTaps(float* acc, const float* const* src, const float* gain, int count, size_t frames) noexcept
@@ -365,17 +352,34 @@ void Reverb::mix(std::array<double, kLines>& v) const noexcept
     v[3] = (-e3 - e0 - e1) * y + x * e2;
 }
 
-double Reverb::readLate(int line, double modulation) const noexcept
+void Reverb::readLate(const std::array<double, kLines>& modulation, std::array<double, kLines>& out) const noexcept
 {
-    const DelayRing<float>& ring = late_[static_cast<size_t>(line)];
-    const double t = static_cast<double>(ring.writeCounter() - 1 - lateDelay_[static_cast<size_t>(line)]) - modulation;
-    // floor() without the library call: truncate, then step down for negatives.
-    auto i = static_cast<int64_t>(t);
-    if (static_cast<double>(i) > t)
-        --i;
-    const auto base = static_cast<double>(i);
-    const float y[6] = {ring.at(i - 2), ring.at(i - 1), ring.at(i), ring.at(i + 1), ring.at(i + 2), ring.at(i + 3)};
-    return lagrange6(y, t - base);
+    // y[k][line]: the six points y[−2] .. y[3] around each read, line by line,
+    // so the weights of two lines are worked out side by side.
+    std::array<std::array<double, kLines>, 6> y;
+    std::array<double, kLines> f;
+    for (size_t u = 0; u < kLines; ++u) {
+        const DelayRing<float>& ring = late_[u];
+        const double t = static_cast<double>(ring.writeCounter() - 1 - lateDelay_[u]) - modulation[u];
+        // floor() without the library call: truncate, then step down for negatives.
+        auto i = static_cast<int64_t>(t);
+        if (static_cast<double>(i) > t)
+            --i;
+        f[u] = t - static_cast<double>(i);
+        for (size_t k = 0; k < 6; ++k)
+            y[k][u] = ring.at(i - 2 + static_cast<int64_t>(k));
+    }
+    // Lagrange weights w_k = c_k · Π_{j≠k} (f + 2 − j), from prefix and suffix
+    // products; the constants c_k have denominators ∓120, ±24, ∓12.
+    constexpr double k120 = 1.0 / 120.0, k24 = 1.0 / 24.0, k12 = 1.0 / 12.0;
+    for (size_t u = 0; u < kLines; ++u) {
+        const double x = f[u];
+        const double d0 = x + 2.0, d1 = x + 1.0, d2 = x, d3 = x - 1.0, d4 = x - 2.0, d5 = x - 3.0;
+        const double p1 = d0, p2 = p1 * d1, p3 = p2 * d2, p4 = p3 * d3, p5 = p4 * d4;
+        const double s4 = d5, s3 = s4 * d4, s2 = s3 * d3, s1 = s2 * d2, s0 = s1 * d1;
+        out[u] = -s0 * k120 * y[0][u] + p1 * s1 * k24 * y[1][u] - p2 * s2 * k12 * y[2][u] + p3 * s3 * k12 * y[3][u]
+            - p4 * s4 * k24 * y[4][u] + p5 * k120 * y[5][u];
+    }
 }
 
 void Reverb::processTaps(int frames) noexcept
@@ -439,14 +443,14 @@ void Reverb::processNetwork(int frames) noexcept
         mix(e);
         std::array<double, kLines> l;
         if (modDepth_ > 0.0) {
-            for (int i = 0; i < kLines; ++i) {
-                const auto u = static_cast<size_t>(i);
-                const double m = (1.0 + parabolicSine(phase_[u])) * modDepth_;
+            std::array<double, kLines> m;
+            for (size_t u = 0; u < kLines; ++u) {
+                m[u] = (1.0 + parabolicSine(phase_[u])) * modDepth_;
                 phase_[u] += modRate_;
                 if (phase_[u] >= 1.0)
                     phase_[u] -= 1.0;
-                l[u] = readLate(i, m);
             }
+            readLate(m, l);
         } else {
             for (size_t u = 0; u < kLines; ++u)
                 l[u] = late_[u].delayed(lateDelay_[u]);

@@ -119,7 +119,8 @@ private:
     };
 
     void mix(std::array<double, kLines>& v) const noexcept;
-    double readLate(int line, double modulation) const noexcept;
+    // Six-point reads of the four late lines, each `modulation[i]` frames further back.
+    void readLate(const std::array<double, kLines>& modulation, std::array<double, kLines>& out) const noexcept;
     // The explicit taps of a whole chunk at once: every tap reads a run of
     // consecutive frames. The rings' 264 frames of headroom cover a chunk, so
     // the chunk can be written before any of it is read.
