@@ -99,16 +99,6 @@ void Reverb::TapList::add(int64_t at, double g) noexcept
     ++count;
 }
 
-void Reverb::LineBiquads::setCoeffs(int line, const BiquadCoeffs& c) noexcept
-{
-    const auto u = static_cast<size_t>(line);
-    b0[u] = c.b0;
-    b1[u] = c.b1;
-    b2[u] = c.b2;
-    a1[u] = c.a1;
-    a2[u] = c.a2;
-}
-
 void Reverb::AllPass::prepare(int64_t samples, size_t headroom)
 {
     length = std::max<int64_t>(1, samples);
@@ -221,9 +211,9 @@ void Reverb::prepare(double sampleRate, const RoomParams& params)
         const double d = (static_cast<double>(lateDelay_[u] + 1 + lateAllPass_[u].length) + modDepth_) / fs;
         const double mid = std::pow(kMinus60Db, d / T);
         lateDecay_[u] = mid;
-        lateLf_.setCoeffs(i, lowShelf(lfNorm * fs, std::pow(kMinus60Db, d / decayLf_) / mid, fs));
-        lateHf_.setCoeffs(i, highShelf(lateHfNorm * fs, std::pow(kMinus60Db, d / decayHf_) / mid, fs));
-        latePeak_.setCoeffs(i, 
+        lateLf_.setCoeffs(u, lowShelf(lfNorm * fs, std::pow(kMinus60Db, d / decayLf_) / mid, fs));
+        lateHf_.setCoeffs(u, highShelf(lateHfNorm * fs, std::pow(kMinus60Db, d / decayHf_) / mid, fs));
+        latePeak_.setCoeffs(u, 
             hasLatePeak_ ? designPeaking(p.decayPeak.freq, p.decayPeak.q, d * p.decayPeak.gainDb, fs) : BiquadCoeffs{});
         phase_[u] = p.modulationPhase[u] - std::floor(p.modulationPhase[u]);
     }
@@ -311,7 +301,7 @@ void Reverb::reset() noexcept
     for (Biquad* b : {&inputHf_, &inputLf_, &tapHf_, &tapLf_, &tapPeak_, &monoHf_, &monoLf_, &monoPeak_, &outputShelf_})
         b->reset();
     input_.reset();
-    for (LineBiquads* b : {&lateLf_, &lateHf_, &latePeak_})
+    for (BiquadBank<kLines>* b : {&lateLf_, &lateHf_, &latePeak_})
         b->reset();
     for (int i = 0; i < kLines; ++i) {
         const auto u = static_cast<size_t>(i);
@@ -361,10 +351,7 @@ void Reverb::readLate(const std::array<double, kLines>& modulation, std::array<d
     for (size_t u = 0; u < kLines; ++u) {
         const DelayRing<float>& ring = late_[u];
         const double t = static_cast<double>(ring.writeCounter() - 1 - lateDelay_[u]) - modulation[u];
-        // floor() without the library call: truncate, then step down for negatives.
-        auto i = static_cast<int64_t>(t);
-        if (static_cast<double>(i) > t)
-            --i;
+        const int64_t i = floorIndex(t);
         f[u] = t - static_cast<double>(i);
         for (size_t k = 0; k < 6; ++k)
             y[k][u] = ring.at(i - 2 + static_cast<int64_t>(k));

@@ -28,6 +28,50 @@ inline double parabolicSine(double f)
     return f < 0.5 ? 8.0 * f - 16.0 * f * f : 16.0 * f * f - 24.0 * f + 8.0;
 }
 
+// The same biquad step for N parallel lines at once, each with its own
+// coefficients, laid out line by line so that the steps pair up in vector
+// registers. The arithmetic is that of processBiquad().
+template <size_t N> struct BiquadBank {
+    std::array<double, N> b0 = filled(1.0), b1{}, b2{}, a1{}, a2{}, s1{}, s2{};
+
+    void setCoeffs(size_t line, const BiquadCoeffs& c) noexcept
+    {
+        b0[line] = c.b0;
+        b1[line] = c.b1;
+        b2[line] = c.b2;
+        a1[line] = c.a1;
+        a2[line] = c.a2;
+    }
+    void reset() noexcept { s1 = s2 = {}; }
+    void process(std::array<double, N>& x) noexcept
+    {
+        for (size_t i = 0; i < N; ++i) {
+            const double y = b0[i] * x[i] + s1[i];
+            s1[i] = b1[i] * x[i] - a1[i] * y + s2[i];
+            s2[i] = b2[i] * x[i] - a2[i] * y;
+            x[i] = y;
+        }
+    }
+
+private:
+    static constexpr std::array<double, N> filled(double v)
+    {
+        std::array<double, N> a{};
+        a.fill(v);
+        return a;
+    }
+};
+
+// floor(t) as an index, without the library call the compiler emits for
+// std::floor on the baseline instruction set: truncate, then step down for negatives.
+inline int64_t floorIndex(double t)
+{
+    auto i = static_cast<int64_t>(t);
+    if (static_cast<double>(i) > t)
+        --i;
+    return i;
+}
+
 class Reverb {
 public:
     // process() works through its frames in chunks of at most this many.
@@ -101,23 +145,6 @@ private:
         void process(std::array<std::array<double, kBlockLength>, kLines>& v, int frames) noexcept;
     };
 
-    // The same biquad step for the four late lines at once, each with its own
-    // coefficients, laid out line by line so the steps pair up in vector registers.
-    struct LineBiquads {
-        std::array<double, kLines> b0{1.0, 1.0, 1.0, 1.0}, b1{}, b2{}, a1{}, a2{}, s1{}, s2{};
-        void setCoeffs(int line, const BiquadCoeffs& c) noexcept;
-        void reset() noexcept { s1 = s2 = {}; }
-        void process(std::array<double, kLines>& x) noexcept
-        {
-            for (size_t i = 0; i < kLines; ++i) {
-                const double y = b0[i] * x[i] + s1[i];
-                s1[i] = b1[i] * x[i] - a1[i] * y + s2[i];
-                s2[i] = b2[i] * x[i] - a2[i] * y;
-                x[i] = y;
-            }
-        }
-    };
-
     void mix(std::array<double, kLines>& v) const noexcept;
     // Six-point reads of the four late lines, each `modulation[i]` frames further back.
     void readLate(const std::array<double, kLines>& modulation, std::array<double, kLines>& out) const noexcept;
@@ -159,7 +186,7 @@ private:
     std::array<DelayRing<float>, kLines> late_;
     std::array<int64_t, kLines> lateDelay_{};
     std::array<double, kLines> lateDecay_{};
-    LineBiquads lateLf_, lateHf_, latePeak_;
+    BiquadBank<kLines> lateLf_, lateHf_, latePeak_;
     bool hasLatePeak_ = false;
     std::array<AllPass, kLines> lateAllPass_;
     std::array<double, kLines> phase_{};
