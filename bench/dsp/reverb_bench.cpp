@@ -9,6 +9,7 @@
 
 #include "dsp/convolution.h"
 #include "dsp/denormals.h"
+#include "dsp/haunted_cavern.h"
 #include "dsp/random.h"
 #include "dsp/reverb.h"
 #include "dsp/room.h"
@@ -58,6 +59,26 @@ void BM_ReverbRoom(benchmark::State& state)
     state.SetLabel(dsp::room(preset).name);
 }
 BENCHMARK(BM_ReverbRoom)->DenseRange(0, dsp::kRoomCount - 1);
+
+// What the procedural "Haunted Cavern" runs beside its room instance: the slap
+// echo and the two plates, with the send open and the compressor gain moving.
+void BM_CavernPlatesAndSlap(benchmark::State& state)
+{
+    dsp::ScopedFlushDenormals flush;
+    dsp::HauntedCavern cavern;
+    cavern.prepare(48000);
+    const std::vector<float> in = noiseBlock(7);
+    std::vector<float> gain(kFrames), left(kFrames), right(kFrames);
+    for (size_t i = 0; i < gain.size(); ++i)
+        gain[i] = 0.6f + 0.4f * std::fabs(in[i]);
+    for (int b = 0; b < 200; ++b)
+        cavern.process(in.data(), gain.data(), 0.7f, 80, left.data(), right.data(), kFrames);
+    for (auto _ : state) {
+        cavern.process(in.data(), gain.data(), 0.7f, 80, left.data(), right.data(), kFrames);
+        benchmark::DoNotOptimize(left.data());
+    }
+}
+BENCHMARK(BM_CavernPlatesAndSlap);
 
 void BM_Convolution5s(benchmark::State& state)
 {
@@ -221,6 +242,13 @@ OVIX_FIGURE(worstRoom, "reverb_worst_room_block_pct", [](const bench::Results& r
     if (worst < 0.0)
         return false;
     value = bench::percentOfBlock(worst);
+    return true;
+});
+
+OVIX_FIGURE(cavernPlates, "cavern_plates_slap_block_pct", [](const bench::Results& r, double& value) {
+    if (!r.count("BM_CavernPlatesAndSlap"))
+        return false;
+    value = bench::percentOfBlock(r.at("BM_CavernPlatesAndSlap"));
     return true;
 });
 

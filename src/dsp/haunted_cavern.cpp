@@ -116,7 +116,7 @@ void PlateReverb::prepare(double sampleRate, const Params& params)
         const double seconds = static_cast<double>(lineLength_[u]) / fs;
         lineGain_[u] = std::pow(kMinus60Db, seconds / decay);
         const double hf = std::max(kMinus60Db, std::pow(kMinus60Db, seconds / decayHf) / lineGain_[u]);
-        damping_[u].setCoeffs(designHighShelf(hfRef, 20.0 * std::log10(hf), fs));
+        damping_.setCoeffs(u, designHighShelf(hfRef, 20.0 * std::log10(hf), fs));
     }
     rotCos_ = std::cos(p[13]);
     rotSin_ = std::sin(p[13]);
@@ -135,8 +135,7 @@ void PlateReverb::reset() noexcept
         d.reset();
     for (auto& l : lines_)
         l.reset();
-    for (auto& b : damping_)
-        b.reset();
+    damping_.reset();
     lowShelf_.reset();
     highShelf_.reset();
     dcIn_ = dcState_ = 0.0;
@@ -169,13 +168,16 @@ double PlateReverb::processFrame(double x) noexcept
         double y;
         if (i == 0 && modDepth_ > 0.0) {
             const double m = (1.0 + parabolicSine(modPhase_)) * modDepth_;
-            y = line.readLinear(static_cast<double>(line.writeCounter() - lineLength_[k]) - m);
+            const double t = static_cast<double>(line.writeCounter() - lineLength_[k]) - m;
+            const int64_t p = floorIndex(t);
+            y = interpolateLinear(line.at(p), line.at(p + 1), t - static_cast<double>(p));
         } else {
             y = line.at(line.writeCounter() - lineLength_[k]);
         }
         out += (i & 1) != 0 ? -y : y;
-        v[k] = damping_[k].process(y * lineGain_[k]);
+        v[k] = y * lineGain_[k];
     }
+    damping_.process(v);
     modPhase_ += modRate_;
     if (modPhase_ >= 1.0)
         modPhase_ -= 1.0;

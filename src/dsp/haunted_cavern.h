@@ -9,6 +9,7 @@
 #include "dsp/biquad.h"
 #include "dsp/delay_ring.h"
 #include "dsp/one_pole.h"
+#include "dsp/reverb.h"
 
 #include <array>
 #include <cstdint>
@@ -80,7 +81,7 @@ private:
     std::array<DelayRing<float>, kLines> lines_;
     std::array<int64_t, kLines> lineLength_{};
     std::array<double, kLines> lineGain_{};
-    std::array<Biquad, kLines> damping_;
+    BiquadBank<kLines> damping_;
     double rotCos_ = 1.0;
     double rotSin_ = 0.0;
     double modPhase_ = 0.0;

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace dsp {
 
 namespace {
@@ -49,19 +53,51 @@ bool peakPresent(const PeakParams& p)
     return p.freq > 0.0 && p.gainDb != 0.0;
 }
 
-// Six-point Lagrange interpolation between y[0] and y[1] at fraction f, from
-// y[−2] .. y[3] (weights with denominators ∓120, ±24, ∓12).
-inline double lagrange6(const float* y, double f)
+// acc[i] += Σ_k src[k][i]·gain[k] over a chunk, a few taps per pass so the
+// accumulators stay in registers, four frames per step.
+void addTaps(float* acc, const float* const* src, const float* gain, int count, size_t frames) noexcept
 {
-    const double d0 = f + 2.0, d1 = f + 1.0, d2 = f, d3 = f - 1.0, d4 = f - 2.0, d5 = f - 3.0;
-    // w_k = c_k · Π_{j≠k} d_j, from prefix and suffix products.
-    const double p1 = d0, p2 = p1 * d1, p3 = p2 * d2, p4 = p3 * d3, p5 = p4 * d4;
-    const double s4 = d5, s3 = s4 * d4, s2 = s3 * d3, s1 = s2 * d2, s0 = s1 * d1;
-    return -s0 / 120.0 * y[0] + p1 * s1 / 24.0 * y[1] - p2 * s2 / 12.0 * y[2] + p3 * s3 / 12.0 * y[3]
-        - p4 * s4 / 24.0 * y[4] + p5 / 120.0 * y[5];
+    size_t i = 0;
+#ifdef __SSE2__
+    for (; i + 4 <= frames; i += 4) {
+        __m128 a = _mm_loadu_ps(acc + i);
+        for (int k = 0; k < count; ++k)
+            a = _mm_add_ps(a, _mm_mul_ps(_mm_loadu_ps(src[k] + i), _mm_set1_ps(gain[k])));
+        _mm_storeu_ps(acc + i, a);
+    }
+#endif
+    for (; i < frames; ++i) {
+        float a = acc[i];
+        for (int k = 0; k < count; ++k)
+            a += src[k][i] * gain[k];
+        acc[i] = a;
+    }
 }
 
 } // namespace
+
+void Reverb::MirroredRing::prepare(size_t needed)
+{
+    const size_t length = ringLengthFor(needed);
+    data.assign(2 * length, 0.0f);
+    mask = length - 1;
+    written = 0;
+}
+
+void Reverb::MirroredRing::reset() noexcept
+{
+    std::fill(data.begin(), data.end(), 0.0f);
+    written = 0;
+}
+
+void Reverb::TapList::add(int64_t at, double g) noexcept
+{
+    if (g == 0.0 || count >= kMaxExplicitTaps)
+        return;
+    position[static_cast<size_t>(count)] = at;
+    gain[static_cast<size_t>(count)] = static_cast<float>(g);
+    ++count;
+}
 
 void Reverb::AllPass::prepare(int64_t samples, size_t headroom)
 {
@@ -80,13 +116,16 @@ void Reverb::Echo::prepare(double seconds, double fb, double mix, double sampleR
         r.prepare(static_cast<size_t>(length), kHeadroom);
 }
 
-void Reverb::Echo::process(std::array<double, kLines>& v) noexcept
+void Reverb::Echo::process(std::array<std::array<double, kBlockLength>, kLines>& v, int frames) noexcept
 {
-    for (int i = 0; i < kLines; ++i) {
-        DelayRing<float>& r = rings[static_cast<size_t>(i)];
-        const double delayed = r.at(r.writeCounter() - length);
-        r.write(static_cast<float>(v[static_cast<size_t>(i)] * inGain + delayed * feedback));
-        v[static_cast<size_t>(i)] = (1.0 - depth) * v[static_cast<size_t>(i)] + depth * delayed;
+    for (int k = 0; k < kLines; ++k) {
+        DelayRing<float>& r = rings[static_cast<size_t>(k)];
+        double* x = v[static_cast<size_t>(k)].data();
+        for (int i = 0; i < frames; ++i) {
+            const double delayed = r.at(r.writeCounter() - length);
+            r.write(static_cast<float>(x[i] * inGain + delayed * feedback));
+            x[i] = (1.0 - depth) * x[i] + depth * delayed;
+        }
     }
 }
 
@@ -172,9 +211,9 @@ void Reverb::prepare(double sampleRate, const RoomParams& params)
         const double d = (static_cast<double>(lateDelay_[u] + 1 + lateAllPass_[u].length) + modDepth_) / fs;
         const double mid = std::pow(kMinus60Db, d / T);
         lateDecay_[u] = mid;
-        lateLf_[u].setCoeffs(lowShelf(lfNorm * fs, std::pow(kMinus60Db, d / decayLf_) / mid, fs));
-        lateHf_[u].setCoeffs(highShelf(lateHfNorm * fs, std::pow(kMinus60Db, d / decayHf_) / mid, fs));
-        latePeak_[u].setCoeffs(
+        lateLf_.setCoeffs(u, lowShelf(lfNorm * fs, std::pow(kMinus60Db, d / decayLf_) / mid, fs));
+        lateHf_.setCoeffs(u, highShelf(lateHfNorm * fs, std::pow(kMinus60Db, d / decayHf_) / mid, fs));
+        latePeak_.setCoeffs(u, 
             hasLatePeak_ ? designPeaking(p.decayPeak.freq, p.decayPeak.q, d * p.decayPeak.gainDb, fs) : BiquadCoeffs{});
         phase_[u] = p.modulationPhase[u] - std::floor(p.modulationPhase[u]);
     }
@@ -229,29 +268,26 @@ void Reverb::prepare(double sampleRate, const RoomParams& params)
     hasWetFilters_ = hasWetFilters_ || shelf || p.lateMidGain != 1.0;
 
     // Explicit taps.
-    stereoTaps_ = p.stereoTaps != nullptr ? std::clamp(p.stereoTapCount, 0, kMaxExplicitTaps) : 0;
-    monoTaps_ = p.monoTaps != nullptr ? std::clamp(p.monoTapCount, 0, kMaxExplicitTaps) : 0;
-    hasTaps_ = stereoTaps_ > 0;
-    if (!hasTaps_)
-        monoTaps_ = 0;
+    const int stereoTaps = p.stereoTaps != nullptr ? std::clamp(p.stereoTapCount, 0, kMaxExplicitTaps) : 0;
+    const int monoTaps = p.monoTaps != nullptr && stereoTaps > 0 ? std::clamp(p.monoTapCount, 0, kMaxExplicitTaps) : 0;
+    hasTaps_ = stereoTaps > 0;
+    tapsLeft_.count = tapsRight_.count = tapsMono_.count = 0;
     int64_t longest = 0;
     const auto position = [&](double ms) { return std::max<int64_t>(0, samplesOf(ms * 0.001, fs) - p.tapOffset); };
-    for (int i = 0; i < stereoTaps_; ++i) {
-        const auto u = static_cast<size_t>(i);
-        stereoPos_[u] = position(p.stereoTaps[i].ms);
-        stereoLeft_[u] = p.stereoTaps[i].left * p.tapGainScale;
-        stereoRight_[u] = p.stereoTaps[i].right * p.tapGainScale;
-        longest = std::max(longest, stereoPos_[u]);
+    for (int i = 0; i < stereoTaps; ++i) {
+        const int64_t at = position(p.stereoTaps[i].ms);
+        tapsLeft_.add(at, p.stereoTaps[i].left * p.tapGainScale);
+        tapsRight_.add(at, p.stereoTaps[i].right * p.tapGainScale);
+        longest = std::max(longest, at);
     }
-    for (int i = 0; i < monoTaps_; ++i) {
-        const auto u = static_cast<size_t>(i);
-        monoPos_[u] = position(p.monoTaps[i].ms);
-        monoGain_[u] = p.monoTaps[i].gain * p.tapGainScale;
-        longest = std::max(longest, monoPos_[u]);
+    for (int i = 0; i < monoTaps; ++i) {
+        const int64_t at = position(p.monoTaps[i].ms);
+        tapsMono_.add(at, p.monoTaps[i].gain * p.tapGainScale);
+        longest = std::max(longest, at);
     }
     if (hasTaps_) {
-        tapCompensated_.prepare(static_cast<size_t>(longest) + 1, kHeadroom);
-        tapSent_.prepare(static_cast<size_t>(longest) + 1, kHeadroom);
+        tapCompensated_.prepare(static_cast<size_t>(longest) + 1 + kHeadroom);
+        tapSent_.prepare(static_cast<size_t>(longest) + 1 + kHeadroom);
     } else {
         tapCompensated_.prepare(1);
         tapSent_.prepare(1);
@@ -265,14 +301,13 @@ void Reverb::reset() noexcept
     for (Biquad* b : {&inputHf_, &inputLf_, &tapHf_, &tapLf_, &tapPeak_, &monoHf_, &monoLf_, &monoPeak_, &outputShelf_})
         b->reset();
     input_.reset();
+    for (BiquadBank<kLines>* b : {&lateLf_, &lateHf_, &latePeak_})
+        b->reset();
     for (int i = 0; i < kLines; ++i) {
         const auto u = static_cast<size_t>(i);
         earlyAllPass_[u].ring.reset();
         earlyLine_[u].ring.reset();
         late_[u].reset();
-        lateLf_[u].reset();
-        lateHf_[u].reset();
-        latePeak_[u].reset();
         lateAllPass_[u].ring.reset();
         for (AllPass& a : diffuser_[u])
             a.ring.reset();
@@ -307,26 +342,44 @@ void Reverb::mix(std::array<double, kLines>& v) const noexcept
     v[3] = (-e3 - e0 - e1) * y + x * e2;
 }
 
-double Reverb::readLate(int line, double modulation) const noexcept
+void Reverb::readLate(const std::array<double, kLines>& modulation, std::array<double, kLines>& out) const noexcept
 {
-    const DelayRing<float>& ring = late_[static_cast<size_t>(line)];
-    const double t = static_cast<double>(ring.writeCounter() - 1 - lateDelay_[static_cast<size_t>(line)]) - modulation;
-    const double base = std::floor(t);
-    const auto i = static_cast<int64_t>(base);
-    const float y[6] = {ring.at(i - 2), ring.at(i - 1), ring.at(i), ring.at(i + 1), ring.at(i + 2), ring.at(i + 3)};
-    return lagrange6(y, t - base);
+    // y[k][line]: the six points y[−2] .. y[3] around each read, line by line,
+    // so the weights of two lines are worked out side by side.
+    std::array<std::array<double, kLines>, 6> y;
+    std::array<double, kLines> f;
+    for (size_t u = 0; u < kLines; ++u) {
+        const DelayRing<float>& ring = late_[u];
+        const double t = static_cast<double>(ring.writeCounter() - 1 - lateDelay_[u]) - modulation[u];
+        const int64_t i = floorIndex(t);
+        f[u] = t - static_cast<double>(i);
+        for (size_t k = 0; k < 6; ++k)
+            y[k][u] = ring.at(i - 2 + static_cast<int64_t>(k));
+    }
+    // Lagrange weights w_k = c_k · Π_{j≠k} (f + 2 − j), from prefix and suffix
+    // products; the constants c_k have denominators ∓120, ±24, ∓12.
+    constexpr double k120 = 1.0 / 120.0, k24 = 1.0 / 24.0, k12 = 1.0 / 12.0;
+    for (size_t u = 0; u < kLines; ++u) {
+        const double x = f[u];
+        const double d0 = x + 2.0, d1 = x + 1.0, d2 = x, d3 = x - 1.0, d4 = x - 2.0, d5 = x - 3.0;
+        const double p1 = d0, p2 = p1 * d1, p3 = p2 * d2, p4 = p3 * d3, p5 = p4 * d4;
+        const double s4 = d5, s3 = s4 * d4, s2 = s3 * d3, s1 = s2 * d2, s0 = s1 * d1;
+        out[u] = -s0 * k120 * y[0][u] + p1 * s1 * k24 * y[1][u] - p2 * s2 * k12 * y[2][u] + p3 * s3 * k12 * y[3][u]
+            - p4 * s4 * k24 * y[4][u] + p5 * k120 * y[5][u];
+    }
 }
 
 void Reverb::processTaps(int frames) noexcept
 {
     const RoomParams& p = params_;
     const auto n = static_cast<size_t>(frames);
-    std::fill_n(tapLeft_.begin(), n, 0.0);
-    std::fill_n(tapRight_.begin(), n, 0.0);
+    std::fill_n(tapLeft_.begin(), n, 0.0f);
+    std::fill_n(tapRight_.begin(), n, 0.0f);
+    std::fill_n(monoSum_.begin(), n, 0.0f);
     std::fill_n(explicitIn_.begin(), n, 0.0);
     if (!hasTaps_)
         return;
-    const int64_t base = tapCompensated_.writeCounter();
+    const int64_t base = tapCompensated_.written;
     for (size_t i = 0; i < n; ++i) {
         double u = tapHf_.process(static_cast<double>(scratch_[i]) * p.gain);
         u = tapPeak_.process(tapLf_.process(u));
@@ -334,138 +387,138 @@ void Reverb::processTaps(int frames) noexcept
         tapSent_.write(static_cast<float>(u * sendGain_));
     }
     // Fixed reflections straight to the output, and a sparse cluster that
-    // joins the input of the network. Each tap reads at most two contiguous
-    // runs of its ring, so the inner loops vectorize.
-    const auto forRuns = [n](DelayRing<float>& ring, int64_t from, auto&& body) {
-        size_t done = 0;
-        while (done < n) {
-            const float* src = &ring.at(from + static_cast<int64_t>(done));
-            const size_t offset = static_cast<size_t>(from + static_cast<int64_t>(done)) & (ring.length() - 1);
-            const size_t run = std::min(n - done, ring.length() - offset);
-            body(src, done, run);
-            done += run;
+    // joins the input of the network.
+    const auto sum = [&](const MirroredRing& ring, const TapList& taps, float* acc) {
+        constexpr int kGroup = 8;
+        std::array<const float*, kGroup> src{};
+        for (int k = 0; k < taps.count; k += kGroup) {
+            const int count = std::min(kGroup, taps.count - k);
+            for (int j = 0; j < count; ++j)
+                src[static_cast<size_t>(j)] = ring.run(base - taps.position[static_cast<size_t>(k + j)]);
+            addTaps(acc, src.data(), &taps.gain[static_cast<size_t>(k)], count, n);
         }
     };
-    for (int k = 0; k < stereoTaps_; ++k) {
-        const auto u = static_cast<size_t>(k);
-        const double gl = stereoLeft_[u], gr = stereoRight_[u];
-        forRuns(tapCompensated_, base - stereoPos_[u], [&](const float* src, size_t at, size_t run) {
-            for (size_t i = 0; i < run; ++i) {
-                tapLeft_[at + i] += src[i] * gl;
-                tapRight_[at + i] += src[i] * gr;
-            }
-        });
-    }
-    for (int k = 0; k < monoTaps_; ++k) {
-        const double g = monoGain_[static_cast<size_t>(k)];
-        forRuns(tapSent_, base - monoPos_[static_cast<size_t>(k)], [&](const float* src, size_t at, size_t run) {
-            for (size_t i = 0; i < run; ++i)
-                explicitIn_[at + i] += src[i] * g;
-        });
-    }
+    sum(tapCompensated_, tapsLeft_, tapLeft_.data());
+    sum(tapCompensated_, tapsRight_, tapRight_.data());
+    sum(tapSent_, tapsMono_, monoSum_.data());
     const double unGain = p.gain > 1e-9 ? 1.0 / p.gain : 0.0;
     for (size_t i = 0; i < n; ++i)
-        explicitIn_[i] = monoPeak_.process(monoLf_.process(monoHf_.process(explicitIn_[i] * unGain)));
+        explicitIn_[i] = monoPeak_.process(monoLf_.process(monoHf_.process(monoSum_[i] * unGain)));
 }
 
-void Reverb::processFrame(int frame, float& left, float& right) noexcept
+void Reverb::processNetwork(int frames) noexcept
 {
     const RoomParams& p = params_;
-    const auto f = static_cast<size_t>(frame);
-    const double x = scratch_[f];
-    const double explicitIn = explicitIn_[f];
-    const double tapLeft = tapLeft_[f];
-    const double tapRight = tapRight_[f];
+    for (int frame = 0; frame < frames; ++frame) {
+        const auto f = static_cast<size_t>(frame);
+        const double x = scratch_[f];
+        input_.write(static_cast<float>(inputLf_.process(inputHf_.process((x + explicitIn_[f]) * 0.5))));
 
-    input_.write(static_cast<float>(inputLf_.process(inputHf_.process((x + explicitIn) * 0.5))));
-
-    // Early section: four taps, a reflection about their mean, all-passes and lines.
-    std::array<double, kLines> e;
-    for (int i = 0; i < kLines; ++i)
-        e[static_cast<size_t>(i)] = input_.delayed(earlyTap_[static_cast<size_t>(i)]) * p.gain;
-    const double h = (e[0] + e[1] + e[2] + e[3]) * 0.5;
-    for (int i = 0; i < kLines; ++i) {
-        const auto u = static_cast<size_t>(i);
-        const double v = earlyAllPass_[u].process(e[u] - h, earlyGain_);
-        e[u] = earlyLine_[u].process(v) * earlyGain_;
-    }
-
-    // Late section.
-    std::array<double, kLines> lateIn = e;
-    mix(lateIn);
-    std::array<double, kLines> l;
-    for (int i = 0; i < kLines; ++i) {
-        const auto u = static_cast<size_t>(i);
-        double m = 0.0;
-        if (modDepth_ > 0.0) {
-            m = (1.0 + parabolicSine(phase_[u])) * modDepth_;
-            phase_[u] += modRate_;
-            if (phase_[u] >= 1.0)
-                phase_[u] -= 1.0;
-        }
-        double v = modDepth_ > 0.0 ? readLate(i, m) : late_[u].delayed(lateDelay_[u]);
-        v = lateHf_[u].process(lateLf_[u].process(v * lateDecay_[u]));
-        if (hasLatePeak_)
-            v = latePeak_[u].process(v);
-        v += lateIn[u] * densityGain_;
-        l[u] = lateAllPass_[u].process(v, earlyGain_);
-    }
-    mix(l);
-    for (int i = 0; i < kLines; ++i)
-        late_[static_cast<size_t>(i)].write(static_cast<float>(l[static_cast<size_t>(i)]));
-
-    // Output-side colouring of the late signal: diffuser and echoes.
-    if (hasDiffuser_) {
-        double sum = 0.0;
+        // Early section: four taps, a reflection about their mean, all-passes and lines.
+        std::array<double, kLines> e;
+        for (int i = 0; i < kLines; ++i)
+            e[static_cast<size_t>(i)] = input_.delayed(earlyTap_[static_cast<size_t>(i)]) * p.gain;
+        const double h = (e[0] + e[1] + e[2] + e[3]) * 0.5;
         for (int i = 0; i < kLines; ++i) {
             const auto u = static_cast<size_t>(i);
-            double v = l[u];
-            for (AllPass& a : diffuser_[u])
-                v = a.process(v, kDiffuserCoeff);
-            l[u] = v;
-            sum += v;
+            const double v = earlyAllPass_[u].process(e[u] - h, earlyGain_);
+            e[u] = earlyLine_[u].process(v) * earlyGain_;
+            early_[u][f] = e[u];
         }
+
+        // Late section.
+        mix(e);
+        std::array<double, kLines> l;
+        if (modDepth_ > 0.0) {
+            std::array<double, kLines> m;
+            for (size_t u = 0; u < kLines; ++u) {
+                m[u] = (1.0 + parabolicSine(phase_[u])) * modDepth_;
+                phase_[u] += modRate_;
+                if (phase_[u] >= 1.0)
+                    phase_[u] -= 1.0;
+            }
+            readLate(m, l);
+        } else {
+            for (size_t u = 0; u < kLines; ++u)
+                l[u] = late_[u].delayed(lateDelay_[u]);
+        }
+        for (size_t u = 0; u < kLines; ++u)
+            l[u] *= lateDecay_[u];
+        lateLf_.process(l);
+        lateHf_.process(l);
+        if (hasLatePeak_)
+            latePeak_.process(l);
+        for (size_t u = 0; u < kLines; ++u) {
+            l[u] += e[u] * densityGain_;
+            l[u] = lateAllPass_[u].process(l[u], earlyGain_);
+        }
+        mix(l);
+        for (int i = 0; i < kLines; ++i) {
+            const auto u = static_cast<size_t>(i);
+            late_[u].write(static_cast<float>(l[u]));
+            lateOut_[u][f] = l[u];
+        }
+    }
+}
+
+void Reverb::processDiffuser(int frames) noexcept
+{
+    for (int k = 0; k < kLines; ++k) {
+        double* v = lateOut_[static_cast<size_t>(k)].data();
+        for (AllPass& a : diffuser_[static_cast<size_t>(k)])
+            for (int i = 0; i < frames; ++i)
+                v[i] = a.process(v[i], kDiffuserCoeff);
+    }
+    for (int frame = 0; frame < frames; ++frame) {
+        const auto f = static_cast<size_t>(frame);
+        std::array<double, kLines> l{lateOut_[0][f], lateOut_[1][f], lateOut_[2][f], lateOut_[3][f]};
+        const double sum = l[0] + l[1] + l[2] + l[3];
         for (double& v : l)
             v = diffuserShared_ * sum + diffuserOwn_ * v;
         mix(l);
+        for (size_t u = 0; u < kLines; ++u)
+            lateOut_[u][f] = l[u];
     }
-    if (echo_.on)
-        echo_.process(l);
-    for (Echo& extra : extraEcho_)
-        if (extra.on)
-            extra.process(l);
+}
 
-    // Output: first-order B-format-like sums of the lines, decoded to a pair.
-    for (double& v : l)
-        v *= p.lateGain;
-    for (double& v : e)
-        v *= p.reflectionsGain;
-    const double wl = (l[0] + l[1] + l[2] + l[3]) * 0.5;
-    const double yl = (l[1] - l[0] + l[2] - l[3]) * 0.5;
-    const double we = (e[0] + e[1] + e[2] + e[3]) * 0.5;
-    const double ye = (e[1] - e[0] + e[2] - e[3]) * 0.5;
-    double outL, outR;
-    if (!hasWetFilters_) {
-        outL = (we + ye + wl + yl) * kSqrtHalf;
-        outR = (we + wl - ye - yl) * kSqrtHalf;
-    } else {
-        float lateL = static_cast<float>((wl + yl) * kSqrtHalf);
-        float lateR = static_cast<float>((wl - yl) * kSqrtHalf);
-        for (size_t i = 0; i < wetPeaks_.size(); ++i)
-            if (hasWetPeak_[i])
-                wetPeaks_[i].process(lateL, lateR);
-        double mid = (static_cast<double>(lateL) + lateR) * 0.5;
-        double side = (static_cast<double>(lateL) - lateR) * 0.5;
-        for (size_t i = 0; i < midFilter_.size(); ++i) {
-            mid = midFilter_[i].process(mid);
-            side = sideFilter_[i].process(side);
+void Reverb::processOutput(float* left, float* right, int frames) noexcept
+{
+    const RoomParams& p = params_;
+    for (int frame = 0; frame < frames; ++frame) {
+        const auto f = static_cast<size_t>(frame);
+        // First-order B-format-like sums of the lines, decoded to a pair.
+        std::array<double, kLines> l, e;
+        for (size_t u = 0; u < kLines; ++u) {
+            l[u] = lateOut_[u][f] * p.lateGain;
+            e[u] = early_[u][f] * p.reflectionsGain;
         }
-        mid = outputShelf_.process(mid * p.lateMidGain);
-        outL = mid + side + (we + ye) * kSqrtHalf;
-        outR = mid - side + (we - ye) * kSqrtHalf;
+        const double wl = (l[0] + l[1] + l[2] + l[3]) * 0.5;
+        const double yl = (l[1] - l[0] + l[2] - l[3]) * 0.5;
+        const double we = (e[0] + e[1] + e[2] + e[3]) * 0.5;
+        const double ye = (e[1] - e[0] + e[2] - e[3]) * 0.5;
+        double outL, outR;
+        if (!hasWetFilters_) {
+            outL = (we + ye + wl + yl) * kSqrtHalf;
+            outR = (we + wl - ye - yl) * kSqrtHalf;
+        } else {
+            float lateL = static_cast<float>((wl + yl) * kSqrtHalf);
+            float lateR = static_cast<float>((wl - yl) * kSqrtHalf);
+            for (size_t i = 0; i < wetPeaks_.size(); ++i)
+                if (hasWetPeak_[i])
+                    wetPeaks_[i].process(lateL, lateR);
+            double mid = (static_cast<double>(lateL) + lateR) * 0.5;
+            double side = (static_cast<double>(lateL) - lateR) * 0.5;
+            for (size_t i = 0; i < midFilter_.size(); ++i) {
+                mid = midFilter_[i].process(mid);
+                side = sideFilter_[i].process(side);
+            }
+            mid = outputShelf_.process(mid * p.lateMidGain);
+            outL = mid + side + (we + ye) * kSqrtHalf;
+            outR = mid - side + (we - ye) * kSqrtHalf;
+        }
+        left[f] = static_cast<float>(outL + tapLeft_[f] * p.reflectionsGain);
+        right[f] = static_cast<float>(outR + tapRight_[f] * p.reflectionsGain);
     }
-    left = static_cast<float>(outL + tapLeft * p.reflectionsGain);
-    right = static_cast<float>(outR + tapRight * p.reflectionsGain);
 }
 
 void Reverb::process(const float* input, const float* input2, float* left, float* right, int frames) noexcept
@@ -480,8 +533,13 @@ void Reverb::process(const float* input, const float* input2, float* left, float
             scratch_[static_cast<size_t>(i)] = std::isfinite(x) ? x : 0.0f;
         }
         processTaps(n);
-        for (int i = 0; i < n; ++i)
-            processFrame(i, left[done + i], right[done + i]);
+        processNetwork(n);
+        if (hasDiffuser_)
+            processDiffuser(n);
+        for (Echo* e : {&echo_, &extraEcho_[0], &extraEcho_[1]})
+            if (e->on)
+                e->process(lateOut_, n);
+        processOutput(left + done, right + done, n);
         done += n;
     }
 }

@@ -17,6 +17,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace dsp {
 
@@ -25,6 +26,50 @@ namespace dsp {
 inline double parabolicSine(double f)
 {
     return f < 0.5 ? 8.0 * f - 16.0 * f * f : 16.0 * f * f - 24.0 * f + 8.0;
+}
+
+// The same biquad step for N parallel lines at once, each with its own
+// coefficients, laid out line by line so that the steps pair up in vector
+// registers. The arithmetic is that of processBiquad().
+template <size_t N> struct BiquadBank {
+    std::array<double, N> b0 = filled(1.0), b1{}, b2{}, a1{}, a2{}, s1{}, s2{};
+
+    void setCoeffs(size_t line, const BiquadCoeffs& c) noexcept
+    {
+        b0[line] = c.b0;
+        b1[line] = c.b1;
+        b2[line] = c.b2;
+        a1[line] = c.a1;
+        a2[line] = c.a2;
+    }
+    void reset() noexcept { s1 = s2 = {}; }
+    void process(std::array<double, N>& x) noexcept
+    {
+        for (size_t i = 0; i < N; ++i) {
+            const double y = b0[i] * x[i] + s1[i];
+            s1[i] = b1[i] * x[i] - a1[i] * y + s2[i];
+            s2[i] = b2[i] * x[i] - a2[i] * y;
+            x[i] = y;
+        }
+    }
+
+private:
+    static constexpr std::array<double, N> filled(double v)
+    {
+        std::array<double, N> a{};
+        a.fill(v);
+        return a;
+    }
+};
+
+// floor(t) as an index, without the library call the compiler emits for
+// std::floor on the baseline instruction set: truncate, then step down for negatives.
+inline int64_t floorIndex(double t)
+{
+    auto i = static_cast<int64_t>(t);
+    if (static_cast<double>(i) > t)
+        --i;
+    return i;
 }
 
 class Reverb {
@@ -97,16 +142,23 @@ private:
         double inGain = 1.0;
         double depth = 0.0;
         void prepare(double seconds, double fb, double mix, double sampleRate, double minSeconds);
-        void process(std::array<double, kLines>& v) noexcept;
+        void process(std::array<std::array<double, kBlockLength>, kLines>& v, int frames) noexcept;
     };
 
     void mix(std::array<double, kLines>& v) const noexcept;
-    double readLate(int line, double modulation) const noexcept;
+    // Six-point reads of the four late lines, each `modulation[i]` frames further back.
+    void readLate(const std::array<double, kLines>& modulation, std::array<double, kLines>& out) const noexcept;
     // The explicit taps of a whole chunk at once: every tap reads a run of
     // consecutive frames. The rings' 264 frames of headroom cover a chunk, so
     // the chunk can be written before any of it is read.
     void processTaps(int frames) noexcept;
-    void processFrame(int i, float& left, float& right) noexcept;
+    // The recurrent part, frame by frame: input, early section and late lines.
+    // Leaves each frame's early and late values in early_ and lateOut_.
+    void processNetwork(int frames) noexcept;
+    // The feed-forward colouring of the late values (diffuser, echoes), one
+    // line and one stage at a time over the chunk, then the stereo decode.
+    void processDiffuser(int frames) noexcept;
+    void processOutput(float* left, float* right, int frames) noexcept;
 
     double sampleRate_ = 48000.0;
     RoomParams params_;
@@ -134,7 +186,7 @@ private:
     std::array<DelayRing<float>, kLines> late_;
     std::array<int64_t, kLines> lateDelay_{};
     std::array<double, kLines> lateDecay_{};
-    std::array<Biquad, kLines> lateLf_, lateHf_, latePeak_;
+    BiquadBank<kLines> lateLf_, lateHf_, latePeak_;
     bool hasLatePeak_ = false;
     std::array<AllPass, kLines> lateAllPass_;
     std::array<double, kLines> phase_{};
@@ -157,22 +209,44 @@ private:
     std::array<Biquad, 2> midFilter_, sideFilter_;
     Biquad outputShelf_;
 
+    // A ring stored twice over, so any run of up to its length starting
+    // anywhere is contiguous in memory.
+    struct MirroredRing {
+        std::vector<float> data = std::vector<float>(2);
+        size_t mask = 0;
+        int64_t written = 0;
+        void prepare(size_t needed);
+        void reset() noexcept;
+        void write(float x) noexcept
+        {
+            const size_t at = static_cast<size_t>(written++) & mask;
+            data[at] = x;
+            data[at + mask + 1] = x;
+        }
+        const float* run(int64_t position) const noexcept { return &data[static_cast<size_t>(position) & mask]; }
+    };
+
     // Explicit taps.
     bool hasTaps_ = false;
-    DelayRing<float> tapCompensated_; // read by the stereo list
-    DelayRing<float> tapSent_;        // read by the mono list
-    int stereoTaps_ = 0;
-    int monoTaps_ = 0;
-    std::array<int64_t, kMaxExplicitTaps> stereoPos_{};
-    std::array<double, kMaxExplicitTaps> stereoLeft_{}, stereoRight_{};
-    std::array<int64_t, kMaxExplicitTaps> monoPos_{};
-    std::array<double, kMaxExplicitTaps> monoGain_{};
+    MirroredRing tapCompensated_; // read by the stereo list
+    MirroredRing tapSent_;        // read by the mono list
+    // One list of taps per destination; taps of zero gain are left out.
+    struct TapList {
+        int count = 0;
+        std::array<int64_t, kMaxExplicitTaps> position{};
+        std::array<float, kMaxExplicitTaps> gain{};
+        void add(int64_t at, double g) noexcept;
+    };
+    TapList tapsLeft_, tapsRight_, tapsMono_;
     double sendGain_ = 1.0;
     double compensationGain_ = 1.0;
 
     // Per chunk: the (averaged) input, the stereo tap sums and the explicit late input.
     std::array<float, kBlockLength> scratch_{};
-    std::array<double, kBlockLength> tapLeft_{}, tapRight_{}, explicitIn_{};
+    std::array<float, kBlockLength> tapLeft_{}, tapRight_{}, monoSum_{};
+    std::array<double, kBlockLength> explicitIn_{};
+    // Per chunk and line: the early section's and the late section's output.
+    std::array<std::array<double, kBlockLength>, kLines> early_{}, lateOut_{};
 };
 
 } // namespace dsp
