@@ -89,7 +89,7 @@ TEST(PitchDetector, FindsSyntheticVoicesFrom80To350HzWithinOnePercent)
 {
     struct Case {
         const char* name;
-        VoiceSpec spec;
+        VoiceRecipe recipe;
     };
     const std::vector<Case> cases{
         {"80 Hz", steadyVoice(80.0)},
@@ -104,11 +104,11 @@ TEST(PitchDetector, FindsSyntheticVoicesFrom80To350HzWithinOnePercent)
                 {{270.0, 60.0}, {2290.0, 100.0}, {3010.0, 150.0}}}},
     };
     for (const Case& c : cases) {
-        const std::vector<float> voice = synthVoice(c.spec, 2.0);
+        const std::vector<float> voice = synthVoice(c.recipe, 2.0);
         const Track t = track(voice);
         std::vector<double> errors;
         for (size_t i = 0; i < t.hz.size(); ++i)
-            errors.push_back(t.hz[i] > 0.0 ? std::fabs(t.hz[i] / c.spec.f0(t.time[i]) - 1.0) : 1.0);
+            errors.push_back(t.hz[i] > 0.0 ? std::fabs(t.hz[i] / c.recipe.f0(t.time[i]) - 1.0) : 1.0);
         EXPECT_LT(median(errors), 0.01) << c.name;
     }
 }

@@ -30,13 +30,13 @@ struct Formant {
 inline const std::vector<Formant> kVowelA{{730.0, 90.0}, {1090.0, 110.0}, {2440.0, 160.0}};
 
 // A voice: the fundamental at time t (seconds) and its formants.
-struct VoiceSpec {
+struct VoiceRecipe {
     std::function<double(double)> f0;
     std::vector<Formant> formants = kVowelA;
     double level = 0.3; // peak amplitude after normalising
 };
 
-inline VoiceSpec steadyVoice(double hz, double vibratoCents = 0.0)
+inline VoiceRecipe steadyVoice(double hz, double vibratoCents = 0.0)
 {
     return {
         [hz, vibratoCents](double t) { return hz * std::pow(2.0, vibratoCents / 1200.0 * std::sin(kTau * 5.5 * t)); }};
@@ -44,14 +44,14 @@ inline VoiceSpec steadyVoice(double hz, double vibratoCents = 0.0)
 
 // Glottal flow (raised-cosine opening, quarter-cosine closing) differentiated,
 // so each cycle has its sharp excitation at closure, through two-pole resonators.
-inline std::vector<float> synthVoice(const VoiceSpec& spec, double seconds)
+inline std::vector<float> synthVoice(const VoiceRecipe& recipe, double seconds)
 {
     const auto n = static_cast<size_t>(seconds * kFs);
     std::vector<double> excitation(n);
     double phase = 0.0;
     double previousFlow = 0.0;
     for (size_t i = 0; i < n; ++i) {
-        const double f = spec.f0(static_cast<double>(i) / kFs);
+        const double f = recipe.f0(static_cast<double>(i) / kFs);
         phase += f / kFs;
         phase -= std::floor(phase);
         double flow = 0.0;
@@ -63,7 +63,7 @@ inline std::vector<float> synthVoice(const VoiceSpec& spec, double seconds)
         previousFlow = flow;
     }
     std::vector<double> voice(n, 0.0);
-    for (const Formant& formant : spec.formants) {
+    for (const Formant& formant : recipe.formants) {
         const double r = std::exp(-kTau * 0.5 * formant.bandwidth / kFs);
         const double a1 = 2.0 * r * std::cos(kTau * formant.hz / kFs);
         const double a2 = -r * r;
@@ -81,7 +81,7 @@ inline std::vector<float> synthVoice(const VoiceSpec& spec, double seconds)
         peak = std::max(peak, std::fabs(v));
     std::vector<float> out(n);
     for (size_t i = 0; i < n; ++i)
-        out[i] = static_cast<float>(voice[i] / peak * spec.level);
+        out[i] = static_cast<float>(voice[i] / peak * recipe.level);
     return out;
 }
 

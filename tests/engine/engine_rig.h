@@ -27,6 +27,26 @@ inline const std::wstring kMic2 = L"{mic-2}";
 inline const std::wstring kCable = L"{cable}";
 inline const std::wstring kPhones = L"{phones}";
 
+// Steps the engine for micros of virtual time. A wait for the capture event
+// advances the clock 1 ms at a time, so packets are taken as they arrive.
+// Returns the number of steps taken.
+inline int stepEngineFor(engine::Engine& engine, platform::sim::ManualClock& clock, platform::sim::SimAudio& audio,
+                         int64_t micros)
+{
+    int steps = 0;
+    const int64_t end = clock.nowMicros() + micros;
+    while (clock.nowMicros() < end && engine.phase() != engine::EnginePhase::Ended) {
+        const engine::StepWait w = engine.step();
+        ++steps;
+        if (w.micros <= 0)
+            continue;
+        const int64_t dt = w.event ? std::min<int64_t>(w.micros, 1000) : w.micros;
+        clock.advance(std::min(dt, end - clock.nowMicros()));
+        audio.tick();
+    }
+    return steps;
+}
+
 struct EngineRig {
     platform::sim::ManualClock clock;
     platform::sim::SimAudio audio{clock};
@@ -50,21 +70,7 @@ struct EngineRig {
         engine->start();
     }
 
-    // Steps the engine for micros of virtual time. A wait for the capture
-    // event advances the clock 1 ms at a time, so packets are taken as they arrive.
-    void run(int64_t micros)
-    {
-        const int64_t end = clock.nowMicros() + micros;
-        while (clock.nowMicros() < end && engine->phase() != engine::EnginePhase::Ended) {
-            const engine::StepWait w = engine->step();
-            ++steps;
-            if (w.micros <= 0)
-                continue;
-            const int64_t dt = w.event ? std::min<int64_t>(w.micros, 1000) : w.micros;
-            clock.advance(std::min(dt, end - clock.nowMicros()));
-            audio.tick();
-        }
-    }
+    void run(int64_t micros) { steps += stepEngineFor(*engine, clock, audio, micros); }
     void runMillis(int64_t ms) { run(ms * 1000); }
 
     // Steps until exactly one more capture packet has been taken.

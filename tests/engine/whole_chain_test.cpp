@@ -61,18 +61,7 @@ struct ChainRig {
         engine->start();
     }
 
-    void run(int64_t micros)
-    {
-        const int64_t end = clock.nowMicros() + micros;
-        while (clock.nowMicros() < end) {
-            const engine::StepWait w = engine->step();
-            if (w.micros <= 0)
-                continue;
-            clock.advance(
-                std::min<int64_t>(w.event ? std::min<int64_t>(w.micros, 1000) : w.micros, end - clock.nowMicros()));
-            audio.tick();
-        }
-    }
+    void run(int64_t micros) { test::stepEngineFor(*engine, clock, audio, micros); }
 };
 
 // Fields the random changes leave alone: the room (a room change rebuilds the
