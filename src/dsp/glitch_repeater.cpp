@@ -214,10 +214,11 @@ void GlitchRepeater::record(float mono) noexcept
         onsets_[static_cast<size_t>(onsetNext_)] = at;
         onsetNext_ = (onsetNext_ + 1) % static_cast<int>(onsets_.size());
         onsetCount_ = std::min(onsetCount_ + 1, static_cast<int>(onsets_.size()));
-        // Repeat re-arms on a new word: its loop is captured 0.16 s into it.
+        // Repeat re-arms on a new word: its loop is captured 0.16 s after the
+        // word shows here, from the (early) onset on.
         if (held_ && running_ == kGlitchRepeat && recaptureAt_ < 0 && takeover_ == 0) {
             recaptureOnset_ = at;
-            recaptureAt_ = at + recaptureDelay_;
+            recaptureAt_ = now_ + recaptureDelay_;
         }
     }
     ++now_;

@@ -240,6 +240,13 @@ TEST(GlitchRepeater, RepeatLoopsTheWordAndANewWordTakesOver)
     for (size_t i = press + 1000; i < press + 2000; ++i)
         ASSERT_NEAR(y[i + period], y[i], 1e-6) << i;
     EXPECT_NEAR(crossingHz(y, press + 1000, press + 5000), 200.0, 5.0);
+    // The old loop runs on unchanged until 0.16 s after the new word shows
+    // in the level measure (within a millisecond of its start).
+    size_t takeover = 72000;
+    while (takeover < 72000 + 20000 && std::fabs(y[takeover] - y[takeover - period]) < 1e-6f)
+        ++takeover;
+    EXPECT_GE(takeover, 72000u + 7680u);
+    EXPECT_LE(takeover, 72000u + 7680u + 48u);
     // 0.16 s after the second word starts its loop takes over.
     EXPECT_NEAR(crossingHz(y, 72000 + 12000, 72000 + 20000), 600.0, 10.0);
     EXPECT_NEAR(crossingHz(y, 110000, 120000), 600.0, 10.0);
