@@ -201,4 +201,47 @@ inline std::vector<float> espeakSpeech(const std::string& text, const std::strin
     return out;
 }
 
+// Speech-like syllables for when espeak-ng is missing: voiced vowels (/a/, /i/,
+// /u/) of 0.1 to 0.3 s on gliding fundamentals, each after a short noise
+// burst like a consonant, with pauses of 30 to 350 ms between them. Seeded,
+// so every run is the same.
+inline std::vector<float> syllableSpeech(double seconds, uint32_t seed = 1)
+{
+    static const std::vector<Formant> vowels[] = {kVowelA, {{270.0, 60.0}, {2290.0, 120.0}, {3010.0, 180.0}},
+        {{300.0, 60.0}, {870.0, 90.0}, {2240.0, 160.0}}};
+    uint32_t state = seed;
+    const auto uniform = [&state] {
+        state = state * 1664525u + 1013904223u;
+        return static_cast<double>(state >> 8) / 16777216.0;
+    };
+    std::vector<float> out(static_cast<size_t>(seconds * kFs), 0.0f);
+    size_t at = static_cast<size_t>(0.2 * kFs);
+    while (at < out.size()) {
+        const double length = 0.1 + 0.2 * uniform();
+        const double f0 = 100.0 + 80.0 * uniform(), glide = 40.0 * (uniform() - 0.5);
+        VoiceRecipe recipe{[f0, glide, length](double t) { return f0 + glide * t / length; },
+            vowels[static_cast<size_t>(uniform() * 3.0) % 3], 0.2 + 0.3 * uniform()};
+        const std::vector<float> vowel = synthVoice(recipe, length);
+        const size_t burst = static_cast<size_t>(0.02 * kFs);
+        for (size_t i = 0; i < burst && at + i < out.size(); ++i)
+            out[at + i] = static_cast<float>(0.08 * (uniform() - 0.5));
+        at += burst;
+        const size_t rise = static_cast<size_t>(0.015 * kFs), fall = static_cast<size_t>(0.04 * kFs);
+        for (size_t i = 0; i < vowel.size() && at + i < out.size(); ++i) {
+            const double edge = std::min({1.0, static_cast<double>(i) / static_cast<double>(rise),
+                static_cast<double>(vowel.size() - i) / static_cast<double>(fall)});
+            out[at + i] = static_cast<float>(vowel[i] * edge);
+        }
+        at += vowel.size() + static_cast<size_t>((0.03 + 0.32 * uniform()) * kFs);
+    }
+    return out;
+}
+
+// espeak-ng speaking text, or the syllables above when it is not installed.
+inline std::vector<float> speechOrSyllables(const std::string& text, double syllableSeconds)
+{
+    std::vector<float> speech = espeakSpeech(text);
+    return speech.empty() ? syllableSpeech(syllableSeconds) : speech;
+}
+
 } // namespace voicetest
