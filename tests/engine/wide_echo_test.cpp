@@ -218,5 +218,22 @@ TEST(WideEcho, TheMonitorHearsItAndTheCableNeverDoesEvenWhileItRingsOut)
     EXPECT_TRUE(with.chain->wideEcho().running());
 }
 
+TEST(WideEcho, TheCavernOnItsResponseIsNotTheProceduralCaseAndGetsNone)
+{
+    for (const bool response : {false, true}) {
+        test::ChainRig rig;
+        rig.settings.effects.store(1);
+        rig.settings.amount.store(100);
+        rig.settings.preset.store(8);
+        rig.settings.wide.store(1);
+        rig.environments.withCavern = true;
+        rig.environments.responseLoads = response;
+        rig.start();
+        for (int b = 0; b < 50; ++b)
+            rig.block(b % 2 == 0 ? 0.9f : -0.9f);
+        EXPECT_EQ(rig.chain->wideEcho().running(), !response);
+    }
+}
+
 } // namespace
 } // namespace engine
