@@ -274,15 +274,15 @@ void EffectChain::environmentChunk(Block& block) noexcept
     }
     // The wide echo goes into the headphone wet only after the cable has
     // taken its copy: it also rings out after the room has changed away.
+    WideEchoFeed feed;
+    feed.highPassed = highPassed_.data();
+    feed.compressorGain = compressorGain_.data();
+    feed.send = s;
+    feed.tapSend = static_cast<float>(s * kCavernTapSendFactor);
+    feed.tapCompensation = static_cast<float>(tapCompensation(amount));
     if (wideEcho_) {
-        wideEcho_->process(send_.data(), compressorGain_.data(), wetMonL_.data(), wetMonR_.data(), n, cavern, st);
+        wideEcho_->process(feed, wetMonL_.data(), wetMonR_.data(), n, cavern, st);
     } else {
-        WideEchoFeed feed;
-        feed.highPassed = highPassed_.data();
-        feed.compressorGain = compressorGain_.data();
-        feed.send = s;
-        feed.tapSend = static_cast<float>(s * kCavernTapSendFactor);
-        feed.tapCompensation = static_cast<float>(tapCompensation(amount));
         wideRoom_.process(
             feed, wetMonL_.data(), wetMonR_.data(), n, cavern, st.wide.load(std::memory_order_relaxed) != 0);
     }

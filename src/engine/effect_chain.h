@@ -70,11 +70,12 @@ private:
 class WideEcho {
 public:
     virtual ~WideEcho() = default;
-    // send: the voice send of this block; compressorGain: the cavern send
-    // compressor's gain per frame (1 on other rooms), the part of the send
-    // the cavern's envelope takes; cavernRunning: the procedural cavern runs now.
-    virtual void process(const float* send, const float* compressorGain, float* wetL, float* wetR, uint32_t n,
-        bool cavernRunning, const settings::Settings& settings) noexcept = 0;
+    // feed: the voice send of this block as the built-in room gets it (the
+    // high-passed voice, the send level and the cavern send compressor's
+    // gain per frame, 1 on other rooms: the part the cavern takes, so the
+    // wide echo's part is 1 minus it); cavernRunning: the procedural cavern runs now.
+    virtual void process(const WideEchoFeed& feed, float* wetL, float* wetR, uint32_t n, bool cavernRunning,
+        const settings::Settings& settings) noexcept = 0;
 };
 
 class EffectChain : public BlockSteps {

@@ -451,7 +451,7 @@ namespace {
 class MarkerWideEcho : public engine::WideEcho {
 public:
     int calls = 0;
-    void process(const float*, const float*, float* wetL, float* wetR, uint32_t n, bool cavernRunning,
+    void process(const engine::WideEchoFeed&, float* wetL, float* wetR, uint32_t n, bool cavernRunning,
         const settings::Settings&) noexcept override
     {
         ++calls;

@@ -170,11 +170,23 @@ TEST(WideEcho, RunningAndStoppingNeverAllocate)
     EXPECT_EQ(counter.count(), 0u);
 }
 
+// A chain in the cavern with a full send and `wide` set; response: the
+// cavern's response file loads, so the cavern is not the procedural one.
+void startWideCavern(test::ChainRig& rig, bool response = false)
+{
+    rig.settings.effects.store(1);
+    rig.settings.amount.store(100);
+    rig.settings.preset.store(8);
+    rig.settings.wide.store(1);
+    rig.environments.withCavern = true;
+    rig.environments.responseLoads = response;
+    rig.start();
+}
+
 // Does nothing: a chain with it set runs without its own wide echo.
 class NoWideEcho : public WideEcho {
 public:
-    void process(
-        const float*, const float*, float*, float*, uint32_t, bool, const settings::Settings&) noexcept override
+    void process(const WideEchoFeed&, float*, float*, uint32_t, bool, const settings::Settings&) noexcept override
     { }
 };
 
@@ -185,12 +197,7 @@ TEST(WideEcho, TheMonitorHearsItAndTheCableNeverDoesEvenWhileItRingsOut)
     test::ChainRig with, without;
     NoWideEcho none;
     for (test::ChainRig* rig : {&with, &without}) {
-        rig->settings.effects.store(1);
-        rig->settings.amount.store(100);
-        rig->settings.preset.store(8);
-        rig->settings.wide.store(1);
-        rig->environments.withCavern = true;
-        rig->start();
+        startWideCavern(*rig);
     }
     without.chain->setWideEcho(&none);
     double heard = 0.0;
@@ -222,17 +229,41 @@ TEST(WideEcho, TheCavernOnItsResponseIsNotTheProceduralCaseAndGetsNone)
 {
     for (const bool response : {false, true}) {
         test::ChainRig rig;
-        rig.settings.effects.store(1);
-        rig.settings.amount.store(100);
-        rig.settings.preset.store(8);
-        rig.settings.wide.store(1);
-        rig.environments.withCavern = true;
-        rig.environments.responseLoads = response;
-        rig.start();
+        startWideCavern(rig, response);
         for (int b = 0; b < 50; ++b)
             rig.block(b % 2 == 0 ? 0.9f : -0.9f);
         EXPECT_EQ(rig.chain->wideEcho().running(), !response);
     }
+}
+
+// A replacement that runs a room of its own on what it is handed.
+class OwnRoomWideEcho : public WideEcho {
+public:
+    OwnRoomWideEcho() { room.prepare(48000.0, test::ChainRig::kFrames); }
+    void process(const WideEchoFeed& feed, float* wetL, float* wetR, uint32_t n, bool cavernRunning,
+        const settings::Settings& settings) noexcept override
+    {
+        room.process(feed, wetL, wetR, n, cavernRunning, settings.wide.load() != 0);
+    }
+    WideEchoRoom room;
+};
+
+TEST(WideEcho, AReplacementIsHandedTheWholeSendAndCanMakeTheSameEcho)
+{
+    test::ChainRig builtIn, replaced;
+    OwnRoomWideEcho own;
+    for (test::ChainRig* rig : {&builtIn, &replaced}) {
+        startWideCavern(*rig);
+    }
+    replaced.chain->setWideEcho(&own);
+    for (int b = 0; b < 50; ++b) {
+        const float mic = b % 2 == 0 ? 0.9f : -0.9f;
+        builtIn.block(mic);
+        replaced.block(mic);
+        for (uint32_t i = 0; i < 2 * test::ChainRig::kFrames; ++i)
+            ASSERT_EQ(builtIn.monitor[i], replaced.monitor[i]) << b << " " << i;
+    }
+    EXPECT_TRUE(own.room.running());
 }
 
 } // namespace
