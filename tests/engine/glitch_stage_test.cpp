@@ -207,6 +207,27 @@ TEST(GlitchStage, AStyleAbove12FromASetupFileRunsAsGlitch)
     EXPECT_EQ(r.stage.repeater().runningStyle(), dsp::kGlitchGlitch);
 }
 
+TEST(GlitchStage, AStyleChangedWhileHeldWaitsForTheNextPress)
+{
+    StageRig r;
+    r.settings.mask_on.store(1);
+    r.settings.glitch_style.store(dsp::kGlitchCut);
+    for (int b = 0; b < 50; ++b)
+        r.cycle(false);
+    r.cycle(true);
+    r.settings.glitch_style.store(dsp::kGlitchRepeat); // would bring the voice back
+    for (int b = 0; b < 40; ++b) {
+        r.cycle(true);
+        for (float v : r.voice)
+            ASSERT_EQ(v, 0.0f) << b;
+    }
+    EXPECT_EQ(r.stage.repeater().runningStyle(), dsp::kGlitchCut);
+    for (int b = 0; b < 40; ++b)
+        r.cycle(false);
+    r.cycle(true);
+    EXPECT_EQ(r.stage.repeater().runningStyle(), dsp::kGlitchRepeat);
+}
+
 TEST(GlitchStage, SwitchingTheMaskPathOnClearsWhatTheRepeaterHeard)
 {
     StageRig r;
