@@ -223,8 +223,11 @@ inline std::vector<float> syllableSpeech(double seconds, uint32_t seed = 1)
             vowels[static_cast<size_t>(uniform() * 3.0) % 3], 0.2 + 0.3 * uniform()};
         const std::vector<float> vowel = synthVoice(recipe, length);
         const size_t burst = static_cast<size_t>(0.02 * kFs);
-        for (size_t i = 0; i < burst && at + i < out.size(); ++i)
-            out[at + i] = static_cast<float>(0.08 * (uniform() - 0.5));
+        double hiss = 0.0; // noise low-passed to a few kilohertz, as a fricative
+        for (size_t i = 0; i < burst && at + i < out.size(); ++i) {
+            hiss += 0.3 * (uniform() - 0.5 - hiss);
+            out[at + i] = static_cast<float>(0.2 * hiss);
+        }
         at += burst;
         const size_t rise = static_cast<size_t>(0.015 * kFs), fall = static_cast<size_t>(0.04 * kFs);
         for (size_t i = 0; i < vowel.size() && at + i < out.size(); ++i) {
