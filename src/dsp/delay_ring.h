@@ -34,6 +34,16 @@ inline double interpolateCubic(double ym1, double y0, double y1, double y2, doub
     return ((c3 * f + c2) * f + c1) * f + y0;
 }
 
+// floor(t) as an index, without the library call the compiler emits for
+// std::floor on the baseline instruction set: truncate, then step down for negatives.
+inline int64_t floorIndex(double t)
+{
+    auto i = static_cast<int64_t>(t);
+    if (static_cast<double>(i) > t)
+        --i;
+    return i;
+}
+
 template <typename T> class DelayRing {
 public:
     // Allocates the smallest power of two not below needed + headroom, cleared.
@@ -64,6 +74,16 @@ public:
     // The value at an absolute position (masked).
     T at(int64_t position) const noexcept { return buffer_[static_cast<size_t>(position) & mask_]; }
     T& at(int64_t position) noexcept { return buffer_[static_cast<size_t>(position) & mask_]; }
+    // The buffer and the slot of a position in it, for loops that have checked
+    // once that their span of positions does not wrap.
+    const T* data() const noexcept { return buffer_.data(); }
+    T* data() noexcept { return buffer_.data(); }
+    size_t slot(int64_t position) const noexcept { return static_cast<size_t>(position) & mask_; }
+    // True when positions first .. last lie in one pass through the buffer.
+    bool contiguous(int64_t first, int64_t last) const noexcept
+    {
+        return last >= first && slot(first) + static_cast<size_t>(last - first) <= mask_;
+    }
     // The value written `delay` frames before the newest one (0 = newest).
     T delayed(int64_t delay) const noexcept { return at(written_ - 1 - delay); }
 

@@ -62,16 +62,6 @@ private:
     }
 };
 
-// floor(t) as an index, without the library call the compiler emits for
-// std::floor on the baseline instruction set: truncate, then step down for negatives.
-inline int64_t floorIndex(double t)
-{
-    auto i = static_cast<int64_t>(t);
-    if (static_cast<double>(i) > t)
-        --i;
-    return i;
-}
-
 class Reverb {
 public:
     // process() works through its frames in chunks of at most this many.
