@@ -21,7 +21,7 @@ constexpr int kReadGuard = 3;
 constexpr double kMacroCentreHz = 120.0;
 constexpr double kTwoPi = 6.283185307179586;
 // Mark candidates scored side by side; the searched span is padded to whole groups.
-constexpr int kMatchGroup = 8;
+constexpr int kMatchGroup = 4;
 
 // The half cycle compared around a mark and how far a mark may move from its
 // predicted place, for a period in frames.
@@ -276,18 +276,25 @@ int64_t VoiceChanger::bestMatch(
     int64_t best = fallback;
     double bestScore = -2.0;
     for (int group = 0; group < candidates; group += kMatchGroup) {
-        std::array<double, kMatchGroup> cross{};
-        std::array<double, kMatchGroup> energy;
-        energy.fill(1e-12);
+        // Eight independent running sums, spelled out so that they stay in
+        // registers at any optimisation level.
+        double c0 = 0.0, c1 = 0.0, c2 = 0.0, c3 = 0.0;
+        double e0 = 1e-12, e1 = 1e-12, e2 = 1e-12, e3 = 1e-12;
         for (int k = 0; k < terms; ++k) {
             const double m = markCycle_[static_cast<size_t>(k)];
             const double* x = span_.data() + group + k;
             const double* xx = spanSquares_.data() + group + k;
-            for (size_t j = 0; j < kMatchGroup; ++j) {
-                cross[j] += m * x[j];
-                energy[j] += xx[j];
-            }
+            c0 += m * x[0];
+            c1 += m * x[1];
+            c2 += m * x[2];
+            c3 += m * x[3];
+            e0 += xx[0];
+            e1 += xx[1];
+            e2 += xx[2];
+            e3 += xx[3];
         }
+        const std::array<double, kMatchGroup> cross{c0, c1, c2, c3};
+        const std::array<double, kMatchGroup> energy{e0, e1, e2, e3};
         const int count = std::min(kMatchGroup, candidates - group);
         for (int j = 0; j < count; ++j) {
             const double score = cross[static_cast<size_t>(j)] / std::sqrt(energy[static_cast<size_t>(j)]);
