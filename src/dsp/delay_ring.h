@@ -3,6 +3,7 @@
 // absolute counters masked on access, so readers can hold positions that keep
 // growing and never wrap by hand. Memory is taken in prepare() only.
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -83,6 +84,15 @@ public:
     bool contiguous(int64_t first, int64_t last) const noexcept
     {
         return last >= first && slot(first) + static_cast<size_t>(last - first) <= mask_;
+    }
+    // Copies `count` (at most length()) values from position `first` on: at
+    // most two straight runs instead of a masked read per value.
+    void copyOut(int64_t first, size_t count, T* out) const noexcept
+    {
+        const size_t at = slot(first);
+        const size_t head = std::min(count, buffer_.size() - at);
+        std::copy_n(buffer_.data() + at, head, out);
+        std::copy_n(buffer_.data(), count - head, out + head);
     }
     // The value written `delay` frames before the newest one (0 = newest).
     T delayed(int64_t delay) const noexcept { return at(written_ - 1 - delay); }

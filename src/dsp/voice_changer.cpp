@@ -181,9 +181,7 @@ void VoiceChanger::process(float* samples, int frames) noexcept
 
 void VoiceChanger::analyse() noexcept
 {
-    const int64_t start = nextAnalysis_ - kLookAhead;
-    for (int i = 0; i < PitchDetector::kWindow; ++i)
-        analysis_[static_cast<size_t>(i)] = input_.at(start + i);
+    input_.copyOut(nextAnalysis_ - kLookAhead, analysis_.size(), analysis_.data());
     const PitchEstimate estimate = detector_.analyse(analysis_.data());
     ++analysisCount_;
 
