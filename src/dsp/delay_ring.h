@@ -3,6 +3,7 @@
 // absolute counters masked on access, so readers can hold positions that keep
 // growing and never wrap by hand. Memory is taken in prepare() only.
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -32,6 +33,16 @@ inline double interpolateCubic(double ym1, double y0, double y1, double y2, doub
     const double c2 = ym1 - 2.5 * y0 + 2.0 * y1 - 0.5 * y2;
     const double c3 = 1.5 * (y0 - y1) + 0.5 * (y2 - ym1);
     return ((c3 * f + c2) * f + c1) * f + y0;
+}
+
+// floor(t) as an index, without the library call the compiler emits for
+// std::floor on the baseline instruction set: truncate, then step down for negatives.
+inline int64_t floorIndex(double t)
+{
+    auto i = static_cast<int64_t>(t);
+    if (static_cast<double>(i) > t)
+        --i;
+    return i;
 }
 
 template <typename T> class DelayRing {
@@ -64,6 +75,25 @@ public:
     // The value at an absolute position (masked).
     T at(int64_t position) const noexcept { return buffer_[static_cast<size_t>(position) & mask_]; }
     T& at(int64_t position) noexcept { return buffer_[static_cast<size_t>(position) & mask_]; }
+    // The buffer and the slot of a position in it, for loops that have checked
+    // once that their span of positions does not wrap.
+    const T* data() const noexcept { return buffer_.data(); }
+    T* data() noexcept { return buffer_.data(); }
+    size_t slot(int64_t position) const noexcept { return static_cast<size_t>(position) & mask_; }
+    // True when positions first .. last lie in one pass through the buffer.
+    bool contiguous(int64_t first, int64_t last) const noexcept
+    {
+        return last >= first && slot(first) + static_cast<size_t>(last - first) <= mask_;
+    }
+    // Copies `count` (at most length()) values from position `first` on: at
+    // most two straight runs instead of a masked read per value.
+    void copyOut(int64_t first, size_t count, T* out) const noexcept
+    {
+        const size_t at = slot(first);
+        const size_t head = std::min(count, buffer_.size() - at);
+        std::copy_n(buffer_.data() + at, head, out);
+        std::copy_n(buffer_.data(), count - head, out + head);
+    }
     // The value written `delay` frames before the newest one (0 = newest).
     T delayed(int64_t delay) const noexcept { return at(written_ - 1 - delay); }
 

@@ -67,6 +67,8 @@ public:
         left = static_cast<float>(l) * gain_;
         right = static_cast<float>(r) * gain_;
     }
+    // A run of stereo frames in place: the same as process() on each frame in turn.
+    void process(float* left, float* right, int frames) noexcept;
     // The Ambit width stage on one frame in place; runs after process() when
     // `ambit` is on, whether or not the bands themselves are.
     void processAmbit(float& left, float& right) noexcept;

@@ -118,10 +118,12 @@ void PlateReverb::prepare(double sampleRate, const Params& params)
         const double hf = std::max(kMinus60Db, std::pow(kMinus60Db, seconds / decayHf) / lineGain_[u]);
         damping_.setCoeffs(u, designHighShelf(hfRef, 20.0 * std::log10(hf), fs));
     }
+    const int64_t shortest = *std::min_element(lineLength_.begin(), lineLength_.end());
+    chunk_ = static_cast<int>(std::clamp<int64_t>(shortest - 1, 1, kChunk));
     rotCos_ = std::cos(p[13]);
     rotSin_ = std::sin(p[13]);
     earlyLevel_ = p[7];
-    lineOut_ = p[12];
+    lineLevel_ = p[12];
     outGain_ = std::pow(10.0, p[1] / 20.0);
     lowShelf_.setCoeffs(designLowShelf(250.0, p[10], fs));
     highShelf_.setCoeffs(designHighShelf(hfRef, p[11], fs));
@@ -142,67 +144,110 @@ void PlateReverb::reset() noexcept
     modPhase_ = 0.0;
 }
 
-double PlateReverb::processFrame(double x) noexcept
+// The frame-by-frame arithmetic of the plate, split into stages that each run
+// over a whole chunk: every stage is a recurrence of its own, so each loop is
+// short and the frames' latencies overlap, with the same results as one frame
+// through all stages at a time.
+void PlateReverb::processDiffusion(const float* in, int frames) noexcept
 {
-    preDelay_.write(static_cast<float>(x));
-    double u = preDelay_.delayed(preDelayFrames_);
-    for (size_t i = 0; i < diffuser_.size(); ++i) {
-        DelayRing<float>& r = diffuser_[i];
-        const double d = r.at(r.writeCounter() - diffuserLength_[i]);
-        const double w = u + diffuserCoeff_ * d;
-        r.write(static_cast<float>(w));
-        u = d - diffuserCoeff_ * w;
+    for (int i = 0; i < frames; ++i) {
+        preDelay_.write(in[i]);
+        diffused_[static_cast<size_t>(i)] = preDelay_.delayed(preDelayFrames_);
     }
-    u *= kDiffuserOutputScale;
-    // DC blocker whose state also leaks, so a stuck offset drains away.
-    const double dc = u - dcIn_ + kDcPole * dcState_;
-    dcIn_ = u;
-    dcState_ = kDcLeak * dc;
-    u = dc;
-
-    std::array<double, kLines> v;
-    double out = 0.0;
-    for (int i = 0; i < kLines; ++i) {
-        const auto k = static_cast<size_t>(i);
-        const DelayRing<float>& line = lines_[k];
-        double y;
-        if (i == 0 && modDepth_ > 0.0) {
-            const double m = (1.0 + parabolicSine(modPhase_)) * modDepth_;
-            const double t = static_cast<double>(line.writeCounter() - lineLength_[k]) - m;
-            const int64_t p = floorIndex(t);
-            y = interpolateLinear(line.at(p), line.at(p + 1), t - static_cast<double>(p));
-        } else {
-            y = line.at(line.writeCounter() - lineLength_[k]);
+    for (size_t k = 0; k < diffuser_.size(); ++k) {
+        DelayRing<float>& r = diffuser_[k];
+        const int64_t length = diffuserLength_[k];
+        for (int i = 0; i < frames; ++i) {
+            double& u = diffused_[static_cast<size_t>(i)];
+            const double d = r.at(r.writeCounter() - length);
+            const double w = u + diffuserCoeff_ * d;
+            r.write(static_cast<float>(w));
+            u = d - diffuserCoeff_ * w;
         }
-        out += (i & 1) != 0 ? -y : y;
-        v[k] = y * lineGain_[k];
     }
-    damping_.process(v);
-    modPhase_ += modRate_;
-    if (modPhase_ >= 1.0)
-        modPhase_ -= 1.0;
-    // A butterfly of plane rotations: orthogonal, so it neither adds nor removes energy.
-    for (int span = 1; span < kLines; span <<= 1)
-        for (int i = 0; i < kLines; ++i)
-            if ((i & span) == 0) {
-                const double a = v[static_cast<size_t>(i)];
-                const double b = v[static_cast<size_t>(i + span)];
-                v[static_cast<size_t>(i)] = rotCos_ * a - rotSin_ * b;
-                v[static_cast<size_t>(i + span)] = rotSin_ * a + rotCos_ * b;
+    for (int i = 0; i < frames; ++i) {
+        double& u = diffused_[static_cast<size_t>(i)];
+        u *= kDiffuserOutputScale;
+        // DC blocker whose state also leaks, so a stuck offset drains away.
+        const double dc = u - dcIn_ + kDcPole * dcState_;
+        dcIn_ = u;
+        dcState_ = kDcLeak * dc;
+        u = dc;
+    }
+}
+
+void PlateReverb::processLines(int frames) noexcept
+{
+    const auto n = static_cast<size_t>(frames);
+    // The chunk is shorter than every line, so all that the lines give out
+    // during it was written before it: read it all first, line by line.
+    for (size_t k = 0; k < kLines; ++k) {
+        const DelayRing<float>& line = lines_[k];
+        const int64_t from = line.writeCounter() - lineLength_[k];
+        std::array<double, kChunk>& y = lineOut_[k];
+        if (k == 0 && modDepth_ > 0.0) {
+            double phase = modPhase_;
+            for (size_t f = 0; f < n; ++f) {
+                const double m = (1.0 + parabolicSine(phase)) * modDepth_;
+                const double t = static_cast<double>(from + static_cast<int64_t>(f)) - m;
+                const int64_t p = floorIndex(t);
+                y[f] = interpolateLinear(line.at(p), line.at(p + 1), t - static_cast<double>(p));
+                phase += modRate_;
+                if (phase >= 1.0)
+                    phase -= 1.0;
             }
-    const double inject = u * 0.35355339059327373; // 1/√8 into each line
-    for (int i = 0; i < kLines; ++i) {
-        const auto k = static_cast<size_t>(i);
-        lines_[k].write(static_cast<float>(v[k] + ((i & 2) != 0 ? -inject : inject)));
+            modPhase_ = phase;
+        } else {
+            for (size_t f = 0; f < n; ++f)
+                y[f] = line.at(from + static_cast<int64_t>(f));
+        }
     }
-    const double y = out * lineOut_ + u * earlyLevel_;
-    return highShelf_.process(lowShelf_.process(y)) * outGain_;
+    // The output is the lines' alternating sum, taken before their decay.
+    for (size_t f = 0; f < n; ++f) {
+        double out = 0.0;
+        for (size_t k = 0; k < kLines; ++k)
+            out += (k & 1) != 0 ? -lineOut_[k][f] : lineOut_[k][f];
+        lineSum_[f] = out;
+    }
+    for (size_t k = 0; k < kLines; ++k)
+        for (size_t f = 0; f < n; ++f)
+            lineOut_[k][f] *= lineGain_[k];
+    damping_.process(lineOut_, frames);
+    // A butterfly of plane rotations: orthogonal, so it neither adds nor removes energy.
+    for (size_t span = 1; span < kLines; span <<= 1)
+        for (size_t i = 0; i < kLines; ++i)
+            if ((i & span) == 0) {
+                std::array<double, kChunk>& a = lineOut_[i];
+                std::array<double, kChunk>& b = lineOut_[i + span];
+                for (size_t f = 0; f < n; ++f) {
+                    const double x = a[f];
+                    a[f] = rotCos_ * x - rotSin_ * b[f];
+                    b[f] = rotSin_ * x + rotCos_ * b[f];
+                }
+            }
+    for (size_t k = 0; k < kLines; ++k) {
+        DelayRing<float>& line = lines_[k];
+        for (size_t f = 0; f < n; ++f) {
+            const double inject = diffused_[f] * 0.35355339059327373; // 1/√8 into each line
+            line.write(static_cast<float>(lineOut_[k][f] + ((k & 2) != 0 ? -inject : inject)));
+        }
+    }
 }
 
 void PlateReverb::process(const float* in, float* out, int frames) noexcept
 {
-    for (int i = 0; i < frames; ++i)
-        out[i] += static_cast<float>(processFrame(in[i]));
+    int done = 0;
+    while (done < frames) {
+        const int n = std::min(chunk_, frames - done);
+        processDiffusion(in + done, n);
+        processLines(n);
+        for (int i = 0; i < n; ++i) {
+            const auto f = static_cast<size_t>(i);
+            const double y = lineSum_[f] * lineLevel_ + diffused_[f] * earlyLevel_;
+            out[done + i] += static_cast<float>(highShelf_.process(lowShelf_.process(y)) * outGain_);
+        }
+        done += n;
+    }
 }
 
 // --- Dry duck ------------------------------------------------------------------

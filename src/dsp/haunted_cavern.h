@@ -60,6 +60,8 @@ class PlateReverb {
 public:
     using Params = std::array<double, 17>;
     static constexpr int kLines = 8;
+    // process() works through its frames in chunks of at most this many.
+    static constexpr int kChunk = 256;
 
     void prepare(double sampleRate, const Params& params);
     void reset() noexcept;
@@ -67,7 +69,11 @@ public:
     void process(const float* in, float* out, int frames) noexcept;
 
 private:
-    double processFrame(double x) noexcept;
+    // One chunk, a stage at a time: the input diffusion into diffused_, the
+    // feedback lines (which take diffused_ and leave their output sum in
+    // lineSum_), then the output shelves.
+    void processDiffusion(const float* in, int frames) noexcept;
+    void processLines(int frames) noexcept;
 
     double sampleRate_ = 48000.0;
     Params params_{};
@@ -88,10 +94,14 @@ private:
     double modRate_ = 0.0;
     double modDepth_ = 0.0;
     double earlyLevel_ = 0.0;
-    double lineOut_ = 0.0;
+    double lineLevel_ = 0.0;
     double outGain_ = 1.0;
     Biquad lowShelf_;
     Biquad highShelf_;
+    int chunk_ = kChunk; // shorter than every line, so a chunk's line reads precede its writes
+    std::array<double, kChunk> diffused_{};
+    std::array<double, kChunk> lineSum_{};
+    std::array<std::array<double, kChunk>, kLines> lineOut_{}; // by line, then frame
 };
 
 // The two plates' parameter blocks (decay 17.01 s and 15 s).

@@ -53,6 +53,38 @@ template <size_t N> struct BiquadBank {
         }
     }
 
+    // The same steps over a block of frames held line by line (x[line][frame]),
+    // four lines side by side at a time, so that their coefficients and
+    // states stay in registers.
+    template <size_t Frames> void process(std::array<std::array<double, Frames>, N>& x, int frames) noexcept
+    {
+        static_assert(N % 4 == 0);
+        for (size_t g = 0; g < N; g += 4) {
+            std::array<double, 4> c0, c1, c2, d1, d2, t1, t2; // locals, so the stores to x alias none of them
+            for (size_t i = 0; i < 4; ++i) {
+                c0[i] = b0[g + i];
+                c1[i] = b1[g + i];
+                c2[i] = b2[g + i];
+                d1[i] = a1[g + i];
+                d2[i] = a2[g + i];
+                t1[i] = s1[g + i];
+                t2[i] = s2[g + i];
+            }
+            for (size_t f = 0; f < static_cast<size_t>(frames); ++f)
+                for (size_t i = 0; i < 4; ++i) {
+                    const double in = x[g + i][f];
+                    const double y = c0[i] * in + t1[i];
+                    t1[i] = c1[i] * in - d1[i] * y + t2[i];
+                    t2[i] = c2[i] * in - d2[i] * y;
+                    x[g + i][f] = y;
+                }
+            for (size_t i = 0; i < 4; ++i) {
+                s1[g + i] = t1[i];
+                s2[g + i] = t2[i];
+            }
+        }
+    }
+
 private:
     static constexpr std::array<double, N> filled(double v)
     {
@@ -61,16 +93,6 @@ private:
         return a;
     }
 };
-
-// floor(t) as an index, without the library call the compiler emits for
-// std::floor on the baseline instruction set: truncate, then step down for negatives.
-inline int64_t floorIndex(double t)
-{
-    auto i = static_cast<int64_t>(t);
-    if (static_cast<double>(i) > t)
-        --i;
-    return i;
-}
 
 class Reverb {
 public:

@@ -20,6 +20,19 @@ constexpr int kReadGuard = 3;
 // Macro mode centres the voice here.
 constexpr double kMacroCentreHz = 120.0;
 constexpr double kTwoPi = 6.283185307179586;
+// Mark candidates scored side by side; the searched span is padded to whole groups.
+constexpr int kMatchGroup = 4;
+
+// The half cycle compared around a mark and how far a mark may move from its
+// predicted place, for a period in frames.
+int matchHalf(double period)
+{
+    return std::max(4, static_cast<int>(0.5 * period));
+}
+int matchReach(double period)
+{
+    return std::max(2, static_cast<int>(0.2 * period));
+}
 
 // clamp() that also turns NaN into the fallback.
 double clampOr(double v, double lo, double hi, double fallback)
@@ -40,6 +53,12 @@ void VoiceChanger::prepare(double sampleRate)
     input_.prepare(kRingFrames);
     output_.prepare(kRingFrames);
     analysis_.assign(PitchDetector::kWindow, 0.0f);
+    // The detector's periods lie within half a frame of its range.
+    const double longest = maxPeriod_ + 1.0;
+    const auto matchFrames = static_cast<size_t>(2 * matchHalf(longest) + matchReach(longest) + 2 * kMatchGroup);
+    markCycle_.assign(matchFrames, 0.0);
+    span_.assign(matchFrames, 0.0);
+    spanSquares_.assign(matchFrames, 0.0);
     reset();
 }
 
@@ -162,9 +181,7 @@ void VoiceChanger::process(float* samples, int frames) noexcept
 
 void VoiceChanger::analyse() noexcept
 {
-    const int64_t start = nextAnalysis_ - kLookAhead;
-    for (int i = 0; i < PitchDetector::kWindow; ++i)
-        analysis_[static_cast<size_t>(i)] = input_.at(start + i);
+    input_.copyOut(nextAnalysis_ - kLookAhead, analysis_.size(), analysis_.data());
     const PitchEstimate estimate = detector_.analyse(analysis_.data());
     ++analysisCount_;
 
@@ -202,8 +219,10 @@ void VoiceChanger::analyse() noexcept
 void VoiceChanger::placeMarks(double period) noexcept
 {
     const int64_t newest = input_.writeCounter() - 1;
-    const int reach = std::max(2, static_cast<int>(0.2 * period));
-    const int half = std::max(4, static_cast<int>(0.5 * period));
+    const int reach = matchReach(period);
+    const int half = matchHalf(period);
+    if (static_cast<size_t>(2 * half + reach + 2 * kMatchGroup) > span_.size())
+        return; // longer than any period the detector reports
     const int64_t limit = newest - kReadGuard - reach - half;
     const int64_t windowStart = nextAnalysis_ - kLookAhead;
 
@@ -222,43 +241,68 @@ void VoiceChanger::placeMarks(double period) noexcept
         if (predicted > limit)
             break;
         // Coarse (every second candidate and sample), then every candidate next to the best.
-        int64_t best = predicted;
-        double bestScore = -2.0;
-        for (int64_t candidate = predicted - reach; candidate <= predicted + reach; candidate += 2) {
-            const double score = cycleMatch(last, candidate, half, 2);
-            if (score > bestScore) {
-                bestScore = score;
-                best = candidate;
-            }
-        }
-        const int64_t coarse = best;
-        bestScore = -2.0;
-        for (int64_t candidate = coarse - 1; candidate <= coarse + 1; ++candidate) {
-            const double score = cycleMatch(last, candidate, half, 1);
-            if (score > bestScore) {
-                bestScore = score;
-                best = candidate;
-            }
-        }
-        last = best;
+        const int64_t coarse = bestMatch(last, predicted - reach, reach + 1, half, 2, predicted);
+        last = bestMatch(last, coarse - 1, 3, half, 1, coarse);
         marks_[static_cast<size_t>(markCount_ & 63)] = last;
         ++markCount_;
     }
 }
 
-// How well the cycle around `candidate` matches the one around `mark`:
-// cross-correlation over ±half frames (every step-th), normalised by the
-// candidate's energy.
-double VoiceChanger::cycleMatch(int64_t mark, int64_t candidate, int half, int step) const noexcept
+// Of the candidates firstCandidate + j·step (j < candidates), the one whose
+// cycle best matches the cycle around `mark`: cross-correlation over ±half
+// frames (every step-th), normalised by the candidate's energy; the first of
+// equal scores, or `fallback` when none scores above −2.
+//
+// The input is copied out once, as doubles and squares, and a group of
+// candidates is summed side by side with every sum still taken in frame
+// order: the scores are those of one candidate at a time read from the ring,
+// without a masked read and a conversion per product.
+int64_t VoiceChanger::bestMatch(
+    int64_t mark, int64_t firstCandidate, int candidates, int half, int step, int64_t fallback) noexcept
 {
-    double cross = 0.0;
-    double energy = 1e-12;
-    for (int i = -half; i < half; i += step) {
-        const double c = input_.at(candidate + i);
-        cross += static_cast<double>(input_.at(mark + i)) * c;
-        energy += c * c;
+    const int terms = (2 * half + step - 1) / step;
+    const int used = candidates + terms - 1;
+    const int padded = (candidates + kMatchGroup - 1) / kMatchGroup * kMatchGroup + terms - 1;
+    for (int k = 0; k < terms; ++k)
+        markCycle_[static_cast<size_t>(k)] = input_.at(mark - half + k * step);
+    for (int n = 0; n < padded; ++n) {
+        const double x = n < used ? input_.at(firstCandidate - half + n * step) : 0.0f;
+        span_[static_cast<size_t>(n)] = x;
+        spanSquares_[static_cast<size_t>(n)] = x * x;
     }
-    return cross / std::sqrt(energy);
+
+    int64_t best = fallback;
+    double bestScore = -2.0;
+    for (int group = 0; group < candidates; group += kMatchGroup) {
+        // Eight independent running sums, spelled out so that they stay in
+        // registers at any optimisation level.
+        double c0 = 0.0, c1 = 0.0, c2 = 0.0, c3 = 0.0;
+        double e0 = 1e-12, e1 = 1e-12, e2 = 1e-12, e3 = 1e-12;
+        for (int k = 0; k < terms; ++k) {
+            const double m = markCycle_[static_cast<size_t>(k)];
+            const double* x = span_.data() + group + k;
+            const double* xx = spanSquares_.data() + group + k;
+            c0 += m * x[0];
+            c1 += m * x[1];
+            c2 += m * x[2];
+            c3 += m * x[3];
+            e0 += xx[0];
+            e1 += xx[1];
+            e2 += xx[2];
+            e3 += xx[3];
+        }
+        const std::array<double, kMatchGroup> cross{c0, c1, c2, c3};
+        const std::array<double, kMatchGroup> energy{e0, e1, e2, e3};
+        const int count = std::min(kMatchGroup, candidates - group);
+        for (int j = 0; j < count; ++j) {
+            const double score = cross[static_cast<size_t>(j)] / std::sqrt(energy[static_cast<size_t>(j)]);
+            if (score > bestScore) {
+                bestScore = score;
+                best = firstCandidate + static_cast<int64_t>(group + j) * step;
+            }
+        }
+    }
+    return best;
 }
 
 // The mark nearest to position and the distance to its predecessor (the
@@ -374,16 +418,42 @@ void VoiceChanger::addGrain(double outCentre, double inCentre, int length, doubl
     double s = std::sin(phase);
     const double cs = std::cos(step);
     const double sn = std::sin(step);
-    for (int64_t p = first; p <= last; ++p) {
-        if (p >= firstWritable) {
-            const double t
-                = std::clamp(inCentre + (static_cast<double>(p) - outCentre) * rate, earliestRead, latestRead);
-            const double w = 0.5 - 0.5 * c;
-            output_.at(p) += static_cast<float>(gain * w * input_.readCubic(t));
-        }
+    const auto rotate = [&] {
         const double nc = c * cs - s * sn;
         s = s * cs + c * sn;
         c = nc;
+    };
+    const auto readAt = [&](int64_t p) { return inCentre + (static_cast<double>(p) - outCentre) * rate; };
+
+    // Nearly every grain lands wholly on output not yet read, reads input
+    // inside the allowed span (t grows with p, so the ends tell) and wraps
+    // neither ring: it is summed straight on the buffers, with the same
+    // arithmetic as the checked loop below but no clamp or mask per frame.
+    const double firstRead = readAt(first);
+    const double lastRead = readAt(last);
+    if (rate > 0.0 && first >= firstWritable && firstRead >= earliestRead && lastRead <= latestRead
+        && output_.contiguous(first, last) && input_.contiguous(floorIndex(firstRead) - 1, floorIndex(lastRead) + 2)) {
+        const int64_t inFirst = floorIndex(firstRead) - 1;
+        const float* in = input_.data() + input_.slot(inFirst);
+        float* out = output_.data() + output_.slot(first);
+        for (int64_t p = first; p <= last; ++p) {
+            const double t = readAt(p);
+            const int64_t i = floorIndex(t);
+            const float* x = in + (i - 1 - inFirst);
+            const double w = 0.5 - 0.5 * c;
+            out[p - first]
+                += static_cast<float>(gain * w * interpolateCubic(x[0], x[1], x[2], x[3], t - static_cast<double>(i)));
+            rotate();
+        }
+        return;
+    }
+    for (int64_t p = first; p <= last; ++p) {
+        if (p >= firstWritable) {
+            const double t = std::clamp(readAt(p), earliestRead, latestRead);
+            const double w = 0.5 - 0.5 * c;
+            output_.at(p) += static_cast<float>(gain * w * input_.readCubic(t));
+        }
+        rotate();
     }
 }
 

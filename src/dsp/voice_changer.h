@@ -64,7 +64,8 @@ public:
 private:
     void analyse() noexcept;
     void placeMarks(double period) noexcept;
-    double cycleMatch(int64_t mark, int64_t candidate, int half, int step) const noexcept;
+    int64_t bestMatch(
+        int64_t mark, int64_t firstCandidate, int candidates, int half, int step, int64_t fallback) noexcept;
     void synthesizeDue() noexcept;
     void addGrain(double outCentre, double inCentre, int length, double rate, double gain) noexcept;
     double targetFundamental() const noexcept;
@@ -102,6 +103,13 @@ private:
     double meanLog_ = 0.0;  // running mean of ln f0
     int misses_ = 1000;
     bool voiced_ = false;
+
+    // The mark search's copies of the input, sized in prepare(): the cycle
+    // around the previous mark, the span every candidate's cycle lies in, and
+    // that span's squares.
+    std::vector<double> markCycle_;
+    std::vector<double> span_;
+    std::vector<double> spanSquares_;
 
     // Pitch marks: absolute input positions, newest at markCount_ − 1.
     std::array<int64_t, 64> marks_{};

@@ -90,7 +90,8 @@ void EffectChain::prepare(double sampleRate, uint32_t maxFrames, int preset)
     oldIsConvolution_ = false;
 
     for (auto* v : {&send_, &highPassed_, &compressorGain_, &silence_, &wetMonL_, &wetMonR_, &wetCabL_, &wetCabR_,
-             &tailL_, &tailR_, &clipL_, &clipR_, &appL_, &appR_, &previewAL_, &previewAR_, &previewHL_, &previewHR_})
+             &tailL_, &tailR_, &clipL_, &clipR_, &appL_, &appR_, &previewAL_, &previewAR_, &previewHL_, &previewHR_,
+             &outMonL_, &outMonR_, &outCabL_, &outCabR_})
         v->assign(capacity_, 0.0f);
     pullL_.assign(kClipPullFrames, 0.0f);
     pullR_.assign(kClipPullFrames, 0.0f);
@@ -354,10 +355,21 @@ void EffectChain::voiceOutputChunk(Block& block) noexcept
             cl = dsp::driveClip(cl, d);
             cr = dsp::driveClip(cr, d);
         }
-        if (eq) {
-            eqVoiceMonitor_.process(ml, mr);
-            eqVoiceCable_.process(cl, cr);
-        }
+        outMonL_[i] = ml;
+        outMonR_[i] = mr;
+        outCabL_[i] = cl;
+        outCabR_[i] = cr;
+    }
+    // The equalizers over the whole run, which lets their bands work side by side.
+    if (eq) {
+        eqVoiceMonitor_.process(outMonL_.data(), outMonR_.data(), static_cast<int>(n));
+        eqVoiceCable_.process(outCabL_.data(), outCabR_.data(), static_cast<int>(n));
+    }
+    for (uint32_t i = 0; i < n; ++i) {
+        float ml = outMonL_[i];
+        float mr = outMonR_[i];
+        float cl = outCabL_[i];
+        float cr = outCabR_[i];
         if (ambit) {
             eqVoiceMonitor_.processAmbit(ml, mr);
             eqVoiceCable_.processAmbit(cl, cr);

@@ -196,6 +196,7 @@ private:
     std::vector<float> wetMonL_, wetMonR_, wetCabL_, wetCabR_, tailL_, tailR_;
     std::vector<float> clipL_, clipR_, appL_, appR_, pullL_, pullR_;
     std::vector<float> previewAL_, previewAR_, previewHL_, previewHR_;
+    std::vector<float> outMonL_, outMonR_, outCabL_, outCabR_; // the voice's output pairs before the equalizers
 };
 
 // The program's effect chain with the environment reverb, bound to a settings

@@ -7,6 +7,25 @@
 
 namespace engine {
 
+namespace {
+// The dry gain's one-pole glide towards target, a value per frame into out.
+// Once a step leaves the gain where it was it always will (the same float in,
+// the same float out), so the rest of the run is that value: a settled glide,
+// the usual case, costs a fill instead of a dependent step per frame.
+void glideDryGain(float& gain, float target, float* out, uint32_t n) noexcept
+{
+    uint32_t i = 0;
+    for (; i < n; ++i) {
+        const float next = gain + kDryGainGlide * (target - gain);
+        if (next == gain)
+            break;
+        gain = next;
+        out[i] = gain;
+    }
+    std::fill(out + i, out + n, gain);
+}
+} // namespace
+
 float levelGain(int32_t level) noexcept
 {
     return micGain(level);
@@ -148,10 +167,7 @@ void BusEnvironment::process(const BusFeed& f, uint32_t n) noexcept
     }
     if (f.duck && cavern_)
         target = static_cast<float>(std::pow(10.0, -cavern_->duckDb(drySum_.data(), n, f.amount) / 20.0));
-    for (uint32_t i = 0; i < n; ++i) {
-        dryGain_ += kDryGainGlide * (target - dryGain_);
-        dryGains_[i] = dryGain_;
-    }
+    glideDryGain(dryGain_, target, dryGains_.data(), n);
 }
 
 void BusEnvironment::idle(uint32_t n) noexcept
@@ -159,10 +175,7 @@ void BusEnvironment::idle(uint32_t n) noexcept
     n = std::min<uint32_t>(n, static_cast<uint32_t>(wetL_.size()));
     if (cavern_)
         cavern_->idle(n);
-    for (uint32_t i = 0; i < n; ++i) {
-        dryGain_ += kDryGainGlide * (1.0f - dryGain_);
-        dryGains_[i] = dryGain_;
-    }
+    glideDryGain(dryGain_, 1.0f, dryGains_.data(), n);
     std::fill_n(wetL_.begin(), n, 0.0f);
     std::fill_n(wetR_.begin(), n, 0.0f);
     std::fill_n(wetMono_.begin(), n, 0.0f);

@@ -2,6 +2,7 @@
 
 #include "dsp/bass_boost.h"
 #include "dsp/equalizer.h"
+#include "dsp/random.h"
 #include "signal_util.h"
 
 #include <gtest/gtest.h>
@@ -169,6 +170,40 @@ TEST(Equalizer, ChangingBandsKeepsTheFilterStateSoNothingClicks)
     const float cleared = stepAfterChange(true);
     EXPECT_LT(kept, 0.15f);
     EXPECT_GT(cleared, 0.3f); // the check above would notice a cleared state
+}
+
+TEST(Equalizer, ARunGivesExactlyWhatFrameByFrameGives)
+{
+    // Runs of every length the staggered bands handle differently: shorter
+    // than the cascade, one internal run, and several with a remainder; a
+    // level change midway, so the output gain glides through them.
+    Equalizer perFrame, perRun;
+    for (Equalizer* eq : {&perFrame, &perRun}) {
+        eq->prepare(kFs);
+        eq->setBandsAndLevel(kEqPresets[4].gains, 3);
+    }
+    Lcg g{21};
+    std::vector<float> left(6000), right(6000);
+    for (size_t i = 0; i < left.size(); ++i) {
+        left[i] = 0.4f * g.bipolar();
+        right[i] = 0.4f * g.bipolar();
+    }
+    std::vector<float> runLeft = left, runRight = right;
+    size_t at = 0;
+    for (int length : {1, 3, 6, 7, 8, 63, 64, 65, 480, 1000, 129, 2}) {
+        if (length == 480)
+            for (Equalizer* eq : {&perFrame, &perRun})
+                eq->setBandsAndLevel(kEqPresets[8].gains, 12);
+        for (int i = 0; i < length; ++i, ++at)
+            perFrame.process(left[at], right[at]);
+        perRun.process(runLeft.data() + at - length, runRight.data() + at - length, length);
+    }
+    left.resize(at);
+    right.resize(at);
+    runLeft.resize(at);
+    runRight.resize(at);
+    EXPECT_EQ(runLeft, left);
+    EXPECT_EQ(runRight, right);
 }
 
 TEST(BassBoost, FollowsTheMicrophoneGainLaw)

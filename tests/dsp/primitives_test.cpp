@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -56,6 +57,13 @@ TEST(DelayRing, ReadsWrapAndInterpolate)
     // Catmull-Rom passes through the samples and reproduces a straight line.
     EXPECT_DOUBLE_EQ(ring.readCubic(17.0), 289.0);
     EXPECT_DOUBLE_EQ(interpolateCubic(1.0, 2.0, 3.0, 4.0, 0.3), 2.3);
+    // Runs copied out and checked spans: across the wrap (slots 6, 7, 0, 1, 2) and within it.
+    std::array<float, 5> run{};
+    ring.copyOut(14, run.size(), run.data());
+    EXPECT_EQ(run, (std::array<float, 5>{196.0f, 225.0f, 256.0f, 289.0f, 324.0f}));
+    EXPECT_FALSE(ring.contiguous(14, 18));
+    EXPECT_TRUE(ring.contiguous(16, 20));
+    EXPECT_EQ(ring.data()[ring.slot(20)], 400.0f);
 
     ring.reset();
     EXPECT_EQ(ring.writeCounter(), 0);

@@ -1,10 +1,12 @@
 #include "dsp/pitch_detector.h"
+#include "dsp/random.h"
 #include "dsp/voice_changer.h"
 #include "dsp/voice_signals.h"
 #include "support/alloc_counter.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <complex>
 #include <vector>
@@ -83,6 +85,67 @@ double envelopePeakHz(const std::vector<float>& y, size_t from, size_t count, do
     const double curve = a - 2.0 * b + c;
     const double shift = curve < 0.0 ? 0.5 * (a - c) / curve : 0.0;
     return (first - 1 + static_cast<double>(best) + shift) * f0;
+}
+
+// Per fifth of a render of a gliding synthetic voice followed by quiet noise:
+// the RMS and the mean product with a fixed ±1 sequence. Recorded from the
+// changer whose mark search read the ring one product at a time and whose
+// grains checked every frame; renders must stay within −80 dB of it, so speed
+// work cannot change the sound.
+struct WindowPrint {
+    double rms;
+    double correlation;
+};
+using RenderPrint = std::array<WindowPrint, 5>;
+
+// The voice changer's paths: the fundamental moved with the formants lowered,
+// the fundamental kept with the size changed, the macro mask with alternate
+// grains attenuated, and a lowered voice fed in odd blocks.
+struct PrintSetting {
+    double pitchHz, size, ratio;
+    dsp::VoiceMaskValues mask;
+    int block;
+};
+constexpr PrintSetting kPrintSettings[] = {
+    {60.0, 120.0, 1.0, {}, 480},
+    {0.0, 130.0, 1.0, {}, 480},
+    {0.0, 120.0, 0.72, {1.0, 0.6, 0.3, 0.15}, 480},
+    {-100.0, 80.0, 0.7, {}, 137},
+};
+
+constexpr RenderPrint kRecordedPrints[] = {
+    {{{0.096277205, -3.24469618e-05}, {0.118050234, -0.00032783553}, {0.0679401663, 0.000170144392}, {0.0584789491, 0.000217247423}, {0.0418026683, -0.000132898402}}},
+    {{{0.10351998, 0.0004597346}, {0.115108444, -0.000923289335}, {0.0700370002, -0.000109904961}, {0.0592028829, 0.000101169367}, {0.0401745941, 3.68966008e-05}}},
+    {{{0.104283152, 0.000561899153}, {0.116569608, -0.000248715203}, {0.0692675874, -0.000123115168}, {0.0581436048, -0.000147126829}, {0.0414342758, 2.48401759e-05}}},
+    {{{0.108274751, 0.000461227762}, {0.116260906, -0.000255165791}, {0.0651513192, 0.000224097761}, {0.056436305, -6.39961188e-05}, {0.0409489129, 0.000212927042}}},
+};
+
+RenderPrint renderPrint(const PrintSetting& setting)
+{
+    std::vector<float> y = synthVoice({[](double t) { return 130.0 + 40.0 * std::sin(kTau * 0.4 * t); }}, 2.5);
+    dsp::Lcg noise{99};
+    y.resize(y.size() + static_cast<size_t>(0.5 * kFs));
+    for (size_t i = y.size() - static_cast<size_t>(0.5 * kFs); i < y.size(); ++i)
+        y[i] = 0.02f * noise.bipolar();
+    dsp::VoiceChanger changer;
+    changer.prepare(kFs);
+    changer.setVoice(setting.pitchHz, setting.size, setting.ratio);
+    changer.setMaskValues(setting.mask);
+    for (size_t i = 0; i < y.size(); i += static_cast<size_t>(setting.block))
+        changer.process(y.data() + i, static_cast<int>(std::min<size_t>(setting.block, y.size() - i)));
+
+    dsp::Lcg sequence{1234};
+    RenderPrint print{};
+    const size_t window = y.size() / print.size();
+    for (size_t w = 0; w < print.size(); ++w) {
+        double e = 0.0, c = 0.0;
+        for (size_t i = w * window; i < (w + 1) * window; ++i) {
+            e += static_cast<double>(y[i]) * y[i];
+            c += static_cast<double>(y[i]) * sequence.bipolar();
+        }
+        print[w] = {std::sqrt(e / static_cast<double>(window)), c / static_cast<double>(window)};
+    }
+    return print;
 }
 
 TEST(PitchDetector, FindsSyntheticVoicesFrom80To350HzWithinOnePercent)
@@ -289,6 +352,20 @@ TEST(VoiceChanger, NeverAllocatesAndStaysFiniteOnSilenceNoiseAndADcStep)
             ASSERT_TRUE(std::isfinite(y)) << "block " << b;
     }
     EXPECT_EQ(counter.count(), 0u);
+}
+
+TEST(VoiceChanger, RendersMatchTheRecordedOutputOfEverySynthesisPath)
+{
+    static_assert(std::size(kPrintSettings) == std::size(kRecordedPrints));
+    for (size_t which = 0; which < std::size(kPrintSettings); ++which) {
+        const RenderPrint got = renderPrint(kPrintSettings[which]);
+        for (size_t w = 0; w < got.size(); ++w) {
+            const WindowPrint& want = kRecordedPrints[which][w];
+            const double tolerance = 1e-4 * want.rms + 1e-9;
+            EXPECT_NEAR(got[w].rms, want.rms, tolerance) << "setting " << which << " window " << w;
+            EXPECT_NEAR(got[w].correlation, want.correlation, tolerance) << "setting " << which << " window " << w;
+        }
+    }
 }
 
 } // namespace
