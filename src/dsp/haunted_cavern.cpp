@@ -261,7 +261,10 @@ void CavernDryDuck::prepare(double sampleRate)
 float CavernDryDuck::process(const float* dry, int frames, int amount) noexcept
 {
     double peak = 0.0;
-    for (int i = 0; i < frames; ++i) {
+    // A follower at rest fed silence stays at rest (idle buses feed it nothing
+    // else): the steps would leave it, and the peak, exactly at zero.
+    const bool resting = level_.y == 0.0 && std::all_of(dry, dry + frames, [](float x) { return x == 0.0f; });
+    for (int i = 0; i < frames && !resting; ++i) {
         const float x = dry[i];
         peak = std::max(peak, level_.process(std::isfinite(x) ? std::fabs(x) : 0.0));
     }
