@@ -13,9 +13,13 @@ std::wstring makeTestFolder()
 {
     wchar_t temp[MAX_PATH + 1] = {};
     GetTempPathW(MAX_PATH, temp);
+    // Wine hands out the same process ids run after run: the clock keeps a
+    // folder left by an interrupted run from being taken for this one's.
     static int counter = 0;
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
     std::wstring dir = std::wstring(temp) + L"ovix-files-" + std::to_wstring(GetCurrentProcessId()) + L"-"
-        + std::to_wstring(counter++);
+        + std::to_wstring(now.QuadPart) + L"-" + std::to_wstring(counter++);
     CreateDirectoryW(dir.c_str(), nullptr);
     return dir;
 }
@@ -26,8 +30,11 @@ void removeFolder(const std::wstring& dir)
     HANDLE search = FindFirstFileW((dir + L"\\*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
+            const std::wstring name = found.cFileName;
             if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                DeleteFileW((dir + L"\\" + found.cFileName).c_str());
+                DeleteFileW((dir + L"\\" + name).c_str());
+            else if (name != L"." && name != L"..")
+                removeFolder(dir + L"\\" + name);
         } while (FindNextFileW(search, &found));
         FindClose(search);
     }
