@@ -30,8 +30,10 @@ float tanhDrive(double v, double drive)
 } // namespace
 
 // The two extra voices of "Three of Me": voice changers a little higher and
-// smaller (ratio 1.335, size 92 %) and lower and larger (0.749, 118 %), each
-// on its own copy of the block; both are 2600 frames late.
+// smaller (ratio 1.335, size 92 %) and lower and larger (0.749, 118 %) on the
+// same block; both are 2600 frames late. They are prepared, reset and fed
+// together, so the second follows the first's pitch analysis instead of
+// repeating it.
 class ThreeOfMeVoices {
 public:
     static constexpr int kLatency = VoiceChanger::kLatencyFrames;
@@ -55,10 +57,7 @@ public:
     }
     void process(const float* input, int frames) noexcept
     {
-        std::copy(input, input + frames, first.begin());
-        std::copy(input, input + frames, second.begin());
-        voices_[0].process(first.data(), frames);
-        voices_[1].process(second.data(), frames);
+        VoiceChanger::processPair(input, voices_[0], first.data(), voices_[1], second.data(), frames);
     }
 
     std::vector<float> first;

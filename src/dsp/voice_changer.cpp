@@ -68,17 +68,7 @@ void VoiceChanger::reset() noexcept
     output_.reset();
     std::fill(analysis_.begin(), analysis_.end(), 0.0f);
     nextAnalysis_ = 0;
-    analysisCount_ = 0;
-    lastDetection_ = -1000;
-    detections_ = 0;
-    detected_ = 0.0;
-    confidence_ = 0.0;
-    smoothed_ = 0.0;
-    meanLog_ = 0.0;
-    misses_ = 1000;
-    voiced_ = false;
-    marks_.fill(0);
-    markCount_ = 0;
+    track_ = Tracking{};
     nextGrain_ = 0.0;
     lastGrainMark_ = std::numeric_limits<int64_t>::min();
     voicedGrains_ = 0;
@@ -123,41 +113,71 @@ bool VoiceChanger::neutral() const noexcept
 
 double VoiceChanger::targetFundamental() const noexcept
 {
-    if (!(smoothed_ > 0.0))
+    if (!(track_.smoothed > 0.0))
         return 0.0;
-    double centre = ratio_ * smoothed_;
+    double centre = ratio_ * track_.smoothed;
     if (mask_.macro > 0.5)
-        centre = ratio_ * kMacroCentreHz * std::pow(smoothed_ / std::exp(meanLog_), mask_.pitchExponent);
+        centre = ratio_ * kMacroCentreHz * std::pow(track_.smoothed / std::exp(track_.meanLog), mask_.pitchExponent);
     return std::clamp(pitchOffset_ + centre, 72.0, 800.0);
 }
 
 double VoiceChanger::formantFactor() const noexcept
 {
     const double f = 100.0 / size_;
-    if (mask_.macro > 0.5 && detections_ > 0)
-        return std::clamp(f * std::pow(kMacroCentreHz / std::exp(meanLog_), mask_.formantExponent), 0.55, 1.6);
+    if (mask_.macro > 0.5 && track_.detections > 0)
+        return std::clamp(f * std::pow(kMacroCentreHz / std::exp(track_.meanLog), mask_.formantExponent), 0.55, 1.6);
     return f;
 }
 
 double VoiceChanger::detectedHz() const noexcept
 {
-    return voiced_ ? smoothed_ : 0.0;
+    return track_.voiced ? track_.smoothed : 0.0;
 }
 
 double VoiceChanger::targetHz() const noexcept
 {
-    return voiced_ ? targetFundamental() : 0.0;
+    return track_.voiced ? targetFundamental() : 0.0;
 }
 
 void VoiceChanger::process(float* samples, int frames) noexcept
 {
+    run(samples, samples, frames, nullptr);
+}
+
+void VoiceChanger::processPair(const float* input, VoiceChanger& leader, float* leaderOut, VoiceChanger& follower,
+    float* followerOut, int frames) noexcept
+{
+    const bool inStep = &leader != &follower && leader.fs_ == follower.fs_
+        && leader.nextAnalysis_ == follower.nextAnalysis_
+        && leader.input_.writeCounter() == follower.input_.writeCounter();
+    if (!inStep) {
+        leader.run(input, leaderOut, frames, nullptr);
+        follower.run(input, followerOut, frames, nullptr);
+        return;
+    }
+    // Each run ends on the frame of an analysis (or the block's end), so the
+    // follower takes the tracking the leader had at that very frame.
+    for (int done = 0; done < frames;) {
+        const int64_t untilAnalysis = leader.nextAnalysis_ + kLookAhead - leader.input_.writeCounter();
+        const int n = static_cast<int>(std::clamp<int64_t>(untilAnalysis, 1, frames - done));
+        leader.run(input + done, leaderOut + done, n, nullptr);
+        follower.run(input + done, followerOut + done, n, &leader);
+        done += n;
+    }
+}
+
+void VoiceChanger::run(const float* in, float* out, int frames, const VoiceChanger* leader) noexcept
+{
     for (int i = 0; i < frames; ++i) {
-        float x = samples[i];
+        float x = in[i];
         x = x == x ? std::clamp(x, -8.0f, 8.0f) : 0.0f;
         input_.write(x);
         const int64_t newest = input_.writeCounter() - 1;
         if (newest + 1 >= nextAnalysis_ + kLookAhead) {
-            analyse();
+            if (leader)
+                track_ = leader->track_;
+            else
+                analyse();
             nextAnalysis_ += kAnalysisHop;
         }
         synthesizeDue();
@@ -175,7 +195,7 @@ void VoiceChanger::process(float* samples, int frames) noexcept
         outPower_ += levelCoeff_ * (y * y - outPower_);
         if (outPower_ > 1e-8 && inPower_ > 1e-6)
             gain_ += 0.05 * (std::clamp(std::sqrt(inPower_ / outPower_), 0.5, 2.0) - gain_);
-        samples[i] = static_cast<float>(y * gain_);
+        out[i] = static_cast<float>(y * gain_);
     }
 }
 
@@ -183,31 +203,31 @@ void VoiceChanger::analyse() noexcept
 {
     input_.copyOut(nextAnalysis_ - kLookAhead, analysis_.size(), analysis_.data());
     const PitchEstimate estimate = detector_.analyse(analysis_.data());
-    ++analysisCount_;
+    ++track_.analysisCount;
 
     if (estimate.hz > 0.0 && estimate.confidence > 0.0) {
-        ++detections_;
+        ++track_.detections;
         const double logHz = std::log(estimate.hz);
         // The first detection seeds the mean: limited steps from zero would
         // take seconds to climb to any real voice.
-        if (detections_ == 1)
-            meanLog_ = logHz;
+        if (track_.detections == 1)
+            track_.meanLog = logHz;
         else
-            meanLog_
-                += std::max(0.004, 1.0 / static_cast<double>(detections_)) * std::clamp(logHz - meanLog_, -0.7, 0.7);
-        if (analysisCount_ - lastDetection_ <= 2 && smoothed_ > 0.0)
-            smoothed_ += smoothCoeff_ * (estimate.hz - smoothed_);
+            track_.meanLog += std::max(0.004, 1.0 / static_cast<double>(track_.detections))
+                * std::clamp(logHz - track_.meanLog, -0.7, 0.7);
+        if (track_.analysisCount - track_.lastDetection <= 2 && track_.smoothed > 0.0)
+            track_.smoothed += smoothCoeff_ * (estimate.hz - track_.smoothed);
         else
-            smoothed_ = estimate.hz;
-        lastDetection_ = analysisCount_;
-        detected_ = estimate.hz;
-        confidence_ = estimate.confidence;
-        misses_ = 0;
+            track_.smoothed = estimate.hz;
+        track_.lastDetection = track_.analysisCount;
+        track_.detected = estimate.hz;
+        track_.confidence = estimate.confidence;
+        track_.misses = 0;
         placeMarks(estimate.period);
     } else {
-        misses_ = std::min(misses_ + 1, 1000);
+        track_.misses = std::min(track_.misses + 1, 1000);
     }
-    voiced_ = confidence_ > 0.0 && misses_ <= 2;
+    track_.voiced = track_.confidence > 0.0 && track_.misses <= 2;
 }
 
 // Marks one point per period. A new run of voicing is anchored on the highest
@@ -226,15 +246,15 @@ void VoiceChanger::placeMarks(double period) noexcept
     const int64_t limit = newest - kReadGuard - reach - half;
     const int64_t windowStart = nextAnalysis_ - kLookAhead;
 
-    int64_t last = markCount_ > 0 ? marks_[static_cast<size_t>((markCount_ - 1) & 63)] : 0;
-    if (markCount_ == 0 || last < windowStart - static_cast<int64_t>(period)) {
+    int64_t last = track_.markCount > 0 ? track_.marks[static_cast<size_t>((track_.markCount - 1) & 63)] : 0;
+    if (track_.markCount == 0 || last < windowStart - static_cast<int64_t>(period)) {
         int64_t best = windowStart + half;
         for (int64_t p = best + 1; p < windowStart + half + static_cast<int64_t>(period); ++p)
             if (input_.at(p) > input_.at(best))
                 best = p;
         last = best;
-        marks_[static_cast<size_t>(markCount_ & 63)] = last;
-        ++markCount_;
+        track_.marks[static_cast<size_t>(track_.markCount & 63)] = last;
+        ++track_.markCount;
     }
     for (;;) {
         const int64_t predicted = last + std::lround(period);
@@ -243,8 +263,8 @@ void VoiceChanger::placeMarks(double period) noexcept
         // Coarse (every second candidate and sample), then every candidate next to the best.
         const int64_t coarse = bestMatch(last, predicted - reach, reach + 1, half, 2, predicted);
         last = bestMatch(last, coarse - 1, 3, half, 1, coarse);
-        marks_[static_cast<size_t>(markCount_ & 63)] = last;
-        ++markCount_;
+        track_.marks[static_cast<size_t>(track_.markCount & 63)] = last;
+        ++track_.markCount;
     }
 }
 
@@ -309,14 +329,14 @@ int64_t VoiceChanger::bestMatch(
 // detected period when that distance is implausible or unknown).
 bool VoiceChanger::nearestMark(double position, int64_t& mark, double& period) const noexcept
 {
-    const int64_t count = std::min<int64_t>(markCount_, 64);
-    if (count == 0 || !(smoothed_ > 0.0))
+    const int64_t count = std::min<int64_t>(track_.markCount, 64);
+    if (count == 0 || !(track_.smoothed > 0.0))
         return false;
-    const double detectedPeriod = fs_ / smoothed_;
+    const double detectedPeriod = fs_ / track_.smoothed;
     int64_t bestIndex = -1;
     double bestDistance = 1.5 * detectedPeriod;
-    for (int64_t k = markCount_ - count; k < markCount_; ++k) {
-        const double distance = std::fabs(static_cast<double>(marks_[static_cast<size_t>(k & 63)]) - position);
+    for (int64_t k = track_.markCount - count; k < track_.markCount; ++k) {
+        const double distance = std::fabs(static_cast<double>(track_.marks[static_cast<size_t>(k & 63)]) - position);
         if (distance < bestDistance) {
             bestDistance = distance;
             bestIndex = k;
@@ -324,11 +344,12 @@ bool VoiceChanger::nearestMark(double position, int64_t& mark, double& period) c
     }
     if (bestIndex < 0)
         return false;
-    mark = marks_[static_cast<size_t>(bestIndex & 63)];
+    mark = track_.marks[static_cast<size_t>(bestIndex & 63)];
     period = detectedPeriod;
-    const int64_t neighbour = bestIndex > markCount_ - count ? bestIndex - 1 : bestIndex + 1;
-    if (neighbour < markCount_) {
-        const double distance = std::fabs(static_cast<double>(mark - marks_[static_cast<size_t>(neighbour & 63)]));
+    const int64_t neighbour = bestIndex > track_.markCount - count ? bestIndex - 1 : bestIndex + 1;
+    if (neighbour < track_.markCount) {
+        const double distance
+            = std::fabs(static_cast<double>(mark - track_.marks[static_cast<size_t>(neighbour & 63)]));
         if (distance >= 0.5 * detectedPeriod && distance <= 1.5 * detectedPeriod)
             period = distance;
     }
@@ -338,9 +359,9 @@ bool VoiceChanger::nearestMark(double position, int64_t& mark, double& period) c
 // The earliest mark after `after`, if one lies no later than `limit`.
 bool VoiceChanger::markAfter(int64_t after, double limit, int64_t& mark) const noexcept
 {
-    const int64_t count = std::min<int64_t>(markCount_, 64);
-    for (int64_t k = markCount_ - count; k < markCount_; ++k) {
-        const int64_t m = marks_[static_cast<size_t>(k & 63)];
+    const int64_t count = std::min<int64_t>(track_.markCount, 64);
+    for (int64_t k = track_.markCount - count; k < track_.markCount; ++k) {
+        const int64_t m = track_.marks[static_cast<size_t>(k & 63)];
         if (m > after) {
             mark = m;
             return static_cast<double>(m) <= limit;
@@ -355,7 +376,7 @@ void VoiceChanger::synthesizeDue() noexcept
     const double due = static_cast<double>(newest - kSynthesisDelay);
     while (nextGrain_ <= due) {
         const double f = formantFactor();
-        if (!voiced_) {
+        if (!track_.voiced) {
             // Unvoiced: fixed grains at the input's own spacing, formants moved alike.
             const int spacing = unvoicedSpacing_;
             addGrain(nextGrain_, nextGrain_, 2 * spacing, f, 1.0);
@@ -364,7 +385,7 @@ void VoiceChanger::synthesizeDue() noexcept
         }
 
         int64_t mark = 0;
-        double period = fs_ / smoothed_;
+        double period = fs_ / track_.smoothed;
         bool marked = nearestMark(nextGrain_, mark, period);
         const int length = std::max(32, static_cast<int>(std::lround(2.0 * period / f)));
         double scale = 1.0;
@@ -388,7 +409,7 @@ void VoiceChanger::synthesizeDue() noexcept
 
         jitter_ += 0.35 * (random_.bipolar() - jitter_);
         const double target = targetFundamental();
-        const double spacing = (fs_ / target) * (smoothed_ / (fs_ / period)) * (1.0 + 0.003 * jitter_);
+        const double spacing = (fs_ / target) * (track_.smoothed / (fs_ / period)) * (1.0 + 0.003 * jitter_);
         const double source = marked ? static_cast<double>(mark) : nextGrain_;
         addGrain(nextGrain_, source, length, f, f * spacing / period * scale);
         nextGrain_ += spacing;

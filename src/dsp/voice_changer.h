@@ -54,14 +54,27 @@ public:
     // Processes mono samples in place; the output is kLatencyFrames late.
     void process(float* samples, int frames) noexcept;
 
+    // Two changers on one input, as process() on a copy each, with the pitch
+    // analysis done once: it depends on the input alone, so the follower takes
+    // the leader's at every analysis frame and both outputs are bit-identical
+    // to what each gives on its own. The pair must have been prepared at one
+    // rate, reset together and fed only through here since; a pair out of step
+    // (another rate or input count) runs as two separate changers. The outputs
+    // must not overlap the input.
+    static void processPair(const float* input, VoiceChanger& leader, float* leaderOut, VoiceChanger& follower,
+        float* followerOut, int frames) noexcept;
+
     // Detected and target fundamental in Hz; 0 while the voice is unvoiced.
     double detectedHz() const noexcept;
     double targetHz() const noexcept;
     // A fundamental has been detected since the last reset (before that the
     // display says the tracking is ready rather than showing a pitch).
-    bool hasDetected() const noexcept { return detections_ > 0; }
+    bool hasDetected() const noexcept { return track_.detections > 0; }
 
 private:
+    // Reads in[i] before writing out[i], so both may be one buffer; with a
+    // leader, takes its tracking instead of analysing.
+    void run(const float* in, float* out, int frames, const VoiceChanger* leader) noexcept;
     void analyse() noexcept;
     void placeMarks(double period) noexcept;
     int64_t bestMatch(
@@ -92,17 +105,25 @@ private:
     std::vector<float> analysis_; // the last kWindow input frames, oldest first
     PitchDetector detector_;
 
-    // Pitch tracking.
+    // Pitch tracking: everything analyse() leaves behind. It follows the
+    // input alone (never the settings or the synthesis), which is what lets
+    // processPair() hand it from one changer to another.
+    struct Tracking {
+        int64_t analysisCount = 0;
+        int64_t lastDetection = -1000; // analysis index of the last detection
+        int64_t detections = 0;
+        double detected = 0.0; // Hz, latest raw detection
+        double confidence = 0.0;
+        double smoothed = 0.0; // Hz
+        double meanLog = 0.0;  // running mean of ln f0
+        int misses = 1000;
+        bool voiced = false;
+        // Pitch marks: absolute input positions, newest at markCount − 1.
+        std::array<int64_t, 64> marks{};
+        int64_t markCount = 0;
+    };
     int64_t nextAnalysis_ = 0; // centre of the next analysis window
-    int64_t analysisCount_ = 0;
-    int64_t lastDetection_ = -1000; // analysis index of the last detection
-    int64_t detections_ = 0;
-    double detected_ = 0.0; // Hz, latest raw detection
-    double confidence_ = 0.0;
-    double smoothed_ = 0.0; // Hz
-    double meanLog_ = 0.0;  // running mean of ln f0
-    int misses_ = 1000;
-    bool voiced_ = false;
+    Tracking track_;
 
     // The mark search's copies of the input, sized in prepare(): the cycle
     // around the previous mark, the span every candidate's cycle lies in, and
@@ -110,10 +131,6 @@ private:
     std::vector<double> markCycle_;
     std::vector<double> span_;
     std::vector<double> spanSquares_;
-
-    // Pitch marks: absolute input positions, newest at markCount_ − 1.
-    std::array<int64_t, 64> marks_{};
-    int64_t markCount_ = 0;
 
     // Synthesis.
     double nextGrain_ = 0.0; // output-timeline centre of the next grain

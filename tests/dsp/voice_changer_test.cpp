@@ -324,6 +324,67 @@ TEST(VoiceChanger, TwoInstancesSideBySideGiveWhatEachGivesAlone)
     EXPECT_EQ(outB, aloneB);
 }
 
+// The pair shares one pitch analysis; each output must still be, bit for bit,
+// what its changer gives alone. Speech-like syllables with a stretch of
+// digital silence, fed in odd blocks, with the pair reset together part way;
+// then the second reset alone, which puts the pair out of step.
+TEST(VoiceChanger, APairSharingOneAnalysisGivesWhatEachGivesAlone)
+{
+    std::vector<float> voice = syllableSpeech(4.0, 3);
+    std::fill(voice.begin() + 60000, voice.begin() + 90000, 0.0f);
+    const size_t together = 110000, secondAlone = 160000;
+    struct Setting {
+        double pitchHz, size, ratio;
+        dsp::VoiceMaskValues mask;
+    };
+    const Setting settings[][2] = {
+        {{0.0, 92.0, 1.335, {}}, {0.0, 118.0, 0.749, {}}},                 // the mask's two voices
+        {{0.0, 130.0, 1.0, {}}, {40.0, 90.0, 1.0, {1.0, 0.6, 0.3, 0.15}}}, // marks kept; macro
+    };
+    const int blocks[] = {1, 137, 480, 1023, 7, 2048, 96};
+
+    for (const auto& pair : settings) {
+        dsp::VoiceChanger alone[2], paired[2];
+        for (int k = 0; k < 2; ++k) {
+            for (dsp::VoiceChanger* c : {&alone[k], &paired[k]}) {
+                c->prepare(kFs);
+                c->setVoice(pair[k].pitchHz, pair[k].size, pair[k].ratio);
+                c->setMaskValues(pair[k].mask);
+            }
+        }
+        std::vector<float> want[2] = {voice, voice};
+        std::vector<float> got[2] = {std::vector<float>(voice.size()), std::vector<float>(voice.size())};
+        test::AllocationCounter counter;
+        size_t at = 0;
+        for (size_t b = 0; at < voice.size(); ++b) {
+            const size_t n = std::min<size_t>(static_cast<size_t>(blocks[b % std::size(blocks)]), voice.size() - at);
+            if (at <= together && together < at + n) {
+                for (dsp::VoiceChanger* c : {&alone[0], &alone[1], &paired[0], &paired[1]})
+                    c->reset();
+            }
+            if (at <= secondAlone && secondAlone < at + n) {
+                alone[1].reset();
+                paired[1].reset();
+            }
+            for (int k = 0; k < 2; ++k)
+                alone[k].process(want[k].data() + at, static_cast<int>(n));
+            dsp::VoiceChanger::processPair(
+                voice.data() + at, paired[0], got[0].data() + at, paired[1], got[1].data() + at, static_cast<int>(n));
+            at += n;
+        }
+        EXPECT_EQ(counter.count(), 0u);
+        for (int k = 0; k < 2; ++k) {
+            ASSERT_EQ(got[k].size(), want[k].size());
+            size_t firstDiff = 0;
+            while (firstDiff < got[k].size() && got[k][firstDiff] == want[k][firstDiff])
+                ++firstDiff;
+            EXPECT_EQ(firstDiff, got[k].size()) << "voice " << k << " first differs at " << firstDiff;
+        }
+        EXPECT_EQ(paired[1].detectedHz(), alone[1].detectedHz());
+        EXPECT_EQ(paired[1].hasDetected(), alone[1].hasDetected());
+    }
+}
+
 TEST(VoiceChanger, NeverAllocatesAndStaysFiniteOnSilenceNoiseAndADcStep)
 {
     dsp::VoiceChanger changer;
