@@ -202,6 +202,13 @@ TEST(GlitchRepeater, TapeStopSlowsToAHaltAndChipmunkAndDeepShiftThePitch)
     const auto c = run(chip, x, press, press + 24000);
     // 1.3x at the press, speeding up by 1.3·a/T: about 1.38x over the first 40 ms.
     EXPECT_NEAR(crossingHz(c, press + 480, press + 1920), 400.0 * 1.3 * (1.0 + 1200.0 / (38400.0 * 20 / 39)), 10.0);
+    // Tapped: where its tail ends, the sped-up tone fades out over 5 ms before
+    // the dry one ramps back in, so no step there outgrows the fast tone's own
+    // just before; cut off, it would drop from wherever it was.
+    const size_t end = press + 38400 * 20 / 39;
+    GlitchRepeater tap = mono(kGlitchChipmunk);
+    const auto tapped = run(tap, x, press, press + 4800);
+    EXPECT_LT(maxStep(tapped, end - 960, end + 960), 1.1 * maxStep(tapped, end - 2000, end - 960));
 
     GlitchRepeater deep = mono(kGlitchDeep);
     const auto d = run(deep, x, press, press + 48000);
