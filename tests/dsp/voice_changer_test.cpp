@@ -392,13 +392,12 @@ TEST(VoiceChanger, NeverAllocatesAndStaysFiniteOnSilenceNoiseAndADcStep)
     changer.setVoice(80.0, 70.0, 1.8);
     changer.setMaskValues(1.0, 0.6, 0.3, 0.15);
     std::vector<float> block(480);
-    uint32_t seed = 1;
+    dsp::Lcg random{1};
     test::AllocationCounter counter;
     for (int b = 0; b < 600; ++b) {
         const int phase = b / 100;
         for (size_t i = 0; i < block.size(); ++i) {
-            seed = seed * 1664525u + 1013904223u;
-            const float noise = static_cast<float>(seed >> 8) / 8388608.0f - 1.0f;
+            const float noise = random.bipolar();
             block[i] = phase == 0 ? 0.0f
                 : phase == 1      ? noise
                 : phase == 2      ? 1.0f

@@ -3,6 +3,8 @@
 // (glottal pulses through formant resonators, with vibrato and glides), speech
 // spoken by espeak-ng at test time, and the measurements the suites share.
 
+#include "dsp/random.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -209,11 +211,8 @@ inline std::vector<float> syllableSpeech(double seconds, uint32_t seed = 1)
 {
     static const std::vector<Formant> vowels[] = {kVowelA, {{270.0, 60.0}, {2290.0, 120.0}, {3010.0, 180.0}},
         {{300.0, 60.0}, {870.0, 90.0}, {2240.0, 160.0}}};
-    uint32_t state = seed;
-    const auto uniform = [&state] {
-        state = state * 1664525u + 1013904223u;
-        return static_cast<double>(state >> 8) / 16777216.0;
-    };
+    dsp::Lcg random{seed};
+    const auto uniform = [&random] { return static_cast<double>(random.uniform()); };
     std::vector<float> out(static_cast<size_t>(seconds * kFs), 0.0f);
     size_t at = static_cast<size_t>(0.2 * kFs);
     while (at < out.size()) {

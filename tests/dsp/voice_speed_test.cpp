@@ -184,13 +184,12 @@ TEST(VoiceSpeed, NeverAllocatesAndStaysFiniteOnSilenceNoiseAndADcStep)
     dsp::VoiceSpeed processor;
     processor.prepare(kFs);
     std::vector<float> block(dsp::VoiceSpeed::kMaxChunk);
-    uint32_t seed = 7;
+    dsp::Lcg random{7};
     test::AllocationCounter counter;
     for (int b = 0; b < 700; ++b) {
         const int phase = b / 100;
         for (float& x : block) {
-            seed = seed * 1664525u + 1013904223u;
-            const float noise = static_cast<float>(seed >> 8) / 8388608.0f - 1.0f;
+            const float noise = random.bipolar();
             x = phase == 1 ? noise : phase == 2 ? 1.0f : phase == 3 ? -1.0f : phase == 5 ? noise : 0.0f;
         }
         const int speed = (b / 37) % 2 == 0 ? 50 + (b * 7) % 151 : 100;

@@ -1,4 +1,5 @@
 #include "dsp/gain.h"
+#include "dsp/random.h"
 #include "engine/effect_chain.h"
 #include "media/wav_reader.h"
 #include "media/wav_writer.h"
@@ -28,13 +29,12 @@ const std::vector<std::pair<std::string, std::string>> kEverythingOff = {
 std::vector<float> speechLike(size_t frames, uint32_t rate)
 {
     std::vector<float> s(frames * 2);
-    uint32_t noise = 12345;
+    dsp::Lcg noise{12345};
     for (size_t i = 0; i < frames; ++i) {
         const double t = static_cast<double>(i) / rate;
-        noise = noise * 1664525u + 1013904223u;
         const double env = 0.5 + 0.5 * std::sin(2 * M_PI * 3.0 * t);
         const double v = env * (0.3 * std::sin(2 * M_PI * 140 * t) + 0.1 * std::sin(2 * M_PI * 1100 * t))
-            + 0.02 * (static_cast<double>(noise >> 8) / (1 << 24) - 0.5);
+            + 0.02 * (noise.uniform() - 0.5);
         s[2 * i] = static_cast<float>(v);
         s[2 * i + 1] = static_cast<float>(0.8 * v);
     }
