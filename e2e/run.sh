@@ -3,8 +3,8 @@
 # null sinks stand for the virtual cable ("CABLE Input"), headphones and a
 # microphone feed. A minute of speech made with espeak-ng, with a short chirp
 # every 500 ms on top, is played into the microphone feed while the cable's
-# monitor is recorded; the recording must carry the feed (envelope
-# correlation), without dropouts (runs of digital silence while the feed is
+# monitor is recorded; the recording must carry the feed (nine in ten chirps
+# found in it), without dropouts (runs of digital silence while the feed is
 # voiced). Prints the overall microphone-to-cable latency, the spread of each
 # chirp's own latency and the dropouts, as `figure e2e_latency_ms`,
 # `figure e2e_latency_p50_ms`, `figure e2e_latency_p99_ms` and
@@ -103,7 +103,10 @@ echo "figure e2e_latency_ms $latency"
 echo "figure e2e_latency_p50_ms ${p50:-none}"
 echo "figure e2e_latency_p99_ms ${p99:-none}"
 echo "figure e2e_dropouts $dropouts"
-awk -v c="$correlation" 'BEGIN { exit !(c >= 0.8) }' || fail "the feed did not arrive at the cable (correlation $correlation)"
-[ -n "$p50" ] || fail "no chirp was found in the cable recording"
+# Each chirp is looked for where the last one was, so a latency that wanders
+# (a late player) does not count against the program; nine in ten must be found.
+read -r found total < <(awk '$1 == "bursts_found" {print $2, $4}' <<<"$result")
+[ "${total:-0}" -gt 0 ] && [ $((found * 10)) -ge $((total * 9)) ] \
+  || fail "the feed did not arrive at the cable: ${found:-0} of ${total:-0} chirps found (correlation $correlation)"
 [ "$dropouts" -eq 0 ] || fail "$dropouts dropouts while the voice was fed (see $run/analysis.txt)"
 echo "e2e: the feed reached the cable; no dropouts; latency $latency ms (chirps: median $p50 ms, 99th percentile $p99 ms)"
