@@ -60,7 +60,7 @@ trap 'rm -f "$figures" "$ran"' EXIT
 for exe in build/linux-release/bench/bench_* build/linux-release/bench/*/bench_*; do
   [ -f "$exe" ] && [ -x "$exe" ] || continue
   # Skip executables with no benchmark matching the filter.
-  if ! "$exe" --benchmark_list_tests=true --benchmark_filter="$filter" | grep -q .; then
+  if ! "$exe" --benchmark_list_tests=true --benchmark_filter="$filter" 2>/dev/null | grep -q .; then
     continue
   fi
   basename "$exe" >>"$ran"
