@@ -1,14 +1,26 @@
 #!/usr/bin/env bash
 # End to end: VantorOvix.exe under wine on a private PulseAudio daemon whose
 # null sinks stand for the virtual cable ("CABLE Input"), headphones and a
-# microphone feed. Speech made with espeak-ng is played into the microphone
-# feed while the cable's monitor is recorded; the recording must carry the
-# speech (envelope correlation), without dropouts while the voice is fed.
-# Prints the microphone-to-cable latency; the last line is
-# `figure e2e_latency_ms N`. Every process it starts is stopped by its PID.
+# microphone feed. A minute of speech made with espeak-ng, with a short chirp
+# every 500 ms on top, is played into the microphone feed while the cable's
+# monitor is recorded; the recording must carry the feed (nine in ten chirps
+# found in it), without dropouts (runs of digital silence while the feed is
+# voiced). Prints the overall microphone-to-cable latency, the spread of each
+# chirp's own latency and the dropouts, as `figure e2e_latency_ms`,
+# `figure e2e_latency_p50_ms`, `figure e2e_latency_p99_ms` and
+# `figure e2e_dropouts`. Every process it starts is stopped by its PID.
+# OVIX_AUDIO_TRACE reaches the program (a trace of its audio calls).
 #   e2e/run.sh              uses build/windows/VantorOvix.exe
 #   OVIX_EXE=path e2e/run.sh
 set -uo pipefail
+# The rig's sound server and wine stand in for the platform's audio service,
+# which runs ahead of ordinary programs: as root, the whole rig runs at a
+# raised priority, so a busy machine does not starve wine's own audio thread
+# (its PulseAudio streams then underflow and the cable records silence,
+# whatever the program does). OVIX_E2E_NICE=0 runs it at the caller's.
+if [ "$(id -u)" -eq 0 ] && [ "${OVIX_E2E_NICE:-1}" != 0 ] && [ -z "${OVIX_E2E_RAISED:-}" ]; then
+  OVIX_E2E_RAISED=1 exec nice -n -10 bash "$0" "$@"
+fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 exe=${OVIX_EXE:-$root/build/windows/VantorOvix.exe}
 work=$root/build/e2e
@@ -35,18 +47,24 @@ trap cleanup EXIT
 
 "$root/e2e/pulse_rig.sh" start "$run/pulse" || fail "the PulseAudio rig did not start"
 while IFS= read -r kv; do export "${kv?}"; done < <("$root/e2e/pulse_rig.sh" env "$run/pulse")
-export WINEPREFIX=$work/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$work/wineprefix WINEDEBUG=${OVIX_WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
 start_xvfb "$run"
 if [ ! -d "$WINEPREFIX" ]; then
   echo "e2e: making the wine prefix (once)"
   wineboot --init >"$work/wineboot.log" 2>&1 || fail "wineboot failed (see $work/wineboot.log)"
 fi
 
-# The voice: a few seconds of speech at 48 kHz stereo, with silence around it.
+# The feed: speech looped to a minute at 48 kHz with a 20 ms chirp every
+# 500 ms on top (the first 300 ms into the file), silence around it.
+feed_seconds=${OVIX_E2E_SECONDS:-60}
 espeak-ng -s 150 -w "$run/speech22.wav" \
   "Testing the voice console. One, two, three, four. The quick brown fox jumps over the lazy dog." \
   || fail "espeak-ng failed"
-sox "$run/speech22.wav" -r 48000 -c 2 -b 16 "$run/speech.wav" norm -3 pad 0.3 0.3 || fail "sox failed"
+sox "$run/speech22.wav" -r 48000 -c 1 "$run/voice.wav" norm -12 repeat 30 trim 0 "$feed_seconds" \
+  && sox -n -r 48000 -c 1 "$run/chirp.wav" synth 0.02 sine 500-3000 vol 0.6 fade 0.002 0.02 0.005 \
+    pad 0 0.48 repeat $((feed_seconds * 2 - 1)) \
+  && sox -m -v 1 "$run/voice.wav" -v 1 "$run/chirp.wav" -c 2 -b 16 "$run/speech.wav" \
+    pad 0.3 0.3 || fail "sox failed"
 
 start_ovix "$exe" "$run/ovix.log" || { cat "$run/ovix.log"; fail "VantorOvix.exe did not start"; }
 grep VantorOvix "$run/ovix.log"
@@ -69,12 +87,26 @@ sox "$run/speech.wav" -c 1 -t dat "$run/feed.dat" || fail "cannot read the feed"
 sox -t raw -r 48000 -e floating-point -b 32 -c 1 "$run/cable.raw" -t dat "$run/cable.dat" \
   || fail "cannot read the cable recording"
 offset_ms=$(( (t1 - t0) / 1000000 ))
-result=$(awk -v offset_ms="$offset_ms" -f "$root/e2e/analyze.awk" "$run/feed.dat" "$run/cable.dat")
-echo "$result"
-correlation=$(awk '/^correlation/ {print $2}' <<<"$result")
-latency=$(awk '/^latency_ms/ {print $2}' <<<"$result")
-dropouts=$(awk '/^dropouts/ {print $2}' <<<"$result")
-awk -v c="$correlation" 'BEGIN { exit !(c >= 0.8) }' || fail "the speech did not arrive at the cable (correlation $correlation)"
-[ "$dropouts" -eq 0 ] || fail "$dropouts ms of dropouts while the voice was fed"
-echo "e2e: speech reached the cable; no dropouts; latency $latency ms"
+result=$(awk -v offset_ms="$offset_ms" -v period_ms=500 -v first_ms=300 -v bursts=$((feed_seconds * 2)) \
+  -v verbose=1 -f "$root/e2e/analyze.awk" "$run/feed.dat" "$run/cable.dat")
+echo "$result" >"$run/analysis.txt"
+rm -f "$run/feed.dat" "$run/cable.dat" # large; cable.raw stays
+grep -E '^dropout:' <<<"$result" | head -n 20
+grep -vE '^(burst|dropout:)' <<<"$result"
+value() { awk -v k="$1" '$1 == k {print $2}' <<<"$result"; }
+correlation=$(value correlation)
+latency=$(value latency_ms)
+dropouts=$(value dropouts)
+p50=$(value latency_p50_ms)
+p99=$(value latency_p99_ms)
 echo "figure e2e_latency_ms $latency"
+echo "figure e2e_latency_p50_ms ${p50:-none}"
+echo "figure e2e_latency_p99_ms ${p99:-none}"
+echo "figure e2e_dropouts $dropouts"
+# Each chirp is looked for where the last one was, so a latency that wanders
+# (a late player) does not count against the program; nine in ten must be found.
+read -r found total < <(awk '$1 == "bursts_found" {print $2, $4}' <<<"$result")
+[ "${total:-0}" -gt 0 ] && [ $((found * 10)) -ge $((total * 9)) ] \
+  || fail "the feed did not arrive at the cable: ${found:-0} of ${total:-0} chirps found (correlation $correlation)"
+[ "$dropouts" -eq 0 ] || fail "$dropouts dropouts while the voice was fed (see $run/analysis.txt)"
+echo "e2e: the feed reached the cable; no dropouts; latency $latency ms (chirps: median $p50 ms, 99th percentile $p99 ms)"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The test command: installs what a fresh Debian 12 machine lacks (when run as
-# root), builds the Linux sanitizer tree and the Windows cross tree, runs the
-# Linux unit tests and the short fuzz runs, the Windows tests under wine, and
-# the end-to-end rig when it exists. Ends with one line "N passed, N failed".
+# root), builds the Linux sanitizer trees and the Windows cross tree, runs the
+# Linux unit tests and the short fuzz runs, the threaded tests under
+# ThreadSanitizer, the Windows tests under wine, and the end-to-end rig three
+# times. Ends with one line "N passed, N failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -68,6 +69,19 @@ else
   step_failed "linux-asan build failed (see $logs/build-linux-asan.log)"
 fi
 
+# --- Linux: the threaded suites under ThreadSanitizer (only their targets) -----
+say "linux-tsan: configure and build the threaded tests"
+if cmake --preset linux-tsan >$logs/build-linux-tsan.log 2>&1 && cmake --build --preset linux-tsan >>$logs/build-linux-tsan.log 2>&1; then
+  say "linux-tsan: threaded tests"
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --preset linux-tsan --timeout 600 >$logs/ctest-linux-tsan.log 2>&1
+  grep -E 'tests passed' $logs/ctest-linux-tsan.log | tail -n 1
+  grep -E '\*\*\*|^\s+[0-9]+ - .*\(|WARNING: ThreadSanitizer' $logs/ctest-linux-tsan.log | head -n 20
+  count_ctest $logs/ctest-linux-tsan.log linux-tsan
+else
+  tail -n 40 $logs/build-linux-tsan.log
+  step_failed "linux-tsan build failed (see $logs/build-linux-tsan.log)"
+fi
+
 # --- Windows: cross build, tests under wine ---------------------------------
 say "windows: configure and build"
 if cmake --preset windows >$logs/build-windows.log 2>&1 && cmake --build --preset windows >>$logs/build-windows.log 2>&1; then
@@ -82,9 +96,12 @@ else
 fi
 
 # --- End to end: the real program under wine on PulseAudio null sinks ---------
+# Three runs, each a minute of input: a dropout in any of them fails.
 if [ -x e2e/run.sh ]; then
-  say "end to end"
-  if e2e/run.sh; then passed=$((passed + 1)); else step_failed "e2e/run.sh failed"; fi
+  for n in 1 2 3; do
+    say "end to end, run $n of 3"
+    if e2e/run.sh; then passed=$((passed + 1)); else step_failed "e2e/run.sh failed (run $n)"; fi
+  done
 fi
 
 say "done in $(( $(date +%s) - start )) s"

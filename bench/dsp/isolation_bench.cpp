@@ -327,6 +327,7 @@ OVIX_FIGURE(q1, "isolation_segsnr_gain_db", [](const bench::Results& r, double& 
     return segGain(r, "isolation", v);
 });
 OVIX_FIGURE(q2, "speex_segsnr_gain_db", [](const bench::Results& r, double& v) { return segGain(r, "speex", v); });
+OVIX_FIGURE(q4, "webrtc_segsnr_gain_db", [](const bench::Results& r, double& v) { return segGain(r, "webrtc", v); });
 OVIX_FIGURE(q3, "isolation_vs_speex_cost", [](const bench::Results& r, double& v) {
     const auto ours = r.find("BM_Suppressor/isolation");
     const auto speex = r.find("BM_Suppressor/speex");

@@ -1,6 +1,7 @@
 // The engine stepped one packet at a time on simulated endpoints: the block
 // cycle, gap filling, monitor management, failures and their recovery.
 
+#include "engine/engine_thread.h"
 #include "engine_rig.h"
 #include "platform/audio_thread.h"
 #include "support/alloc_counter.h"
@@ -531,3 +532,64 @@ TEST(RecorderRing, DropsWhatDoesNotFitAndClampsToSixteenBits)
 }
 
 } // namespace
+
+// The engine on its own thread while an interface thread raises requests,
+// changes settings, reads the reports and arms the recorder rings all the
+// time; the thread sanitizer run checks every access that crosses threads.
+TEST(EngineThread, RunsBesideAnInterfaceThreadThatPokesEverythingItShares)
+{
+    engine::BlockSteps steps;
+    EngineRig rig(steps);
+    engine::EngineThread thread({rig.clock, rig.audio, rig.settings, rig.state, rig.rings, steps, {}});
+    thread.start();
+    engine::requestOpen(rig.state);
+
+    std::atomic<bool> done{false};
+    std::thread ui([&] {
+        std::vector<int16_t> taken(4096);
+        int64_t seen = -1;
+        while (!done.load()) {
+            // One round of pokes per simulated millisecond, while the engine runs it.
+            const int64_t now = rig.clock.nowMicros();
+            if (now == seen) {
+                std::this_thread::yield();
+                continue;
+            }
+            seen = now;
+            const auto i = static_cast<int>(now / 1000);
+            rig.settings.mic_level.store(50 + i % 50);
+            rig.settings.preset.store(i / 64 % 15);
+            rig.settings.mask_on.store(i / 32 % 2);
+            rig.state.glitchButtonHeld.store(static_cast<uint8_t>(i / 16 % 2));
+            if (i % 200 == 0)
+                engine::requestMicReopen(rig.state);
+            if (i % 300 == 0)
+                engine::requestCableReopen(rig.state);
+            (void)engine::takeOutputPeak(rig.state);
+            (void)rig.state.engineRunning.load();
+            (void)rig.state.cableStatus.load();
+            rig.rings.take.armed.store(static_cast<uint8_t>(i / 100 % 2), std::memory_order_release);
+            (void)rig.rings.take.read(taken.data(), taken.size());
+        }
+    });
+    for (int ms = 0; ms < 3000; ++ms) {
+        rig.clock.awaitWaiters(1); // the engine waits for its next packet
+        rig.clock.advance(1000);
+        rig.audio.tick();
+    }
+    done.store(true);
+    ui.join();
+    // Time keeps moving while the stop request reaches the engine's wait.
+    std::atomic<bool> stopped{false};
+    std::thread ticker([&] {
+        while (!stopped.load()) {
+            rig.clock.advance(1000);
+            rig.audio.tick();
+            std::this_thread::yield();
+        }
+    });
+    thread.stop();
+    stopped.store(true);
+    ticker.join();
+    EXPECT_GT(rig.audio.stats(kCable).framesWritten, 0u); // the race check itself is the sanitizer's
+}

@@ -3,10 +3,29 @@
 #include <cstdlib>
 #include <new>
 
+// ThreadSanitizer's runtime defines operator new and delete itself; there the
+// allocations are counted through its allocation hook instead.
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define OVIX_COUNT_WITH_SANITIZER_HOOK 1
+#include <sanitizer/allocator_interface.h>
+#endif
+#endif
+
 namespace {
 
 thread_local size_t tAllocations = 0; // on this thread, counted while armed
 thread_local int tArmed = 0;          // live guards on this thread
+
+#ifdef OVIX_COUNT_WITH_SANITIZER_HOOK
+void countAllocation(const volatile void*, std::size_t)
+{
+    if (tArmed > 0)
+        ++tAllocations;
+}
+void ignoreRelease(const volatile void*) { }
+[[maybe_unused]] const int kHookInstalled = __sanitizer_install_malloc_and_free_hooks(countAllocation, ignoreRelease);
+#else
 
 void* allocate(std::size_t size) noexcept
 {
@@ -50,6 +69,7 @@ void* allocateAlignedOrThrow(std::size_t size, std::align_val_t align)
         return p;
     throw std::bad_alloc();
 }
+#endif
 
 } // namespace
 
@@ -72,6 +92,7 @@ size_t AllocationCounter::count() const noexcept
 
 } // namespace test
 
+#ifndef OVIX_COUNT_WITH_SANITIZER_HOOK
 void* operator new(std::size_t size)
 {
     return allocateOrThrow(size);
@@ -153,3 +174,4 @@ void operator delete[](void* p, std::align_val_t, const std::nothrow_t&) noexcep
 {
     releaseAligned(p);
 }
+#endif

@@ -1,5 +1,6 @@
 #include "platform/win32/win32_audio.h"
 
+#include "platform/win32/audio_trace.h"
 #include "platform/win32/com_ptr.h"
 
 #include <windows.h>
@@ -108,16 +109,27 @@ ComPtr<IMMDeviceEnumerator> createEnumerator()
     return enumerator;
 }
 
+// Frames of exact digital silence in a block, for the trace.
+uint32_t silentFrames(const float* interleaved, uint32_t frames)
+{
+    uint32_t silent = 0;
+    for (uint32_t i = 0; i < frames; ++i)
+        silent += interleaved[2 * i] == 0.0f && interleaved[2 * i + 1] == 0.0f ? 1 : 0;
+    return silent;
+}
+
 class WasapiRender final : public RenderService {
 public:
-    WasapiRender(ComPtr<IAudioClient> client, ComPtr<IAudioRenderClient> render)
-        : client_(std::move(client)), render_(std::move(render))
+    WasapiRender(ComPtr<IAudioClient> client, ComPtr<IAudioRenderClient> render, uint32_t traceId)
+        : client_(std::move(client)), render_(std::move(render)), traceId_(traceId)
     { }
 
     AudioResult padding(uint32_t& frames) override
     {
         UINT32 queued = 0;
-        const AudioResult r = check(client_->GetCurrentPadding(&queued), "GetCurrentPadding");
+        const HRESULT hr = client_->GetCurrentPadding(&queued);
+        audioTrace(TraceKind::Padding, hr, traceId_, queued);
+        const AudioResult r = check(hr, "GetCurrentPadding");
         frames = r == AudioResult::Ok ? queued : 0;
         return r;
     }
@@ -125,25 +137,35 @@ public:
     AudioResult write(const float* interleaved, uint32_t frames) override
     {
         BYTE* data = nullptr;
-        if (auto r = check(render_->GetBuffer(frames, &data), "IAudioRenderClient::GetBuffer"); r != AudioResult::Ok)
+        const HRESULT got = render_->GetBuffer(frames, &data);
+        if (FAILED(got))
+            audioTrace(TraceKind::Write, got, traceId_, frames);
+        if (auto r = check(got, "IAudioRenderClient::GetBuffer"); r != AudioResult::Ok)
             return r;
         std::memcpy(data, interleaved, size_t{frames} * 2 * sizeof(float));
-        return check(render_->ReleaseBuffer(frames, 0), "IAudioRenderClient::ReleaseBuffer");
+        const HRESULT released = render_->ReleaseBuffer(frames, 0);
+        audioTrace(TraceKind::Write, released, traceId_, frames, 0, audioTraceOn() ? silentFrames(interleaved, frames) : 0);
+        return check(released, "IAudioRenderClient::ReleaseBuffer");
     }
 
 private:
     ComPtr<IAudioClient> client_;
     ComPtr<IAudioRenderClient> render_;
+    uint32_t traceId_;
 };
 
 class WasapiCapture final : public CaptureService {
 public:
-    explicit WasapiCapture(ComPtr<IAudioCaptureClient> capture) : capture_(std::move(capture)) { }
+    WasapiCapture(ComPtr<IAudioCaptureClient> capture, uint32_t traceId)
+        : capture_(std::move(capture)), traceId_(traceId)
+    { }
 
     AudioResult nextPacketSize(uint32_t& frames) override
     {
         UINT32 size = 0;
-        const AudioResult r = check(capture_->GetNextPacketSize(&size), "GetNextPacketSize");
+        const HRESULT hr = capture_->GetNextPacketSize(&size);
+        audioTrace(TraceKind::PacketSize, hr, traceId_, size);
+        const AudioResult r = check(hr, "GetNextPacketSize");
         frames = r == AudioResult::Ok ? size : 0;
         return r;
     }
@@ -156,6 +178,7 @@ public:
         DWORD flags = 0;
         UINT64 position = 0;
         const HRESULT hr = capture_->GetBuffer(&data, &frames, &flags, &position, nullptr);
+        audioTrace(TraceKind::Packet, hr, traceId_, frames, position, flags);
         if (hr == AUDCLNT_S_BUFFER_EMPTY)
             return AudioResult::Ok;
         if (auto r = check(hr, "IAudioCaptureClient::GetBuffer"); r != AudioResult::Ok)
@@ -170,11 +193,14 @@ public:
 
     AudioResult releasePacket(uint32_t frames) override
     {
-        return check(capture_->ReleaseBuffer(frames), "IAudioCaptureClient::ReleaseBuffer");
+        const HRESULT hr = capture_->ReleaseBuffer(frames);
+        audioTrace(TraceKind::Release, hr, traceId_, frames);
+        return check(hr, "IAudioCaptureClient::ReleaseBuffer");
     }
 
 private:
     ComPtr<IAudioCaptureClient> capture_;
+    uint32_t traceId_;
 };
 
 class WasapiClient final : public AudioClient {
@@ -292,7 +318,9 @@ public:
 
     AudioResult start() override
     {
-        const AudioResult r = check(client_->Start(), "IAudioClient::Start");
+        const HRESULT hr = client_->Start();
+        audioTrace(TraceKind::Start, hr, traceId_);
+        const AudioResult r = check(hr, "IAudioClient::Start");
         started_ = started_ || r == AudioResult::Ok;
         return r;
     }
@@ -300,7 +328,9 @@ public:
     AudioResult stop() override
     {
         started_ = false;
-        return check(client_->Stop(), "IAudioClient::Stop");
+        const HRESULT hr = client_->Stop();
+        audioTrace(TraceKind::Stop, hr, traceId_);
+        return check(hr, "IAudioClient::Stop");
     }
 
     std::unique_ptr<RenderService> renderService(AudioResult& result) override
@@ -311,7 +341,8 @@ public:
             return nullptr;
         ComPtr<IAudioClient> keep;
         client_.as(keep);
-        return std::make_unique<WasapiRender>(std::move(keep), std::move(render));
+        traceOpen(false);
+        return std::make_unique<WasapiRender>(std::move(keep), std::move(render), traceId_);
     }
 
     std::unique_ptr<CaptureService> captureService(AudioResult& result) override
@@ -320,10 +351,20 @@ public:
         result = check(client_->GetService(__uuidof(IAudioCaptureClient), capture.putVoid()), "GetService(capture)");
         if (result != AudioResult::Ok)
             return nullptr;
-        return std::make_unique<WasapiCapture>(std::move(capture));
+        traceOpen(true);
+        return std::make_unique<WasapiCapture>(std::move(capture), traceId_);
     }
 
 private:
+    void traceOpen(bool capture)
+    {
+        if (!audioTraceOn())
+            return;
+        UINT32 frames = 0;
+        const HRESULT hr = client_->GetBufferSize(&frames);
+        audioTrace(TraceKind::Open, hr, traceId_, capture ? 1 : 0, frames);
+    }
+
     // The third-generation client and the mix format the low-latency path works with.
     AudioResult lowLatencyParts(ComPtr<IAudioClient3>& client3, CoTaskMem<WAVEFORMATEX>& wf)
     {
@@ -334,6 +375,7 @@ private:
 
     ComPtr<IAudioClient> client_;
     bool started_ = false;
+    uint32_t traceId_ = audioTraceStreamId();
 };
 
 class MmcssRegistration final : public AudioThreadRegistration {

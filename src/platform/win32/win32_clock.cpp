@@ -1,3 +1,4 @@
+#include "platform/win32/audio_trace.h"
 #include "platform/win32/win32_platform.h"
 
 #include <windows.h>
@@ -68,7 +69,12 @@ public:
         HANDLE handles[MAXIMUM_WAIT_OBJECTS];
         for (size_t i = 0; i < events.size(); ++i)
             handles[i] = static_cast<HANDLE>(events[i]->nativeHandle());
+        const int64_t before = audioTraceOn() ? nowMicros() : 0;
         const DWORD result = WaitForMultipleObjects(static_cast<DWORD>(events.size()), handles, FALSE, millis);
+        if (audioTraceOn()) {
+            const uint32_t outcome = result == WAIT_TIMEOUT ? 1 : (result < WAIT_OBJECT_0 + events.size() ? 0 : 2);
+            audioTrace(TraceKind::Wait, 0, outcome, millis, static_cast<uint64_t>(nowMicros() - before));
+        }
         if (result == WAIT_TIMEOUT)
             return kWaitTimeout;
         if (result < WAIT_OBJECT_0 + events.size())
