@@ -2,6 +2,8 @@
 // cycle, gap filling, monitor management, failures and their recovery.
 
 #include "engine_rig.h"
+
+#include "console/status_text.h"
 #include "platform/audio_thread.h"
 #include "support/alloc_counter.h"
 
@@ -51,7 +53,7 @@ TEST(Engine, PacketFlaggedSilentIsProcessedAsZerosNotSkipped)
     RecordingSteps steps;
     EngineRig rig(steps);
     rig.open();
-    ASSERT_EQ(rig.state.engineRunning.load(), 1);
+    ASSERT_TRUE(rig.report().running);
     rig.runPackets(3, steps.packets);
     rig.audio.markNextPacketsSilent(kMic, 1);
     rig.runPackets(2, steps.packets);
@@ -69,9 +71,9 @@ TEST(Engine, AfterEightPunctualPacketsASmallJumpIsFilledWithSilence)
     EngineRig rig(steps);
     rig.settings.raw.store(1); // the low-latency capture: a buffer below 3840 frames
     rig.open();
-    ASSERT_LT(rig.engine->captureBufferFrames(), engine::kGapLimitFrames);
+    ASSERT_LT(rig.session().captureBufferFrames(), engine::kGapLimitFrames);
     rig.runPackets(9, steps.packets);
-    ASSERT_EQ(rig.engine->goodPackets(), 8);
+    ASSERT_EQ(rig.session().goodPackets(), 8);
 
     rig.audio.skipFrames(kMic, 480);
     steps.blocks.clear();
@@ -82,7 +84,7 @@ TEST(Engine, AfterEightPunctualPacketsASmallJumpIsFilledWithSilence)
     EXPECT_TRUE(steps.blocks[0].allZero);
     EXPECT_EQ(steps.blocks[1].pass, 1);
     EXPECT_EQ(steps.blocks[1].frames, 480u);
-    EXPECT_EQ(rig.engine->goodPackets(), 8) << "a filled gap keeps the count";
+    EXPECT_EQ(rig.session().goodPackets(), 8) << "a filled gap keeps the count";
 
     // Just beyond the limit: no fill, and the count starts again.
     rig.audio.skipFrames(kMic, engine::kGapLimitFrames + 1);
@@ -90,7 +92,7 @@ TEST(Engine, AfterEightPunctualPacketsASmallJumpIsFilledWithSilence)
     rig.runPackets(1, steps.packets);
     ASSERT_EQ(steps.blocks.size(), 1u);
     EXPECT_EQ(steps.blocks[0].pass, 1);
-    EXPECT_EQ(rig.engine->goodPackets(), 0);
+    EXPECT_EQ(rig.session().goodPackets(), 0);
 }
 
 TEST(Engine, NoGapFillBeforeEightPunctualPacketsOrWithALargeCaptureBuffer)
@@ -98,14 +100,14 @@ TEST(Engine, NoGapFillBeforeEightPunctualPacketsOrWithALargeCaptureBuffer)
     RecordingSteps steps;
     EngineRig rig(steps);
     rig.open(); // without raw: the 100 ms shared buffer
-    ASSERT_GE(rig.engine->captureBufferFrames(), engine::kGapLimitFrames);
+    ASSERT_GE(rig.session().captureBufferFrames(), engine::kGapLimitFrames);
     rig.runPackets(12, steps.packets);
-    ASSERT_EQ(rig.engine->goodPackets(), 8);
+    ASSERT_EQ(rig.session().goodPackets(), 8);
     rig.audio.skipFrames(kMic, 480);
     steps.blocks.clear();
     rig.runPackets(1, steps.packets);
     ASSERT_EQ(steps.blocks.size(), 1u);
-    EXPECT_EQ(rig.engine->goodPackets(), 0);
+    EXPECT_EQ(rig.session().goodPackets(), 0);
 
     rig.settings.raw.store(1);
     rig.open();
@@ -176,8 +178,8 @@ TEST(Engine, PassThroughCarriesTheVoiceToBothOutputsWithTheMicGainAndTheRecorder
         ASSERT_FALSE(out.empty());
         EXPECT_FLOAT_EQ(out.back(), expected);
     }
-    EXPECT_EQ(engine::takeOutputPeak(rig.state), static_cast<int32_t>(expected * 10000.0f));
-    EXPECT_EQ(engine::takeOutputPeak(rig.state), 0);
+    EXPECT_EQ(rig.console.reports().takeOutputPeak(), static_cast<int32_t>(expected * 10000.0f));
+    EXPECT_EQ(rig.console.reports().takeOutputPeak(), 0);
 
     std::vector<int16_t> taken(4096);
     ASSERT_EQ(rig.rings.take.read(taken.data(), taken.size()), taken.size());
@@ -205,7 +207,7 @@ TEST(Engine, MonitorThatKeepsFailingIsRetriedWithBackOff)
     EngineRig rig(steps);
     rig.audio.setRefuseOpen(kPhones, true);
     rig.open();
-    ASSERT_EQ(rig.state.engineRunning.load(), 1);
+    ASSERT_TRUE(rig.report().running);
     std::vector<int64_t> attempts{rig.clock.nowMillis()};
     int seen = rig.audio.stats(kPhones).activationAttempts;
     ASSERT_GE(seen, 1);
@@ -221,11 +223,11 @@ TEST(Engine, MonitorThatKeepsFailingIsRetriedWithBackOff)
     const std::array<int64_t, 6> expected{2000, 4000, 8000, 16000, 32000, 32000};
     for (size_t i = 0; i < expected.size(); ++i)
         EXPECT_NEAR(attempts[i + 1] - attempts[i], expected[i], 20) << "retry " << i;
-    EXPECT_EQ(rig.state.cableStatus.load(), engine::kCableOpen) << "the cable kept running";
+    EXPECT_EQ(rig.report().cableStatus, engine::kCableOpen) << "the cable kept running";
 
     rig.audio.setRefuseOpen(kPhones, false);
     rig.runMillis(33000);
-    EXPECT_TRUE(rig.engine->monitorOutput().isOpen());
+    EXPECT_TRUE(rig.session().monitorOutput().isOpen());
 }
 
 TEST(Engine, MonitorFollowsItsNeedsAndLowLatencyOption)
@@ -233,19 +235,19 @@ TEST(Engine, MonitorFollowsItsNeedsAndLowLatencyOption)
     engine::BlockSteps steps;
     EngineRig rig(steps);
     rig.open();
-    ASSERT_TRUE(rig.engine->monitorOutput().isOpen());
-    EXPECT_TRUE(rig.engine->monitorOutput().lowLatency);
-    EXPECT_FALSE(rig.engine->cableOutput().lowLatency) << "the cable never uses the low-latency option";
+    ASSERT_TRUE(rig.session().monitorOutput().isOpen());
+    EXPECT_TRUE(rig.session().monitorOutput().lowLatency);
+    EXPECT_FALSE(rig.session().cableOutput().lowLatency) << "the cable never uses the low-latency option";
 
     rig.settings.monitor.store(0);
     rig.settings.clip_hear.store(0);
     rig.runMillis(20);
-    EXPECT_FALSE(rig.engine->monitorOutput().isOpen());
+    EXPECT_FALSE(rig.session().monitorOutput().isOpen());
 
     rig.state.previewNeedsMonitor.store(1);
     rig.runMillis(20);
-    ASSERT_TRUE(rig.engine->monitorOutput().isOpen());
-    EXPECT_FALSE(rig.engine->monitorOutput().lowLatency);
+    ASSERT_TRUE(rig.session().monitorOutput().isOpen());
+    EXPECT_FALSE(rig.session().monitorOutput().lowLatency);
 }
 
 TEST(Engine, ApplicationAudioAloneOpensNoMonitorOnAMixerInput)
@@ -259,13 +261,13 @@ TEST(Engine, ApplicationAudioAloneOpensNoMonitorOnAMixerInput)
     rig.state.appCaptureActive.store(1);
     rig.open();
     rig.runMillis(50);
-    EXPECT_FALSE(rig.engine->monitorOutput().isOpen());
+    EXPECT_FALSE(rig.session().monitorOutput().isOpen());
     EXPECT_EQ(rig.audio.stats(L"{vm}").activationAttempts, 0);
 
     rig.settings.monitor.store(1);
     rig.runMillis(20);
-    EXPECT_TRUE(rig.engine->monitorOutput().isOpen());
-    EXPECT_EQ(rig.engine->monitorEndpoint(), L"{vm}");
+    EXPECT_TRUE(rig.session().monitorOutput().isOpen());
+    EXPECT_EQ(rig.session().monitorEndpoint(), L"{vm}");
 }
 
 TEST(Engine, EmptyMicShowsTheMessageAndRetriesAboutOnceASecondWithoutSpinning)
@@ -274,9 +276,8 @@ TEST(Engine, EmptyMicShowsTheMessageAndRetriesAboutOnceASecondWithoutSpinning)
     EngineRig rig(steps);
     settings::setDeviceName(rig.settings, settings::DeviceKind::Mic, L"");
     rig.open();
-    EXPECT_EQ(settings::lockedText(rig.settings, &settings::Settings::engineStatusText),
-        L"Can't open this microphone. Pick another one.");
-    EXPECT_EQ(rig.state.engineRunning.load(), 0);
+    EXPECT_EQ(console::engineStatusText(rig.report().status), L"Can't open this microphone. Pick another one.");
+    EXPECT_FALSE(rig.report().running);
 
     const int attemptsBefore = rig.engine->openAttempts();
     const int stepsBefore = rig.steps;
@@ -289,8 +290,8 @@ TEST(Engine, EmptyMicShowsTheMessageAndRetriesAboutOnceASecondWithoutSpinning)
     // Picking a microphone ends the retries.
     settings::setDeviceName(rig.settings, settings::DeviceKind::Mic, kMic);
     rig.runMillis(1100);
-    EXPECT_EQ(rig.state.engineRunning.load(), 1);
-    EXPECT_EQ(settings::lockedText(rig.settings, &settings::Settings::engineStatusText), L"");
+    EXPECT_TRUE(rig.report().running);
+    EXPECT_EQ(console::engineStatusText(rig.report().status), L"");
 }
 
 TEST(Engine, SelectingAnotherMicrophoneSwapsTheCaptureWhileTheOutputsKeepRunning)
@@ -305,10 +306,10 @@ TEST(Engine, SelectingAnotherMicrophoneSwapsTheCaptureWhileTheOutputsKeepRunning
     settings::setDeviceName(rig.settings, settings::DeviceKind::Mic, kMic2);
     engine::requestMicReopen(rig.state);
     rig.runPackets(1, steps.packets); // starts the worker
-    rig.engine->waitForMicReopenWorker();
+    rig.engine->waitForDeviceWorkers();
     rig.runMillis(300);
 
-    EXPECT_EQ(rig.engine->captureEndpoint(), kMic2);
+    EXPECT_EQ(rig.session().captureEndpoint(), kMic2);
     EXPECT_EQ(rig.audio.stats(kMic).openStreams, 0);
     EXPECT_EQ(rig.audio.stats(kMic2).starts, 1);
     const auto cableAfter = rig.audio.stats(kCable);
@@ -317,7 +318,7 @@ TEST(Engine, SelectingAnotherMicrophoneSwapsTheCaptureWhileTheOutputsKeepRunning
     EXPECT_GT(cableAfter.framesWritten, cableBefore.framesWritten + 480 * 25);
     EXPECT_EQ(rig.audio.stats(kPhones).starts, 1);
     EXPECT_EQ(rig.audio.stats(kPhones).underruns, 0u);
-    EXPECT_EQ(rig.state.engineRunning.load(), 1);
+    EXPECT_TRUE(rig.report().running);
 }
 
 TEST(Engine, MicrophoneReopenThatFailsKeepsTheOldCapture)
@@ -329,10 +330,10 @@ TEST(Engine, MicrophoneReopenThatFailsKeepsTheOldCapture)
     settings::setDeviceName(rig.settings, settings::DeviceKind::Mic, L"{nowhere}");
     engine::requestMicReopen(rig.state);
     rig.runPackets(1, steps.packets);
-    rig.engine->waitForMicReopenWorker();
+    rig.engine->waitForDeviceWorkers();
     const int before = steps.packets;
     rig.runMillis(100);
-    EXPECT_EQ(rig.engine->captureEndpoint(), kMic);
+    EXPECT_EQ(rig.session().captureEndpoint(), kMic);
     EXPECT_GE(steps.packets - before, 9);
 }
 
@@ -341,8 +342,8 @@ std::vector<int32_t> statusesOver(EngineRig& rig, int64_t ms, std::vector<int32_
 {
     for (int64_t t = 0; t < ms; t += 5) {
         rig.runMillis(5);
-        if (rig.state.cableStatus.load() != seen.back())
-            seen.push_back(rig.state.cableStatus.load());
+        if (rig.report().cableStatus != seen.back())
+            seen.push_back(rig.report().cableStatus);
     }
     return seen;
 }
@@ -353,14 +354,14 @@ TEST(Engine, CaptureFailingMidStreamRecoversWithinASecondOfTheDeviceComingBack)
     EngineRig rig(steps);
     rig.open();
     rig.runMillis(100);
-    ASSERT_EQ(rig.state.cableStatus.load(), engine::kCableOpen);
+    ASSERT_EQ(rig.report().cableStatus, engine::kCableOpen);
 
     rig.audio.setCallsFail(kMic, true);
     auto seen = statusesOver(rig, 100, {engine::kCableOpen});
-    EXPECT_EQ(rig.state.engineRunning.load(), 0);
+    EXPECT_FALSE(rig.report().running);
     rig.audio.setCallsFail(kMic, false);
     seen = statusesOver(rig, 1100, seen);
-    EXPECT_EQ(rig.state.engineRunning.load(), 1);
+    EXPECT_TRUE(rig.report().running);
     EXPECT_EQ(seen, (std::vector<int32_t>{engine::kCableOpen, engine::kCableNotRunning, engine::kCableOpen}));
 }
 
@@ -374,8 +375,8 @@ TEST(Engine, CableThatDisappearsRunsWithoutItAndComesBackOnRequest)
         platform::Flow::Render, kCable, L"CABLE Input (VB-Audio Virtual Cable)", L"VB-Audio Virtual Cable");
     rig.audio.removeEndpoint(kCable);
     auto seen = statusesOver(rig, 1200, {engine::kCableOpen});
-    EXPECT_EQ(rig.state.engineRunning.load(), 1) << "running on the monitor alone";
-    EXPECT_TRUE(rig.engine->monitorOutput().isOpen());
+    EXPECT_TRUE(rig.report().running) << "running on the monitor alone";
+    EXPECT_TRUE(rig.session().monitorOutput().isOpen());
 
     // The cable watcher asks for an open once the cable is back.
     rig.audio.addEndpoint(cableSpec);
@@ -392,14 +393,14 @@ TEST(Engine, RefusedCableReportsThreeUntilARetryRequestOpensIt)
     EngineRig rig(steps);
     rig.audio.setRefuseOpen(kCable, true);
     rig.open();
-    EXPECT_EQ(rig.state.cableStatus.load(), engine::kCableRefused);
+    EXPECT_EQ(rig.report().cableStatus, engine::kCableRefused);
     rig.runMillis(50);
     rig.audio.setRefuseOpen(kCable, false);
     rig.runMillis(50);
-    EXPECT_EQ(rig.state.cableStatus.load(), engine::kCableRefused);
+    EXPECT_EQ(rig.report().cableStatus, engine::kCableRefused);
     engine::requestCableReopen(rig.state);
     rig.runMillis(20);
-    EXPECT_EQ(rig.state.cableStatus.load(), engine::kCableOpen);
+    EXPECT_EQ(rig.report().cableStatus, engine::kCableOpen);
 }
 
 TEST(Engine, DriftBetweenCaptureAndCableClocksIsAbsorbed)
@@ -410,7 +411,7 @@ TEST(Engine, DriftBetweenCaptureAndCableClocksIsAbsorbed)
         rig.audio.setDriftPpm(kCable, ppm);
         rig.open();
         rig.runMillis(120000);
-        const auto& cable = rig.engine->cableOutput();
+        const auto& cable = rig.session().cableOutput();
         EXPECT_EQ(rig.audio.stats(kCable).underruns, 0u) << ppm;
         EXPECT_NEAR(cable.smoothedFill, cable.targetFill, cable.tolerance + 10.0) << ppm;
     }
@@ -432,7 +433,7 @@ TEST(Engine, StopRequestEndsTheEngineFromEveryState)
         engine::requestStop(rig.state);
         rig.run(1);
         EXPECT_EQ(rig.engine->phase(), engine::EnginePhase::Ended);
-        EXPECT_EQ(rig.state.engineRunning.load(), 0);
+        EXPECT_FALSE(rig.report().running);
         EXPECT_EQ(rig.audio.stats(kMic).openStreams + rig.audio.stats(kCable).openStreams, 0);
     }
     {
@@ -471,16 +472,18 @@ TEST(Engine, ThreadRegistersAsProAudioOrFallsBackToTimeCritical)
     engine::BlockSteps steps;
     EngineRig rig(steps);
     EXPECT_EQ(rig.engine->priority(), platform::ThreadPriority::ProAudio);
-    rig.audio.setRegistrationFails(true);
-    engine::Engine other({rig.clock, rig.audio, rig.settings, rig.state, rig.rings, steps, {}});
-    other.start();
-    EXPECT_EQ(other.priority(), platform::ThreadPriority::TimeCritical);
+    console::SimOptions options;
+    options.steps = &steps;
+    console::SimConsole other(options);
+    other.audio.setRegistrationFails(true);
+    other.engine().start();
+    EXPECT_EQ(other.engine().priority(), platform::ThreadPriority::TimeCritical);
     EXPECT_TRUE(platform::denormalsFlushed());
 }
 
 TEST(OutputPeak, ConcurrentRaisesAndReadAndClearNeverLoseAPeak)
 {
-    engine::EngineState state;
+    engine::EngineReports reports;
     constexpr int kRounds = 2000;
     constexpr int kBurst = 64;
     std::barrier sync(2);
@@ -493,7 +496,7 @@ TEST(OutputPeak, ConcurrentRaisesAndReadAndClearNeverLoseAPeak)
             for (int i = 0; i < kBurst; ++i) {
                 const auto v = static_cast<int32_t>(rng() % 1000000) + 1;
                 top = std::max(top, v);
-                engine::raiseOutputPeak(state, v);
+                reports.raiseOutputPeak(v);
             }
             roundMax[r] = top;
             sync.arrive_and_wait(); // burst done
@@ -504,9 +507,9 @@ TEST(OutputPeak, ConcurrentRaisesAndReadAndClearNeverLoseAPeak)
         int32_t best = 0;
         // Read and clear while the writer raises, then once more after it stopped.
         for (int i = 0; i < kBurst / 4; ++i)
-            best = std::max(best, engine::takeOutputPeak(state));
+            best = std::max(best, reports.takeOutputPeak());
         sync.arrive_and_wait();
-        best = std::max(best, engine::takeOutputPeak(state));
+        best = std::max(best, reports.takeOutputPeak());
         roundRead[r] = best;
         sync.arrive_and_wait();
     }

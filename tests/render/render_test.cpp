@@ -1,6 +1,6 @@
 #include "dsp/gain.h"
 #include "dsp/random.h"
-#include "engine/effect_chain.h"
+#include "engine/block_steps.h"
 #include "media/wav_reader.h"
 #include "media/wav_writer.h"
 #include "platform/sim/memory_files.h"
@@ -48,9 +48,8 @@ struct RenderRun {
     std::vector<std::string> warnings;
     std::string error;
     // The pass-through steps: what arrives is what went in, frame for frame.
-    render::StepsMaker steps = [](settings::Settings&, engine::EngineState&) {
-        return std::make_unique<engine::BlockSteps>();
-    };
+    engine::BlockSteps passThrough;
+    engine::BlockSteps* steps = &passThrough; // null: the program's own chain
 
     RenderRun()
     {
@@ -73,7 +72,7 @@ TEST(RenderTool, TheSameInputAndSetupGiveByteIdenticalFiles)
     std::vector<std::vector<uint8_t>> outputs;
     for (int i = 0; i < 2; ++i) {
         RenderRun r;
-        r.steps = engine::makeEffectChain;
+        r.steps = nullptr;
         ASSERT_TRUE(media::writeWavFloat(r.files, r.options.input, speechLike(24000, 44100), 44100));
         // The default voice chain, with a room, a mask and isolation on top.
         r.options.sets = {{"mic_level", "130"}, {"preset", "3"}, {"amount", "40"}, {"isolate", "1"}, {"pitch_hz", "40"}};
@@ -117,7 +116,7 @@ TEST(RenderTool, WithEveryEffectOffTheCableCarriesTheInputSampleForSample)
 TEST(RenderTool, TheRealChainWithEveryEffectOffPassesTheVoiceThroughTheSoftClip)
 {
     RenderRun r;
-    r.steps = engine::makeEffectChain;
+    r.steps = nullptr;
     const std::vector<float> in = speechLike(48000, 48000);
     ASSERT_TRUE(media::writeWavFloat(r.files, r.options.input, in, 48000));
     r.options.sets = kEverythingOff;
@@ -143,7 +142,7 @@ TEST(RenderTool, ARoomWithSendRingsOnAfterTheVoiceStops)
 {
     auto tailLevelsDb = [](const char* amount) {
         RenderRun r;
-        r.steps = engine::makeEffectChain;
+        r.steps = nullptr;
         const std::vector<float> in = speechLike(24000, 48000);
         EXPECT_TRUE(media::writeWavFloat(r.files, r.options.input, in, 48000));
         r.options.tailSeconds = 1.0;

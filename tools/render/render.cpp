@@ -1,11 +1,8 @@
 #include "tools/render/render.h"
 
-#include "engine/engine.h"
 #include "media/format_converter.h"
 #include "media/wav_reader.h"
 #include "media/wav_writer.h"
-#include "platform/sim/manual_clock.h"
-#include "platform/sim/sim_audio.h"
 #include "platform/text.h"
 #include "settings/fields.h"
 #include "settings/setup_files.h"
@@ -205,13 +202,11 @@ bool applySettings(platform::Files& files, const Options& options, settings::Set
     return true;
 }
 
-bool runEngine(settings::Settings& record, const StepsMaker& makeSteps, std::span<const float> input,
-               std::vector<float>& cable, std::vector<float>* monitor, const Progress& progress, std::string& error,
-               bool glitchHeld)
+bool runEngine(console::SimConsole& sim, std::span<const float> input, std::vector<float>& cable,
+    std::vector<float>* monitor, const Progress& progress, std::string& error, bool glitchHeld)
 {
     const uint64_t total = input.size() / 2;
-    platform::sim::ManualClock clock;
-    platform::sim::SimAudio audio(clock);
+    platform::sim::SimAudio& audio = sim.audio;
     audio.addEndpoint(endpoint(platform::Flow::Capture, kMicId, L"Microphone (render input)", L"Render"));
     audio.addEndpoint(endpoint(
         platform::Flow::Render, kCableId, L"CABLE Input (VB-Audio Virtual Cable)", L"VB-Audio Virtual Cable"));
@@ -227,18 +222,17 @@ bool runEngine(settings::Settings& record, const StepsMaker& makeSteps, std::spa
     const size_t room = total + 48000;
     audio.recordRender(kCableId, true, room);
     audio.recordRender(kPhonesId, monitor != nullptr, room);
+    console::Console& console = sim.console();
+    settings::Settings& record = console.settings();
     settings::setDeviceName(record, settings::DeviceKind::Mic, kMicId);
     settings::setDeviceName(record, settings::DeviceKind::Spk, kPhonesId);
     if (monitor)
         record.monitor.store(1);
 
-    engine::EngineState state;
-    state.glitchButtonHeld.store(glitchHeld ? 1 : 0);
-    engine::RecorderRings rings;
-    const std::unique_ptr<engine::BlockSteps> steps = makeSteps(record, state);
-    engine::Engine eng(engine::EngineServices{clock, audio, record, state, rings, *steps, {}});
+    console.state().glitchButtonHeld.store(glitchHeld ? 1 : 0);
+    engine::Engine& eng = console.engine();
     eng.start();
-    engine::requestOpen(state);
+    engine::requestOpen(console.state());
 
     // The outputs start with the pre-fill silence their first write queued;
     // the voice begins after it. The monitor may open a little later than the
@@ -248,7 +242,7 @@ bool runEngine(settings::Settings& record, const StepsMaker& makeSteps, std::spa
     uint64_t done = 0, lastWritten = 0;
     int reported = -1;
     while (done < total) {
-        const engine::StepWait w = eng.step();
+        const engine::StepWait w = sim.step();
         if (eng.phase() == engine::EnginePhase::Ended || eng.phase() == engine::EnginePhase::RetryWait) {
             error = "the engine could not run on the simulated devices";
             return false;
@@ -273,14 +267,11 @@ bool runEngine(settings::Settings& record, const StepsMaker& makeSteps, std::spa
                 progress(std::min(1.0, static_cast<double>(done) / static_cast<double>(total)));
             }
         }
-        if (w.micros > 0) {
-            clock.advance(w.event ? std::min<int64_t>(w.micros, 1000) : w.micros);
-            audio.tick();
-        }
+        sim.advance(w);
     }
-    engine::requestStop(state);
+    engine::requestStop(console.state());
     while (eng.phase() != engine::EnginePhase::Ended)
-        eng.step();
+        sim.step();
 
     if (audio.stats(kCableId).underruns > 0) {
         error = "the simulated cable ran dry; the render would not be exact";
@@ -303,11 +294,13 @@ bool runEngine(settings::Settings& record, const StepsMaker& makeSteps, std::spa
     return true;
 }
 
-bool renderFile(platform::Files& files, const Options& options, const StepsMaker& makeSteps, const Progress& progress,
-                Summary& summary, std::vector<std::string>& warnings, std::string& error)
+bool renderFile(platform::Files& files, const Options& options, engine::BlockSteps* steps, const Progress& progress,
+    Summary& summary, std::vector<std::string>& warnings, std::string& error)
 {
-    settings::Settings record;
-    if (!applySettings(files, options, record, warnings, error))
+    console::SimOptions simOptions;
+    simOptions.steps = steps;
+    console::SimConsole sim(simOptions);
+    if (!applySettings(files, options, sim.console().settings(), warnings, error))
         return false;
 
     const auto bytes = files.readAll(options.input);
@@ -349,7 +342,7 @@ bool renderFile(platform::Files& files, const Options& options, const StepsMaker
     input.resize(input.size() + 2 * static_cast<size_t>(std::llround(options.tailSeconds * kRate)), 0.0f);
 
     std::vector<float> cable, monitor;
-    if (!runEngine(record, makeSteps, input, cable, options.monitor.empty() ? nullptr : &monitor, progress, error))
+    if (!runEngine(sim, input, cable, options.monitor.empty() ? nullptr : &monitor, progress, error))
         return false;
     summary.outputFrames = cable.size() / 2;
     summary.cablePeak = peakOf(cable);
