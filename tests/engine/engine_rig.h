@@ -3,6 +3,8 @@
 
 #include "console/sim_console.h"
 
+#include <vector>
+
 namespace test {
 
 inline platform::sim::SimEndpointSpec endpointSpec(
@@ -51,6 +53,14 @@ struct EngineRig {
 
     engine::EngineReport report() const { return console.report(); }
     const engine::DeviceSession& session() const { return engine->session(); }
+    // The one-off events posted since the last call, oldest first.
+    std::vector<engine::EngineEventKind> events()
+    {
+        std::vector<engine::EngineEventKind> kinds;
+        for (engine::EngineEvent e; console.reports().nextEvent(e);)
+            kinds.push_back(e.kind);
+        return kinds;
+    }
 
     void run(int64_t micros) { steps += sim.run(micros); }
     void runMillis(int64_t ms) { run(ms * 1000); }

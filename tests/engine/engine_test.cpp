@@ -319,6 +319,7 @@ TEST(Engine, SelectingAnotherMicrophoneSwapsTheCaptureWhileTheOutputsKeepRunning
     EXPECT_EQ(rig.audio.stats(kPhones).starts, 1);
     EXPECT_EQ(rig.audio.stats(kPhones).underruns, 0u);
     EXPECT_TRUE(rig.report().running);
+    EXPECT_EQ(rig.events(), std::vector{engine::EngineEventKind::MicReopened});
 }
 
 TEST(Engine, MicrophoneReopenThatFailsKeepsTheOldCapture)
@@ -335,6 +336,7 @@ TEST(Engine, MicrophoneReopenThatFailsKeepsTheOldCapture)
     rig.runMillis(100);
     EXPECT_EQ(rig.session().captureEndpoint(), kMic);
     EXPECT_GE(steps.packets - before, 9);
+    EXPECT_EQ(rig.events(), std::vector{engine::EngineEventKind::MicReopenFailed});
 }
 
 // Runs the rig and notes each new cableStatus value.
@@ -363,6 +365,7 @@ TEST(Engine, CaptureFailingMidStreamRecoversWithinASecondOfTheDeviceComingBack)
     seen = statusesOver(rig, 1100, seen);
     EXPECT_TRUE(rig.report().running);
     EXPECT_EQ(seen, (std::vector<int32_t>{engine::kCableOpen, engine::kCableNotRunning, engine::kCableOpen}));
+    EXPECT_EQ(rig.events(), std::vector{engine::EngineEventKind::DeviceLost}) << "one loss, reported once";
 }
 
 TEST(Engine, CableThatDisappearsRunsWithoutItAndComesBackOnRequest)
@@ -401,6 +404,59 @@ TEST(Engine, RefusedCableReportsThreeUntilARetryRequestOpensIt)
     engine::requestCableReopen(rig.state);
     rig.runMillis(20);
     EXPECT_EQ(rig.report().cableStatus, engine::kCableOpen);
+    EXPECT_EQ(rig.events(), std::vector{engine::EngineEventKind::CableRefused});
+}
+
+// Opens while the voice flows run on device workers: an output that takes
+// seconds to open (on the virtual clock) never holds up the other one.
+TEST(Engine, AnOutputThatIsSlowToOpenNeverStopsTheOtherOne)
+{
+    engine::BlockSteps steps;
+    console::SimOptions options;
+    options.settleDeviceWorkers = false; // the opens are meant to be under way while the engine runs
+    EngineRig rig(steps, options);
+    rig.audio.setRefuseOpen(kCable, true);
+    rig.open();
+    rig.runMillis(100);
+    ASSERT_TRUE(rig.session().monitorOutput().isOpen());
+    ASSERT_EQ(rig.report().cableStatus, engine::kCableRefused);
+
+    // The cable takes 2 s to open; the headphones keep hearing every block.
+    rig.audio.setRefuseOpen(kCable, false);
+    rig.audio.setOpenDelay(kCable, 2000000);
+    const auto phonesBefore = rig.audio.stats(kPhones);
+    engine::requestCableReopen(rig.state);
+    rig.run(1);
+    rig.clock.awaitWaiters(1); // the worker waits inside the open from now on
+    rig.runMillis(1000);
+    EXPECT_FALSE(rig.session().cableOutput().isOpen());
+    EXPECT_GE(rig.audio.stats(kPhones).framesWritten - phonesBefore.framesWritten, 480u * 95);
+    EXPECT_EQ(rig.audio.stats(kPhones).underruns, phonesBefore.underruns);
+    rig.runMillis(1100);
+    rig.engine->waitForDeviceWorkers();
+    rig.runMillis(20);
+    ASSERT_TRUE(rig.session().cableOutput().isOpen());
+    EXPECT_EQ(rig.report().cableStatus, engine::kCableOpen);
+
+    // The monitor closes, then takes 2 s to open again; the cable keeps every block.
+    rig.settings.monitor.store(0);
+    rig.settings.clip_hear.store(0);
+    rig.runMillis(20);
+    ASSERT_FALSE(rig.session().monitorOutput().isOpen());
+    rig.audio.setOpenDelay(kPhones, 2000000);
+    const auto cableBefore = rig.audio.stats(kCable);
+    rig.settings.monitor.store(1);
+    rig.run(1);
+    rig.clock.awaitWaiters(1);
+    rig.runMillis(1000);
+    EXPECT_FALSE(rig.session().monitorOutput().isOpen());
+    EXPECT_GE(rig.audio.stats(kCable).framesWritten - cableBefore.framesWritten, 480u * 95);
+    EXPECT_EQ(rig.audio.stats(kCable).underruns, cableBefore.underruns);
+    rig.runMillis(1100);
+    rig.engine->waitForDeviceWorkers();
+    rig.runMillis(20);
+    EXPECT_TRUE(rig.session().monitorOutput().isOpen());
+    EXPECT_TRUE(rig.report().monitorOpen);
 }
 
 TEST(Engine, DriftBetweenCaptureAndCableClocksIsAbsorbed)
