@@ -421,41 +421,36 @@ TEST(Engine, AnOutputThatIsSlowToOpenNeverStopsTheOtherOne)
     ASSERT_TRUE(rig.session().monitorOutput().isOpen());
     ASSERT_EQ(rig.report().cableStatus, engine::kCableRefused);
 
-    // The cable takes 2 s to open; the headphones keep hearing every block.
+    // An open of 2 s has just been asked for: for a second the other output
+    // keeps every block and the slow one stays closed; then it opens.
+    auto slowOpen = [&rig](const std::wstring& other, auto slowIsOpen) {
+        rig.run(1);
+        rig.clock.awaitWaiters(1); // the worker waits inside the open from now on
+        const auto before = rig.audio.stats(other);
+        rig.runMillis(1000);
+        EXPECT_FALSE(slowIsOpen());
+        EXPECT_GE(rig.audio.stats(other).framesWritten - before.framesWritten, 480u * 95);
+        EXPECT_EQ(rig.audio.stats(other).underruns, before.underruns);
+        rig.runMillis(1100);
+        rig.engine->waitForDeviceWorkers();
+        rig.runMillis(20);
+        EXPECT_TRUE(slowIsOpen());
+    };
+
     rig.audio.setRefuseOpen(kCable, false);
     rig.audio.setOpenDelay(kCable, 2000000);
-    const auto phonesBefore = rig.audio.stats(kPhones);
     engine::requestCableReopen(rig.state);
-    rig.run(1);
-    rig.clock.awaitWaiters(1); // the worker waits inside the open from now on
-    rig.runMillis(1000);
-    EXPECT_FALSE(rig.session().cableOutput().isOpen());
-    EXPECT_GE(rig.audio.stats(kPhones).framesWritten - phonesBefore.framesWritten, 480u * 95);
-    EXPECT_EQ(rig.audio.stats(kPhones).underruns, phonesBefore.underruns);
-    rig.runMillis(1100);
-    rig.engine->waitForDeviceWorkers();
-    rig.runMillis(20);
-    ASSERT_TRUE(rig.session().cableOutput().isOpen());
+    slowOpen(kPhones, [&rig] { return rig.session().cableOutput().isOpen(); });
     EXPECT_EQ(rig.report().cableStatus, engine::kCableOpen);
 
-    // The monitor closes, then takes 2 s to open again; the cable keeps every block.
+    // The monitor closes, then takes 2 s to open again.
     rig.settings.monitor.store(0);
     rig.settings.clip_hear.store(0);
     rig.runMillis(20);
     ASSERT_FALSE(rig.session().monitorOutput().isOpen());
     rig.audio.setOpenDelay(kPhones, 2000000);
-    const auto cableBefore = rig.audio.stats(kCable);
     rig.settings.monitor.store(1);
-    rig.run(1);
-    rig.clock.awaitWaiters(1);
-    rig.runMillis(1000);
-    EXPECT_FALSE(rig.session().monitorOutput().isOpen());
-    EXPECT_GE(rig.audio.stats(kCable).framesWritten - cableBefore.framesWritten, 480u * 95);
-    EXPECT_EQ(rig.audio.stats(kCable).underruns, cableBefore.underruns);
-    rig.runMillis(1100);
-    rig.engine->waitForDeviceWorkers();
-    rig.runMillis(20);
-    EXPECT_TRUE(rig.session().monitorOutput().isOpen());
+    slowOpen(kCable, [&rig] { return rig.session().monitorOutput().isOpen(); });
     EXPECT_TRUE(rig.report().monitorOpen);
 }
 
