@@ -18,12 +18,31 @@
 
 namespace render {
 
+// A setting changed at a time of the input, as a click at that moment would.
+struct TimedSet {
+    double seconds = 0;
+    std::string key;
+    std::string value;
+};
+
+// The glitch key held from start to end, seconds of the input.
+struct GlitchHold {
+    double start = 0;
+    double end = 0;
+};
+
+struct Timeline {
+    std::vector<TimedSet> sets;    // --at, in command-line order
+    std::vector<GlitchHold> holds; // --hold-glitch
+};
+
 struct Options {
     std::wstring input;
     std::wstring output;
     std::wstring setup;   // empty: the settings record's defaults
     std::wstring monitor; // empty: no headphones output
     std::vector<std::pair<std::string, std::string>> sets; // --set key=value, in order
+    Timeline timeline;
     double tailSeconds = 2.0;
     bool floatOutput = false;
     bool quiet = false;
@@ -37,8 +56,9 @@ std::string usageText();
 std::string versionText();
 
 // Applies the setup file, then every --set, to the record. Values out of
-// range are clamped as the record clamps them, with a warning; an unknown
-// --set key or a value that is not a number is an error.
+// range are clamped as the record clamps them, with a warning (for --at
+// values too, which are applied later); an unknown --set key or a value that
+// is not a number is an error.
 bool applySettings(platform::Files& files, const Options& options, settings::Settings& record,
                    std::vector<std::string>& warnings, std::string& error);
 
@@ -63,8 +83,10 @@ bool renderFile(platform::Files& files, const Options& options, engine::BlockSte
 // The engine part alone, on a console whose engine has not started yet and
 // 48 kHz interleaved stereo: fills cable (and monitor, when not null) with
 // exactly input.size() / 2 frames each. glitchHeld holds the glitch button
-// down for the whole run.
+// down for the whole run. The timeline's changes are made before the first
+// 10 ms block that starts at or after their time.
 bool runEngine(console::SimConsole& sim, std::span<const float> input, std::vector<float>& cable,
-    std::vector<float>* monitor, const Progress& progress, std::string& error, bool glitchHeld = false);
+    std::vector<float>* monitor, const Progress& progress, std::string& error, bool glitchHeld = false,
+    const Timeline& timeline = {});
 
 } // namespace render
