@@ -5,7 +5,6 @@
 
 #include "bench_main.h"
 
-#include "engine/effect_chain.h"
 #include "media/format_converter.h"
 #include "media/wav_reader.h"
 #include "platform/sim/memory_files.h"
@@ -78,14 +77,14 @@ void runChain(benchmark::State& state, bool heaviest)
 {
     const std::vector<float>& input = speech();
     for (auto _ : state) {
-        settings::Settings record;
+        console::SimConsole sim;
         platform::sim::MemoryFiles files;
         render::Options options;
         if (heaviest)
             options.sets = kHeaviest;
         std::vector<std::string> warnings;
         std::string error;
-        if (!render::applySettings(files, options, record, warnings, error)) {
+        if (!render::applySettings(files, options, sim.console().settings(), warnings, error)) {
             state.SkipWithError(error.c_str());
             return;
         }
@@ -98,7 +97,7 @@ void runChain(benchmark::State& state, bool heaviest)
             if (fraction >= 1.0 && counter)
                 allocations = counter->count();
         };
-        if (!render::runEngine(record, engine::makeEffectChain, input, cable, &monitor, progress, error, heaviest)) {
+        if (!render::runEngine(sim, input, cable, &monitor, progress, error, heaviest)) {
             state.SkipWithError(error.c_str());
             return;
         }

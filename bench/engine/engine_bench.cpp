@@ -13,20 +13,18 @@ namespace {
 
 void BM_EnginePassthroughBlock(benchmark::State& state)
 {
-    settings::Settings settings;
-    settings.isolate.store(1);
-    engine::EngineState engineState;
-    engine::RecorderRings rings;
-    rings.last.armed.store(1);
     engine::BlockSteps steps;
-    bench::runEnginePackets(
-        state, steps, settings, engineState, rings, bench::precomputedVoice(), [&rings](int64_t blocks) {
-            if ((blocks & 0x3FFF) == 0) {
-                // Keep the ring from filling up: the recorder's side.
-                static int16_t sink[1 << 16];
-                while (rings.last.read(sink, sizeof sink / sizeof sink[0]) > 0) { }
-            }
-        });
+    bench::BenchConsole sim(&steps);
+    sim.settings().isolate.store(1);
+    engine::RecorderRings& rings = sim.console().rings();
+    rings.last.armed.store(1);
+    bench::runEnginePackets(state, sim, [&rings](int64_t blocks) {
+        if ((blocks & 0x3FFF) == 0) {
+            // Keep the ring from filling up: the recorder's side.
+            static int16_t sink[1 << 16];
+            while (rings.last.read(sink, sizeof sink / sizeof sink[0]) > 0) { }
+        }
+    });
 }
 BENCHMARK(BM_EnginePassthroughBlock);
 

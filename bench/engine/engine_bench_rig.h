@@ -1,10 +1,8 @@
 #pragma once
-// An engine on simulated endpoints (a microphone, the cable, headphones) on a
+// A console on simulated endpoints (a microphone, the cable, headphones) on a
 // manual clock, run one 480-frame capture packet per benchmark iteration.
 
-#include "engine/engine.h"
-#include "platform/sim/manual_clock.h"
-#include "platform/sim/sim_audio.h"
+#include "console/sim_console.h"
 
 #include <benchmark/benchmark.h>
 
@@ -26,30 +24,43 @@ inline platform::sim::CaptureSource precomputedVoice()
     };
 }
 
-// Runs packets through an engine with the given steps until the benchmark
-// ends. perBlock, when given, runs (timed) after every packet.
-inline void runEnginePackets(benchmark::State& state, engine::BlockSteps& steps, settings::Settings& settings,
-    engine::EngineState& engineState, engine::RecorderRings& rings, platform::sim::CaptureSource voice,
-    const std::function<void(int64_t block)>& perBlock = {})
+// The console with its endpoints; steps, when given, replace its effect chain.
+struct BenchConsole : console::SimConsole {
+    explicit BenchConsole(engine::BlockSteps* steps = nullptr) : console::SimConsole(options(steps))
+    {
+        auto add = [&](platform::Flow flow, const wchar_t* id, const wchar_t* name) {
+            platform::sim::SimEndpointSpec s;
+            s.flow = flow;
+            s.id = id;
+            s.name = name;
+            audio.addEndpoint(s);
+        };
+        add(platform::Flow::Capture, L"mic", L"Microphone");
+        add(platform::Flow::Render, L"cable", L"CABLE Input");
+        add(platform::Flow::Render, L"phones", L"Headphones");
+        audio.setCaptureSource(L"mic", precomputedVoice());
+        settings::setDeviceName(console().settings(), settings::DeviceKind::Mic, L"mic");
+        settings::setDeviceName(console().settings(), settings::DeviceKind::Spk, L"phones");
+    }
+    settings::Settings& settings() { return console().settings(); }
+
+private:
+    static console::SimOptions options(engine::BlockSteps* steps)
+    {
+        console::SimOptions o;
+        o.steps = steps;
+        return o;
+    }
+};
+
+// Starts the console's engine with the settings made so far and runs packets
+// until the benchmark ends. perBlock, when given, runs (timed) after every packet.
+inline void runEnginePackets(
+    benchmark::State& state, BenchConsole& sim, const std::function<void(int64_t block)>& perBlock = {})
 {
-    platform::sim::ManualClock clock;
-    platform::sim::SimAudio audio(clock);
-    auto add = [&](platform::Flow flow, const wchar_t* id, const wchar_t* name) {
-        platform::sim::SimEndpointSpec s;
-        s.flow = flow;
-        s.id = id;
-        s.name = name;
-        audio.addEndpoint(s);
-    };
-    add(platform::Flow::Capture, L"mic", L"Microphone");
-    add(platform::Flow::Render, L"cable", L"CABLE Input");
-    add(platform::Flow::Render, L"phones", L"Headphones");
-    audio.setCaptureSource(L"mic", std::move(voice));
-    settings::setDeviceName(settings, settings::DeviceKind::Mic, L"mic");
-    settings::setDeviceName(settings, settings::DeviceKind::Spk, L"phones");
-    engine::Engine engine({clock, audio, settings, engineState, rings, steps, {}});
+    engine::Engine& engine = sim.engine();
     engine.start();
-    engine::requestOpen(engineState);
+    engine::requestOpen(sim.console().state());
     engine.step();
     if (engine.phase() != engine::EnginePhase::Running) {
         state.SkipWithError("engine did not open");
@@ -57,7 +68,7 @@ inline void runEnginePackets(benchmark::State& state, engine::BlockSteps& steps,
     }
     int64_t blocks = 0;
     for (auto _ : state) {
-        clock.advanceMillis(10);
+        sim.clock.advanceMillis(10);
         // Steps until the packet has been taken and the engine waits again.
         while (engine.step().micros == 0) { }
         ++blocks;

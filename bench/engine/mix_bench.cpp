@@ -6,9 +6,6 @@
 
 #include "bench_main.h"
 
-#include "engine/effect_chain.h"
-#include "engine/reverb_environments.h"
-#include "engine/sound_player.h"
 #include "engine_bench_rig.h"
 
 #include <benchmark/benchmark.h>
@@ -59,44 +56,37 @@ public:
     }
 };
 
-void runEngine(
-    benchmark::State& state, engine::BlockSteps& steps, settings::Settings& settings, engine::EngineState& engineState)
-{
-    engine::RecorderRings rings;
-    bench::runEnginePackets(state, steps, settings, engineState, rings, bench::precomputedVoice());
-}
-
 void BM_PassthroughBaseline(benchmark::State& state)
 {
-    settings::Settings settings;
-    engine::EngineState engineState;
     engine::BlockSteps steps;
-    runEngine(state, steps, settings, engineState);
+    bench::BenchConsole sim(&steps);
+    bench::runEnginePackets(state, sim);
 }
 BENCHMARK(BM_PassthroughBaseline);
 
 void BM_MixAllBusesBlock(benchmark::State& state)
 {
-    settings::Settings settings; // the default room, amount and equalizer
+    bench::BenchConsole sim; // the console's chain: the default room, amount and equalizer
+    settings::Settings& settings = sim.settings();
     settings.clip_speed.store(150);
     settings.clip_mic.store(1);
     settings.clip_hear.store(1);
     settings.app_only.store(1);
     settings.ambit.store(1);
     settings.pan.store(15);
-    engine::EngineState engineState;
-    engine::ReverbEnvironments environments;
-    engine::EffectChain chain(environments, settings, engineState);
     ToneClip clip;
     SteadyApp app;
-    engine::SoundPlayer pads, toMic, phones;
-    chain.setSources({&clip, &pads, &app, &toMic, &phones});
+    console::Console& console = sim.console();
+    engine::SoundPlayer& pads = console.pads();
+    engine::SoundPlayer& toMic = console.previewToMic();
+    engine::SoundPlayer& phones = console.previewPhones();
+    console.chain().setSources({&clip, &pads, &app, &toMic, &phones});
     auto sound = std::make_shared<clip::Sound>();
     sound->samples.assign(size_t{48000} * 120 * 2, 1200);
     pads.play(0, sound);
     toMic.play(0, sound);
     phones.play(0, sound);
-    runEngine(state, chain, settings, engineState);
+    bench::runEnginePackets(state, sim);
 }
 BENCHMARK(BM_MixAllBusesBlock);
 

@@ -3,12 +3,10 @@
 // until its (hidden) window is closed or Ctrl+C is pressed in the console it
 // was started from, and then stops the engine before it returns.
 
-#include "engine/effect_chain.h"
+#include "console/console.h"
 #include "engine/endpoints.h"
-#include "engine/engine_thread.h"
 #include "platform/win32/win32_audio.h"
 #include "platform/win32/win32_platform.h"
-#include "settings/settings.h"
 
 #include <windows.h>
 
@@ -94,25 +92,22 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
     }
     SetConsoleCtrlHandler(consoleHandler, TRUE);
 
-    settings::Settings settings;
     auto clock = platform::win32::makeClock();
     auto devices = platform::win32::makeAudioDevices();
     // The glitch key is polled by the engine, whichever window has the focus.
     const auto keys = platform::win32::makeKeyState();
-    const auto lists = engine::populateDeviceLists(*devices, settings);
+    // The cavern's impulse response is looked for beside the executable.
+    auto files = platform::win32::makeFiles();
+    // Settings are not read from it yet: the start-up module will load them.
+    auto registry = platform::win32::makeRegistry(platform::Hive::CurrentUser);
+    console::Console console({*clock, *devices, keys.get(), files.get(), executableFolder(), registry.get()});
+
+    const auto lists = engine::populateDeviceLists(*devices, console.settings());
     const auto cable = engine::findCableEndpoint(*devices);
     say(L"microphone: " + nameOf(lists.captureList, lists.micIndex));
     say(L"speaker: " + nameOf(lists.renderList, lists.spkIndex));
     say(L"cable: " + (cable.id.empty() ? std::wstring(L"(none)") : cable.name));
-
-    engine::EngineState state;
-    engine::RecorderRings rings;
-    // The cavern's impulse response is looked for beside the executable.
-    auto files = platform::win32::makeFiles();
-    const auto steps = engine::makeEffectChainWithResponse(settings, state, *files, executableFolder());
-    engine::EngineThread engineThread({*clock, *devices, settings, state, rings, *steps, keys.get()});
-    engine::requestOpen(state);
-    engineThread.start();
+    console.startEngineThread();
     say(L"running; close the window or press Ctrl+C to stop");
 
     MSG message{};
@@ -123,7 +118,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
 
     SetConsoleCtrlHandler(consoleHandler, FALSE);
     gWindow = nullptr;
-    engineThread.stop();
+    console.stopEngineThread();
     say(L"stopped");
     return 0;
 }

@@ -4,6 +4,7 @@
 // in, the step passes the voice through unchanged. All steps run on the
 // engine thread: the block steps are noexcept and never allocate or lock.
 
+#include "engine/engine_report.h"
 #include "settings/settings.h"
 
 #include <cstdint>
@@ -16,6 +17,7 @@ struct Block {
     uint32_t frames = 0;
     int pass = 1;         // 0 for a block of gap silence, 1 for a captured packet
     float micGain = 1.0f; // linear
+    bool glitchHeld = false; // the on-screen glitch button or the glitch key is held
     const settings::Settings* settings = nullptr;
     float* voice = nullptr;      // mono voice
     float* wetCable = nullptr;   // mono environment send for the cable
@@ -52,6 +54,10 @@ public:
     virtual void voicePan(Block& /*block*/) noexcept { }
     virtual void mixBuses(Block& /*block*/) noexcept { }    // clips, soundboard, application audio
     virtual void mixPreviews(Block& /*block*/) noexcept { } // take previews
+
+    // After each block: the steps' part of the engine report (pitch, speed
+    // latency, glitching, bus activity).
+    virtual void report(EngineReport& /*report*/) const noexcept { }
 };
 
 } // namespace engine

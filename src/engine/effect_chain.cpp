@@ -28,8 +28,8 @@ bool bit(int32_t value, int b)
 
 } // namespace
 
-EffectChain::EffectChain(EnvironmentFactory& environments, const settings::Settings& settings, EngineState& state)
-    : environments_(environments), settings_(settings), state_(state), voiceStage_(state)
+EffectChain::EffectChain(EnvironmentFactory& environments, const settings::Settings& settings)
+    : environments_(environments), settings_(settings)
 { }
 
 EffectChain::~EffectChain() = default;
@@ -514,8 +514,7 @@ void EffectChain::mixBusesChunk(Block& block) noexcept
             appBass_.process(appL_[i], appR_[i]);
     }
     const int32_t maskOn = st.mask_on.load(std::memory_order_relaxed);
-    const bool glitchHeld = state_.glitchButtonHeld.load(std::memory_order_relaxed) != 0
-        || state_.glitchKeyHeld.load(std::memory_order_relaxed) != 0;
+    const bool glitchHeld = block.glitchHeld;
     if (clipMask_)
         clipMask_->process(clipL_.data(), clipR_.data(), n, bit(maskOn, 1), glitchHeld, st);
     if (appMask_)
@@ -636,29 +635,14 @@ void EffectChain::mixPreviewsChunk(Block& block) noexcept
     }
 }
 
-namespace {
-// Owns the environments its chain makes rooms from; they are built first.
-struct EnvironmentsHolder {
-    ReverbEnvironments environments;
-};
-class OwnedEffectChain : private EnvironmentsHolder, public EffectChain {
-public:
-    OwnedEffectChain(
-        const settings::Settings& settings, EngineState& state, platform::Files* files, std::wstring folder)
-        : EnvironmentsHolder{ReverbEnvironments(files, std::move(folder))}, EffectChain(environments, settings, state)
-    { }
-};
-} // namespace
-
-std::unique_ptr<BlockSteps> makeEffectChain(const settings::Settings& settings, EngineState& state)
+void EffectChain::report(EngineReport& report) const noexcept
 {
-    return std::make_unique<OwnedEffectChain>(settings, state, nullptr, std::wstring());
-}
-
-std::unique_ptr<BlockSteps> makeEffectChainWithResponse(
-    const settings::Settings& settings, EngineState& state, platform::Files& files, std::wstring folder)
-{
-    return std::make_unique<OwnedEffectChain>(settings, state, &files, std::move(folder));
+    report.speedLatencyMs = voiceStage_.speedLatencyMs();
+    report.detectedPitchHz = voiceStage_.detectedPitchHz();
+    report.targetPitchHz = voiceStage_.targetPitchHz();
+    report.glitching = glitchStage_.glitching();
+    report.clipLive = clipLive();
+    report.appLive = appLive();
 }
 
 } // namespace engine

@@ -18,7 +18,6 @@
 #include "dsp/gain.h"
 #include "engine/block_steps.h"
 #include "engine/cleanup_stage.h"
-#include "engine/engine_state.h"
 #include "engine/environment.h"
 #include "engine/glitch_stage.h"
 #include "engine/mask_stage.h"
@@ -31,10 +30,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-namespace platform {
-class Files;
-}
 
 namespace engine {
 
@@ -88,7 +83,7 @@ public:
         MixSource* previewPhones = nullptr; // heard in the monitor only
     };
 
-    EffectChain(EnvironmentFactory& environments, const settings::Settings& settings, EngineState& state);
+    EffectChain(EnvironmentFactory& environments, const settings::Settings& settings);
     ~EffectChain() override;
 
     // Before the engine starts.
@@ -114,6 +109,7 @@ public:
     void voicePan(Block& block) noexcept override;
     void mixBuses(Block& block) noexcept override;
     void mixPreviews(Block& block) noexcept override;
+    void report(EngineReport& report) const noexcept override;
 
     // The stages of the voice chain.
     CleanupStage& cleanup() { return cleanup_; }
@@ -145,7 +141,6 @@ private:
 
     EnvironmentFactory& environments_;
     const settings::Settings& settings_;
-    EngineState& state_;
     Sources sources_;
     WideEcho* wideEcho_ = nullptr;
 
@@ -198,12 +193,5 @@ private:
     std::vector<float> previewAL_, previewAR_, previewHL_, previewHR_;
     std::vector<float> outMonL_, outMonR_, outCabL_, outCabR_; // the voice's output pairs before the equalizers
 };
-
-// The program's effect chain with the environment reverb, bound to a settings
-// record and an engine state that outlive it; the cavern runs procedurally.
-std::unique_ptr<BlockSteps> makeEffectChain(const settings::Settings& settings, EngineState& state);
-// The same, with the cavern's response file looked for in folder through files.
-std::unique_ptr<BlockSteps> makeEffectChainWithResponse(
-    const settings::Settings& settings, EngineState& state, platform::Files& files, std::wstring folder);
 
 } // namespace engine

@@ -4,26 +4,26 @@
 // call of step() does one thing (an idle check, an open, one capture packet,
 // a retry check) and says what to wait for before the next call, so a test
 // drives it one packet at a time on a virtual clock and the engine thread is
-// a thin loop around it (engine_thread.h).
-//
-// Everything here is owned by the engine thread, except the microphone
-// re-open worker's hand-over fields, which are marked.
+// a thin loop around it (engine_thread.h). The devices are the session's
+// (device_session.h), the blocks the cycle's (block_cycle.h); the engine
+// moves between its phases and publishes the report. Engine thread only.
 
 #include "engine/audio_io.h"
+#include "engine/block_cycle.h"
 #include "engine/block_steps.h"
+#include "engine/device_session.h"
+#include "engine/engine_report.h"
 #include "engine/engine_state.h"
 #include "engine/recorder_ring.h"
 #include "platform/audio_endpoints.h"
+#include "platform/audio_thread.h"
 #include "platform/clock.h"
 #include "platform/key_state.h"
 #include "settings/settings.h"
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <thread>
-#include <vector>
 
 namespace engine {
 
@@ -40,12 +40,6 @@ inline constexpr int64_t kIdlePollMicros = 50000;
 inline constexpr int64_t kRetryPollMicros = 100000;
 inline constexpr int64_t kRetryDelayMicros = 1000000;
 inline constexpr int64_t kCaptureWaitMicros = 20000;
-inline constexpr int64_t kMonitorRetryBaseMillis = 2000;
-inline constexpr uint32_t kGapLimitFrames = 3840; // 80 ms
-inline constexpr int kGoodPacketsForGapFill = 8;
-
-// Linear microphone gain of a level (100 = unity): (level / 100)^1.301, 0 at or below 0.
-float micGain(int32_t level) noexcept;
 
 // What the engine needs from the rest of the program.
 struct EngineServices {
@@ -53,6 +47,7 @@ struct EngineServices {
     platform::AudioDevices& devices;
     settings::Settings& settings;
     EngineState& state;
+    EngineReports& reports;
     RecorderRings& rings;
     BlockSteps& steps;
     // The keys as they are now, for the glitch hotkey (GlitchKey); none: never held.
@@ -76,80 +71,39 @@ public:
     platform::Event& captureEvent() { return *captureEvent_; }
     platform::ThreadPriority priority() const;
 
-    // For tests and diagnostics.
-    const RenderOutput& cableOutput() const { return cable_; }
-    const RenderOutput& monitorOutput() const { return monitor_; }
-    uint32_t captureBufferFrames() const { return captureBufferFrames_; }
-    int goodPackets() const { return goodPackets_; }
+    // For tests and diagnostics, on the thread that steps the engine; the
+    // interface reads the report instead.
+    const DeviceSession& session() const { return session_; }
     int openAttempts() const { return openAttempts_; }
-    const std::wstring& captureEndpoint() const { return captureEndpoint_; }
-    const std::wstring& monitorEndpoint() const { return monitorEndpoint_; }
-    // Blocks until a running microphone re-open worker has finished.
-    void waitForMicReopenWorker();
+    // Blocks until every running device worker (microphone, monitor or cable
+    // open) has finished; its result is taken at the next packet.
+    void waitForDeviceWorkers() { session_.waitForWorkers(); }
 
 private:
     StepWait idleStep();
     StepWait retryStep();
     StepWait runningStep();
-    bool openSequence();
     void fail(bool running);
-    void closeEverything();
+    void close();
     void shutdown();
-
-    void manageMonitor();
-    uint8_t monitorNeedFlags() const;
-    void monitorOpenFailed();
-    void retryCable();
-    void checkMicReopen();
     void ensureScratch(uint32_t frames);
-    bool blockCycle(const float* interleaved, uint32_t n, int pass) noexcept;
-    void pollGlitchKey() noexcept;
+    void publish() noexcept;
 
     EngineServices s_;
     EnginePhase phase_ = EnginePhase::Starting;
     std::unique_ptr<platform::Event> captureEvent_;
     std::unique_ptr<platform::AudioThreadRegistration> registration_;
+    DeviceSession session_;
+    BlockCycle cycle_;
     int64_t retryAt_ = 0;
     int openAttempts_ = 0;
+    int presetInUse_ = -1; // set at start
 
-    // Capture.
-    std::unique_ptr<platform::AudioClient> captureClient_;
-    std::unique_ptr<platform::CaptureService> captureService_;
-    std::wstring captureEndpoint_;
-    uint32_t captureBufferFrames_ = 0;
-    uint64_t expectedPosition_ = 0;
-    bool havePosition_ = false;
-    int goodPackets_ = 0;
-
-    // Outputs.
-    RenderOutput cable_;
-    RenderOutput monitor_;
-    std::wstring cableEndpoint_;
-    std::wstring monitorEndpoint_; // endpoint of the open monitor
-    std::wstring monitorWanted_;   // endpoint the monitor should be open on
-    uint8_t monitorFlags_ = 0;
-    int64_t monitorRetryAtMillis_ = 0;
-    int monitorRetries_ = 0;
-
-    // Microphone re-open worker: the worker writes workerClient_ and
-    // workerBufferFrames_, then sets workerDone_; the engine reads them after
-    // seeing workerDone_ and joining.
-    std::thread worker_;
-    std::atomic<bool> workerDone_{false};
-    std::unique_ptr<platform::AudioClient> workerClient_;
-    uint32_t workerBufferFrames_ = 0;
-
-    // Block state.
-    int presetInUse_ = 8;
-    uint32_t eqRevisionSeen_ = 0;
-    int32_t micLevelSeen_ = -1;
-    float micGain_ = 1.0f;
-    std::vector<float> capture_;
-    std::vector<float> voice_;
-    std::vector<float> wetCable_;
-    std::vector<float> wetMonitor_;
-    std::vector<float> cableBus_;
-    std::vector<float> monitorBus_;
+    // What the next report says beside the session and the cycle.
+    uint64_t blocks_ = 0;
+    EngineStatus status_ = EngineStatus::Ok;
+    bool running_ = false;
+    bool irLoaded_ = false;
 };
 
 } // namespace engine

@@ -16,7 +16,8 @@ void runEngine(Engine& engine, platform::Clock& clock)
     }
 }
 
-EngineThread::EngineThread(EngineServices services) : services_(std::move(services))
+EngineThread::EngineThread(Engine& engine, platform::Clock& clock, EngineState& state)
+    : engine_(engine), clock_(clock), state_(state)
 { }
 
 EngineThread::~EngineThread()
@@ -28,17 +29,14 @@ void EngineThread::start()
 {
     if (thread_.joinable())
         return;
-    thread_ = std::thread([this] {
-        Engine engine(services_);
-        runEngine(engine, services_.clock);
-    });
+    thread_ = std::thread([this] { runEngine(engine_, clock_); });
 }
 
 void EngineThread::stop()
 {
     if (!thread_.joinable())
         return;
-    requestStop(services_.state);
+    requestStop(state_);
     thread_.join();
 }
 

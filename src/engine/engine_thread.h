@@ -4,14 +4,14 @@
 
 #include "engine/engine.h"
 
-#include <memory>
 #include <thread>
 
 namespace engine {
 
 class EngineThread {
 public:
-    explicit EngineThread(EngineServices services);
+    // engine and state outlive the thread; state carries its stop request.
+    EngineThread(Engine& engine, platform::Clock& clock, EngineState& state);
     ~EngineThread(); // stops and joins
     EngineThread(const EngineThread&) = delete;
     EngineThread& operator=(const EngineThread&) = delete;
@@ -22,7 +22,9 @@ public:
     bool running() const { return thread_.joinable(); }
 
 private:
-    EngineServices services_;
+    Engine& engine_;
+    platform::Clock& clock_;
+    EngineState& state_;
     std::thread thread_;
 };
 

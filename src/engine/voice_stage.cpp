@@ -31,7 +31,7 @@ void VoiceStage::reset() noexcept
     running_ = false;
     stopping_ = false;
     neutralFrames_ = 0;
-    state_.speedLatencyMs.store(0, std::memory_order_relaxed);
+    speedLatencyMs_ = 0;
     publishPitch();
 }
 
@@ -42,7 +42,7 @@ void VoiceStage::voiceSpeed(Block& block, int speedPercent, bool keepPitch) noex
         speed_.process(block.voice + done, static_cast<int>(chunk), speedPercent, keepPitch);
         done += chunk;
     }
-    state_.speedLatencyMs.store(speed_.latencyMs(), std::memory_order_relaxed);
+    speedLatencyMs_ = speed_.latencyMs();
 
     const bool masked = block.settings && (block.settings->mask_on.load(std::memory_order_relaxed) & 1) != 0;
     if (running_ && !masked)
@@ -107,8 +107,8 @@ void VoiceStage::runChanger(float* voice, uint32_t frames, bool stopWanted) noex
 
 void VoiceStage::publishPitch() noexcept
 {
-    state_.detectedPitchHz.store(running_ ? roundedHz(changer_.detectedHz()) : 0, std::memory_order_relaxed);
-    state_.targetPitchHz.store(running_ ? roundedHz(changer_.targetHz()) : 0, std::memory_order_relaxed);
+    detectedPitchHz_ = running_ ? roundedHz(changer_.detectedHz()) : 0;
+    targetPitchHz_ = running_ ? roundedHz(changer_.targetHz()) : 0;
 }
 
 } // namespace engine

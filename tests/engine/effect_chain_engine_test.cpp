@@ -21,36 +21,21 @@ using test::kCable;
 using test::kMic;
 using test::kPhones;
 
-// The engine rig's endpoints with the chain and every source live.
-struct LiveBusesRig {
-    platform::sim::ManualClock clock;
-    platform::sim::SimAudio audio{clock};
-    settings::Settings settings;
-    engine::EngineState state;
-    engine::RecorderRings rings;
-    engine::ReverbEnvironments environments; // the real rooms and the procedural cavern
-    engine::EffectChain chain{environments, settings, state};
+// The console's engine and chain with every source live: its own pads and
+// preview players, a stand-in clip player and application capture.
+struct LiveBusesRig : test::EngineRig {
+    engine::EffectChain& chain = console.chain();
     test::FakeClip clip;
     test::FakeApp app;
-    engine::SoundPlayer pads, toMic, phones;
-    std::unique_ptr<engine::Engine> engine;
+    engine::SoundPlayer& pads = console.pads();
+    engine::SoundPlayer& toMic = console.previewToMic();
+    engine::SoundPlayer& phones = console.previewPhones();
 
-    LiveBusesRig()
+    LiveBusesRig() : test::EngineRig(console::SimOptions{})
     {
-        audio.addEndpoint(test::endpointSpec(platform::Flow::Capture, kMic, L"Microphone (Sim USB)"));
-        audio.addEndpoint(test::endpointSpec(
-            platform::Flow::Render, kCable, L"CABLE Input (VB-Audio Virtual Cable)", L"VB-Audio Virtual Cable"));
-        audio.addEndpoint(test::endpointSpec(platform::Flow::Render, kPhones, L"Headphones (Sim)"));
         audio.setCaptureSource(kMic, platform::sim::sineSource(180.0, 0.3f));
-        settings::setDeviceName(settings, settings::DeviceKind::Mic, kMic);
-        settings::setDeviceName(settings, settings::DeviceKind::Spk, kPhones);
         chain.setSources({&clip, &pads, &app, &toMic, &phones});
-        engine
-            = std::make_unique<engine::Engine>(engine::EngineServices{clock, audio, settings, state, rings, chain, {}});
-        engine->start();
     }
-
-    void run(int64_t micros) { test::stepEngineFor(*engine, clock, audio, micros); }
 };
 
 clip::SoundRef longSound()
@@ -109,8 +94,10 @@ TEST(EffectChainInEngine, TheBlockCycleAllocatesNothingAfterWarmUpWithEveryBusAn
     EXPECT_TRUE(rig.chain.clipStretcherEngaged());
     EXPECT_NE(rig.pads.playingMask(), 0u);
     EXPECT_NE(rig.phones.playingMask(), 0u);
-    EXPECT_GT(rig.state.speedLatencyMs.load(), 0);
-    EXPECT_GT(rig.state.detectedPitchHz.load(), 0);
+    EXPECT_GT(rig.report().speedLatencyMs, 0);
+    EXPECT_GT(rig.report().detectedPitchHz, 0);
+    EXPECT_TRUE(rig.report().clipLive);
+    EXPECT_TRUE(rig.report().appLive);
     EXPECT_TRUE(rig.chain.masks().streamRunning(engine::MaskStream::Clip));
     EXPECT_TRUE(rig.chain.masks().streamRunning(engine::MaskStream::Application));
     EXPECT_NE(rig.chain.masks().voiceKind(), 0);

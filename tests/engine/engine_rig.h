@@ -1,13 +1,9 @@
 #pragma once
-// An engine on simulated endpoints and a manual clock, stepped by the test:
-// a microphone, the virtual cable and a pair of headphones.
+// An engine on simulated endpoints and a manual clock, stepped by the test.
 
-#include "engine/engine.h"
-#include "platform/sim/manual_clock.h"
-#include "platform/sim/sim_audio.h"
+#include "console/sim_console.h"
 
-#include <algorithm>
-#include <memory>
+#include <vector>
 
 namespace test {
 
@@ -27,53 +23,49 @@ inline const std::wstring kMic2 = L"{mic-2}";
 inline const std::wstring kCable = L"{cable}";
 inline const std::wstring kPhones = L"{phones}";
 
-// Steps the engine for micros of virtual time. A wait for the capture event
-// advances the clock 1 ms at a time, so packets are taken as they arrive.
-// Returns the number of steps taken.
-inline int stepEngineFor(engine::Engine& engine, platform::sim::ManualClock& clock, platform::sim::SimAudio& audio,
-                         int64_t micros)
-{
-    int steps = 0;
-    const int64_t end = clock.nowMicros() + micros;
-    while (clock.nowMicros() < end && engine.phase() != engine::EnginePhase::Ended) {
-        const engine::StepWait w = engine.step();
-        ++steps;
-        if (w.micros <= 0)
-            continue;
-        const int64_t dt = w.event ? std::min<int64_t>(w.micros, 1000) : w.micros;
-        clock.advance(std::min(dt, end - clock.nowMicros()));
-        audio.tick();
-    }
-    return steps;
-}
-
+// The engine of a console on simulated endpoints: a microphone, a second
+// microphone, the virtual cable and a pair of headphones. Device workers are
+// settled after each step unless the options say otherwise.
 struct EngineRig {
-    platform::sim::ManualClock clock;
-    platform::sim::SimAudio audio{clock};
-    settings::Settings settings;
-    engine::EngineState state;
-    engine::RecorderRings rings;
-    std::unique_ptr<engine::Engine> engine;
+    console::SimConsole sim;
+    platform::sim::ManualClock& clock = sim.clock;
+    platform::sim::SimAudio& audio = sim.audio;
+    platform::sim::SimKeys& keys = sim.keys;
+    console::Console& console = sim.console();
+    settings::Settings& settings = console.settings();
+    engine::EngineState& state = console.state();
+    engine::RecorderRings& rings = console.rings();
+    engine::Engine* engine = &console.engine();
     int steps = 0;
 
-    explicit EngineRig(engine::BlockSteps& blockSteps, const platform::KeyState* keys = nullptr)
+    explicit EngineRig(engine::BlockSteps& blockSteps, console::SimOptions options = {})
+        : sim(withSteps(blockSteps, std::move(options)))
     {
-        audio.addEndpoint(endpointSpec(platform::Flow::Capture, kMic, L"Microphone (Sim USB)"));
-        audio.addEndpoint(endpointSpec(platform::Flow::Capture, kMic2, L"Headset Microphone"));
-        audio.addEndpoint(endpointSpec(
-            platform::Flow::Render, kCable, L"CABLE Input (VB-Audio Virtual Cable)", L"VB-Audio Virtual Cable"));
-        audio.addEndpoint(endpointSpec(platform::Flow::Render, kPhones, L"Headphones (Sim)"));
-        settings::setDeviceName(settings, settings::DeviceKind::Mic, kMic);
-        settings::setDeviceName(settings, settings::DeviceKind::Spk, kPhones);
-        engine = std::make_unique<engine::Engine>(
-            engine::EngineServices{clock, audio, settings, state, rings, blockSteps, keys});
+        addEndpoints();
+        engine->start();
+    }
+    // The console's own effect chain.
+    explicit EngineRig(console::SimOptions options) : sim(std::move(options))
+    {
+        addEndpoints();
         engine->start();
     }
 
-    void run(int64_t micros) { steps += stepEngineFor(*engine, clock, audio, micros); }
+    engine::EngineReport report() const { return console.report(); }
+    const engine::DeviceSession& session() const { return engine->session(); }
+    // The one-off events posted since the last call, oldest first.
+    std::vector<engine::EngineEventKind> events()
+    {
+        std::vector<engine::EngineEventKind> kinds;
+        for (engine::EngineEvent e; console.reports().nextEvent(e);)
+            kinds.push_back(e.kind);
+        return kinds;
+    }
+
+    void run(int64_t micros) { steps += sim.run(micros); }
     void runMillis(int64_t ms) { run(ms * 1000); }
 
-    // Steps until exactly one more capture packet has been taken.
+    // Steps until count more capture packets have been taken.
     void runPackets(int count, const int& blocksSeen)
     {
         const int target = blocksSeen + count;
@@ -85,6 +77,23 @@ struct EngineRig {
     {
         engine::requestOpen(state);
         run(1);
+    }
+
+private:
+    static console::SimOptions withSteps(engine::BlockSteps& blockSteps, console::SimOptions options)
+    {
+        options.steps = &blockSteps;
+        return options;
+    }
+    void addEndpoints()
+    {
+        audio.addEndpoint(endpointSpec(platform::Flow::Capture, kMic, L"Microphone (Sim USB)"));
+        audio.addEndpoint(endpointSpec(platform::Flow::Capture, kMic2, L"Headset Microphone"));
+        audio.addEndpoint(endpointSpec(
+            platform::Flow::Render, kCable, L"CABLE Input (VB-Audio Virtual Cable)", L"VB-Audio Virtual Cable"));
+        audio.addEndpoint(endpointSpec(platform::Flow::Render, kPhones, L"Headphones (Sim)"));
+        settings::setDeviceName(settings, settings::DeviceKind::Mic, kMic);
+        settings::setDeviceName(settings, settings::DeviceKind::Spk, kPhones);
     }
 };
 

@@ -3,6 +3,8 @@
 
 #include "engine/engine_thread.h"
 #include "engine_rig.h"
+
+#include "console/status_text.h"
 #include "platform/audio_thread.h"
 #include "support/alloc_counter.h"
 
@@ -52,7 +54,7 @@ TEST(Engine, PacketFlaggedSilentIsProcessedAsZerosNotSkipped)
     RecordingSteps steps;
     EngineRig rig(steps);
     rig.open();
-    ASSERT_EQ(rig.state.engineRunning.load(), 1);
+    ASSERT_TRUE(rig.report().running);
     rig.runPackets(3, steps.packets);
     rig.audio.markNextPacketsSilent(kMic, 1);
     rig.runPackets(2, steps.packets);
@@ -70,9 +72,9 @@ TEST(Engine, AfterEightPunctualPacketsASmallJumpIsFilledWithSilence)
     EngineRig rig(steps);
     rig.settings.raw.store(1); // the low-latency capture: a buffer below 3840 frames
     rig.open();
-    ASSERT_LT(rig.engine->captureBufferFrames(), engine::kGapLimitFrames);
+    ASSERT_LT(rig.session().captureBufferFrames(), engine::kGapLimitFrames);
     rig.runPackets(9, steps.packets);
-    ASSERT_EQ(rig.engine->goodPackets(), 8);
+    ASSERT_EQ(rig.session().goodPackets(), 8);
 
     rig.audio.skipFrames(kMic, 480);
     steps.blocks.clear();
@@ -83,7 +85,7 @@ TEST(Engine, AfterEightPunctualPacketsASmallJumpIsFilledWithSilence)
     EXPECT_TRUE(steps.blocks[0].allZero);
     EXPECT_EQ(steps.blocks[1].pass, 1);
     EXPECT_EQ(steps.blocks[1].frames, 480u);
-    EXPECT_EQ(rig.engine->goodPackets(), 8) << "a filled gap keeps the count";
+    EXPECT_EQ(rig.session().goodPackets(), 8) << "a filled gap keeps the count";
 
     // Just beyond the limit: no fill, and the count starts again.
     rig.audio.skipFrames(kMic, engine::kGapLimitFrames + 1);
@@ -91,7 +93,7 @@ TEST(Engine, AfterEightPunctualPacketsASmallJumpIsFilledWithSilence)
     rig.runPackets(1, steps.packets);
     ASSERT_EQ(steps.blocks.size(), 1u);
     EXPECT_EQ(steps.blocks[0].pass, 1);
-    EXPECT_EQ(rig.engine->goodPackets(), 0);
+    EXPECT_EQ(rig.session().goodPackets(), 0);
 }
 
 TEST(Engine, NoGapFillBeforeEightPunctualPacketsOrWithALargeCaptureBuffer)
@@ -99,14 +101,14 @@ TEST(Engine, NoGapFillBeforeEightPunctualPacketsOrWithALargeCaptureBuffer)
     RecordingSteps steps;
     EngineRig rig(steps);
     rig.open(); // without raw: the 100 ms shared buffer
-    ASSERT_GE(rig.engine->captureBufferFrames(), engine::kGapLimitFrames);
+    ASSERT_GE(rig.session().captureBufferFrames(), engine::kGapLimitFrames);
     rig.runPackets(12, steps.packets);
-    ASSERT_EQ(rig.engine->goodPackets(), 8);
+    ASSERT_EQ(rig.session().goodPackets(), 8);
     rig.audio.skipFrames(kMic, 480);
     steps.blocks.clear();
     rig.runPackets(1, steps.packets);
     ASSERT_EQ(steps.blocks.size(), 1u);
-    EXPECT_EQ(rig.engine->goodPackets(), 0);
+    EXPECT_EQ(rig.session().goodPackets(), 0);
 
     rig.settings.raw.store(1);
     rig.open();
@@ -177,8 +179,8 @@ TEST(Engine, PassThroughCarriesTheVoiceToBothOutputsWithTheMicGainAndTheRecorder
         ASSERT_FALSE(out.empty());
         EXPECT_FLOAT_EQ(out.back(), expected);
     }
-    EXPECT_EQ(engine::takeOutputPeak(rig.state), static_cast<int32_t>(expected * 10000.0f));
-    EXPECT_EQ(engine::takeOutputPeak(rig.state), 0);
+    EXPECT_EQ(rig.console.reports().takeOutputPeak(), static_cast<int32_t>(expected * 10000.0f));
+    EXPECT_EQ(rig.console.reports().takeOutputPeak(), 0);
 
     std::vector<int16_t> taken(4096);
     ASSERT_EQ(rig.rings.take.read(taken.data(), taken.size()), taken.size());
@@ -206,7 +208,7 @@ TEST(Engine, MonitorThatKeepsFailingIsRetriedWithBackOff)
     EngineRig rig(steps);
     rig.audio.setRefuseOpen(kPhones, true);
     rig.open();
-    ASSERT_EQ(rig.state.engineRunning.load(), 1);
+    ASSERT_TRUE(rig.report().running);
     std::vector<int64_t> attempts{rig.clock.nowMillis()};
     int seen = rig.audio.stats(kPhones).activationAttempts;
     ASSERT_GE(seen, 1);
@@ -222,11 +224,11 @@ TEST(Engine, MonitorThatKeepsFailingIsRetriedWithBackOff)
     const std::array<int64_t, 6> expected{2000, 4000, 8000, 16000, 32000, 32000};
     for (size_t i = 0; i < expected.size(); ++i)
         EXPECT_NEAR(attempts[i + 1] - attempts[i], expected[i], 20) << "retry " << i;
-    EXPECT_EQ(rig.state.cableStatus.load(), engine::kCableOpen) << "the cable kept running";
+    EXPECT_EQ(rig.report().cableStatus, engine::kCableOpen) << "the cable kept running";
 
     rig.audio.setRefuseOpen(kPhones, false);
     rig.runMillis(33000);
-    EXPECT_TRUE(rig.engine->monitorOutput().isOpen());
+    EXPECT_TRUE(rig.session().monitorOutput().isOpen());
 }
 
 TEST(Engine, MonitorFollowsItsNeedsAndLowLatencyOption)
@@ -234,19 +236,19 @@ TEST(Engine, MonitorFollowsItsNeedsAndLowLatencyOption)
     engine::BlockSteps steps;
     EngineRig rig(steps);
     rig.open();
-    ASSERT_TRUE(rig.engine->monitorOutput().isOpen());
-    EXPECT_TRUE(rig.engine->monitorOutput().lowLatency);
-    EXPECT_FALSE(rig.engine->cableOutput().lowLatency) << "the cable never uses the low-latency option";
+    ASSERT_TRUE(rig.session().monitorOutput().isOpen());
+    EXPECT_TRUE(rig.session().monitorOutput().lowLatency);
+    EXPECT_FALSE(rig.session().cableOutput().lowLatency) << "the cable never uses the low-latency option";
 
     rig.settings.monitor.store(0);
     rig.settings.clip_hear.store(0);
     rig.runMillis(20);
-    EXPECT_FALSE(rig.engine->monitorOutput().isOpen());
+    EXPECT_FALSE(rig.session().monitorOutput().isOpen());
 
     rig.state.previewNeedsMonitor.store(1);
     rig.runMillis(20);
-    ASSERT_TRUE(rig.engine->monitorOutput().isOpen());
-    EXPECT_FALSE(rig.engine->monitorOutput().lowLatency);
+    ASSERT_TRUE(rig.session().monitorOutput().isOpen());
+    EXPECT_FALSE(rig.session().monitorOutput().lowLatency);
 }
 
 TEST(Engine, ApplicationAudioAloneOpensNoMonitorOnAMixerInput)
@@ -260,13 +262,13 @@ TEST(Engine, ApplicationAudioAloneOpensNoMonitorOnAMixerInput)
     rig.state.appCaptureActive.store(1);
     rig.open();
     rig.runMillis(50);
-    EXPECT_FALSE(rig.engine->monitorOutput().isOpen());
+    EXPECT_FALSE(rig.session().monitorOutput().isOpen());
     EXPECT_EQ(rig.audio.stats(L"{vm}").activationAttempts, 0);
 
     rig.settings.monitor.store(1);
     rig.runMillis(20);
-    EXPECT_TRUE(rig.engine->monitorOutput().isOpen());
-    EXPECT_EQ(rig.engine->monitorEndpoint(), L"{vm}");
+    EXPECT_TRUE(rig.session().monitorOutput().isOpen());
+    EXPECT_EQ(rig.session().monitorEndpoint(), L"{vm}");
 }
 
 TEST(Engine, EmptyMicShowsTheMessageAndRetriesAboutOnceASecondWithoutSpinning)
@@ -275,9 +277,8 @@ TEST(Engine, EmptyMicShowsTheMessageAndRetriesAboutOnceASecondWithoutSpinning)
     EngineRig rig(steps);
     settings::setDeviceName(rig.settings, settings::DeviceKind::Mic, L"");
     rig.open();
-    EXPECT_EQ(settings::lockedText(rig.settings, &settings::Settings::engineStatusText),
-        L"Can't open this microphone. Pick another one.");
-    EXPECT_EQ(rig.state.engineRunning.load(), 0);
+    EXPECT_EQ(console::engineStatusText(rig.report().status), L"Can't open this microphone. Pick another one.");
+    EXPECT_FALSE(rig.report().running);
 
     const int attemptsBefore = rig.engine->openAttempts();
     const int stepsBefore = rig.steps;
@@ -290,8 +291,8 @@ TEST(Engine, EmptyMicShowsTheMessageAndRetriesAboutOnceASecondWithoutSpinning)
     // Picking a microphone ends the retries.
     settings::setDeviceName(rig.settings, settings::DeviceKind::Mic, kMic);
     rig.runMillis(1100);
-    EXPECT_EQ(rig.state.engineRunning.load(), 1);
-    EXPECT_EQ(settings::lockedText(rig.settings, &settings::Settings::engineStatusText), L"");
+    EXPECT_TRUE(rig.report().running);
+    EXPECT_EQ(console::engineStatusText(rig.report().status), L"");
 }
 
 TEST(Engine, SelectingAnotherMicrophoneSwapsTheCaptureWhileTheOutputsKeepRunning)
@@ -306,10 +307,10 @@ TEST(Engine, SelectingAnotherMicrophoneSwapsTheCaptureWhileTheOutputsKeepRunning
     settings::setDeviceName(rig.settings, settings::DeviceKind::Mic, kMic2);
     engine::requestMicReopen(rig.state);
     rig.runPackets(1, steps.packets); // starts the worker
-    rig.engine->waitForMicReopenWorker();
+    rig.engine->waitForDeviceWorkers();
     rig.runMillis(300);
 
-    EXPECT_EQ(rig.engine->captureEndpoint(), kMic2);
+    EXPECT_EQ(rig.session().captureEndpoint(), kMic2);
     EXPECT_EQ(rig.audio.stats(kMic).openStreams, 0);
     EXPECT_EQ(rig.audio.stats(kMic2).starts, 1);
     const auto cableAfter = rig.audio.stats(kCable);
@@ -318,7 +319,8 @@ TEST(Engine, SelectingAnotherMicrophoneSwapsTheCaptureWhileTheOutputsKeepRunning
     EXPECT_GT(cableAfter.framesWritten, cableBefore.framesWritten + 480 * 25);
     EXPECT_EQ(rig.audio.stats(kPhones).starts, 1);
     EXPECT_EQ(rig.audio.stats(kPhones).underruns, 0u);
-    EXPECT_EQ(rig.state.engineRunning.load(), 1);
+    EXPECT_TRUE(rig.report().running);
+    EXPECT_EQ(rig.events(), std::vector{engine::EngineEventKind::MicReopened});
 }
 
 TEST(Engine, MicrophoneReopenThatFailsKeepsTheOldCapture)
@@ -330,11 +332,12 @@ TEST(Engine, MicrophoneReopenThatFailsKeepsTheOldCapture)
     settings::setDeviceName(rig.settings, settings::DeviceKind::Mic, L"{nowhere}");
     engine::requestMicReopen(rig.state);
     rig.runPackets(1, steps.packets);
-    rig.engine->waitForMicReopenWorker();
+    rig.engine->waitForDeviceWorkers();
     const int before = steps.packets;
     rig.runMillis(100);
-    EXPECT_EQ(rig.engine->captureEndpoint(), kMic);
+    EXPECT_EQ(rig.session().captureEndpoint(), kMic);
     EXPECT_GE(steps.packets - before, 9);
+    EXPECT_EQ(rig.events(), std::vector{engine::EngineEventKind::MicReopenFailed});
 }
 
 // Runs the rig and notes each new cableStatus value.
@@ -342,8 +345,8 @@ std::vector<int32_t> statusesOver(EngineRig& rig, int64_t ms, std::vector<int32_
 {
     for (int64_t t = 0; t < ms; t += 5) {
         rig.runMillis(5);
-        if (rig.state.cableStatus.load() != seen.back())
-            seen.push_back(rig.state.cableStatus.load());
+        if (rig.report().cableStatus != seen.back())
+            seen.push_back(rig.report().cableStatus);
     }
     return seen;
 }
@@ -354,15 +357,16 @@ TEST(Engine, CaptureFailingMidStreamRecoversWithinASecondOfTheDeviceComingBack)
     EngineRig rig(steps);
     rig.open();
     rig.runMillis(100);
-    ASSERT_EQ(rig.state.cableStatus.load(), engine::kCableOpen);
+    ASSERT_EQ(rig.report().cableStatus, engine::kCableOpen);
 
     rig.audio.setCallsFail(kMic, true);
     auto seen = statusesOver(rig, 100, {engine::kCableOpen});
-    EXPECT_EQ(rig.state.engineRunning.load(), 0);
+    EXPECT_FALSE(rig.report().running);
     rig.audio.setCallsFail(kMic, false);
     seen = statusesOver(rig, 1100, seen);
-    EXPECT_EQ(rig.state.engineRunning.load(), 1);
+    EXPECT_TRUE(rig.report().running);
     EXPECT_EQ(seen, (std::vector<int32_t>{engine::kCableOpen, engine::kCableNotRunning, engine::kCableOpen}));
+    EXPECT_EQ(rig.events(), std::vector{engine::EngineEventKind::DeviceLost}) << "one loss, reported once";
 }
 
 TEST(Engine, CableThatDisappearsRunsWithoutItAndComesBackOnRequest)
@@ -375,8 +379,8 @@ TEST(Engine, CableThatDisappearsRunsWithoutItAndComesBackOnRequest)
         platform::Flow::Render, kCable, L"CABLE Input (VB-Audio Virtual Cable)", L"VB-Audio Virtual Cable");
     rig.audio.removeEndpoint(kCable);
     auto seen = statusesOver(rig, 1200, {engine::kCableOpen});
-    EXPECT_EQ(rig.state.engineRunning.load(), 1) << "running on the monitor alone";
-    EXPECT_TRUE(rig.engine->monitorOutput().isOpen());
+    EXPECT_TRUE(rig.report().running) << "running on the monitor alone";
+    EXPECT_TRUE(rig.session().monitorOutput().isOpen());
 
     // The cable watcher asks for an open once the cable is back.
     rig.audio.addEndpoint(cableSpec);
@@ -393,14 +397,62 @@ TEST(Engine, RefusedCableReportsThreeUntilARetryRequestOpensIt)
     EngineRig rig(steps);
     rig.audio.setRefuseOpen(kCable, true);
     rig.open();
-    EXPECT_EQ(rig.state.cableStatus.load(), engine::kCableRefused);
+    EXPECT_EQ(rig.report().cableStatus, engine::kCableRefused);
     rig.runMillis(50);
     rig.audio.setRefuseOpen(kCable, false);
     rig.runMillis(50);
-    EXPECT_EQ(rig.state.cableStatus.load(), engine::kCableRefused);
+    EXPECT_EQ(rig.report().cableStatus, engine::kCableRefused);
     engine::requestCableReopen(rig.state);
     rig.runMillis(20);
-    EXPECT_EQ(rig.state.cableStatus.load(), engine::kCableOpen);
+    EXPECT_EQ(rig.report().cableStatus, engine::kCableOpen);
+    EXPECT_EQ(rig.events(), std::vector{engine::EngineEventKind::CableRefused});
+}
+
+// Opens while the voice flows run on device workers: an output that takes
+// seconds to open (on the virtual clock) never holds up the other one.
+TEST(Engine, AnOutputThatIsSlowToOpenNeverStopsTheOtherOne)
+{
+    engine::BlockSteps steps;
+    console::SimOptions options;
+    options.settleDeviceWorkers = false; // the opens are meant to be under way while the engine runs
+    EngineRig rig(steps, options);
+    rig.audio.setRefuseOpen(kCable, true);
+    rig.open();
+    rig.runMillis(100);
+    ASSERT_TRUE(rig.session().monitorOutput().isOpen());
+    ASSERT_EQ(rig.report().cableStatus, engine::kCableRefused);
+
+    // An open of 2 s has just been asked for: for a second the other output
+    // keeps every block and the slow one stays closed; then it opens.
+    auto slowOpen = [&rig](const std::wstring& other, auto slowIsOpen) {
+        rig.run(1);
+        rig.clock.awaitWaiters(1); // the worker waits inside the open from now on
+        const auto before = rig.audio.stats(other);
+        rig.runMillis(1000);
+        EXPECT_FALSE(slowIsOpen());
+        EXPECT_GE(rig.audio.stats(other).framesWritten - before.framesWritten, 480u * 95);
+        EXPECT_EQ(rig.audio.stats(other).underruns, before.underruns);
+        rig.runMillis(1100);
+        rig.engine->waitForDeviceWorkers();
+        rig.runMillis(20);
+        EXPECT_TRUE(slowIsOpen());
+    };
+
+    rig.audio.setRefuseOpen(kCable, false);
+    rig.audio.setOpenDelay(kCable, 2000000);
+    engine::requestCableReopen(rig.state);
+    slowOpen(kPhones, [&rig] { return rig.session().cableOutput().isOpen(); });
+    EXPECT_EQ(rig.report().cableStatus, engine::kCableOpen);
+
+    // The monitor closes, then takes 2 s to open again.
+    rig.settings.monitor.store(0);
+    rig.settings.clip_hear.store(0);
+    rig.runMillis(20);
+    ASSERT_FALSE(rig.session().monitorOutput().isOpen());
+    rig.audio.setOpenDelay(kPhones, 2000000);
+    rig.settings.monitor.store(1);
+    slowOpen(kCable, [&rig] { return rig.session().monitorOutput().isOpen(); });
+    EXPECT_TRUE(rig.report().monitorOpen);
 }
 
 TEST(Engine, DriftBetweenCaptureAndCableClocksIsAbsorbed)
@@ -411,7 +463,7 @@ TEST(Engine, DriftBetweenCaptureAndCableClocksIsAbsorbed)
         rig.audio.setDriftPpm(kCable, ppm);
         rig.open();
         rig.runMillis(120000);
-        const auto& cable = rig.engine->cableOutput();
+        const auto& cable = rig.session().cableOutput();
         EXPECT_EQ(rig.audio.stats(kCable).underruns, 0u) << ppm;
         EXPECT_NEAR(cable.smoothedFill, cable.targetFill, cable.tolerance + 10.0) << ppm;
     }
@@ -433,7 +485,7 @@ TEST(Engine, StopRequestEndsTheEngineFromEveryState)
         engine::requestStop(rig.state);
         rig.run(1);
         EXPECT_EQ(rig.engine->phase(), engine::EnginePhase::Ended);
-        EXPECT_EQ(rig.state.engineRunning.load(), 0);
+        EXPECT_FALSE(rig.report().running);
         EXPECT_EQ(rig.audio.stats(kMic).openStreams + rig.audio.stats(kCable).openStreams, 0);
     }
     {
@@ -472,16 +524,18 @@ TEST(Engine, ThreadRegistersAsProAudioOrFallsBackToTimeCritical)
     engine::BlockSteps steps;
     EngineRig rig(steps);
     EXPECT_EQ(rig.engine->priority(), platform::ThreadPriority::ProAudio);
-    rig.audio.setRegistrationFails(true);
-    engine::Engine other({rig.clock, rig.audio, rig.settings, rig.state, rig.rings, steps, {}});
-    other.start();
-    EXPECT_EQ(other.priority(), platform::ThreadPriority::TimeCritical);
+    console::SimOptions options;
+    options.steps = &steps;
+    console::SimConsole other(options);
+    other.audio.setRegistrationFails(true);
+    other.engine().start();
+    EXPECT_EQ(other.engine().priority(), platform::ThreadPriority::TimeCritical);
     EXPECT_TRUE(platform::denormalsFlushed());
 }
 
 TEST(OutputPeak, ConcurrentRaisesAndReadAndClearNeverLoseAPeak)
 {
-    engine::EngineState state;
+    engine::EngineReports reports;
     constexpr int kRounds = 2000;
     constexpr int kBurst = 64;
     std::barrier sync(2);
@@ -494,7 +548,7 @@ TEST(OutputPeak, ConcurrentRaisesAndReadAndClearNeverLoseAPeak)
             for (int i = 0; i < kBurst; ++i) {
                 const auto v = static_cast<int32_t>(rng() % 1000000) + 1;
                 top = std::max(top, v);
-                engine::raiseOutputPeak(state, v);
+                reports.raiseOutputPeak(v);
             }
             roundMax[r] = top;
             sync.arrive_and_wait(); // burst done
@@ -505,9 +559,9 @@ TEST(OutputPeak, ConcurrentRaisesAndReadAndClearNeverLoseAPeak)
         int32_t best = 0;
         // Read and clear while the writer raises, then once more after it stopped.
         for (int i = 0; i < kBurst / 4; ++i)
-            best = std::max(best, engine::takeOutputPeak(state));
+            best = std::max(best, reports.takeOutputPeak());
         sync.arrive_and_wait();
-        best = std::max(best, engine::takeOutputPeak(state));
+        best = std::max(best, reports.takeOutputPeak());
         roundRead[r] = best;
         sync.arrive_and_wait();
     }
@@ -539,14 +593,22 @@ TEST(RecorderRing, DropsWhatDoesNotFitAndClampsToSixteenBits)
 TEST(EngineThread, RunsBesideAnInterfaceThreadThatPokesEverythingItShares)
 {
     engine::BlockSteps steps;
-    EngineRig rig(steps);
-    engine::EngineThread thread({rig.clock, rig.audio, rig.settings, rig.state, rig.rings, steps, {}});
-    thread.start();
-    engine::requestOpen(rig.state);
+    console::SimOptions options;
+    options.steps = &steps;
+    console::SimConsole rig(options);
+    rig.audio.addEndpoint(test::endpointSpec(platform::Flow::Capture, kMic, L"Microphone (Sim USB)"));
+    rig.audio.addEndpoint(test::endpointSpec(
+        platform::Flow::Render, kCable, L"CABLE Input (VB-Audio Virtual Cable)", L"VB-Audio Virtual Cable"));
+    console::Console& console = rig.console();
+    settings::Settings& settings = console.settings();
+    engine::EngineState& state = console.state();
+    settings::setDeviceName(settings, settings::DeviceKind::Mic, kMic);
+    console.startEngineThread();
 
     std::atomic<bool> done{false};
     std::thread ui([&] {
         std::vector<int16_t> taken(4096);
+        engine::EngineEvent event;
         int64_t seen = -1;
         while (!done.load()) {
             // One round of pokes per simulated millisecond, while the engine runs it.
@@ -557,19 +619,19 @@ TEST(EngineThread, RunsBesideAnInterfaceThreadThatPokesEverythingItShares)
             }
             seen = now;
             const auto i = static_cast<int>(now / 1000);
-            rig.settings.mic_level.store(50 + i % 50);
-            rig.settings.preset.store(i / 64 % 15);
-            rig.settings.mask_on.store(i / 32 % 2);
-            rig.state.glitchButtonHeld.store(static_cast<uint8_t>(i / 16 % 2));
+            settings.mic_level.store(50 + i % 50);
+            settings.preset.store(i / 64 % 15);
+            settings.mask_on.store(i / 32 % 2);
+            state.glitchButtonHeld.store(static_cast<uint8_t>(i / 16 % 2));
             if (i % 200 == 0)
-                engine::requestMicReopen(rig.state);
+                engine::requestMicReopen(state);
             if (i % 300 == 0)
-                engine::requestCableReopen(rig.state);
-            (void)engine::takeOutputPeak(rig.state);
-            (void)rig.state.engineRunning.load();
-            (void)rig.state.cableStatus.load();
-            rig.rings.take.armed.store(static_cast<uint8_t>(i / 100 % 2), std::memory_order_release);
-            (void)rig.rings.take.read(taken.data(), taken.size());
+                engine::requestCableReopen(state);
+            (void)console.reports().takeOutputPeak();
+            (void)console.report();
+            (void)console.reports().nextEvent(event);
+            console.rings().take.armed.store(static_cast<uint8_t>(i / 100 % 2), std::memory_order_release);
+            (void)console.rings().take.read(taken.data(), taken.size());
         }
     });
     for (int ms = 0; ms < 3000; ++ms) {
@@ -588,7 +650,7 @@ TEST(EngineThread, RunsBesideAnInterfaceThreadThatPokesEverythingItShares)
             std::this_thread::yield();
         }
     });
-    thread.stop();
+    console.stopEngineThread();
     stopped.store(true);
     ticker.join();
     EXPECT_GT(rig.audio.stats(kCable).framesWritten, 0u); // the race check itself is the sanitizer's

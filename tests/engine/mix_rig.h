@@ -158,7 +158,6 @@ struct ChainRig {
     static constexpr uint32_t kFrames = 480;
 
     settings::Settings settings;
-    engine::EngineState state;
     StandInEnvironments environments;
     std::unique_ptr<engine::EffectChain> chain;
     FakeClip clip;
@@ -182,7 +181,7 @@ struct ChainRig {
     // Prepares the chain (after the test has set up settings and the factory).
     engine::EffectChain& start(engine::EffectChain::Sources sources = {})
     {
-        chain = std::make_unique<engine::EffectChain>(environments, settings, state);
+        chain = std::make_unique<engine::EffectChain>(environments, settings);
         if (sources.clip == nullptr && sources.app == nullptr) {
             sources.clip = &clip;
             sources.app = &app;

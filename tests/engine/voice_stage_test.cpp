@@ -12,9 +12,8 @@ using namespace voicetest;
 
 // Steps 6 and 7 as the block cycle calls them.
 struct Rig {
-    engine::EngineState state;
     settings::Settings settings;
-    engine::VoiceStage stage{state};
+    engine::VoiceStage stage;
     dsp::VoiceMaskValues mask{};
 
     Rig() { stage.prepare(kFs, 2048); }
@@ -53,9 +52,9 @@ TEST(VoiceStage, NeutralSettingsLeaveTheVoiceUntouchedAndTheReportsAtZero)
     rig.run(y);
     EXPECT_EQ(y, voice);
     EXPECT_FALSE(rig.stage.changerRunning());
-    EXPECT_EQ(rig.state.detectedPitchHz.load(), 0);
-    EXPECT_EQ(rig.state.targetPitchHz.load(), 0);
-    EXPECT_EQ(rig.state.speedLatencyMs.load(), 0);
+    EXPECT_EQ(rig.stage.detectedPitchHz(), 0);
+    EXPECT_EQ(rig.stage.targetPitchHz(), 0);
+    EXPECT_EQ(rig.stage.speedLatencyMs(), 0);
 }
 
 TEST(VoiceStage, AChangeStartsTheChangerWhichRunsOn48000FramesAfterNeutralThenStops)
@@ -68,8 +67,8 @@ TEST(VoiceStage, AChangeStartsTheChangerWhichRunsOn48000FramesAfterNeutralThenSt
     std::vector<float> first(voice.begin(), voice.begin() + 96000);
     rig.run(first);
     EXPECT_TRUE(rig.stage.changerRunning());
-    EXPECT_NEAR(rig.state.detectedPitchHz.load(), 120, 1);
-    EXPECT_NEAR(rig.state.targetPitchHz.load(), 150, 1);
+    EXPECT_NEAR(rig.stage.detectedPitchHz(), 120, 1);
+    EXPECT_NEAR(rig.stage.targetPitchHz(), 150, 1);
 
     // Back to neutral: the tail keeps running for 48000 frames, then a 10 ms fade.
     rig.settings.pitch_hz.store(0);
@@ -81,8 +80,8 @@ TEST(VoiceStage, AChangeStartsTheChangerWhichRunsOn48000FramesAfterNeutralThenSt
     });
     EXPECT_GE(stoppedAt, 48000u);
     EXPECT_LE(stoppedAt, 48000u + 480u + 480u);
-    EXPECT_EQ(rig.state.detectedPitchHz.load(), 0);
-    EXPECT_EQ(rig.state.targetPitchHz.load(), 0);
+    EXPECT_EQ(rig.stage.detectedPitchHz(), 0);
+    EXPECT_EQ(rig.stage.targetPitchHz(), 0);
     // Stopped, the voice is neither changed nor delayed.
     EXPECT_TRUE(std::equal(rest.begin() + static_cast<std::ptrdiff_t>(stoppedAt), rest.end(),
         original.begin() + 96000 + static_cast<std::ptrdiff_t>(stoppedAt)));
@@ -103,15 +102,15 @@ TEST(VoiceStage, ClearingMaskBit0FadesTheChangerOutAndZeroesTheReports)
     std::vector<float> first(voice.begin(), voice.begin() + 48000);
     rig.run(first);
     ASSERT_TRUE(rig.stage.changerRunning());
-    EXPECT_NEAR(rig.state.targetPitchHz.load(), 195, 1);
+    EXPECT_NEAR(rig.stage.targetPitchHz(), 195, 1);
 
     rig.settings.mask_on.store(0);
     std::vector<float> second(voice.begin() + 48000, voice.begin() + 48960);
     const std::vector<float> dry = second;
     rig.run(second);
     EXPECT_FALSE(rig.stage.changerRunning());
-    EXPECT_EQ(rig.state.detectedPitchHz.load(), 0);
-    EXPECT_EQ(rig.state.targetPitchHz.load(), 0);
+    EXPECT_EQ(rig.stage.detectedPitchHz(), 0);
+    EXPECT_EQ(rig.stage.targetPitchHz(), 0);
     // Faded within the first block; the second passes as it came.
     EXPECT_TRUE(std::equal(second.begin() + 480, second.end(), dry.begin() + 480));
 }
@@ -127,13 +126,13 @@ TEST(VoiceStage, TheSpeedRunsInChunksPublishesItsDelayAndCatchesUp)
     rig.settings.voice_keep_pitch.store(1);
     std::vector<float> slow(voice.begin(), voice.begin() + 48000);
     rig.run(slow, 2000); // blocks larger than one chunk
-    EXPECT_NEAR(rig.state.speedLatencyMs.load(), 520, 40);
+    EXPECT_NEAR(rig.stage.speedLatencyMs(), 520, 40);
 
     rig.settings.voice_speed.store(100);
     std::vector<float> rest(voice.begin() + 48000, voice.end());
     rig.run(rest, 2000);
     EXPECT_FALSE(rig.stage.speed().active());
-    EXPECT_EQ(rig.state.speedLatencyMs.load(), 0);
+    EXPECT_EQ(rig.stage.speedLatencyMs(), 0);
 
     // With bit 0 clear the speed runs at 100: nothing starts.
     rig.settings.voice_speed.store(200);

@@ -30,23 +30,12 @@ using test::kPhones;
 constexpr int kSeconds = 60;
 constexpr uint16_t kF5 = 116;
 
-struct ChainRig {
-    platform::sim::ManualClock clock;
-    platform::sim::SimAudio audio{clock};
-    settings::Settings settings;
-    engine::EngineState state;
-    engine::RecorderRings rings;
-    engine::ReverbEnvironments environments;
-    engine::EffectChain chain{environments, settings, state};
-    platform::sim::SimKeys keys;
-    std::unique_ptr<engine::Engine> engine;
+// The console's engine and chain on the rig's endpoints, speech on the microphone.
+struct ChainRig : test::EngineRig {
+    engine::EffectChain& chain = console.chain();
 
-    explicit ChainRig(std::vector<float> speech)
+    explicit ChainRig(std::vector<float> speech) : test::EngineRig(console::SimOptions{})
     {
-        audio.addEndpoint(test::endpointSpec(platform::Flow::Capture, kMic, L"Microphone (Sim USB)"));
-        audio.addEndpoint(test::endpointSpec(
-            platform::Flow::Render, kCable, L"CABLE Input (VB-Audio Virtual Cable)", L"VB-Audio Virtual Cable"));
-        audio.addEndpoint(test::endpointSpec(platform::Flow::Render, kPhones, L"Headphones (Sim)"));
         audio.setCaptureSource(kMic, [voice = std::move(speech)](uint64_t first, float* out, uint32_t frames) {
             for (uint32_t i = 0; i < frames; ++i)
                 out[2 * i] = out[2 * i + 1] = voice[(first + i) % voice.size()];
@@ -54,14 +43,7 @@ struct ChainRig {
         const size_t room = static_cast<size_t>(kSeconds + 10) * 48000;
         audio.recordRender(kCable, true, room);
         audio.recordRender(kPhones, true, room);
-        settings::setDeviceName(settings, settings::DeviceKind::Mic, kMic);
-        settings::setDeviceName(settings, settings::DeviceKind::Spk, kPhones);
-        engine = std::make_unique<engine::Engine>(
-            engine::EngineServices{clock, audio, settings, state, rings, chain, &keys});
-        engine->start();
     }
-
-    void run(int64_t micros) { test::stepEngineFor(*engine, clock, audio, micros); }
 };
 
 // Fields the random changes leave alone: the room (a room change rebuilds the

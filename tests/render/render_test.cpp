@@ -1,6 +1,8 @@
 #include "dsp/gain.h"
+#include "dsp/glitch_repeater.h"
 #include "dsp/random.h"
-#include "engine/effect_chain.h"
+#include "engine/block_cycle.h"
+#include "engine/block_steps.h"
 #include "media/wav_reader.h"
 #include "media/wav_writer.h"
 #include "platform/sim/memory_files.h"
@@ -48,9 +50,8 @@ struct RenderRun {
     std::vector<std::string> warnings;
     std::string error;
     // The pass-through steps: what arrives is what went in, frame for frame.
-    render::StepsMaker steps = [](settings::Settings&, engine::EngineState&) {
-        return std::make_unique<engine::BlockSteps>();
-    };
+    engine::BlockSteps passThrough;
+    engine::BlockSteps* steps = &passThrough; // null: the program's own chain
 
     RenderRun()
     {
@@ -73,7 +74,7 @@ TEST(RenderTool, TheSameInputAndSetupGiveByteIdenticalFiles)
     std::vector<std::vector<uint8_t>> outputs;
     for (int i = 0; i < 2; ++i) {
         RenderRun r;
-        r.steps = engine::makeEffectChain;
+        r.steps = nullptr;
         ASSERT_TRUE(media::writeWavFloat(r.files, r.options.input, speechLike(24000, 44100), 44100));
         // The default voice chain, with a room, a mask and isolation on top.
         r.options.sets = {{"mic_level", "130"}, {"preset", "3"}, {"amount", "40"}, {"isolate", "1"}, {"pitch_hz", "40"}};
@@ -112,12 +113,50 @@ TEST(RenderTool, WithEveryEffectOffTheCableCarriesTheInputSampleForSample)
     EXPECT_EQ(heard.left, out.left);
 }
 
+// A timeline change takes effect at the first block at or after its time, as
+// a click there would; the glitch key is held over its span and nowhere else.
+TEST(RenderTool, TheTimelineChangesASettingAtItsTimeAndHoldsTheGlitchKeyOverItsSpan)
+{
+    RenderRun r;
+    const std::vector<float> in = speechLike(48000, 48000);
+    ASSERT_TRUE(media::writeWavFloat(r.files, r.options.input, in, 48000));
+    r.options.sets = kEverythingOff;
+    r.options.timeline.sets = {{0.5, "mic_level", "200"}, {0.25, "mic_level", "100"}};
+    ASSERT_TRUE(r.run()) << r.error;
+    const media::WavAudio out = r.output();
+    const float gain = engine::micGain(200);
+    for (size_t i = 0; i < in.size() / 2; ++i) {
+        const float voice = 0.5f * (in[2 * i] + in[2 * i + 1]);
+        ASSERT_EQ(out.left[i], i < 24000 ? voice : voice * gain) << "frame " << i;
+    }
+
+    // The program's chain, the glitch style that cuts the voice, held from 0.5 s to 1 s.
+    RenderRun g;
+    g.steps = nullptr;
+    const std::vector<float> tone = speechLike(72000, 48000);
+    ASSERT_TRUE(media::writeWavFloat(g.files, g.options.input, tone, 48000));
+    g.options.sets = kEverythingOff;
+    g.options.sets.insert(g.options.sets.end(), {{"mask_on", "1"}, {"glitch_style", std::to_string(dsp::kGlitchCut)}});
+    g.options.timeline.holds = {{0.5, 1.0}};
+    ASSERT_TRUE(g.run()) << g.error;
+    const media::WavAudio cut = g.output();
+    auto loudest = [&](double from, double to) {
+        float peak = 0.0f;
+        for (size_t i = static_cast<size_t>(from * 48000); i < static_cast<size_t>(to * 48000); ++i)
+            peak = std::max(peak, std::fabs(cut.left[i]));
+        return peak;
+    };
+    EXPECT_GT(loudest(0.3, 0.5), 0.05f);
+    EXPECT_EQ(loudest(0.52, 1.0), 0.0f);
+    EXPECT_GT(loudest(1.2, 1.5), 0.05f);
+}
+
 // The program's own chain with every effect off: the cable carries the mono
 // voice through the final soft clip, nothing else.
 TEST(RenderTool, TheRealChainWithEveryEffectOffPassesTheVoiceThroughTheSoftClip)
 {
     RenderRun r;
-    r.steps = engine::makeEffectChain;
+    r.steps = nullptr;
     const std::vector<float> in = speechLike(48000, 48000);
     ASSERT_TRUE(media::writeWavFloat(r.files, r.options.input, in, 48000));
     r.options.sets = kEverythingOff;
@@ -143,7 +182,7 @@ TEST(RenderTool, ARoomWithSendRingsOnAfterTheVoiceStops)
 {
     auto tailLevelsDb = [](const char* amount) {
         RenderRun r;
-        r.steps = engine::makeEffectChain;
+        r.steps = nullptr;
         const std::vector<float> in = speechLike(24000, 48000);
         EXPECT_TRUE(media::writeWavFloat(r.files, r.options.input, in, 48000));
         r.options.tailSeconds = 1.0;
@@ -279,13 +318,29 @@ TEST(RenderTool, CommandLine)
     EXPECT_TRUE(o.floatOutput);
     EXPECT_EQ(parse({L"--help"}, o, m), render::Command::Help);
     EXPECT_EQ(parse({L"--version"}, o, m), render::Command::Version);
-    for (const auto& bad : std::vector<std::vector<std::wstring>>{
-             {L"--loud", L"a.wav", L"b.wav"}, {L"a.wav"}, {L"a.wav", L"b.wav", L"c.wav"}, {L"--tail", L"-1", L"a", L"b"},
-             {L"--set", L"novalue", L"a", L"b"}, {L"a.wav", L"a.wav"}, {L"a.wav", L"b.wav", L"--setup"}}) {
+    for (const auto& bad : std::vector<std::vector<std::wstring>>{{L"--loud", L"a.wav", L"b.wav"}, {L"a.wav"},
+             {L"a.wav", L"b.wav", L"c.wav"}, {L"--tail", L"-1", L"a", L"b"}, {L"--set", L"novalue", L"a", L"b"},
+             {L"a.wav", L"a.wav"}, {L"a.wav", L"b.wav", L"--setup"}, {L"--at", L"-1", L"preset=3", L"a", L"b"},
+             {L"--at", L"soon", L"preset=3", L"a", L"b"}, {L"--at", L"1", L"nokey=3", L"a", L"b"},
+             {L"--at", L"1", L"preset=x", L"a", L"b"}, {L"--at", L"1", L"a", L"b"},
+             {L"--hold-glitch", L"2:1", L"a", L"b"}, {L"--hold-glitch", L"1", L"a", L"b"}}) {
         m.clear();
         EXPECT_EQ(parse(bad, o, m), render::Command::Error) << platform::utf8FromWide(bad[0]);
         EXPECT_FALSE(m.empty());
+        EXPECT_EQ(m.find('\n'), std::string::npos) << "one line: " << m;
     }
+    render::Options t;
+    ASSERT_EQ(parse({L"--at", L"1.5", L"preset=3", L"--hold-glitch", L"0.5:1", L"--at", L"0", L"eq_bands=1,2,3,4,5,6,7",
+                        L"a.wav", L"b.wav"},
+                  t, m),
+        render::Command::Render);
+    ASSERT_EQ(t.timeline.sets.size(), 2u);
+    EXPECT_EQ(t.timeline.sets[0].seconds, 1.5);
+    EXPECT_EQ(t.timeline.sets[0].key + "=" + t.timeline.sets[0].value, "preset=3");
+    EXPECT_EQ(t.timeline.sets[1].key, "eq_bands");
+    ASSERT_EQ(t.timeline.holds.size(), 1u);
+    EXPECT_EQ(t.timeline.holds[0].start, 0.5);
+    EXPECT_EQ(t.timeline.holds[0].end, 1.0);
 }
 
 // The program itself: exit codes, and no file left behind on a failure.

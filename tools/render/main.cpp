@@ -1,5 +1,4 @@
 // vantorovix-render: the voice chain over audio files, faster than real time.
-#include "engine/effect_chain.h"
 #include "platform/sim/memory_files.h"
 #include "platform/text.h"
 #include "tools/render/render.h"
@@ -58,7 +57,7 @@ int run(const std::vector<std::wstring>& args)
     render::Summary summary;
     std::vector<std::string> warnings;
     const auto start = std::chrono::steady_clock::now();
-    const bool ok = render::renderFile(files, options, engine::makeEffectChain, progress, summary, warnings, message);
+    const bool ok = render::renderFile(files, options, nullptr, progress, summary, warnings, message);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (bar)
         std::fputs("\n", stderr);

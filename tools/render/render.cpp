@@ -1,11 +1,8 @@
 #include "tools/render/render.h"
 
-#include "engine/engine.h"
 #include "media/format_converter.h"
 #include "media/wav_reader.h"
 #include "media/wav_writer.h"
-#include "platform/sim/manual_clock.h"
-#include "platform/sim/sim_audio.h"
 #include "platform/text.h"
 #include "settings/fields.h"
 #include "settings/setup_files.h"
@@ -24,6 +21,7 @@ constexpr uint32_t kPacketFrames = 480;
 constexpr uint32_t kMinInputRate = 8000;
 constexpr uint32_t kMaxInputRate = 192000;
 constexpr double kMaxTailSeconds = 600.0;
+constexpr double kMaxTimelineSeconds = 86400.0;
 
 const std::wstring kMicId = L"{render-microphone}";
 const std::wstring kCableId = L"{render-cable}";
@@ -58,6 +56,60 @@ platform::sim::SimEndpointSpec endpoint(platform::Flow flow, const std::wstring&
     s.interfaceName = adapter;
     s.packetFrames = kPacketFrames;
     return s;
+}
+
+bool validTime(const std::string& text, double& seconds)
+{
+    return parseSeconds(text, seconds) && seconds >= 0 && seconds <= kMaxTimelineSeconds;
+}
+
+// A setup key the tool sets by hand: a field, or the equalizer's list of bands.
+bool knownKey(const std::string& key)
+{
+    return key == "eq_bands" || settings::findField(key) != nullptr;
+}
+
+// Checks one key=value of --set or --at (label) and warns when its value
+// will be clamped; false with error when the value is not a whole number.
+bool checkValue(const std::string& label, const std::string& key, const std::string& value,
+    const settings::Settings& record, std::vector<std::string>& warnings, std::string& error)
+{
+    const settings::FieldInfo* field = settings::findField(key);
+    if (key == "eq_bands" || !field)
+        return true; // a list of seven gains, read as a setup file reads it
+    int64_t number = 0;
+    if (!parseInteger(value, number)) {
+        error = label + " " + key + " needs a whole number, got \"" + value + "\"";
+        return false;
+    }
+    const int32_t clamped = settings::clampField(*field, number, static_cast<int>(record.userEqPresets.size()));
+    if (clamped != number)
+        warnings.push_back(key + "=" + value + " is out of range; using " + std::to_string(clamped));
+    return true;
+}
+
+// One key=value through the path a setup file takes: clamped, stored, its change counter moved.
+void applyValue(settings::Settings& record, const std::string& key, const std::string& value)
+{
+    const settings::SetupEnvironment environment;
+    const std::string line = key + "=" + value + "\n";
+    settings::applySetupText(
+        std::span(reinterpret_cast<const uint8_t*>(line.data()), line.size()), record, environment);
+}
+
+// Presses (or releases) the keys a hotkey code needs: its key and its modifiers.
+void holdKeyCode(platform::sim::SimKeys& keys, uint32_t code, bool down)
+{
+    const auto set = [&](uint16_t vk) { down ? keys.press(vk) : keys.release(vk); };
+    set(static_cast<uint16_t>(code & 0xFFFFu));
+    if (code & platform::kKeyAlt)
+        set(platform::kVkAlt);
+    if (code & platform::kKeyControl)
+        set(platform::kVkControl);
+    if (code & platform::kKeyShift)
+        set(platform::kVkShift);
+    if (code & platform::kKeyWin)
+        set(platform::kVkLeftWin);
 }
 
 std::wstring folderOf(const std::wstring& path)
@@ -95,6 +147,11 @@ std::string usageText()
            "\n"
            "  --setup FILE       apply a saved setup (default: the program's defaults)\n"
            "  --set KEY=VALUE    set one setup key after the setup; repeatable\n"
+           "  --at SECONDS KEY=VALUE\n"
+           "                     set a key at that time of the input, as a click would; repeatable\n"
+           "  --hold-glitch START:END\n"
+           "                     hold the glitch key from START to END seconds (with mask_on=1);\n"
+           "                     repeatable\n"
            "  --tail SECONDS     silence added after the input so effects ring out (default 2)\n"
            "  --monitor FILE     also write what the headphones hear (turns monitoring on)\n"
            "  --float            write 32-bit float WAV instead of 16-bit\n"
@@ -114,9 +171,14 @@ Command parseArguments(std::span<const std::wstring> args, Options& options, std
     std::vector<std::wstring> files;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::wstring& a = args[i];
-        const bool takesValue = a == L"--setup" || a == L"--set" || a == L"--tail" || a == L"--monitor";
+        const bool takesValue
+            = a == L"--setup" || a == L"--set" || a == L"--tail" || a == L"--monitor" || a == L"--hold-glitch";
         if (takesValue && i + 1 >= args.size()) {
             message = narrow(a) + " needs a value";
+            return Command::Error;
+        }
+        if (a == L"--at" && i + 2 >= args.size()) {
+            message = "--at needs SECONDS KEY=VALUE";
             return Command::Error;
         }
         if (a == L"--help" || a == L"-h") {
@@ -135,6 +197,41 @@ Command parseArguments(std::span<const std::wstring> args, Options& options, std
                 return Command::Error;
             }
             options.sets.emplace_back(pair.substr(0, equals), pair.substr(equals + 1));
+        } else if (a == L"--at") {
+            TimedSet set;
+            const std::string time = narrow(args[++i]);
+            const std::string pair = narrow(args[++i]);
+            const size_t equals = pair.find('=');
+            if (!validTime(time, set.seconds)) {
+                message = "--at takes seconds from 0 to 86400, got \"" + time + "\"";
+                return Command::Error;
+            }
+            if (equals == std::string::npos || equals == 0) {
+                message = "--at " + time + " needs KEY=VALUE, got \"" + pair + "\"";
+                return Command::Error;
+            }
+            set.key = pair.substr(0, equals);
+            set.value = pair.substr(equals + 1);
+            int64_t number = 0;
+            if (!knownKey(set.key)) {
+                message = "--at " + time + ": unknown setup key \"" + set.key + "\"";
+                return Command::Error;
+            }
+            if (set.key != "eq_bands" && !parseInteger(set.value, number)) {
+                message = "--at " + time + " " + set.key + " needs a whole number, got \"" + set.value + "\"";
+                return Command::Error;
+            }
+            options.timeline.sets.push_back(std::move(set));
+        } else if (a == L"--hold-glitch") {
+            const std::string span = narrow(args[++i]);
+            const size_t colon = span.find(':');
+            GlitchHold hold;
+            if (colon == std::string::npos || !validTime(span.substr(0, colon), hold.start)
+                || !validTime(span.substr(colon + 1), hold.end) || hold.end <= hold.start) {
+                message = "--hold-glitch takes START:END in seconds, START before END, got \"" + span + "\"";
+                return Command::Error;
+            }
+            options.timeline.holds.push_back(hold);
         } else if (a == L"--tail") {
             const std::string text = narrow(args[++i]);
             if (!parseSeconds(text, options.tailSeconds) || options.tailSeconds < 0
@@ -181,37 +278,78 @@ bool applySettings(platform::Files& files, const Options& options, settings::Set
         settings::applySetupText(*bytes, record, environment);
     }
     for (const auto& [key, value] : options.sets) {
-        const settings::FieldInfo* field = settings::findField(key);
-        if (key == "eq_bands") {
-            // A list of seven gains, read as a setup file reads it.
-        } else if (!field) {
+        if (!knownKey(key)) {
             error = "unknown setup key \"" + key + "\"";
             return false;
-        } else {
-            int64_t number = 0;
-            if (!parseInteger(value, number)) {
-                error = "--set " + key + " needs a whole number, got \"" + value + "\"";
-                return false;
-            }
-            const int32_t clamped
-                = settings::clampField(*field, number, static_cast<int>(record.userEqPresets.size()));
-            if (clamped != number)
-                warnings.push_back(key + "=" + value + " is out of range; using " + std::to_string(clamped));
         }
-        const std::string line = key + "=" + value + "\n";
-        settings::applySetupText(
-            std::span(reinterpret_cast<const uint8_t*>(line.data()), line.size()), record, environment);
+        if (!checkValue("--set", key, value, record, warnings, error))
+            return false;
+        applyValue(record, key, value);
+    }
+    for (const TimedSet& set : options.timeline.sets) {
+        if (!checkValue("--at", set.key, set.value, record, warnings, error))
+            return false;
     }
     return true;
 }
 
-bool runEngine(settings::Settings& record, const StepsMaker& makeSteps, std::span<const float> input,
-               std::vector<float>& cable, std::vector<float>* monitor, const Progress& progress, std::string& error,
-               bool glitchHeld)
+// The timeline as the render loop plays it: changes and key moves in time
+// order (command-line order among equal times), in frames of the input.
+class TimelinePlayer {
+public:
+    TimelinePlayer(const Timeline& timeline, settings::Settings& record, platform::sim::SimKeys& keys)
+        : record_(record), keys_(keys)
+    {
+        for (const TimedSet& set : timeline.sets)
+            changes_.push_back({frameOf(set.seconds), &set});
+        std::stable_sort(changes_.begin(), changes_.end(), [](auto& a, auto& b) { return a.frame < b.frame; });
+        for (const GlitchHold& hold : timeline.holds) {
+            moves_.push_back({frameOf(hold.start), +1});
+            moves_.push_back({frameOf(hold.end), -1});
+        }
+        std::stable_sort(moves_.begin(), moves_.end(), [](auto& a, auto& b) { return a.frame < b.frame; });
+        if (!moves_.empty() && (record_.GlitchKey.load() & 0xFFFF) == 0)
+            record_.GlitchKey.store(kRenderGlitchKey);
+    }
+
+    // Everything due by frame (the first frame of the next block).
+    void playUntil(uint64_t frame)
+    {
+        for (; nextChange_ < changes_.size() && changes_[nextChange_].frame <= frame; ++nextChange_)
+            applyValue(record_, changes_[nextChange_].set->key, changes_[nextChange_].set->value);
+        const int before = holds_;
+        for (; nextMove_ < moves_.size() && moves_[nextMove_].frame <= frame; ++nextMove_)
+            holds_ += moves_[nextMove_].step;
+        if ((before > 0) != (holds_ > 0))
+            holdKeyCode(keys_, static_cast<uint32_t>(record_.GlitchKey.load()), holds_ > 0);
+    }
+
+private:
+    static constexpr int32_t kRenderGlitchKey = 0x87; // F24, when no glitch key is set
+    struct Change {
+        uint64_t frame;
+        const TimedSet* set;
+    };
+    struct Move {
+        uint64_t frame;
+        int step; // +1 a hold starts, -1 it ends
+    };
+    static uint64_t frameOf(double seconds) { return static_cast<uint64_t>(std::llround(seconds * kRate)); }
+
+    settings::Settings& record_;
+    platform::sim::SimKeys& keys_;
+    std::vector<Change> changes_;
+    std::vector<Move> moves_;
+    size_t nextChange_ = 0, nextMove_ = 0;
+    int holds_ = 0; // spans holding the key now
+};
+
+bool runEngine(console::SimConsole& sim, std::span<const float> input, std::vector<float>& cable,
+    std::vector<float>* monitor, const Progress& progress, std::string& error, bool glitchHeld,
+    const Timeline& timeline)
 {
     const uint64_t total = input.size() / 2;
-    platform::sim::ManualClock clock;
-    platform::sim::SimAudio audio(clock);
+    platform::sim::SimAudio& audio = sim.audio;
     audio.addEndpoint(endpoint(platform::Flow::Capture, kMicId, L"Microphone (render input)", L"Render"));
     audio.addEndpoint(endpoint(
         platform::Flow::Render, kCableId, L"CABLE Input (VB-Audio Virtual Cable)", L"VB-Audio Virtual Cable"));
@@ -227,18 +365,18 @@ bool runEngine(settings::Settings& record, const StepsMaker& makeSteps, std::spa
     const size_t room = total + 48000;
     audio.recordRender(kCableId, true, room);
     audio.recordRender(kPhonesId, monitor != nullptr, room);
+    console::Console& console = sim.console();
+    settings::Settings& record = console.settings();
     settings::setDeviceName(record, settings::DeviceKind::Mic, kMicId);
     settings::setDeviceName(record, settings::DeviceKind::Spk, kPhonesId);
     if (monitor)
         record.monitor.store(1);
 
-    engine::EngineState state;
-    state.glitchButtonHeld.store(glitchHeld ? 1 : 0);
-    engine::RecorderRings rings;
-    const std::unique_ptr<engine::BlockSteps> steps = makeSteps(record, state);
-    engine::Engine eng(engine::EngineServices{clock, audio, record, state, rings, *steps, {}});
+    console.state().glitchButtonHeld.store(glitchHeld ? 1 : 0);
+    TimelinePlayer player(timeline, record, sim.keys);
+    engine::Engine& eng = console.engine();
     eng.start();
-    engine::requestOpen(state);
+    engine::requestOpen(console.state());
 
     // The outputs start with the pre-fill silence their first write queued;
     // the voice begins after it. The monitor may open a little later than the
@@ -248,7 +386,8 @@ bool runEngine(settings::Settings& record, const StepsMaker& makeSteps, std::spa
     uint64_t done = 0, lastWritten = 0;
     int reported = -1;
     while (done < total) {
-        const engine::StepWait w = eng.step();
+        player.playUntil(done);
+        const engine::StepWait w = sim.step();
         if (eng.phase() == engine::EnginePhase::Ended || eng.phase() == engine::EnginePhase::RetryWait) {
             error = "the engine could not run on the simulated devices";
             return false;
@@ -273,14 +412,11 @@ bool runEngine(settings::Settings& record, const StepsMaker& makeSteps, std::spa
                 progress(std::min(1.0, static_cast<double>(done) / static_cast<double>(total)));
             }
         }
-        if (w.micros > 0) {
-            clock.advance(w.event ? std::min<int64_t>(w.micros, 1000) : w.micros);
-            audio.tick();
-        }
+        sim.advance(w);
     }
-    engine::requestStop(state);
+    engine::requestStop(console.state());
     while (eng.phase() != engine::EnginePhase::Ended)
-        eng.step();
+        sim.step();
 
     if (audio.stats(kCableId).underruns > 0) {
         error = "the simulated cable ran dry; the render would not be exact";
@@ -303,11 +439,13 @@ bool runEngine(settings::Settings& record, const StepsMaker& makeSteps, std::spa
     return true;
 }
 
-bool renderFile(platform::Files& files, const Options& options, const StepsMaker& makeSteps, const Progress& progress,
-                Summary& summary, std::vector<std::string>& warnings, std::string& error)
+bool renderFile(platform::Files& files, const Options& options, engine::BlockSteps* steps, const Progress& progress,
+    Summary& summary, std::vector<std::string>& warnings, std::string& error)
 {
-    settings::Settings record;
-    if (!applySettings(files, options, record, warnings, error))
+    console::SimOptions simOptions;
+    simOptions.steps = steps;
+    console::SimConsole sim(simOptions);
+    if (!applySettings(files, options, sim.console().settings(), warnings, error))
         return false;
 
     const auto bytes = files.readAll(options.input);
@@ -347,9 +485,19 @@ bool renderFile(platform::Files& files, const Options& options, const StepsMaker
     converter.convertStereo(stereo, input);
     stereo = {};
     input.resize(input.size() + 2 * static_cast<size_t>(std::llround(options.tailSeconds * kRate)), 0.0f);
+    const double seconds = static_cast<double>(input.size() / 2) / kRate;
+    for (const TimedSet& set : options.timeline.sets) {
+        if (set.seconds >= seconds)
+            warnings.push_back("--at " + set.key + "=" + set.value + " comes after the end of the output; not applied");
+    }
+    for (const GlitchHold& hold : options.timeline.holds) {
+        if (hold.start >= seconds)
+            warnings.push_back("--hold-glitch starts after the end of the output; not applied");
+    }
 
     std::vector<float> cable, monitor;
-    if (!runEngine(record, makeSteps, input, cable, options.monitor.empty() ? nullptr : &monitor, progress, error))
+    if (!runEngine(
+            sim, input, cable, options.monitor.empty() ? nullptr : &monitor, progress, error, false, options.timeline))
         return false;
     summary.outputFrames = cable.size() / 2;
     summary.cablePeak = peakOf(cable);

@@ -39,6 +39,7 @@ struct SimAudio::EndpointState {
     SimEndpointSpec setup;
     bool removed = false;
     bool refuseOpen = false;
+    int64_t openDelayMicros = 0;
     bool callsFail = false;
     double driftPpm = 0;
     int silentPackets = 0;
@@ -457,6 +458,11 @@ void SimAudio::setRefuseOpen(const std::wstring& id, bool refuse)
     withEndpoint(*shared_, id, [&](EndpointState& e) { e.refuseOpen = refuse; });
 }
 
+void SimAudio::setOpenDelay(const std::wstring& id, int64_t micros)
+{
+    withEndpoint(*shared_, id, [&](EndpointState& e) { e.openDelayMicros = micros; });
+}
+
 void SimAudio::setCallsFail(const std::wstring& id, bool fail)
 {
     withEndpoint(*shared_, id, [&](EndpointState& e) { e.callsFail = fail; });
@@ -546,6 +552,14 @@ std::wstring SimAudio::defaultEndpointId(Flow flow)
 
 std::unique_ptr<AudioClient> SimAudio::activate(const std::wstring& id, Flow flow, AudioResult& result)
 {
+    int64_t delay = 0;
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (auto ep = shared_->find(id))
+            delay = ep->openDelayMicros;
+    }
+    if (delay > 0)
+        shared_->clock.sleepMicros(delay); // on the clock's time, without the lock
     std::lock_guard lock(shared_->mutex);
     auto ep = shared_->find(id);
     if (ep)

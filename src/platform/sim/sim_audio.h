@@ -66,6 +66,8 @@ public:
 
     // Faults.
     void setRefuseOpen(const std::wstring& id, bool refuse); // activation refused
+    // Activation takes micros of the clock's time (the calling thread waits).
+    void setOpenDelay(const std::wstring& id, int64_t micros);
     void setCallsFail(const std::wstring& id, bool fail);    // every stream call fails
     void setDriftPpm(const std::wstring& id, double ppm);
     void markNextPacketsSilent(const std::wstring& id, int count);

@@ -1,0 +1,35 @@
+#include "console/console.h"
+
+namespace console {
+
+Console::Console(Platform platform, engine::BlockSteps* steps)
+    : platform_(std::move(platform)),
+      environments_(platform_.files, platform_.responseFolder),
+      chain_(environments_, settings_),
+      engine_({platform_.clock, platform_.devices, settings_, state_, reports_, rings_, steps ? *steps : chain_,
+          platform_.keys}),
+      thread_(engine_, platform_.clock, state_)
+{
+    if (platform_.registry)
+        registry_.emplace(*platform_.registry);
+    // The clip player and the application capture join here when they arrive.
+    chain_.setSources({nullptr, &pads_, nullptr, &previewToMic_, &previewPhones_});
+}
+
+Console::~Console()
+{
+    stopEngineThread();
+}
+
+void Console::startEngineThread()
+{
+    engine::requestOpen(state_);
+    thread_.start();
+}
+
+void Console::stopEngineThread()
+{
+    thread_.stop();
+}
+
+} // namespace console

@@ -1,0 +1,86 @@
+#pragma once
+// The composition root: one console owns the settings record, the stores, the
+// engine's requests and report, the recorder rings, the effect chain with its
+// environments, the sound players and the engine, over a platform it is given.
+// The program runs the engine on its own thread; the headless tool, the tests
+// and the benchmarks step it (sim_console.h). Features join as members here.
+
+#include "engine/effect_chain.h"
+#include "engine/engine.h"
+#include "engine/engine_report.h"
+#include "engine/engine_state.h"
+#include "engine/engine_thread.h"
+#include "engine/recorder_ring.h"
+#include "engine/reverb_environments.h"
+#include "engine/sound_player.h"
+#include "platform/audio_endpoints.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/key_state.h"
+#include "platform/registry_store.h"
+#include "settings/registry_settings.h"
+#include "settings/settings.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace console {
+
+// The outside services the console runs over; they outlive it.
+struct Platform {
+    platform::Clock& clock;
+    platform::AudioDevices& devices;
+    // The keys as they are now, for the glitch hotkey; none: never held.
+    const platform::KeyState* keys = nullptr;
+    // Where the cavern's impulse response file is looked for; no files: it
+    // is not looked for and the cavern runs procedurally.
+    platform::Files* files = nullptr;
+    std::wstring responseFolder;
+    // The per-user registry; none: no registry store.
+    platform::RegistryStore* registry = nullptr;
+};
+
+class Console {
+public:
+    // steps, when given, replaces the program's effect chain in the block
+    // cycle (tests of the engine itself); it outlives the console.
+    explicit Console(Platform platform, engine::BlockSteps* steps = nullptr);
+    ~Console(); // stops the engine thread
+    Console(const Console&) = delete;
+    Console& operator=(const Console&) = delete;
+
+    settings::Settings& settings() { return settings_; }
+    // The registry store of the settings, when the platform has a registry.
+    settings::RegistrySettings* registrySettings() { return registry_ ? &*registry_ : nullptr; }
+    engine::EngineState& state() { return state_; }
+    engine::EngineReports& reports() { return reports_; }
+    engine::EngineReport report() const { return reports_.latest(); }
+    engine::RecorderRings& rings() { return rings_; }
+    engine::EffectChain& chain() { return chain_; }
+    engine::SoundPlayer& pads() { return pads_; }
+    engine::SoundPlayer& previewToMic() { return previewToMic_; }
+    engine::SoundPlayer& previewPhones() { return previewPhones_; }
+    engine::Engine& engine() { return engine_; }
+    const Platform& platform() const { return platform_; }
+
+    // The program: the engine on its own thread, asked to open its devices.
+    void startEngineThread();
+    // Raises the stop request and joins the engine thread.
+    void stopEngineThread();
+
+private:
+    Platform platform_;
+    settings::Settings settings_;
+    std::optional<settings::RegistrySettings> registry_;
+    engine::EngineState state_;
+    engine::EngineReports reports_;
+    engine::RecorderRings rings_;
+    engine::ReverbEnvironments environments_;
+    engine::EffectChain chain_;
+    engine::SoundPlayer pads_, previewToMic_, previewPhones_;
+    engine::Engine engine_;
+    engine::EngineThread thread_;
+};
+
+} // namespace console

@@ -1,0 +1,41 @@
+#include "console/sim_console.h"
+
+#include <algorithm>
+
+namespace console {
+
+SimConsole::SimConsole(SimOptions options)
+    : settle_(options.settleDeviceWorkers),
+      console_(Platform{clock, audio, &keys, options.files, std::move(options.responseFolder), nullptr}, options.steps)
+{ }
+
+engine::StepWait SimConsole::step()
+{
+    const engine::StepWait wait = console_.engine().step();
+    if (settle_)
+        console_.engine().waitForDeviceWorkers();
+    return wait;
+}
+
+void SimConsole::advance(const engine::StepWait& wait, int64_t limit)
+{
+    if (wait.micros <= 0)
+        return;
+    const int64_t dt = wait.event ? std::min<int64_t>(wait.micros, 1000) : wait.micros;
+    clock.advance(std::min(dt, limit));
+    audio.tick();
+}
+
+int SimConsole::run(int64_t micros)
+{
+    int steps = 0;
+    const int64_t end = clock.nowMicros() + micros;
+    while (clock.nowMicros() < end && engine().phase() != engine::EnginePhase::Ended) {
+        const engine::StepWait wait = step();
+        ++steps;
+        advance(wait, end - clock.nowMicros());
+    }
+    return steps;
+}
+
+} // namespace console

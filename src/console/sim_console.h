@@ -1,0 +1,53 @@
+#pragma once
+// A console over the simulated platform: a manual clock, simulated endpoints
+// and keys. Whoever holds it adds the endpoints it needs and steps the engine
+// on the virtual clock: the headless tool, the tests and the benchmarks. The
+// engine starts at its first step (or engine().start()), so settings made
+// before then are the ones it prepares with.
+
+#include "console/console.h"
+#include "platform/sim/manual_clock.h"
+#include "platform/sim/sim_audio.h"
+#include "platform/sim/sim_keys.h"
+
+#include <cstdint>
+
+namespace console {
+
+struct SimOptions {
+    engine::BlockSteps* steps = nullptr; // replaces the effect chain; see Console
+    platform::Files* files = nullptr;    // where the cavern's response is looked for
+    std::wstring responseFolder;
+    // After each step, wait for a device open the engine started on a worker,
+    // so that its result arrives at the same virtual time on every run. Off
+    // for a test of an open that takes virtual time.
+    bool settleDeviceWorkers = true;
+};
+
+class SimConsole {
+public:
+    explicit SimConsole(SimOptions options = {});
+
+    platform::sim::ManualClock clock;
+    platform::sim::SimAudio audio{clock};
+    platform::sim::SimKeys keys;
+
+    Console& console() { return console_; }
+    engine::Engine& engine() { return console_.engine(); }
+
+    // One engine step; the device workers settled as the options say.
+    engine::StepWait step();
+    // Steps the engine for micros of virtual time. A wait for the capture
+    // event advances the clock 1 ms at a time, so packets are taken as they
+    // arrive. Returns the number of steps taken.
+    int run(int64_t micros);
+    // Advances the clock as a wait asks (capture waits 1 ms at a time) and
+    // lets the capture streams signal; at most limit micros.
+    void advance(const engine::StepWait& wait, int64_t limit = INT64_MAX);
+
+private:
+    bool settle_;
+    Console console_;
+};
+
+} // namespace console
