@@ -170,6 +170,8 @@ public:
     void prepare(double sampleRate, uint32_t maxFrames);
     // Takes a room built for the current preset (none: silent), and the cavern's stages.
     void setRoom(std::unique_ptr<Reverb> room) noexcept;
+    // Exchanges the room in use with room (a preset change: room goes back to be freed elsewhere).
+    void swapRoom(std::unique_ptr<Reverb>& room) noexcept { room_.swap(room); }
     void setCavern(std::unique_ptr<CavernStages> cavern) noexcept;
     // Runs one block (n at most maxFrames).
     void process(const BusFeed& feed, uint32_t n) noexcept;
