@@ -58,6 +58,7 @@ public:
     void changeEnvironment(int preset) noexcept override;
     void reloadEq() noexcept override;
     void setBassBoost(float micGain) noexcept override;
+    void inputActivity() noexcept override { cleanup_.inputActivity(); }
     void isolation(Block& block) noexcept override;
     void micTone(Block& block) noexcept override;
     void voiceSpeed(Block& block, int speedPercent, bool keepPitch) noexcept override;

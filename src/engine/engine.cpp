@@ -421,6 +421,12 @@ void Engine::pollGlitchKey() noexcept
     }
 }
 
+void Engine::checkInputActivity() noexcept
+{
+    if (s_.keys != nullptr && inputCheck_.check(s_.keys->inputState()))
+        s_.steps.inputActivity();
+}
+
 bool Engine::blockCycle(const float* interleaved, uint32_t n, int pass) noexcept
 {
     const auto& st = s_.settings;
@@ -458,7 +464,9 @@ bool Engine::blockCycle(const float* interleaved, uint32_t n, int pass) noexcept
     }
     s_.steps.setBassBoost(micGain_);
 
-    // 4-10. The voice chain.
+    // 4-10. The voice chain; the isolation hears of key presses and clicks in pass 1.
+    if (pass == 1)
+        checkInputActivity();
     if (st.isolate.load())
         s_.steps.isolation(block);
     s_.steps.micTone(block);

@@ -55,7 +55,8 @@ struct EngineServices {
     EngineState& state;
     RecorderRings& rings;
     BlockSteps& steps;
-    // The keys as they are now, for the glitch hotkey (GlitchKey); none: never held.
+    // The keys as they are now, for the glitch hotkey (GlitchKey) and the
+    // input-activity check; none: never held, no activity.
     const platform::KeyState* keys = nullptr;
 };
 
@@ -104,6 +105,7 @@ private:
     void ensureScratch(uint32_t frames);
     bool blockCycle(const float* interleaved, uint32_t n, int pass) noexcept;
     void pollGlitchKey() noexcept;
+    void checkInputActivity() noexcept;
 
     EngineServices s_;
     EnginePhase phase_ = EnginePhase::Starting;
@@ -140,6 +142,7 @@ private:
     uint32_t workerBufferFrames_ = 0;
 
     // Block state.
+    platform::InputActivityCheck inputCheck_;
     int presetInUse_ = 8;
     uint32_t eqRevisionSeen_ = 0;
     int32_t micLevelSeen_ = -1;
