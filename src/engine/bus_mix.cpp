@@ -78,6 +78,10 @@ void BusMix::adopt(RoomSet& set) noexcept
 {
     bus0_.swapRoom(set.bus0);
     bus1_.swapRoom(set.bus1);
+    if (set.preset == kCavernPreset) {
+        bus0_.resetCavern();
+        bus1_.resetCavern();
+    }
 }
 
 void BusMix::fillClip(const settings::Settings& st, uint32_t n) noexcept

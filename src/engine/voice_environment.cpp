@@ -64,6 +64,10 @@ void VoiceEnvironment::adopt(RoomSet& set) noexcept
     }
     preset_ = set.preset;
     room_ = std::move(set.voice);
+    // The cavern's slap echo and plates start clear: after a quick hop away
+    // and back they would otherwise replay the voice they held when they stopped.
+    if (preset_ == kCavernPreset && cavern_)
+        cavern_->reset();
 }
 
 float VoiceEnvironment::dryGainTarget(const Block& block) noexcept

@@ -3,10 +3,12 @@
 
 #include "mix_rig.h"
 
+#include "engine/reverb_environments.h"
 #include "engine/sound_player.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -409,6 +411,36 @@ TEST(EffectChainEnvironment, TheOldCavernRingsOutInTheHeadphonesOnlyOtherRoomsIn
     EXPECT_TRUE(rig.chain->oldEnvironmentRinging());
     EXPECT_GT(sideOf(rig.cable), 0.005);
     EXPECT_EQ(headphonesOnly(), 0.0);
+}
+
+// Loudest sample of either output over the next blocks of silence.
+double silentBlocksPeak(ChainRig& rig, int blocks)
+{
+    double peak = 0.0;
+    for (int b = 0; b < blocks; ++b) {
+        rig.block();
+        peak = std::max({peak, ChainRig::peak(rig.cable), ChainRig::peak(rig.monitor)});
+    }
+    return peak;
+}
+
+TEST(EffectChainEnvironment, BackInTheCavernAfterAQuickHopItsStagesReplayNoOldVoice)
+{
+    ChainRig rig;
+    engine::ReverbEnvironments rooms;
+    rig.realRooms = &rooms;
+    reverbOn(rig).settings.preset.store(8);
+    rig.settings.amount.store(60);
+    rig.start();
+    for (int b = 0; b < 100; ++b) // a second of a loud 50 Hz square wave
+        rig.block(b % 2 == 0 ? 0.5f : -0.5f);
+    rig.chain->changeEnvironment(9); // the cavern's stages ring out with its room...
+    rig.blocks(2);
+    rig.chain->changeEnvironment(10); // ...until the next hop
+    EXPECT_LT(silentBlocksPeak(rig, 600), 1.0); // every tail has time to die away
+    EXPECT_LT(silentBlocksPeak(rig, 10), 1e-5);
+    rig.chain->changeEnvironment(8);
+    EXPECT_LT(silentBlocksPeak(rig, 100), 1e-5); // the slap echo and the plates start clear
 }
 
 TEST(EffectChainEnvironment, TheCavernDuckGlidesTheDryVoiceDownAboveAmount10)

@@ -160,6 +160,7 @@ struct ChainRig {
     settings::Settings settings;
     engine::EngineState state;
     StandInEnvironments environments;
+    engine::EnvironmentFactory* realRooms = nullptr; // when set, used instead of the stand-ins
     std::unique_ptr<engine::EffectChain> chain;
     FakeClip clip;
     FakeApp app;
@@ -182,7 +183,8 @@ struct ChainRig {
     // Prepares the chain (after the test has set up settings and the factory).
     engine::EffectChain& start(engine::EffectChain::Sources sources = {})
     {
-        chain = std::make_unique<engine::EffectChain>(environments, settings, state);
+        chain = std::make_unique<engine::EffectChain>(
+            realRooms ? *realRooms : static_cast<engine::EnvironmentFactory&>(environments), settings, state);
         if (sources.clip == nullptr && sources.app == nullptr) {
             sources.clip = &clip;
             sources.app = &app;
