@@ -52,6 +52,7 @@ void VoiceEnvironment::adopt(RoomSet& set) noexcept
 {
     // The old environment rings out while the new one starts.
     const bool wasConvolution = convolutionActive(preset_);
+    const bool responseRinging = oldIsConvolution_ && oldTail_ > 0;
     oldFromCavern_ = preset_ == kCavernPreset && !wasConvolution;
     set.retiredTail = std::move(oldRoom_);
     if (wasConvolution) {
@@ -64,6 +65,7 @@ void VoiceEnvironment::adopt(RoomSet& set) noexcept
     }
     preset_ = set.preset;
     room_ = std::move(set.voice);
+    resumeResponse_ = convolutionActive(preset_) && responseRinging;
     // The cavern's slap echo and plates start clear: after a quick hop away
     // and back they would otherwise replay the voice they held when they stopped.
     if (preset_ == kCavernPreset && cavern_)
@@ -88,8 +90,12 @@ void VoiceEnvironment::process(Block& block, Reaper& reaper) noexcept
     const int32_t amount = st.amount.load(std::memory_order_relaxed);
     const bool convolution = convolutionActive(preset_);
     if (convolution && !convolutionWasActive_) {
-        convolution_->clear();
-        oldIsConvolution_ = false; // back to the response before its tail ended: it simply goes on
+        // Back to the response while its tail still rings: it goes on
+        // decaying from where it is. Otherwise it starts clear, since a tail
+        // cut short by a later change left it frozen mid-ring.
+        if (!resumeResponse_)
+            convolution_->clear();
+        resumeResponse_ = false;
     }
     convolutionWasActive_ = convolution;
     const bool cavern = preset_ == kCavernPreset && !convolution;

@@ -88,6 +88,7 @@ private:
     std::unique_ptr<Reverb> oldRoom_;
     bool oldIsConvolution_ = false; // the tail comes from the convolution, which is kept
     bool oldFromCavern_ = false;
+    bool resumeResponse_ = false; // back on the response while its tail rang: not cleared
     int64_t oldTail_ = 0;
     WideEchoRoom wideRoom_; // the headphones' wide echo, unless a hook replaces it
 

@@ -348,7 +348,7 @@ TEST(EffectChainEnvironment, TheCavernPresetRunsOnTheConvolutionWhenTheResponseL
     rig.start();
     ASSERT_NE(rig.environments.convolution, nullptr);
     EXPECT_EQ(rig.environments.rooms.size(), 2u); // only the two bus rooms: the voice uses the response
-    rig.blocks(3, 0.3f);
+    rig.blocks(3, 0.01f); // quiet enough for the stand-in to stay below the clipper
     EXPECT_EQ(rig.environments.convolution->clears, 1); // cleared when it became active
     EXPECT_GT(rig.environments.convolution->fed, 1.0);
     EXPECT_GT(sideOf(rig.cable), 0.001); // its wet pair reaches the cable
@@ -360,12 +360,34 @@ TEST(EffectChainEnvironment, TheCavernPresetRunsOnTheConvolutionWhenTheResponseL
     rig.block();
     EXPECT_EQ(rig.environments.convolution->processed, before + ChainRig::kFrames); // ringing out
     EXPECT_GT(sideOf(rig.cable), 0.0001);
+    rig.blocks(9); // the send's high-pass has settled: nothing more is sent
+    const float ringing = rig.environments.convolution->level();
+    // Back within its tail: the response goes on from where it rang, not
+    // cleared, and runs once a block, as the current environment.
     rig.chain->changeEnvironment(8);
     const uint64_t back = rig.environments.convolution->processed;
-    rig.block(0.3f);
-    EXPECT_EQ(rig.environments.convolution->clears, 2);
-    // Its own tail is dropped: it runs once a block, as the current environment.
+    rig.block();
+    EXPECT_EQ(rig.environments.convolution->clears, 1);
     EXPECT_EQ(rig.environments.convolution->processed, back + ChainRig::kFrames);
+    // The stand-in falls by 0.999 a frame, to 0.62 over a block, less the
+    // last of the high-pass's undershoot; cleared it would hold only that (-0.09).
+    EXPECT_GT(rig.environments.convolution->level() / ringing, 0.45f);
+}
+
+TEST(EffectChainEnvironment, TheResponseStartsClearWhenItsTailHadBeenCutShort)
+{
+    ChainRig rig;
+    reverbOn(rig).settings.preset.store(8);
+    rig.environments.responseLoads = true;
+    rig.start();
+    rig.blocks(3, 0.3f);
+    rig.chain->changeEnvironment(3);
+    rig.block();
+    rig.chain->changeEnvironment(5); // the response's tail gives way to room 3's
+    rig.block();
+    rig.chain->changeEnvironment(8);
+    rig.block();
+    EXPECT_EQ(rig.environments.convolution->clears, 2);
 }
 
 TEST(EffectChainEnvironment, TheProceduralCavernKeepsItsRoomOffTheCableAndInTheHeadphonesOnlyWithWide)

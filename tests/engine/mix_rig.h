@@ -35,6 +35,8 @@ public:
         ++clears;
     }
     double decaySeconds() const noexcept override { return decay_; }
+    // What it holds now: the level its output rings at.
+    float level() const { return state_; }
 
     static constexpr float kGain = 0.05f;
     double fed = 0.0;
