@@ -78,10 +78,11 @@ void BusMix::adopt(RoomSet& set) noexcept
 {
     bus0_.swapRoom(set.bus0);
     bus1_.swapRoom(set.bus1);
-    if (set.preset == kCavernPreset) {
-        bus0_.resetCavern();
-        bus1_.resetCavern();
-    }
+    // Fresh cavern stages, as for the voice: none replays what it held.
+    if (set.bus0Cavern)
+        bus0_.swapCavern(set.bus0Cavern);
+    if (set.bus1Cavern)
+        bus1_.swapCavern(set.bus1Cavern);
 }
 
 void BusMix::fillClip(const settings::Settings& st, uint32_t n) noexcept

@@ -173,12 +173,8 @@ public:
     // Exchanges the room in use with room (a preset change: room goes back to be freed elsewhere).
     void swapRoom(std::unique_ptr<Reverb>& room) noexcept { room_.swap(room); }
     void setCavern(std::unique_ptr<CavernStages> cavern) noexcept;
-    // Clears the cavern's stages (the cavern is switched in).
-    void resetCavern() noexcept
-    {
-        if (cavern_)
-            cavern_->reset();
-    }
+    // Exchanges the cavern's stages with cavern (fresh ones when the cavern is switched in).
+    void swapCavern(std::unique_ptr<CavernStages>& cavern) noexcept { cavern_.swap(cavern); }
     // Runs one block (n at most maxFrames).
     void process(const BusFeed& feed, uint32_t n) noexcept;
     // A block in which the bus is not running: the dry gain glides back to 1,

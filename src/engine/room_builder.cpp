@@ -129,10 +129,17 @@ std::unique_ptr<RoomSet> RoomBuilder::build(int preset)
 {
     auto set = std::make_unique<RoomSet>();
     set->preset = preset;
-    if (!(cavernOnConvolution_ && preset == kCavernPreset))
+    const bool onConvolution = cavernOnConvolution_ && preset == kCavernPreset;
+    if (!onConvolution)
         set->voice = environments_.makeRoom(sampleRate_, preset);
     set->bus0 = environments_.makeRoom(sampleRate_, preset);
     set->bus1 = environments_.makeRoom(sampleRate_, preset);
+    if (preset == kCavernPreset) {
+        if (!onConvolution)
+            set->voiceCavern = environments_.makeCavern(sampleRate_);
+        set->bus0Cavern = environments_.makeCavern(sampleRate_);
+        set->bus1Cavern = environments_.makeCavern(sampleRate_);
+    }
     return set;
 }
 

@@ -29,13 +29,18 @@
 namespace engine {
 
 // The rooms of one preset: the voice's (none while the convolution takes the
-// voice) and the two clip/application buses'. After a swap the engine sends
-// the same object back holding what it displaced.
+// voice) and the two clip/application buses'; for the cavern also fresh,
+// clear procedural stages for each, so that the engine need not clear the
+// old ones. After a swap the engine sends the same object back holding what
+// it displaced.
 struct RoomSet {
     int preset = 0;
     std::unique_ptr<Reverb> voice;
     std::unique_ptr<Reverb> bus0;
     std::unique_ptr<Reverb> bus1;
+    std::unique_ptr<CavernStages> voiceCavern;
+    std::unique_ptr<CavernStages> bus0Cavern;
+    std::unique_ptr<CavernStages> bus1Cavern;
     std::unique_ptr<Reverb> retiredTail; // a tail the swap cut short, on its way back
 };
 

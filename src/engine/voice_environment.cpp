@@ -68,8 +68,8 @@ void VoiceEnvironment::adopt(RoomSet& set) noexcept
     resumeResponse_ = convolutionActive(preset_) && responseRinging;
     // The cavern's slap echo and plates start clear: after a quick hop away
     // and back they would otherwise replay the voice they held when they stopped.
-    if (preset_ == kCavernPreset && cavern_)
-        cavern_->reset();
+    if (set.voiceCavern)
+        cavern_.swap(set.voiceCavern);
 }
 
 float VoiceEnvironment::dryGainTarget(const Block& block) noexcept
