@@ -13,7 +13,11 @@ constexpr int kRoomCount = 15;
 } // namespace
 
 EffectChain::EffectChain(EnvironmentFactory& environments, const settings::Settings& settings, EngineState& state)
-    : environments_(environments), settings_(settings), voiceStage_(state), environment_(environments), buses_(state),
+    : environments_(environments),
+      settings_(settings),
+      voiceStage_(state),
+      environment_(environments),
+      buses_(state),
       rooms_(environments)
 {
     buses_.setMasks(clipMask_, appMask_);

@@ -46,8 +46,16 @@ public:
 
     // Before the engine starts.
     void setSources(const Sources& sources) { buses_.setSources(sources); }
-    void setClipMask(BusMask* mask) { clipMask_ = mask; buses_.setMasks(clipMask_, appMask_); }
-    void setAppMask(BusMask* mask) { appMask_ = mask; buses_.setMasks(clipMask_, appMask_); }
+    void setClipMask(BusMask* mask)
+    {
+        clipMask_ = mask;
+        buses_.setMasks(clipMask_, appMask_);
+    }
+    void setAppMask(BusMask* mask)
+    {
+        appMask_ = mask;
+        buses_.setMasks(clipMask_, appMask_);
+    }
     void setWideEcho(WideEcho* wide) { environment_.setWideEcho(wide); }
     // How rooms are built on a preset change (inline unless set; see room_builder.h).
     void setRoomBuilding(RoomBuilder::Mode mode) { rooms_.setMode(mode); }

@@ -44,7 +44,8 @@ bool Reaper::retire(clip::SoundRef& sound) noexcept
 
 size_t Reaper::freeSlots() const noexcept
 {
-    return kSlots - static_cast<size_t>(written_.load(std::memory_order_relaxed) - read_.load(std::memory_order_acquire));
+    return kSlots
+        - static_cast<size_t>(written_.load(std::memory_order_relaxed) - read_.load(std::memory_order_acquire));
 }
 
 size_t Reaper::reap() noexcept

@@ -58,7 +58,7 @@ private:
     int64_t ringOut_ = 720000;
     int64_t countdown_ = 0;
     bool running_ = false;
-    bool silent_ = true; // nothing sent and nothing left ringing: the room is clear and skipped
+    bool silent_ = true;       // nothing sent and nothing left ringing: the room is clear and skipped
     int64_t answerFrames_ = 0; // from a send to the room's first output
     int64_t sinceSend_ = 0;    // frames since the last sample sent
     std::vector<float> send_, left_, right_;

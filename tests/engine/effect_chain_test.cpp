@@ -347,8 +347,8 @@ TEST(EffectChainEnvironment, TheCavernPresetRunsOnTheConvolutionWhenTheResponseL
     rig.environments.responseLoads = true;
     rig.start();
     ASSERT_NE(rig.environments.convolution, nullptr);
-    EXPECT_EQ(rig.environments.rooms.size(), 2u); // only the two bus rooms: the voice uses the response
-    rig.blocks(3, 0.01f); // quiet enough for the stand-in to stay below the clipper
+    EXPECT_EQ(rig.environments.rooms.size(), 2u);       // only the two bus rooms: the voice uses the response
+    rig.blocks(3, 0.01f);                               // quiet enough for the stand-in to stay below the clipper
     EXPECT_EQ(rig.environments.convolution->clears, 1); // cleared when it became active
     EXPECT_GT(rig.environments.convolution->fed, 1.0);
     EXPECT_GT(sideOf(rig.cable), 0.001); // its wet pair reaches the cable
@@ -458,7 +458,7 @@ TEST(EffectChainEnvironment, BackInTheCavernAfterAQuickHopItsStagesReplayNoOldVo
         rig.block(b % 2 == 0 ? 0.5f : -0.5f);
     rig.chain->changeEnvironment(9); // the cavern's stages ring out with its room...
     rig.blocks(2);
-    rig.chain->changeEnvironment(10); // ...until the next hop
+    rig.chain->changeEnvironment(10);           // ...until the next hop
     EXPECT_LT(silentBlocksPeak(rig, 600), 1.0); // every tail has time to die away
     EXPECT_LT(silentBlocksPeak(rig, 10), 1e-5);
     rig.chain->changeEnvironment(8);
