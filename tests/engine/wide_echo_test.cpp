@@ -107,7 +107,7 @@ TEST(WideEcho, ABriefSendEchoesThoughTheRoomAnswersOnlyAfterItsDelay)
 {
     EchoRig r;
     EXPECT_NEAR(static_cast<double>(r.room.answerFrames()), 1532.0, 50.0); // after the block is over
-    r.block(true, true); // one block sent
+    r.block(true, true);                                                   // one block sent
     std::fill(r.gain.begin(), r.gain.end(), 1.0f);
     double echo = 0.0;
     for (int b = 0; b < 100; ++b)
