@@ -14,6 +14,9 @@ Console::Console(Platform platform, engine::BlockSteps* steps)
         registry_.emplace(*platform_.registry);
     // The clip player and the application capture join here when they arrive.
     chain_.setSources({nullptr, &pads_, nullptr, &previewToMic_, &previewPhones_});
+    // Finished sounds are freed where the rooms are, off the engine thread.
+    for (engine::SoundPlayer* player : {&pads_, &previewToMic_, &previewPhones_})
+        player->setReaper(&chain_.rooms().reaper());
 }
 
 Console::~Console()
@@ -23,6 +26,9 @@ Console::~Console()
 
 void Console::startEngineThread()
 {
+    // With the engine on its own thread, rooms are built on one of theirs;
+    // stepped consoles build them in the block that asks.
+    chain_.setRoomBuilding(engine::RoomBuilder::Mode::Threaded);
     engine::requestOpen(state_);
     thread_.start();
 }

@@ -87,6 +87,8 @@ public:
     double appliedGain(int bin) const { return gain_[static_cast<size_t>(bin)]; }
     uint64_t hops() const { return hops_; }
     int speechCount() const { return speechBins_; }
+    // A key press or click was noted within the last 30 hops.
+    bool activityRecent() const { return activityHops_ > 0; }
 
 private:
     void processHop() noexcept;

@@ -53,6 +53,12 @@ void BlockCycle::pollGlitchKey() noexcept
     }
 }
 
+void BlockCycle::checkInputActivity() noexcept
+{
+    if (s_.keys != nullptr && inputCheck_.check(s_.keys->inputState()))
+        s_.steps.inputActivity();
+}
+
 void BlockCycle::run(const float* interleaved, uint32_t n, int pass) noexcept
 {
     const auto& st = s_.settings;
@@ -90,7 +96,9 @@ void BlockCycle::run(const float* interleaved, uint32_t n, int pass) noexcept
     }
     s_.steps.setBassBoost(micGain_);
 
-    // 4-10. The voice chain.
+    // 4-10. The voice chain; the isolation hears of key presses and clicks in pass 1.
+    if (pass == 1)
+        checkInputActivity();
     if (st.isolate.load())
         s_.steps.isolation(block);
     s_.steps.micTone(block);

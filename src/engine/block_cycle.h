@@ -26,7 +26,8 @@ struct CycleServices {
     EngineReports& reports;
     RecorderRings& rings;
     BlockSteps& steps;
-    // The keys as they are now, for the glitch hotkey (GlitchKey); none: never held.
+    // The keys as they are now, for the glitch hotkey (GlitchKey) and the
+    // input-activity check; none: never held, no activity.
     const platform::KeyState* keys = nullptr;
 };
 
@@ -50,8 +51,10 @@ public:
 
 private:
     void pollGlitchKey() noexcept;
+    void checkInputActivity() noexcept;
 
     CycleServices s_;
+    platform::InputActivityCheck inputCheck_;
     uint32_t eqRevisionSeen_ = 0;
     int32_t micLevelSeen_ = -1;
     float micGain_ = 1.0f;

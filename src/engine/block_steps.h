@@ -40,6 +40,8 @@ public:
     // In block-cycle order.
     virtual void reloadEq() noexcept { }                      // eqRevision moved
     virtual void setBassBoost(float /*micGain*/) noexcept { } // voice, clip, application shelves
+    // Pass 1 only, before isolation: a key press or click since the previous packet.
+    virtual void inputActivity() noexcept { }
     virtual void isolation(Block& /*block*/) noexcept { }     // while isolate is set
     virtual void micTone(Block& /*block*/) noexcept { }
     virtual void voiceSpeed(Block& /*block*/, int /*speedPercent*/, bool /*keepPitch*/) noexcept { }

@@ -54,7 +54,8 @@ public:
     virtual void idle(uint32_t /*n*/) noexcept { }
 };
 
-// Makes the instances. Called at engine start and on a preset change, on the engine thread.
+// Makes the instances: at engine start, and on a preset change on the room
+// builder's thread (room_builder.h), never in the engine's block cycle.
 class EnvironmentFactory {
 public:
     virtual ~EnvironmentFactory() = default;

@@ -170,7 +170,11 @@ public:
     void prepare(double sampleRate, uint32_t maxFrames);
     // Takes a room built for the current preset (none: silent), and the cavern's stages.
     void setRoom(std::unique_ptr<Reverb> room) noexcept;
+    // Exchanges the room in use with room (a preset change: room goes back to be freed elsewhere).
+    void swapRoom(std::unique_ptr<Reverb>& room) noexcept { room_.swap(room); }
     void setCavern(std::unique_ptr<CavernStages> cavern) noexcept;
+    // Exchanges the cavern's stages with cavern (fresh ones when the cavern is switched in).
+    void swapCavern(std::unique_ptr<CavernStages>& cavern) noexcept { cavern_.swap(cavern); }
     // Runs one block (n at most maxFrames).
     void process(const BusFeed& feed, uint32_t n) noexcept;
     // A block in which the bus is not running: the dry gain glides back to 1,

@@ -40,6 +40,13 @@ uint32_t SoundPlayer::position(int id) const noexcept
     return id >= 0 && id < kIds ? positions_[static_cast<size_t>(id)].load(std::memory_order_relaxed) : 0;
 }
 
+void SoundPlayer::letGo(clip::SoundRef& sound) noexcept
+{
+    if (sound && reaper_ && reaper_->retire(sound))
+        return;
+    sound.reset(); // no reaper, or it is full: dropped here
+}
+
 void SoundPlayer::startVoice(int id, clip::SoundRef&& sound) noexcept
 {
     Voice* chosen = nullptr;
@@ -57,6 +64,7 @@ void SoundPlayer::startVoice(int id, clip::SoundRef&& sound) noexcept
                 chosen = &v;
         }
     }
+    letGo(chosen->sound);
     chosen->sound = std::move(sound);
     chosen->position = 0;
     chosen->id = id;
@@ -84,6 +92,7 @@ void SoundPlayer::takeCommands() noexcept
         }
         if (c.sound && c.sound->frames() > 0)
             startVoice(c.id, std::move(c.sound));
+        letGo(c.sound); // an empty sound that was not started
     }
     commands_.clear(); // keeps its capacity
     pending_.store(false, std::memory_order_release);
@@ -119,7 +128,7 @@ void SoundPlayer::mixInto(float* left, float* right, uint32_t n) noexcept
             ++v.position;
         }
         if (ended || v.position >= length) {
-            v.sound.reset();
+            letGo(v.sound);
             continue;
         }
         mask |= 1u << v.id;

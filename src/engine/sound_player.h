@@ -4,9 +4,12 @@
 // stop everything) under the player's lock; the engine thread takes the lock
 // only when it is free, so a command queued while the lock is busy waits for
 // the next block and is never lost. Stopping fades a voice out over 250
-// frames instead of cutting it.
+// frames instead of cutting it. A sound the engine thread lets go of goes to
+// the reaper, when one is given, so that the last reference to a sound is
+// never dropped (and the sound freed) on the engine thread.
 
 #include "engine/mix_sources.h"
+#include "engine/room_builder.h"
 #include "media/sound.h"
 
 #include <array>
@@ -24,6 +27,9 @@ public:
     static constexpr float kFadeStep = 0.004f; // per frame: 250 frames from 1.0 to silence
 
     SoundPlayer();
+
+    // Before the engine runs: where finished sounds go to be freed.
+    void setReaper(Reaper* reaper) { reaper_ = reaper; }
 
     // Any thread. Starts sound under id (0..31), fading out whatever already
     // plays under that id. A null sound only stops the id.
@@ -58,6 +64,7 @@ private:
     };
 
     void takeCommands() noexcept;
+    void letGo(clip::SoundRef& sound) noexcept;
     void startVoice(int id, clip::SoundRef&& sound) noexcept;
 
     // Guarded by lock_.
@@ -68,6 +75,7 @@ private:
 
     // Engine thread.
     std::array<Voice, kVoices> voices_{};
+    Reaper* reaper_ = nullptr;
 
     std::atomic<uint32_t> playingMask_{0};
     std::array<std::atomic<uint32_t>, kIds> positions_{};

@@ -47,14 +47,20 @@ public:
     int64_t countdown() const noexcept { return countdown_; }
     // Late decay of the room, seconds.
     double decaySeconds() const noexcept { return room_.decayTime(); }
+    // Frames from a send to the room's first output.
+    int64_t answerFrames() const noexcept { return answerFrames_; }
 
 private:
+    int64_t firstAnswer() noexcept;
+
     dsp::Reverb room_;
     double sampleRate_ = 48000.0;
     int64_t ringOut_ = 720000;
     int64_t countdown_ = 0;
     bool running_ = false;
-    bool silent_ = true; // nothing sent and nothing left ringing: the room is clear and skipped
+    bool silent_ = true;       // nothing sent and nothing left ringing: the room is clear and skipped
+    int64_t answerFrames_ = 0; // from a send to the room's first output
+    int64_t sinceSend_ = 0;    // frames since the last sample sent
     std::vector<float> send_, left_, right_;
 };
 

@@ -18,4 +18,14 @@ bool keyCodeHeld(const KeyState& keys, uint32_t code) noexcept
     return true;
 }
 
+bool InputActivityCheck::check(const InputState& now) noexcept
+{
+    const bool stayed = now.cursorX == previous_.cursorX && now.cursorY == previous_.cursorY;
+    const bool activity = checked_
+        && (now.buttons != previous_.buttons || (now.lastInputMillis != previous_.lastInputMillis && stayed));
+    previous_ = now;
+    checked_ = true;
+    return activity;
+}
+
 } // namespace platform

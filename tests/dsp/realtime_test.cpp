@@ -22,16 +22,26 @@
 namespace dsp {
 namespace {
 
-TEST(AllocationCounter, CountsOnlyWhileArmedAndOnlyThisThread)
+TEST(AllocationCounter, CountsAllocationsAndFreesOnlyWhileArmedUnpausedAndOnlyThisThread)
 {
-    size_t counted = 0;
+    size_t counted = 0, freed = 0;
+    auto made = std::make_unique<int>(1);
     {
         test::AllocationCounter counter;
         auto p = std::make_unique<int>(3);
         std::vector<float> v(100);
+        made.reset();
         counted = counter.count();
+        freed = counter.frees();
+        {
+            test::AllocationCounter::Pause pause;
+            auto unseen = std::make_unique<int>(4);
+        }
+        EXPECT_EQ(counter.count(), counted);
+        EXPECT_EQ(counter.frees(), freed);
     }
     EXPECT_EQ(counted, 2u);
+    EXPECT_EQ(freed, 1u);
     test::AllocationCounter outer;
     auto before = std::make_unique<double>(1.0);
     {

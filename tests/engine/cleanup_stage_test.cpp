@@ -3,7 +3,9 @@
 // gain and key presses, and that a block never allocates.
 
 #include "engine/cleanup_stage.h"
+#include "engine/effect_chain.h"
 #include "engine_rig.h"
+#include "platform/sim/sim_keys.h"
 #include "settings/fields.h"
 #include "support/alloc_counter.h"
 
@@ -229,6 +231,42 @@ TEST(CleanupStage, InTheEngineCycleTheVoiceReachesTheCableCleaned)
         peak = std::max(peak, std::fabs(out[i]));
     }
     EXPECT_GT(peak, 0.1f);
+}
+
+// The engine checks the input once per captured packet: a key press (the
+// system's last input time moves while the cursor stays) or a click reaches
+// the isolation; a mouse movement does not, nor the first look.
+TEST(CleanupStage, KeyPressesAndClicksSeenByTheEngineReachTheIsolationMouseMovesDoNot)
+{
+    SilentEnvironments environments;
+    // The chain's own record only feeds its equalizer reloads; the blocks carry the rig's.
+    settings::Settings chainSettings;
+    EffectChain chain(environments, chainSettings);
+    test::EngineRig rig(chain);
+    platform::sim::SimKeys& keys = rig.keys;
+    keys.input(1000);
+    rig.audio.setCaptureSource(test::kMic, platform::sim::sineSource(200.0, 0.1f));
+    rig.settings.isolate.store(1);
+    rig.settings.iso_mode.store(2);
+    const auto activity = [&] { return chain.cleanup().suppressor().activityRecent(); };
+    rig.open();
+    rig.runMillis(200);
+    EXPECT_FALSE(activity()); // the first check only looks
+
+    keys.input(2000);
+    rig.runMillis(20);
+    EXPECT_TRUE(activity());
+    rig.runMillis(1000);
+    EXPECT_FALSE(activity());
+
+    keys.moveCursor(40, 30);
+    keys.input(3000);
+    rig.runMillis(20);
+    EXPECT_FALSE(activity()); // the mouse moved
+
+    keys.press(platform::sim::SimKeys::kVkLeftButton);
+    rig.runMillis(20);
+    EXPECT_TRUE(activity());
 }
 
 } // namespace

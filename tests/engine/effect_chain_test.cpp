@@ -3,10 +3,12 @@
 
 #include "mix_rig.h"
 
+#include "engine/reverb_environments.h"
 #include "engine/sound_player.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -345,8 +347,8 @@ TEST(EffectChainEnvironment, TheCavernPresetRunsOnTheConvolutionWhenTheResponseL
     rig.environments.responseLoads = true;
     rig.start();
     ASSERT_NE(rig.environments.convolution, nullptr);
-    EXPECT_EQ(rig.environments.rooms.size(), 2u); // only the two bus rooms: the voice uses the response
-    rig.blocks(3, 0.3f);
+    EXPECT_EQ(rig.environments.rooms.size(), 2u);       // only the two bus rooms: the voice uses the response
+    rig.blocks(3, 0.01f);                               // quiet enough for the stand-in to stay below the clipper
     EXPECT_EQ(rig.environments.convolution->clears, 1); // cleared when it became active
     EXPECT_GT(rig.environments.convolution->fed, 1.0);
     EXPECT_GT(sideOf(rig.cable), 0.001); // its wet pair reaches the cable
@@ -358,12 +360,34 @@ TEST(EffectChainEnvironment, TheCavernPresetRunsOnTheConvolutionWhenTheResponseL
     rig.block();
     EXPECT_EQ(rig.environments.convolution->processed, before + ChainRig::kFrames); // ringing out
     EXPECT_GT(sideOf(rig.cable), 0.0001);
+    rig.blocks(9); // the send's high-pass has settled: nothing more is sent
+    const float ringing = rig.environments.convolution->level();
+    // Back within its tail: the response goes on from where it rang, not
+    // cleared, and runs once a block, as the current environment.
     rig.chain->changeEnvironment(8);
     const uint64_t back = rig.environments.convolution->processed;
-    rig.block(0.3f);
-    EXPECT_EQ(rig.environments.convolution->clears, 2);
-    // Its own tail is dropped: it runs once a block, as the current environment.
+    rig.block();
+    EXPECT_EQ(rig.environments.convolution->clears, 1);
     EXPECT_EQ(rig.environments.convolution->processed, back + ChainRig::kFrames);
+    // The stand-in falls by 0.999 a frame, to 0.62 over a block, less the
+    // last of the high-pass's undershoot; cleared it would hold only that (-0.09).
+    EXPECT_GT(rig.environments.convolution->level() / ringing, 0.45f);
+}
+
+TEST(EffectChainEnvironment, TheResponseStartsClearWhenItsTailHadBeenCutShort)
+{
+    ChainRig rig;
+    reverbOn(rig).settings.preset.store(8);
+    rig.environments.responseLoads = true;
+    rig.start();
+    rig.blocks(3, 0.3f);
+    rig.chain->changeEnvironment(3);
+    rig.block();
+    rig.chain->changeEnvironment(5); // the response's tail gives way to room 3's
+    rig.block();
+    rig.chain->changeEnvironment(8);
+    rig.block();
+    EXPECT_EQ(rig.environments.convolution->clears, 2);
 }
 
 TEST(EffectChainEnvironment, TheProceduralCavernKeepsItsRoomOffTheCableAndInTheHeadphonesOnlyWithWide)
@@ -409,6 +433,36 @@ TEST(EffectChainEnvironment, TheOldCavernRingsOutInTheHeadphonesOnlyOtherRoomsIn
     EXPECT_TRUE(rig.chain->oldEnvironmentRinging());
     EXPECT_GT(sideOf(rig.cable), 0.005);
     EXPECT_EQ(headphonesOnly(), 0.0);
+}
+
+// Loudest sample of either output over the next blocks of silence.
+double silentBlocksPeak(ChainRig& rig, int blocks)
+{
+    double peak = 0.0;
+    for (int b = 0; b < blocks; ++b) {
+        rig.block();
+        peak = std::max({peak, ChainRig::peak(rig.cable), ChainRig::peak(rig.monitor)});
+    }
+    return peak;
+}
+
+TEST(EffectChainEnvironment, BackInTheCavernAfterAQuickHopItsStagesReplayNoOldVoice)
+{
+    ChainRig rig;
+    engine::ReverbEnvironments rooms;
+    rig.realRooms = &rooms;
+    reverbOn(rig).settings.preset.store(8);
+    rig.settings.amount.store(60);
+    rig.start();
+    for (int b = 0; b < 100; ++b) // a second of a loud 50 Hz square wave
+        rig.block(b % 2 == 0 ? 0.5f : -0.5f);
+    rig.chain->changeEnvironment(9); // the cavern's stages ring out with its room...
+    rig.blocks(2);
+    rig.chain->changeEnvironment(10);           // ...until the next hop
+    EXPECT_LT(silentBlocksPeak(rig, 600), 1.0); // every tail has time to die away
+    EXPECT_LT(silentBlocksPeak(rig, 10), 1e-5);
+    rig.chain->changeEnvironment(8);
+    EXPECT_LT(silentBlocksPeak(rig, 100), 1e-5); // the slap echo and the plates start clear
 }
 
 TEST(EffectChainEnvironment, TheCavernDuckGlidesTheDryVoiceDownAboveAmount10)

@@ -35,6 +35,8 @@ public:
         ++clears;
     }
     double decaySeconds() const noexcept override { return decay_; }
+    // What it holds now: the level its output rings at.
+    float level() const { return state_; }
 
     static constexpr float kGain = 0.05f;
     double fed = 0.0;
@@ -159,6 +161,7 @@ struct ChainRig {
 
     settings::Settings settings;
     StandInEnvironments environments;
+    engine::EnvironmentFactory* realRooms = nullptr; // when set, used instead of the stand-ins
     std::unique_ptr<engine::EffectChain> chain;
     FakeClip clip;
     FakeApp app;
@@ -181,7 +184,8 @@ struct ChainRig {
     // Prepares the chain (after the test has set up settings and the factory).
     engine::EffectChain& start(engine::EffectChain::Sources sources = {})
     {
-        chain = std::make_unique<engine::EffectChain>(environments, settings);
+        chain = std::make_unique<engine::EffectChain>(
+            realRooms ? *realRooms : static_cast<engine::EnvironmentFactory&>(environments), settings);
         if (sources.clip == nullptr && sources.app == nullptr) {
             sources.clip = &clip;
             sources.app = &app;

@@ -1,9 +1,11 @@
 // The multi-voice sound player: voices, fades, stealing and its command queue.
 
 #include "engine/sound_player.h"
+#include "support/alloc_counter.h"
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 namespace {
@@ -129,6 +131,37 @@ TEST(SoundPlayer, OutOfRangeIdsAndEmptySoundsAreIgnored)
     Mix m = run(player, 10);
     EXPECT_EQ(m.left[0], 0.0f);
     EXPECT_EQ(player.playingMask(), 0u);
+}
+
+} // namespace
+
+namespace {
+
+TEST(SoundPlayer, ASoundItHoldsTheLastReferenceToIsFreedByTheReaperNotOnTheEngineThread)
+{
+    engine::SilentEnvironments environments;
+    engine::RoomBuilder builder(environments);
+    builder.setMode(engine::RoomBuilder::Mode::Stepped);
+    engine::SoundPlayer player;
+    player.setReaper(&builder.reaper());
+    std::weak_ptr<const clip::Sound> watch;
+    {
+        clip::SoundRef sound = constantSound(300);
+        watch = sound;
+        player.play(0, std::move(sound));
+    }
+    size_t frees = 0;
+    Mix m(480);
+    {
+        test::AllocationCounter counter;
+        player.mixInto(m.left.data(), m.right.data(), 480); // plays to its end and lets go of it
+        frees = counter.frees();
+    }
+    EXPECT_EQ(frees, 0u);
+    EXPECT_EQ(player.playingMask(), 0u);
+    EXPECT_FALSE(watch.expired());
+    EXPECT_EQ(builder.reaper().reap(), 1u);
+    EXPECT_TRUE(watch.expired());
 }
 
 } // namespace

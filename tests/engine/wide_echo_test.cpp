@@ -103,6 +103,22 @@ TEST(WideEcho, AfterItHasDiedAwayItIsExactlySilentAndWakesOnTheNextSend)
     EXPECT_GT(woke, 0.0);
 }
 
+TEST(WideEcho, ABriefSendEchoesThoughTheRoomAnswersOnlyAfterItsDelay)
+{
+    EchoRig r;
+    EXPECT_NEAR(static_cast<double>(r.room.answerFrames()), 1532.0, 50.0); // after the block is over
+    r.block(true, true);                                                   // one block sent
+    std::fill(r.gain.begin(), r.gain.end(), 1.0f);
+    double echo = 0.0;
+    for (int b = 0; b < 100; ++b)
+        echo += r.block(true, true);
+    EXPECT_GT(echo, 1e-6);
+    int quiet = 0;
+    while (r.block(true, true) > 0.0 && quiet < 4000)
+        ++quiet;
+    EXPECT_LT(quiet, 4000); // and once it has died away the gate still closes
+}
+
 TEST(WideEcho, ItIsFedWhatTheCavernsCompressorHoldsBack)
 {
     // The room is linear: three times the complement gives three times the output.

@@ -15,7 +15,21 @@
 namespace {
 
 thread_local size_t tAllocations = 0; // on this thread, counted while armed
-thread_local int tArmed = 0;          // live guards on this thread
+thread_local size_t tFrees = 0;
+thread_local int tArmed = 0;  // live guards on this thread
+thread_local int tPaused = 0; // live pauses on this thread
+
+bool counting() noexcept
+{
+    return tArmed > 0 && tPaused == 0;
+}
+
+void release(void* p) noexcept
+{
+    if (p != nullptr && counting())
+        ++tFrees;
+    std::free(p);
+}
 
 #ifdef OVIX_COUNT_WITH_SANITIZER_HOOK
 void countAllocation(const volatile void*, std::size_t)
@@ -29,14 +43,14 @@ void ignoreRelease(const volatile void*) { }
 
 void* allocate(std::size_t size) noexcept
 {
-    if (tArmed > 0)
+    if (counting())
         ++tAllocations;
     return std::malloc(size == 0 ? 1 : size);
 }
 
 void* allocateAligned(std::size_t size, std::align_val_t align) noexcept
 {
-    if (tArmed > 0)
+    if (counting())
         ++tAllocations;
     const auto alignment = static_cast<std::size_t>(align);
     const std::size_t rounded = ((size == 0 ? 1 : size) + alignment - 1) / alignment * alignment;
@@ -49,6 +63,8 @@ void* allocateAligned(std::size_t size, std::align_val_t align) noexcept
 
 void releaseAligned(void* p) noexcept
 {
+    if (p != nullptr && counting())
+        ++tFrees;
 #ifdef _WIN32
     _aligned_free(p);
 #else
@@ -75,7 +91,7 @@ void* allocateAlignedOrThrow(std::size_t size, std::align_val_t align)
 
 namespace test {
 
-AllocationCounter::AllocationCounter() noexcept : start_(tAllocations)
+AllocationCounter::AllocationCounter() noexcept : start_(tAllocations), startFrees_(tFrees)
 {
     ++tArmed;
 }
@@ -88,6 +104,21 @@ AllocationCounter::~AllocationCounter()
 size_t AllocationCounter::count() const noexcept
 {
     return tAllocations - start_;
+}
+
+size_t AllocationCounter::frees() const noexcept
+{
+    return tFrees - startFrees_;
+}
+
+AllocationCounter::Pause::Pause() noexcept
+{
+    ++tPaused;
+}
+
+AllocationCounter::Pause::~Pause()
+{
+    --tPaused;
 }
 
 } // namespace test
@@ -128,27 +159,27 @@ void* operator new[](std::size_t size, std::align_val_t align, const std::nothro
 
 void operator delete(void* p) noexcept
 {
-    std::free(p);
+    release(p);
 }
 void operator delete[](void* p) noexcept
 {
-    std::free(p);
+    release(p);
 }
 void operator delete(void* p, std::size_t) noexcept
 {
-    std::free(p);
+    release(p);
 }
 void operator delete[](void* p, std::size_t) noexcept
 {
-    std::free(p);
+    release(p);
 }
 void operator delete(void* p, const std::nothrow_t&) noexcept
 {
-    std::free(p);
+    release(p);
 }
 void operator delete[](void* p, const std::nothrow_t&) noexcept
 {
-    std::free(p);
+    release(p);
 }
 void operator delete(void* p, std::align_val_t) noexcept
 {

@@ -41,3 +41,26 @@ TEST(Win32Keys, ASentKeyReadsDownWhileHeld)
 }
 
 } // namespace
+
+namespace {
+
+TEST(Win32Keys, TheInputStateIsTheSystemsLastInputTimeButtonsAndCursor)
+{
+    const auto keys = platform::win32::makeKeyState();
+    LASTINPUTINFO last{};
+    last.cbSize = sizeof(last);
+    ASSERT_TRUE(GetLastInputInfo(&last));
+    const platform::InputState before = keys->inputState();
+    EXPECT_EQ(before.lastInputMillis, last.dwTime);
+    EXPECT_EQ(before.buttons, 0u); // nobody holds a mouse button in a test run
+
+    if (!SetCursorPos(123, 45))
+        GTEST_SKIP() << "this desktop does not let the cursor be placed";
+    POINT cursor{};
+    GetCursorPos(&cursor);
+    const platform::InputState after = keys->inputState();
+    EXPECT_EQ(after.cursorX, cursor.x);
+    EXPECT_EQ(after.cursorY, cursor.y);
+}
+
+} // namespace
