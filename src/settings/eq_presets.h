@@ -11,8 +11,6 @@
 
 namespace settings {
 
-using EqGains = std::array<int32_t, kEqBandCount>;
-
 struct BuiltInEqPreset {
     const wchar_t* name;
     EqGains gains;

@@ -146,7 +146,7 @@ TEST(Engine, StepsRunInTheFixedOrderOfTheBlockCycle)
     } steps;
     EngineRig rig(steps);
     rig.settings.isolate.store(1);
-    rig.settings.eqRevision.fetch_add(1);
+    rig.settings.touch(settings::Counter::Eq);
     rig.open();
     while (steps.log.empty() || steps.log.back() != "previews")
         rig.run(1000);
