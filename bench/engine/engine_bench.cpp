@@ -14,7 +14,7 @@ namespace {
 void BM_EnginePassthroughBlock(benchmark::State& state)
 {
     settings::Settings settings;
-    settings.isolate.store(1);
+    settings.set(&settings::Settings::isolate, 1);
     engine::EngineState engineState;
     engine::RecorderRings rings;
     rings.last.armed.store(1);

@@ -78,12 +78,12 @@ BENCHMARK(BM_PassthroughBaseline);
 void BM_MixAllBusesBlock(benchmark::State& state)
 {
     settings::Settings settings; // the default room, amount and equalizer
-    settings.clip_speed.store(150);
-    settings.clip_mic.store(1);
-    settings.clip_hear.store(1);
-    settings.app_only.store(1);
-    settings.ambit.store(1);
-    settings.pan.store(15);
+    settings.set(&settings::Settings::clip_speed, 150);
+    settings.set(&settings::Settings::clip_mic, 1);
+    settings.set(&settings::Settings::clip_hear, 1);
+    settings.set(&settings::Settings::app_only, 1);
+    settings.set(&settings::Settings::ambit, 1);
+    settings.set(&settings::Settings::pan, 15);
     engine::EngineState engineState;
     engine::ReverbEnvironments environments;
     engine::EffectChain chain(environments, settings, engineState);

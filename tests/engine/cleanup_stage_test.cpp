@@ -60,7 +60,7 @@ TEST(CleanupStage, IsolationStartsFromAFadeAndReloadsOnlyOnItsCounter)
     StageRig rig;
     rig.set("iso_mode", 2);
     rig.set("iso_level", 60);
-    rig.settings.isolate.store(1);
+    rig.settings.set(&settings::Settings::isolate, 1);
     rig.fill();
     const std::vector<float> dry = rig.voice;
     Block b = rig.block();
@@ -71,7 +71,7 @@ TEST(CleanupStage, IsolationStartsFromAFadeAndReloadsOnlyOnItsCounter)
     EXPECT_EQ(rig.stage.suppressor().parameters().level, 60);
 
     // A field written without its counter is not picked up; the counter brings it in.
-    rig.settings.iso_level.store(90);
+    rig.settings.set(&settings::Settings::iso_level, 90);
     rig.cycle();
     EXPECT_EQ(rig.stage.suppressor().parameters().level, 60);
     settings::bump(rig.settings, settings::Counter::Isolation);
@@ -84,10 +84,10 @@ TEST(CleanupStage, SwitchingIsolationOffFadesBackToTheDryVoice)
     StageRig rig;
     rig.set("iso_mode", 0);
     rig.set("iso_level", 20);
-    rig.settings.isolate.store(1);
+    rig.settings.set(&settings::Settings::isolate, 1);
     for (int i = 0; i < 40; ++i)
         rig.cycle();
-    rig.settings.isolate.store(0);
+    rig.settings.set(&settings::Settings::isolate, 0);
     rig.fill();
     const std::vector<float> dry = rig.voice;
     Block b = rig.block();
@@ -108,7 +108,7 @@ TEST(CleanupStage, VocalModeRunsTheExpanderFromItsSettings)
     StageRig rig;
     rig.set("iso_mode", 4);
     rig.set("vocal_level", 25);
-    rig.settings.isolate.store(1);
+    rig.settings.set(&settings::Settings::isolate, 1);
     rig.cycle();
     EXPECT_NEAR(rig.stage.expander().record().thresholdDb, -41.5, 1e-9);
     EXPECT_EQ(rig.stage.suppressor().hops(), 0u); // the spectral path stays idle
@@ -119,7 +119,7 @@ TEST(CleanupStage, MicrophoneGainStepsShiftTheTrackers)
 {
     StageRig rig;
     rig.set("iso_mode", 2);
-    rig.settings.isolate.store(1);
+    rig.settings.set(&settings::Settings::isolate, 1);
     for (int i = 0; i < 30; ++i)
         rig.cycle(1.0f);
     // The stage tells the suppressor of the step before the block runs: the
@@ -148,7 +148,7 @@ TEST(CleanupStage, ToneFollowsItsCounterAndGlidesFlatWhenSwitchedOff)
         rig.cycle();
     EXPECT_EQ(rig.stage.tone().currentDb(0), 12.0);
 
-    rig.settings.tone_on.store(0);
+    rig.settings.set(&settings::Settings::tone_on, 0);
     settings::bump(rig.settings, settings::Counter::Tone);
     rig.cycle();
     EXPECT_GT(rig.stage.tone().currentDb(0), 4.0); // 10 ms into a 30 ms glide
@@ -177,8 +177,8 @@ TEST(CleanupStage, BlocksNeverAllocate)
     test::AllocationCounter counter;
     for (int i = 0; i < 300; ++i) {
         if (i % 50 == 0) {
-            rig.settings.isolate.store(static_cast<uint8_t>((i / 50) % 3 != 2));
-            rig.settings.iso_mode.store((i / 50) % 5);
+            rig.settings.set(&settings::Settings::isolate, static_cast<uint8_t>((i / 50) % 3 != 2));
+            rig.settings.set(&settings::Settings::iso_mode, (i / 50) % 5);
             settings::bump(rig.settings, settings::Counter::Isolation);
             settings::bump(rig.settings, settings::Counter::Tone);
         }
@@ -212,12 +212,12 @@ TEST(CleanupStage, InTheEngineCycleTheVoiceReachesTheCableCleaned)
         }
     });
     rig.audio.recordRender(test::kCable, true);
-    rig.settings.isolate.store(1);
-    rig.settings.iso_mode.store(2);
-    rig.settings.iso_level.store(60);
+    rig.settings.set(&settings::Settings::isolate, 1);
+    rig.settings.set(&settings::Settings::iso_mode, 2);
+    rig.settings.set(&settings::Settings::iso_level, 60);
     rig.open();
     rig.runMillis(300);
-    rig.settings.mic_level.store(150); // a gain step while running
+    rig.settings.set(&settings::Settings::mic_level, 150); // a gain step while running
     rig.runMillis(300);
 
     EXPECT_GT(steps.stage.suppressor().hops(), 100u);

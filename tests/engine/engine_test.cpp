@@ -67,7 +67,7 @@ TEST(Engine, AfterEightPunctualPacketsASmallJumpIsFilledWithSilence)
 {
     RecordingSteps steps;
     EngineRig rig(steps);
-    rig.settings.raw.store(1); // the low-latency capture: a buffer below 3840 frames
+    rig.settings.set(&settings::Settings::raw, 1); // the low-latency capture: a buffer below 3840 frames
     rig.open();
     ASSERT_LT(rig.engine->captureBufferFrames(), engine::kGapLimitFrames);
     rig.runPackets(9, steps.packets);
@@ -107,7 +107,7 @@ TEST(Engine, NoGapFillBeforeEightPunctualPacketsOrWithALargeCaptureBuffer)
     ASSERT_EQ(steps.blocks.size(), 1u);
     EXPECT_EQ(rig.engine->goodPackets(), 0);
 
-    rig.settings.raw.store(1);
+    rig.settings.set(&settings::Settings::raw, 1);
     rig.open();
     rig.runPackets(5, steps.packets);
     rig.audio.skipFrames(kMic, 480);
@@ -145,7 +145,7 @@ TEST(Engine, StepsRunInTheFixedOrderOfTheBlockCycle)
         void mixPreviews(engine::Block&) noexcept override { log.push_back("previews"); }
     } steps;
     EngineRig rig(steps);
-    rig.settings.isolate.store(1);
+    rig.settings.set(&settings::Settings::isolate, 1);
     rig.settings.touch(settings::Counter::Eq);
     rig.open();
     while (steps.log.empty() || steps.log.back() != "previews")
@@ -165,7 +165,7 @@ TEST(Engine, PassThroughCarriesTheVoiceToBothOutputsWithTheMicGainAndTheRecorder
     });
     rig.audio.recordRender(kCable, true);
     rig.audio.recordRender(kPhones, true);
-    rig.settings.mic_level.store(200); // x 2^1.301
+    rig.settings.set(&settings::Settings::mic_level, 200); // x 2^1.301
     rig.rings.take.armed.store(1);
     rig.open();
     rig.runMillis(200);
@@ -237,8 +237,8 @@ TEST(Engine, MonitorFollowsItsNeedsAndLowLatencyOption)
     EXPECT_TRUE(rig.engine->monitorOutput().lowLatency);
     EXPECT_FALSE(rig.engine->cableOutput().lowLatency) << "the cable never uses the low-latency option";
 
-    rig.settings.monitor.store(0);
-    rig.settings.clip_hear.store(0);
+    rig.settings.set(&settings::Settings::monitor, 0);
+    rig.settings.set(&settings::Settings::clip_hear, 0);
     rig.runMillis(20);
     EXPECT_FALSE(rig.engine->monitorOutput().isOpen());
 
@@ -254,15 +254,15 @@ TEST(Engine, ApplicationAudioAloneOpensNoMonitorOnAMixerInput)
     EngineRig rig(steps);
     rig.audio.addEndpoint(test::endpointSpec(platform::Flow::Render, L"{vm}", L"Voicemeeter Input"));
     settings::setDeviceName(rig.settings, settings::DeviceKind::Spk, L"{vm}");
-    rig.settings.monitor.store(0);
-    rig.settings.clip_hear.store(0);
+    rig.settings.set(&settings::Settings::monitor, 0);
+    rig.settings.set(&settings::Settings::clip_hear, 0);
     rig.state.appCaptureActive.store(1);
     rig.open();
     rig.runMillis(50);
     EXPECT_FALSE(rig.engine->monitorOutput().isOpen());
     EXPECT_EQ(rig.audio.stats(L"{vm}").activationAttempts, 0);
 
-    rig.settings.monitor.store(1);
+    rig.settings.set(&settings::Settings::monitor, 1);
     rig.runMillis(20);
     EXPECT_TRUE(rig.engine->monitorOutput().isOpen());
     EXPECT_EQ(rig.engine->monitorEndpoint(), L"{vm}");
@@ -450,7 +450,7 @@ TEST(Engine, BlockCycleAllocatesNothingAfterWarmUp)
 {
     engine::BlockSteps steps;
     EngineRig rig(steps);
-    rig.settings.isolate.store(1);
+    rig.settings.set(&settings::Settings::isolate, 1);
     rig.rings.take.armed.store(1);
     rig.rings.last.armed.store(1);
     rig.open();

@@ -22,8 +22,8 @@ struct Rig {
     Rig()
     {
         stage.prepare(48000, kFrames);
-        settings.mask_on.store(1);
-        settings.voice_mask.store(13); // "Neutral"
+        settings.set(&settings::Settings::mask_on, 1);
+        settings.set(&settings::Settings::voice_mask, 13); // "Neutral"
     }
     // The next block of a 200 Hz tone.
     std::vector<float> toneBlock() const
@@ -59,8 +59,8 @@ struct Rig {
 TEST(MaskChoice, ChoosingAMaskLoadsItsVoiceAndClearsPitchAndMacro)
 {
     settings::Settings s;
-    s.pitch_hz.store(-40);
-    s.voice_macro.store(55);
+    s.set(&settings::Settings::pitch_hz, -40);
+    s.set(&settings::Settings::voice_macro, 55);
     EXPECT_TRUE(settings::chooseMask(s, 29));
     EXPECT_EQ(s.voice_mask.load(), 29);
     EXPECT_EQ(s.voice_ratio.load(), 2450);
@@ -72,7 +72,7 @@ TEST(MaskChoice, ChoosingAMaskLoadsItsVoiceAndClearsPitchAndMacro)
     EXPECT_EQ(s.voice_mask.load(), 41);
     EXPECT_EQ(s.voice_ratio.load(), 720);
 
-    s.pitch_hz.store(30);
+    s.set(&settings::Settings::pitch_hz, 30);
     EXPECT_FALSE(settings::chooseMask(s, -9)); // no mask: the voice stays
     EXPECT_EQ(s.voice_mask.load(), -1);
     EXPECT_EQ(s.voice_ratio.load(), 720);
@@ -83,7 +83,7 @@ TEST(MaskStage, TheLiveVoiceFollowsTheMaskOnlyWhileBitZeroIsSet)
 {
     Rig rig;
     EXPECT_TRUE(rig.voicePassesUntouched()); // kind 0 passes untouched
-    rig.settings.voice_mask.store(15); // "Robot"
+    rig.settings.set(&settings::Settings::voice_mask, 15); // "Robot"
     rig.voiceBlock();
     EXPECT_EQ(rig.stage.voiceKind(), 1);
     EXPECT_TRUE(rig.stage.voiceFading());
@@ -92,14 +92,14 @@ TEST(MaskStage, TheLiveVoiceFollowsTheMaskOnlyWhileBitZeroIsSet)
     EXPECT_FALSE(rig.stage.voiceFading());
     EXPECT_FALSE(rig.voicePassesUntouched());
 
-    rig.settings.mask_on.store(6); // bit 0 clear: the voice fades back to dry
+    rig.settings.set(&settings::Settings::mask_on, 6); // bit 0 clear: the voice fades back to dry
     for (int b = 0; b < 5; ++b)
         rig.voiceBlock();
     EXPECT_EQ(rig.stage.voiceKind(), 0);
     EXPECT_TRUE(rig.voicePassesUntouched());
 
-    rig.settings.mask_on.store(1);
-    rig.settings.voice_mask.store(42); // beyond the table: no mask
+    rig.settings.set(&settings::Settings::mask_on, 1);
+    rig.settings.set(&settings::Settings::voice_mask, 42); // beyond the table: no mask
     EXPECT_TRUE(rig.voicePassesUntouched());
     EXPECT_EQ(rig.stage.voiceKind(), 0);
 }
@@ -107,7 +107,7 @@ TEST(MaskStage, TheLiveVoiceFollowsTheMaskOnlyWhileBitZeroIsSet)
 TEST(MaskStage, ChangingTheMaskCrossfadesWithoutAClick)
 {
     Rig rig;
-    rig.settings.voice_mask.store(15);
+    rig.settings.set(&settings::Settings::voice_mask, 15);
     std::vector<float> out;
     for (int b = 0; b < 10; ++b) {
         auto block = rig.voiceBlock();
@@ -115,7 +115,7 @@ TEST(MaskStage, ChangingTheMaskCrossfadesWithoutAClick)
     }
     // "Robot" (ring modulation) to "Bumblebee" (an extended kind, whose
     // output stage adds 64 frames of delay): a hard switch would jump.
-    rig.settings.voice_mask.store(39);
+    rig.settings.set(&settings::Settings::voice_mask, 39);
     for (int b = 0; b < 10; ++b) {
         auto block = rig.voiceBlock();
         out.insert(out.end(), block.begin(), block.end());
@@ -131,9 +131,9 @@ TEST(MaskStage, ChangingTheMaskCrossfadesWithoutAClick)
 TEST(MaskStage, StreamProcessorsRunWhileTheirBitIsSetAndUntilFadedOut)
 {
     Rig rig;
-    rig.settings.voice_ratio.store(1500);
+    rig.settings.set(&settings::Settings::voice_ratio, 1500);
     std::vector<float> clip(2 * kFrames, 0.2f);
-    rig.settings.mask_on.store(2); // clips only
+    rig.settings.set(&settings::Settings::mask_on, 2); // clips only
     for (int b = 0; b < 5; ++b)
         rig.stage.streamMask(MaskStream::Clip, clip.data(), kFrames, rig.settings, false);
     EXPECT_EQ(rig.stage.processor(MaskStream::Clip).mix(), 1.0f);
@@ -142,7 +142,7 @@ TEST(MaskStage, StreamProcessorsRunWhileTheirBitIsSetAndUntilFadedOut)
     EXPECT_FALSE(rig.stage.streamRunning(MaskStream::Application));
     EXPECT_NEAR(rig.stage.processor(MaskStream::Clip).ratio(), 1.5, 1e-12);
 
-    rig.settings.mask_on.store(0);
+    rig.settings.set(&settings::Settings::mask_on, 0);
     rig.stage.streamMask(MaskStream::Clip, clip.data(), kFrames, rig.settings, false);
     EXPECT_TRUE(rig.stage.streamRunning(MaskStream::Clip)); // still fading out
     for (int b = 0; b < 4; ++b)
@@ -159,8 +159,8 @@ TEST(MaskStage, NothingAllocatesAfterPrepare)
     std::vector<float> stream(2 * kFrames, 0.1f);
     test::AllocationCounter counter;
     for (int b = 0; b < 3 * dsp::kMaskCount; ++b) {
-        rig.settings.voice_mask.store(b / 3 % (dsp::kMaskCount + 1));
-        rig.settings.mask_on.store(b % 8);
+        rig.settings.set(&settings::Settings::voice_mask, b / 3 % (dsp::kMaskCount + 1));
+        rig.settings.set(&settings::Settings::mask_on, b % 8);
         rig.voiceBlock();
         rig.stage.streamMask(MaskStream::Clip, stream.data(), kFrames, rig.settings, b % 2 == 0);
         rig.stage.streamMask(MaskStream::Application, stream.data(), kFrames, rig.settings, false);

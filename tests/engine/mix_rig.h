@@ -170,8 +170,8 @@ struct ChainRig {
     // Quiet defaults: no reverb, no equalizer; a test turns on what it checks.
     ChainRig()
     {
-        settings.effects.store(0);
-        settings.eq_on.store(0);
+        settings.set(&settings::Settings::effects, 0);
+        settings.set(&settings::Settings::eq_on, 0);
         voice.resize(kFrames * 4);
         wetCable.resize(kFrames * 4);
         wetMonitor.resize(kFrames * 4);

@@ -174,10 +174,10 @@ TEST(WideEcho, RunningAndStoppingNeverAllocate)
 // cavern's response file loads, so the cavern is not the procedural one.
 void startWideCavern(test::ChainRig& rig, bool response = false)
 {
-    rig.settings.effects.store(1);
-    rig.settings.amount.store(100);
-    rig.settings.preset.store(8);
-    rig.settings.wide.store(1);
+    rig.settings.set(&settings::Settings::effects, 1);
+    rig.settings.set(&settings::Settings::amount, 100);
+    rig.settings.set(&settings::Settings::preset, 8);
+    rig.settings.set(&settings::Settings::wide, 1);
     rig.environments.withCavern = true;
     rig.environments.responseLoads = response;
     rig.start();

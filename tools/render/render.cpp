@@ -230,7 +230,7 @@ bool runEngine(settings::Settings& record, const StepsMaker& makeSteps, std::spa
     settings::setDeviceName(record, settings::DeviceKind::Mic, kMicId);
     settings::setDeviceName(record, settings::DeviceKind::Spk, kPhonesId);
     if (monitor)
-        record.monitor.store(1);
+        record.set(&settings::Settings::monitor, 1);
 
     engine::EngineState state;
     state.glitchButtonHeld.store(glitchHeld ? 1 : 0);
