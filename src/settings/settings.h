@@ -43,7 +43,9 @@ template <typename T> class FieldValue {
 public:
     T load(std::memory_order order = std::memory_order_relaxed) const noexcept { return value_.load(order); }
     operator T() const noexcept { return load(); }
-    // TRANSITION: public until every writer goes through the setters.
+
+private:
+    friend struct Settings;
     void store(T value) noexcept { value_.store(value, std::memory_order_relaxed); }
     std::atomic<T> value_{};
 };

@@ -55,7 +55,7 @@ struct StageRig {
     void set(const char* key, int32_t value) { settings::setField(settings, *settings::findField(key), value); }
 };
 
-TEST(CleanupStage, IsolationStartsFromAFadeAndReloadsOnlyOnItsCounter)
+TEST(CleanupStage, IsolationStartsFromAFadeAndReloadsWhenASetterMovesItsCounter)
 {
     StageRig rig;
     rig.set("iso_mode", 2);
@@ -70,11 +70,10 @@ TEST(CleanupStage, IsolationStartsFromAFadeAndReloadsOnlyOnItsCounter)
     EXPECT_NEAR(rig.voice[kFrames - 1], 0.0f, 1e-5);
     EXPECT_EQ(rig.stage.suppressor().parameters().level, 60);
 
-    // A field written without its counter is not picked up; the counter brings it in.
+    // The setter moves the counter, and the counter brings the new level in.
+    const uint32_t revision = rig.settings.isolationRevision;
     rig.settings.set(&settings::Settings::iso_level, 90);
-    rig.cycle();
-    EXPECT_EQ(rig.stage.suppressor().parameters().level, 60);
-    settings::bump(rig.settings, settings::Counter::Isolation);
+    EXPECT_EQ(rig.settings.isolationRevision, revision + 1);
     rig.cycle();
     EXPECT_EQ(rig.stage.suppressor().parameters().level, 90);
 }

@@ -212,8 +212,8 @@ TEST(EffectChain, NoOutputSampleReachesOneWithEverySourceAtFullLevelAndDriveAtIt
     st.set(&settings::Settings::amount, 100);
     st.set(&settings::Settings::eq_on, 1);
     st.set(&settings::Settings::ambit, 1);
-    for (auto& band : st.eq_bands)
-        band.store(12);
+    for (int band = 0; band < settings::kEqBandCount; ++band)
+        st.setEqBand(band, 12);
     st.set(&settings::Settings::pan, -30);
     rig.clip.isActive = true;
     rig.clip.left = rig.clip.right = 1.0f;

@@ -99,7 +99,7 @@ TEST(MaskStage, TheLiveVoiceFollowsTheMaskOnlyWhileBitZeroIsSet)
     EXPECT_TRUE(rig.voicePassesUntouched());
 
     rig.settings.set(&settings::Settings::mask_on, 1);
-    rig.settings.set(&settings::Settings::voice_mask, 42); // beyond the table: no mask
+    rig.settings.set(&settings::Settings::voice_mask, -1); // no mask
     EXPECT_TRUE(rig.voicePassesUntouched());
     EXPECT_EQ(rig.stage.voiceKind(), 0);
 }
