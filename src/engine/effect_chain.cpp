@@ -124,8 +124,8 @@ void EffectChain::reloadEq() noexcept
 {
     dsp::EqGains gains{};
     for (int b = 0; b < dsp::kEqBands; ++b)
-        gains[static_cast<size_t>(b)] = settings_.eq_bands[static_cast<size_t>(b)].load(std::memory_order_relaxed);
-    const int level = settings_.eq_level.load(std::memory_order_relaxed);
+        gains[static_cast<size_t>(b)] = settings_.eq_bands[static_cast<size_t>(b)];
+    const int level = settings_.eq_level;
     for (dsp::Equalizer* eq : {&eqVoiceMonitor_, &eqVoiceCable_, &eqClipsMonitor_, &eqClipsCable_})
         eq->setBandsAndLevel(gains, level);
 }
@@ -154,7 +154,7 @@ void EffectChain::voiceSpeed(Block& block, int speedPercent, bool keepPitch) noe
 
 void EffectChain::voiceChangerAndMask(Block& block) noexcept
 {
-    voiceStage_.voiceChanger(block, dsp::maskVoiceValues(block.settings->voice_mask.load(std::memory_order_relaxed)));
+    voiceStage_.voiceChanger(block, dsp::maskVoiceValues(block.settings->voice_mask));
     masks_.voiceMask(block);
     voiceMaskRan_ = true;
 }
@@ -218,7 +218,7 @@ void EffectChain::driveAndBass(Block& block) noexcept
 {
     if (block.settings == nullptr)
         return;
-    drive_.update(block.settings->mic_level.load(std::memory_order_relaxed));
+    drive_.update(block.settings->mic_level);
     for (uint32_t i = 0; i < block.frames; ++i) {
         float v = block.voice[i] * drive_.makeUp;
         float unused = 0.0f;
@@ -234,9 +234,9 @@ void EffectChain::environment(Block& block) noexcept
 
 void EffectChain::environmentChunk(Block& block) noexcept
 {
-    const settings::Settings& st = *block.settings;
+    const auto& st = *block.settings;
     const uint32_t n = block.frames;
-    const int32_t amount = st.amount.load(std::memory_order_relaxed);
+    const int32_t amount = st.amount;
     const bool convolution = convolutionActive(preset_);
     if (convolution && !convolutionWasActive_) {
         convolution_->clear();
@@ -284,8 +284,7 @@ void EffectChain::environmentChunk(Block& block) noexcept
     if (wideEcho_) {
         wideEcho_->process(feed, wetMonL_.data(), wetMonR_.data(), n, cavern, st);
     } else {
-        wideRoom_.process(
-            feed, wetMonL_.data(), wetMonR_.data(), n, cavern, st.wide.load(std::memory_order_relaxed) != 0);
+        wideRoom_.process(feed, wetMonL_.data(), wetMonR_.data(), n, cavern, st.wide != 0);
     }
 
     Reverb* old = oldIsConvolution_ ? convolution_.get() : oldRoom_.get();
@@ -327,18 +326,17 @@ void EffectChain::voiceOutput(Block& block) noexcept
 
 void EffectChain::voiceOutputChunk(Block& block) noexcept
 {
-    const settings::Settings& st = *block.settings;
+    const auto& st = *block.settings;
     const uint32_t n = block.frames;
-    const int32_t amount = st.amount.load(std::memory_order_relaxed);
+    const int32_t amount = st.amount;
     float target = 1.0f;
-    if (voiceCavern_ && st.effects.load(std::memory_order_relaxed) && preset_ == kCavernPreset
-        && bit(st.echo_on.load(std::memory_order_relaxed), 0) && amount > 10) {
+    if (voiceCavern_ && st.effects && preset_ == kCavernPreset && bit(st.echo_on, 0) && amount > 10) {
         target = static_cast<float>(std::pow(10.0, -voiceCavern_->duckDb(block.voice, n, amount) / 20.0));
     }
     const float d = drive_.drive;
-    const bool wide = st.wide.load(std::memory_order_relaxed) != 0;
-    const bool eq = st.eq_on.load(std::memory_order_relaxed) != 0;
-    const bool ambit = st.ambit.load(std::memory_order_relaxed) != 0;
+    const bool wide = st.wide != 0;
+    const bool eq = st.eq_on != 0;
+    const bool ambit = st.ambit != 0;
     const float* monWetL = wide ? wetMonL_.data() : wetCabL_.data();
     const float* monWetR = wide ? wetMonR_.data() : wetCabR_.data();
 
@@ -385,8 +383,8 @@ void EffectChain::voicePan(Block& block) noexcept
 {
     if (block.settings == nullptr)
         return;
-    const settings::Settings& st = *block.settings;
-    const int32_t pan = st.pan.load(std::memory_order_relaxed);
+    const auto& st = *block.settings;
+    const int32_t pan = st.pan;
     if (pan == 0)
         return;
     const Balance b = balance(pan);
@@ -396,9 +394,9 @@ void EffectChain::voicePan(Block& block) noexcept
             out[2 * i + 1] *= b.right;
         }
     };
-    if (st.pan_cable.load(std::memory_order_relaxed))
+    if (st.pan_cable)
         apply(block.cable);
-    if (st.pan_mon.load(std::memory_order_relaxed))
+    if (st.pan_mon)
         apply(block.monitor);
 }
 
@@ -419,10 +417,10 @@ void EffectChain::fillClip(const settings::Settings& st, uint32_t n) noexcept
             clipGenerationSeen_ = true;
             stretcherEngaged_ = false; // a new clip starts straight, and the stretcher clean
         }
-        const int64_t clipSpeed = st.clip_speed.load(std::memory_order_relaxed);
+        const int64_t clipSpeed = st.clip_speed;
         int64_t speed = clipSpeed;
-        if (st.clip_follow_voice.load(std::memory_order_relaxed) && bit(st.mask_on.load(std::memory_order_relaxed), 0))
-            speed = clipSpeed * st.voice_speed.load(std::memory_order_relaxed) / 100;
+        if (st.clip_follow_voice && bit(st.mask_on, 0))
+            speed = clipSpeed * st.voice_speed / 100;
         speed = std::clamp<int64_t>(speed, 25, 400);
         if (speed == 100 && !stretcherEngaged_) {
             clip->read(clipL_.data(), clipR_.data(), n);
@@ -431,8 +429,7 @@ void EffectChain::fillClip(const settings::Settings& st, uint32_t n) noexcept
                 stretcher_.reset();
                 stretcherEngaged_ = true;
             }
-            stretcher_.setSpeed(
-                static_cast<double>(speed) / 100.0, st.clip_keep_pitch.load(std::memory_order_relaxed) != 0);
+            stretcher_.setSpeed(static_cast<double>(speed) / 100.0, st.clip_keep_pitch != 0);
             // Fed in pulls of at most 1024 frames; a short read (underrun) is
             // padded with silence so the clip's timeline keeps moving.
             for (uint32_t need = stretcher_.inputNeeded(n); need > 0; need = stretcher_.inputNeeded(n)) {
@@ -466,9 +463,9 @@ void EffectChain::fillApp(uint32_t n) noexcept
 
 void EffectChain::mixBusesChunk(Block& block) noexcept
 {
-    const settings::Settings& st = *block.settings;
+    const auto& st = *block.settings;
     const uint32_t n = block.frames;
-    const bool monitor = st.monitor.load(std::memory_order_relaxed) != 0;
+    const bool monitor = st.monitor != 0;
 
     clipActive_ = (sources_.clip && sources_.clip->active()) || (sources_.pads && sources_.pads->playing());
     appActive_ = sources_.app && sources_.app->running();
@@ -499,8 +496,8 @@ void EffectChain::mixBusesChunk(Block& block) noexcept
 
     fillClip(st, n);
     fillApp(n);
-    const float clipGain = levelGain(st.clip_level.load(std::memory_order_relaxed));
-    const float appGain = levelGain(st.app_gain.load(std::memory_order_relaxed));
+    const float clipGain = levelGain(st.clip_level);
+    const float appGain = levelGain(st.app_gain);
     const bool clipShelf = clipBass_.boost() != 0.0;
     const bool appShelf = appBass_.boost() != 0.0;
     for (uint32_t i = 0; i < n; ++i) {
@@ -513,7 +510,7 @@ void EffectChain::mixBusesChunk(Block& block) noexcept
         if (appShelf)
             appBass_.process(appL_[i], appR_[i]);
     }
-    const int32_t maskOn = st.mask_on.load(std::memory_order_relaxed);
+    const int32_t maskOn = st.mask_on;
     const bool glitchHeld = state_.glitchButtonHeld.load(std::memory_order_relaxed) != 0
         || state_.glitchKeyHeld.load(std::memory_order_relaxed) != 0;
     if (clipMask_)
@@ -523,19 +520,19 @@ void EffectChain::mixBusesChunk(Block& block) noexcept
 
     // The two environments.
     const bool convolution = convolutionActive(preset_);
-    const int32_t amount = st.amount.load(std::memory_order_relaxed);
-    const int32_t echoOn = st.echo_on.load(std::memory_order_relaxed);
+    const int32_t amount = st.amount;
+    const int32_t echoOn = st.echo_on;
     RouteInputs in;
-    in.clipMic = st.clip_mic.load(std::memory_order_relaxed) != 0;
-    in.clipHear = st.clip_hear.load(std::memory_order_relaxed) != 0;
-    in.appHear = st.app_hear.load(std::memory_order_relaxed) != 0;
-    in.appOnly = st.app_only.load(std::memory_order_relaxed) != 0;
+    in.clipMic = st.clip_mic != 0;
+    in.clipHear = st.clip_hear != 0;
+    in.appHear = st.app_hear != 0;
+    in.appOnly = st.app_only != 0;
     in.monitor = monitor;
     in.parkRequested = sources_.app && sources_.app->parkRequested();
     in.clipLive = clipLive;
     in.appLive = appLive;
     in.cavern = preset_ == kCavernPreset && !convolution;
-    in.wide = st.wide.load(std::memory_order_relaxed) != 0;
+    in.wide = st.wide != 0;
     const bool bus1Wanted = route(in).bus1Wanted;
     bus1Tail_ = bus1Wanted ? tail : std::max<int64_t>(0, bus1Tail_ - n);
     bus1Running_ = bus1Wanted || bus1Tail_ >= 1;
@@ -549,8 +546,7 @@ void EffectChain::mixBusesChunk(Block& block) noexcept
     feed.appL = appL_.data();
     feed.appR = appR_.data();
     feed.cavern = in.cavern;
-    feed.duck = st.effects.load(std::memory_order_relaxed) && preset_ == kCavernPreset && amount > 10
-        && (bit(echoOn, 1) || bit(echoOn, 2));
+    feed.duck = st.effects && preset_ == kCavernPreset && amount > 10 && (bit(echoOn, 1) || bit(echoOn, 2));
     feed.tapGains = preset_ == kCavernPreset;
     feed.amount = amount;
     const float appSend = sendLevel(st, 2, convolution);
@@ -568,9 +564,9 @@ void EffectChain::mixBusesChunk(Block& block) noexcept
     }
 
     // The routing matrix, then equalizer, width and soft clip of each bus pair.
-    const Balance appPan = balance(st.app_pan.load(std::memory_order_relaxed));
-    const bool eq = st.eq_on.load(std::memory_order_relaxed) != 0;
-    const bool ambit = st.ambit.load(std::memory_order_relaxed) != 0;
+    const Balance appPan = balance(st.app_pan);
+    const bool eq = st.eq_on != 0;
+    const bool ambit = st.ambit != 0;
     const float* dry0 = bus0_.dryGains();
     const float* dry1 = bus1_.dryGains();
     for (uint32_t i = 0; i < n; ++i) {

@@ -293,11 +293,11 @@ uint8_t Engine::monitorNeedFlags() const
 {
     const auto& st = s_.settings;
     uint8_t flags = 0;
-    if (st.monitor.load())
+    if (st.monitor)
         flags |= 1;
-    if (st.clip_hear.load())
+    if (st.clip_hear)
         flags |= 2;
-    if (s_.state.appCaptureActive.load() && (!st.app_hear.load() || st.app_only.load()))
+    if (s_.state.appCaptureActive.load() && (!st.app_hear || st.app_only))
         flags |= 4;
     if (s_.state.previewNeedsMonitor.load())
         flags |= 8;
@@ -424,7 +424,7 @@ void Engine::pollGlitchKey() noexcept
 bool Engine::blockCycle(const float* interleaved, uint32_t n, int pass) noexcept
 {
     const auto& st = s_.settings;
-    const int32_t level = st.mic_level.load();
+    const int32_t level = st.mic_level;
     if (level != micLevelSeen_) {
         micLevelSeen_ = level;
         micGain_ = micGain(level);
@@ -451,7 +451,7 @@ bool Engine::blockCycle(const float* interleaved, uint32_t n, int pass) noexcept
     }
 
     // 2-3. Equalizer bands and bass boost.
-    const uint32_t eqRevision = st.eqRevision.load();
+    const uint32_t eqRevision = st.eqRevision;
     if (eqRevision != eqRevisionSeen_) {
         eqRevisionSeen_ = eqRevision;
         s_.steps.reloadEq();
@@ -459,17 +459,17 @@ bool Engine::blockCycle(const float* interleaved, uint32_t n, int pass) noexcept
     s_.steps.setBassBoost(micGain_);
 
     // 4-10. The voice chain.
-    if (st.isolate.load())
+    if (st.isolate)
         s_.steps.isolation(block);
     s_.steps.micTone(block);
-    const bool masked = (st.mask_on.load() & 1) != 0;
-    s_.steps.voiceSpeed(block, masked ? st.voice_speed.load() : 100, st.voice_keep_pitch.load() != 0);
+    const bool masked = (st.mask_on & 1) != 0;
+    s_.steps.voiceSpeed(block, masked ? st.voice_speed : 100, st.voice_keep_pitch != 0);
     if (masked)
         s_.steps.voiceChangerAndMask(block);
     if (pass == 1)
         pollGlitchKey();
     s_.steps.glitch(block, masked && (s_.state.glitchButtonHeld.load() || s_.state.glitchKeyHeld.load()));
-    if (st.card_mic.load() && !st.raw.load())
+    if (st.card_mic && !st.raw)
         s_.steps.cardMicVoicing(block);
     s_.steps.driveAndBass(block);
 

@@ -50,7 +50,7 @@ void MaskStage::voiceMask(Block& block) noexcept
 {
     if (!block.voice || !block.settings)
         return;
-    const settings::Settings& s = *block.settings;
+    const auto& s = *block.settings;
     const dsp::MaskRow* row = (load(s.mask_on) & kLiveVoiceBit) ? dsp::findMask(load(s.voice_mask)) : nullptr;
     const int kind = row ? row->kind : 0;
     const double p1 = row ? row->p1 : 0.0;
