@@ -50,7 +50,7 @@ void CleanupStage::followMicGain(float micGain) noexcept
     micGainSeen_ = micGain;
 }
 
-void CleanupStage::reloadIsolation(const settings::Settings& s) noexcept
+void CleanupStage::reloadIsolation(const settings::Snapshot& s) noexcept
 {
     const uint32_t revision = s.isolationRevision;
     if (isolationLoaded_ && revision == isolationSeen_)

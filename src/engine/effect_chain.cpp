@@ -74,7 +74,8 @@ void EffectChain::prepare(double sampleRate, uint32_t maxFrames, int preset)
     sendCompressor_.prepare(sampleRate_);
     for (dsp::Equalizer* eq : {&eqVoiceMonitor_, &eqVoiceCable_, &eqClipsMonitor_, &eqClipsCable_})
         eq->prepare(sampleRate_);
-    reloadEq();
+    // Thread start, before the first block: waiting out a transaction is fine here.
+    reloadEq(settings_.snapshot());
     stretcher_.prepare(sampleRate_);
 
     convolution_ = irLoaded_ ? environments_.makeConvolution(sampleRate_) : nullptr;
@@ -120,14 +121,10 @@ void EffectChain::changeEnvironment(int preset) noexcept
     bus1_.setRoom(makeRoom(preset_));
 }
 
-void EffectChain::reloadEq() noexcept
+void EffectChain::reloadEq(const settings::Snapshot& settings) noexcept
 {
-    dsp::EqGains gains{};
-    for (int b = 0; b < dsp::kEqBands; ++b)
-        gains[static_cast<size_t>(b)] = settings_.eq_bands[static_cast<size_t>(b)];
-    const int level = settings_.eq_level;
     for (dsp::Equalizer* eq : {&eqVoiceMonitor_, &eqVoiceCable_, &eqClipsMonitor_, &eqClipsCable_})
-        eq->setBandsAndLevel(gains, level);
+        eq->setBandsAndLevel(settings.eq_bands, settings.eq_level);
 }
 
 void EffectChain::setBassBoost(float micGain) noexcept
@@ -180,7 +177,7 @@ void StageBusMask::reset() noexcept
 }
 
 void StageBusMask::process(
-    float* left, float* right, uint32_t n, bool, bool glitchHeld, const settings::Settings& settings) noexcept
+    float* left, float* right, uint32_t n, bool, bool glitchHeld, const settings::Snapshot& settings) noexcept
 {
     n = std::min<uint32_t>(n, static_cast<uint32_t>(frames_.size() / 2));
     for (uint32_t i = 0; i < n; ++i) {
@@ -405,7 +402,7 @@ void EffectChain::mixBuses(Block& block) noexcept
     inChunks(block, [this](Block& b) { mixBusesChunk(b); });
 }
 
-void EffectChain::fillClip(const settings::Settings& st, uint32_t n) noexcept
+void EffectChain::fillClip(const settings::Snapshot& st, uint32_t n) noexcept
 {
     zero(clipL_, n);
     zero(clipR_, n);

@@ -46,7 +46,7 @@ public:
     // enabled: the bus's bit of mask_on; glitchHeld: the glitch button or key
     // is held. Keeps running after enabled clears until its output has faded.
     virtual void process(float* left, float* right, uint32_t n, bool enabled, bool glitchHeld,
-        const settings::Settings& settings) noexcept = 0;
+        const settings::Snapshot& settings) noexcept = 0;
 };
 
 // The mask stage's stream processor behind the bus mask hook; the stage reads
@@ -57,7 +57,7 @@ public:
     void prepare(uint32_t maxFrames) { frames_.assign(size_t{maxFrames} * 2, 0.0f); }
     void reset() noexcept override;
     void process(float* left, float* right, uint32_t n, bool enabled, bool glitchHeld,
-        const settings::Settings& settings) noexcept override;
+        const settings::Snapshot& settings) noexcept override;
 
 private:
     MaskStage& stage_;
@@ -75,7 +75,7 @@ public:
     // gain per frame, 1 on other rooms: the part the cavern takes, so the
     // wide echo's part is 1 minus it); cavernRunning: the procedural cavern runs now.
     virtual void process(const WideEchoFeed& feed, float* wetL, float* wetR, uint32_t n, bool cavernRunning,
-        const settings::Settings& settings) noexcept = 0;
+        const settings::Snapshot& settings) noexcept = 0;
 };
 
 class EffectChain : public BlockSteps {
@@ -100,7 +100,7 @@ public:
     bool loadImpulseResponse() override;
     void prepare(double sampleRate, uint32_t maxFrames, int preset) override;
     void changeEnvironment(int preset) noexcept override;
-    void reloadEq() noexcept override;
+    void reloadEq(const settings::Snapshot& settings) noexcept override;
     void setBassBoost(float micGain) noexcept override;
     void isolation(Block& block) noexcept override;
     void micTone(Block& block) noexcept override;
@@ -138,7 +138,7 @@ private:
     void voiceOutputChunk(Block& block) noexcept;
     void mixBusesChunk(Block& block) noexcept;
     void mixPreviewsChunk(Block& block) noexcept;
-    void fillClip(const settings::Settings& st, uint32_t n) noexcept;
+    void fillClip(const settings::Snapshot& st, uint32_t n) noexcept;
     void fillApp(uint32_t n) noexcept;
     bool convolutionActive(int preset) const noexcept;
     std::unique_ptr<Reverb> makeRoom(int preset) noexcept;

@@ -56,9 +56,10 @@ void Engine::start()
     platform::flushDenormals();
     registration_ = s_.devices.registerAudioThread();
     s_.state.irLoaded.store(s_.steps.loadImpulseResponse() ? 1 : 0);
-    presetInUse_ = s_.settings.preset.load();
+    snapshot_ = s_.settings.snapshot();
+    presetInUse_ = snapshot_.preset;
     s_.steps.prepare(kSampleRate, kInitialScratchFrames, presetInUse_);
-    eqRevisionSeen_ = s_.settings.eqRevision.load();
+    eqRevisionSeen_ = snapshot_.eqRevision;
     phase_ = EnginePhase::Idle;
 }
 
@@ -423,7 +424,8 @@ void Engine::pollGlitchKey() noexcept
 
 bool Engine::blockCycle(const float* interleaved, uint32_t n, int pass) noexcept
 {
-    const auto& st = s_.settings;
+    s_.settings.trySnapshot(snapshot_);
+    const settings::Snapshot& st = snapshot_;
     const int32_t level = st.mic_level;
     if (level != micLevelSeen_) {
         micLevelSeen_ = level;
@@ -454,7 +456,7 @@ bool Engine::blockCycle(const float* interleaved, uint32_t n, int pass) noexcept
     const uint32_t eqRevision = st.eqRevision;
     if (eqRevision != eqRevisionSeen_) {
         eqRevisionSeen_ = eqRevision;
-        s_.steps.reloadEq();
+        s_.steps.reloadEq(st);
     }
     s_.steps.setBassBoost(micGain_);
 

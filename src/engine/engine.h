@@ -139,7 +139,9 @@ private:
     std::unique_ptr<platform::AudioClient> workerClient_;
     uint32_t workerBufferFrames_ = 0;
 
-    // Block state.
+    // Block state. snapshot_ is the record as the last block read it; a block
+    // that meets a transaction being written keeps it (the engine never waits).
+    settings::Snapshot snapshot_;
     int presetInUse_ = 8;
     uint32_t eqRevisionSeen_ = 0;
     int32_t micLevelSeen_ = -1;

@@ -56,7 +56,7 @@ Balance balance(int32_t pan) noexcept
     return b;
 }
 
-float sendLevel(const settings::Settings& s, int echoBit, bool convolution) noexcept
+float sendLevel(const settings::Snapshot& s, int echoBit, bool convolution) noexcept
 {
     const int32_t amount = s.amount;
     if (!s.effects || amount < 1 || ((s.echo_on >> echoBit) & 1) == 0)

@@ -20,6 +20,7 @@ constexpr uint32_t kFrames = 480;
 
 struct StageRig {
     settings::Settings settings;
+    settings::Snapshot snapshot; // what the last block read
     CleanupStage stage;
     std::vector<float> voice = std::vector<float>(kFrames);
     uint64_t t = 0;
@@ -31,7 +32,7 @@ struct StageRig {
         Block b;
         b.frames = kFrames;
         b.micGain = micGain;
-        b.settings = &settings;
+        b.settings = &(snapshot = settings.snapshot());
         b.voice = voice.data();
         return b;
     }

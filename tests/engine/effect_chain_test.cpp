@@ -228,7 +228,7 @@ TEST(EffectChain, NoOutputSampleReachesOneWithEverySourceAtFullLevelAndDriveAtIt
     sources.previewToMic = &toMic;
     sources.previewPhones = &phones;
     rig.start(sources);
-    rig.chain->reloadEq();
+    rig.chain->reloadEq(rig.settings.snapshot());
     pads.play(0, constantSound(48000, 32767));
     toMic.play(0, constantSound(48000, 32767));
     phones.play(0, constantSound(48000, -32768));
@@ -452,7 +452,7 @@ class MarkerWideEcho : public engine::WideEcho {
 public:
     int calls = 0;
     void process(const engine::WideEchoFeed&, float* wetL, float* wetR, uint32_t n, bool cavernRunning,
-        const settings::Settings&) noexcept override
+        const settings::Snapshot&) noexcept override
     {
         ++calls;
         for (uint32_t i = 0; i < n; ++i) {

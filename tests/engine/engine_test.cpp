@@ -121,7 +121,7 @@ TEST(Engine, StepsRunInTheFixedOrderOfTheBlockCycle)
     class OrderSteps : public engine::BlockSteps {
     public:
         std::vector<std::string> log;
-        void reloadEq() noexcept override { log.push_back("eq"); }
+        void reloadEq(const settings::Snapshot&) noexcept override { log.push_back("eq"); }
         void setBassBoost(float) noexcept override { log.push_back("bass boost"); }
         void isolation(engine::Block&) noexcept override { log.push_back("isolation"); }
         void micTone(engine::Block&) noexcept override { log.push_back("tone"); }

@@ -176,6 +176,7 @@ TEST(GlitchStage, HoldingTheKeyCutsTheVoiceOnTheCable)
 // Drives the stage directly, one 480-frame block at a time.
 struct StageRig {
     settings::Settings settings;
+    settings::Snapshot snapshot; // what the last block read
     GlitchStage stage;
     std::vector<float> voice = std::vector<float>(480);
     uint64_t frame = 0;
@@ -187,7 +188,7 @@ struct StageRig {
             v = static_cast<float>(0.3 * std::sin(2.0 * 3.14159265358979 * 220.0 * static_cast<double>(frame++) / kFs));
         Block b;
         b.frames = 480;
-        b.settings = &settings;
+        b.settings = &(snapshot = settings.snapshot());
         b.voice = voice.data();
         stage.glitch(b, active);
     }
@@ -275,7 +276,7 @@ TEST(GlitchStage, TheStereoMaskProcessorsHoldTheirOwnRepeater)
                 = static_cast<float>(0.3 * std::sin(2.0 * 3.14159265358979 * 220.0 * static_cast<double>(frame) / kFs));
             clip[2 * i + 1] = -clip[2 * i];
         }
-        masks.streamMask(MaskStream::Clip, clip.data(), 480, st, b >= 40 && b < 60);
+        masks.streamMask(MaskStream::Clip, clip.data(), 480, st.snapshot(), b >= 40 && b < 60);
         peak = 0.0f;
         for (float v : clip)
             peak = std::max(peak, std::fabs(v));

@@ -3,8 +3,8 @@
 // every change; the stream processors follow their bits and run out their
 // fade; nothing allocates once prepared.
 
-#include "dsp/mask_table.h"
 #include "dsp/mask_signals.h"
+#include "dsp/mask_table.h"
 #include "engine/mask_stage.h"
 #include "settings/mask_choice.h"
 #include "support/alloc_counter.h"
@@ -40,7 +40,7 @@ struct Rig {
         frame += kFrames;
         Block block;
         block.frames = kFrames;
-        block.settings = &settings;
+        block.settings = &(snapshot = settings.snapshot());
         block.voice = voice.data();
         stage.voiceMask(block);
         return voice;
@@ -52,6 +52,8 @@ struct Rig {
     }
 
     settings::Settings settings;
+
+    settings::Snapshot snapshot; // what the last block read
     MaskStage stage;
     uint32_t frame = 0;
 };
@@ -82,7 +84,7 @@ TEST(MaskChoice, ChoosingAMaskLoadsItsVoiceAndClearsPitchAndMacro)
 TEST(MaskStage, TheLiveVoiceFollowsTheMaskOnlyWhileBitZeroIsSet)
 {
     Rig rig;
-    EXPECT_TRUE(rig.voicePassesUntouched()); // kind 0 passes untouched
+    EXPECT_TRUE(rig.voicePassesUntouched());               // kind 0 passes untouched
     rig.settings.set(&settings::Settings::voice_mask, 15); // "Robot"
     rig.voiceBlock();
     EXPECT_EQ(rig.stage.voiceKind(), 1);
@@ -135,21 +137,21 @@ TEST(MaskStage, StreamProcessorsRunWhileTheirBitIsSetAndUntilFadedOut)
     std::vector<float> clip(2 * kFrames, 0.2f);
     rig.settings.set(&settings::Settings::mask_on, 2); // clips only
     for (int b = 0; b < 5; ++b)
-        rig.stage.streamMask(MaskStream::Clip, clip.data(), kFrames, rig.settings, false);
+        rig.stage.streamMask(MaskStream::Clip, clip.data(), kFrames, rig.settings.snapshot(), false);
     EXPECT_EQ(rig.stage.processor(MaskStream::Clip).mix(), 1.0f);
-    rig.stage.streamMask(MaskStream::Application, clip.data(), kFrames, rig.settings, false);
+    rig.stage.streamMask(MaskStream::Application, clip.data(), kFrames, rig.settings.snapshot(), false);
     EXPECT_TRUE(rig.stage.streamRunning(MaskStream::Clip));
     EXPECT_FALSE(rig.stage.streamRunning(MaskStream::Application));
     EXPECT_NEAR(rig.stage.processor(MaskStream::Clip).ratio(), 1.5, 1e-12);
 
     rig.settings.set(&settings::Settings::mask_on, 0);
-    rig.stage.streamMask(MaskStream::Clip, clip.data(), kFrames, rig.settings, false);
+    rig.stage.streamMask(MaskStream::Clip, clip.data(), kFrames, rig.settings.snapshot(), false);
     EXPECT_TRUE(rig.stage.streamRunning(MaskStream::Clip)); // still fading out
     for (int b = 0; b < 4; ++b)
-        rig.stage.streamMask(MaskStream::Clip, clip.data(), kFrames, rig.settings, false);
+        rig.stage.streamMask(MaskStream::Clip, clip.data(), kFrames, rig.settings.snapshot(), false);
     EXPECT_FALSE(rig.stage.streamRunning(MaskStream::Clip));
     std::vector<float> copy = clip;
-    rig.stage.streamMask(MaskStream::Clip, clip.data(), kFrames, rig.settings, false);
+    rig.stage.streamMask(MaskStream::Clip, clip.data(), kFrames, rig.settings.snapshot(), false);
     EXPECT_EQ(clip, copy); // the bypass only fills the rings
 }
 
@@ -162,8 +164,8 @@ TEST(MaskStage, NothingAllocatesAfterPrepare)
         rig.settings.set(&settings::Settings::voice_mask, b / 3 % (dsp::kMaskCount + 1));
         rig.settings.set(&settings::Settings::mask_on, b % 8);
         rig.voiceBlock();
-        rig.stage.streamMask(MaskStream::Clip, stream.data(), kFrames, rig.settings, b % 2 == 0);
-        rig.stage.streamMask(MaskStream::Application, stream.data(), kFrames, rig.settings, false);
+        rig.stage.streamMask(MaskStream::Clip, stream.data(), kFrames, rig.settings.snapshot(), b % 2 == 0);
+        rig.stage.streamMask(MaskStream::Application, stream.data(), kFrames, rig.settings.snapshot(), false);
     }
     // voiceBlock() itself makes its test tone on the heap: one vector a block.
     EXPECT_EQ(counter.count(), 3u * dsp::kMaskCount);

@@ -158,6 +158,8 @@ struct ChainRig {
     static constexpr uint32_t kFrames = 480;
 
     settings::Settings settings;
+
+    settings::Snapshot snapshot; // what the last block read
     engine::EngineState state;
     StandInEnvironments environments;
     std::unique_ptr<engine::EffectChain> chain;
@@ -203,7 +205,7 @@ struct ChainRig {
         engine::Block b;
         b.frames = n;
         b.micGain = g;
-        b.settings = &settings;
+        b.settings = &(snapshot = settings.snapshot());
         b.voice = voice.data();
         b.wetCable = wetCable.data();
         b.wetMonitor = wetMonitor.data();

@@ -14,6 +14,7 @@ using namespace voicetest;
 struct Rig {
     engine::EngineState state;
     settings::Settings settings;
+    settings::Snapshot snapshot; // what the last block read
     engine::VoiceStage stage{state};
     dsp::VoiceMaskValues mask{};
 
@@ -23,7 +24,7 @@ struct Rig {
     {
         engine::Block block;
         block.frames = frames;
-        block.settings = &settings;
+        block.settings = &(snapshot = settings.snapshot());
         block.voice = voice;
         const bool masked = (settings.mask_on.load() & 1) != 0;
         stage.voiceSpeed(block, masked ? settings.voice_speed.load() : 100, settings.voice_keep_pitch.load() != 0);

@@ -186,8 +186,7 @@ void startWideCavern(test::ChainRig& rig, bool response = false)
 // Does nothing: a chain with it set runs without its own wide echo.
 class NoWideEcho : public WideEcho {
 public:
-    void process(const WideEchoFeed&, float*, float*, uint32_t, bool, const settings::Settings&) noexcept override
-    { }
+    void process(const WideEchoFeed&, float*, float*, uint32_t, bool, const settings::Snapshot&) noexcept override { }
 };
 
 TEST(WideEcho, TheMonitorHearsItAndTheCableNeverDoesEvenWhileItRingsOut)
@@ -241,9 +240,9 @@ class OwnRoomWideEcho : public WideEcho {
 public:
     OwnRoomWideEcho() { room.prepare(48000.0, test::ChainRig::kFrames); }
     void process(const WideEchoFeed& feed, float* wetL, float* wetR, uint32_t n, bool cavernRunning,
-        const settings::Settings& settings) noexcept override
+        const settings::Snapshot& settings) noexcept override
     {
-        room.process(feed, wetL, wetR, n, cavernRunning, settings.wide.load() != 0);
+        room.process(feed, wetL, wetR, n, cavernRunning, settings.wide != 0);
     }
     WideEchoRoom room;
 };
