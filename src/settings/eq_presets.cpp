@@ -8,7 +8,7 @@
 
 namespace settings {
 
-const BuiltInEqPreset kBuiltInEqPresetTable[10] = {
+const EqPreset kBuiltInEqPresetTable[10] = {
     {L"Flat", {0, 0, 0, 0, 0, 0, 0}},
     {L"Bass", {8, 6, 3, 0, 0, 0, 0}},
     {L"Treble", {0, 0, 0, 0, 3, 6, 8}},

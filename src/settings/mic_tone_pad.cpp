@@ -138,9 +138,9 @@ void toneResetAll(Settings& s)
 {
     Settings::Transaction transaction(s);
     s.set(&Settings::tone_on, 1);
-    for (IntField Settings::*f : {&Settings::tone_pad_x, &Settings::tone_pad_y, &Settings::tone_base_lo,
-             &Settings::tone_base_mid, &Settings::tone_base_hi, &Settings::tone_lo, &Settings::tone_mid,
-             &Settings::tone_hi})
+    for (IntField Settings::*f :
+        {&Settings::tone_pad_x, &Settings::tone_pad_y, &Settings::tone_base_lo, &Settings::tone_base_mid,
+            &Settings::tone_base_hi, &Settings::tone_lo, &Settings::tone_mid, &Settings::tone_hi})
         s.set(f, 0);
     s.touch(Counter::Tone);
     for (GateControl c :

@@ -149,8 +149,8 @@ struct Snapshot {
     uint32_t isolationRevision = 0;
 };
 
-// A user equalizer preset: a name of at most 63 characters and seven band
-// gains in decibels (-12..12), 125 Hz first.
+// An equalizer preset, built-in or the user's: a name (a user's has at most 63
+// characters) and seven band gains in decibels (-12..12), 125 Hz first.
 using EqGains = std::array<int32_t, kEqBandCount>;
 struct EqPreset {
     std::wstring name;

@@ -205,7 +205,8 @@ SetupApplied applySetupText(std::span<const uint8_t> bytes, Settings& settings, 
             settings.set(&Settings::echo_on, route >= 2 ? 7 : route == 1 ? 6 : 3);
         } else if (const FieldInfo* field = findField(key)) {
             // eq_preset's load clamp first: a file never restores "Custom".
-            settings.set(*field, clampField(*field, readDecimal(value), static_cast<int>(settings.userEqPresets.size())));
+            settings.set(
+                *field, clampField(*field, readDecimal(value), static_cast<int>(settings.userEqPresets.size())));
             applied.presetSeen |= key == "preset";
             applied.glitchStyleSeen |= key == "glitch_style";
             applied.equalizerSeen |= field->registryKey == RegistryKey::Equalizer;
