@@ -17,6 +17,7 @@ struct Block {
     int pass = 1;                                 // 0 for a block of gap silence, 1 for a captured packet
     float micGain = 1.0f;                         // linear
     const settings::Snapshot* settings = nullptr; // the record as this block reads it
+    bool glitchHeld = false; // the glitch key or button, read once for the whole block
     float* voice = nullptr;                       // mono voice
     float* wetCable = nullptr;                    // mono environment send for the cable
     float* wetMonitor = nullptr;                  // mono environment send for the monitor

@@ -508,8 +508,7 @@ void EffectChain::mixBusesChunk(Block& block) noexcept
             appBass_.process(appL_[i], appR_[i]);
     }
     const int32_t maskOn = st.mask_on;
-    const bool glitchHeld = state_.glitchButtonHeld.load(std::memory_order_relaxed) != 0
-        || state_.glitchKeyHeld.load(std::memory_order_relaxed) != 0;
+    const bool glitchHeld = block.glitchHeld;
     if (clipMask_)
         clipMask_->process(clipL_.data(), clipR_.data(), n, bit(maskOn, 1), glitchHeld, st);
     if (appMask_)

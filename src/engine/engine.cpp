@@ -470,7 +470,9 @@ bool Engine::blockCycle(const float* interleaved, uint32_t n, int pass) noexcept
         s_.steps.voiceChangerAndMask(block);
     if (pass == 1)
         pollGlitchKey();
-    s_.steps.glitch(block, masked && (s_.state.glitchButtonHeld.load() || s_.state.glitchKeyHeld.load()));
+    // Read once: the voice and the masked buses glitch together or not at all.
+    block.glitchHeld = s_.state.glitchButtonHeld.load() || s_.state.glitchKeyHeld.load();
+    s_.steps.glitch(block, masked && block.glitchHeld);
     if (st.card_mic && !st.raw)
         s_.steps.cardMicVoicing(block);
     s_.steps.driveAndBass(block);
