@@ -19,7 +19,7 @@ void BM_EqualizerBlock(benchmark::State& state)
 {
     dsp::Equalizer eq;
     eq.prepare(48000);
-    eq.setBandsAndLevel(dsp::kEqPresets[4].gains, 2); // every band active
+    eq.setBandsAndLevel({5, 3, -1, -2, 1, 4, 6}, 2); // "Rock": every band active
     dsp::BassBoost boost;
     boost.prepare(48000);
     boost.setBoost(dsp::bassBoostForMicLevel(200));

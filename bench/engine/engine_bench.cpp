@@ -15,7 +15,7 @@ void BM_EnginePassthroughBlock(benchmark::State& state)
 {
     engine::BlockSteps steps;
     bench::BenchConsole sim(&steps);
-    sim.settings().isolate.store(1);
+    sim.settings().set(&settings::Settings::isolate, 1);
     engine::RecorderRings& rings = sim.console().rings();
     rings.last.armed.store(1);
     bench::runEnginePackets(state, sim, [&rings](int64_t blocks) {

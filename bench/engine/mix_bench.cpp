@@ -68,12 +68,12 @@ void BM_MixAllBusesBlock(benchmark::State& state)
 {
     bench::BenchConsole sim; // the console's chain: the default room, amount and equalizer
     settings::Settings& settings = sim.settings();
-    settings.clip_speed.store(150);
-    settings.clip_mic.store(1);
-    settings.clip_hear.store(1);
-    settings.app_only.store(1);
-    settings.ambit.store(1);
-    settings.pan.store(15);
+    settings.set(&settings::Settings::clip_speed, 150);
+    settings.set(&settings::Settings::clip_mic, 1);
+    settings.set(&settings::Settings::clip_hear, 1);
+    settings.set(&settings::Settings::app_only, 1);
+    settings.set(&settings::Settings::ambit, 1);
+    settings.set(&settings::Settings::pan, 15);
     ToneClip clip;
     SteadyApp app;
     console::Console& console = sim.console();

@@ -35,6 +35,7 @@ Sweep sweeps[2]; // off the engine thread, inline
 
 struct BlockRig {
     settings::Settings settings;
+    settings::Snapshot snapshot; // the record as each block reads it
     engine::ReverbEnvironments environments;
     engine::EffectChain chain{environments, settings};
     std::vector<float> voice = std::vector<float>(kFrames), wetCable = std::vector<float>(kFrames),
@@ -44,12 +45,13 @@ struct BlockRig {
 
     explicit BlockRig(engine::RoomBuilder::Mode mode)
     {
-        settings.effects.store(1);
-        settings.amount.store(60);
-        settings.wide.store(1);
-        settings.eq_on.store(1);
-        settings.monitor.store(1);
-        settings.preset.store(0);
+        settings.set(&settings::Settings::effects, 1);
+        settings.set(&settings::Settings::amount, 60);
+        settings.set(&settings::Settings::wide, 1);
+        settings.set(&settings::Settings::eq_on, 1);
+        settings.set(&settings::Settings::monitor, 1);
+        settings.set(&settings::Settings::preset, 0);
+        snapshot = settings.snapshot();
         chain.prepare(48000.0, kFrames, 0);
         chain.setRoomBuilding(mode);
     }
@@ -61,7 +63,7 @@ struct BlockRig {
             voice[i] = static_cast<float>(0.3 * std::sin(0.02 * static_cast<double>(t)) * std::sin(1e-4 * t));
         engine::Block b;
         b.frames = kFrames;
-        b.settings = &settings;
+        b.settings = &snapshot;
         b.voice = voice.data();
         b.wetCable = wetCable.data();
         b.wetMonitor = wetMonitor.data();

@@ -26,7 +26,7 @@ void Equalizer::prepare(double sampleRate)
     ambitSideDecay_ = static_cast<float>(std::exp(-2.0 * kPi * 200.0 / sampleRate_));
 }
 
-void Equalizer::setBandsAndLevel(const EqGains& gains, int level) noexcept
+void Equalizer::setBandsAndLevel(const std::array<int, kEqBands>& gains, int level) noexcept
 {
     for (int b = 0; b < kEqBands; ++b)
         gains_[b] = std::clamp(gains[b], -kEqMaxGainDb, kEqMaxGainDb);

@@ -14,30 +14,9 @@ inline constexpr int kEqBands = 7;
 inline constexpr int kEqMaxGainDb = 12;
 inline constexpr int kEqMaxLevel = 24;
 
-using EqGains = std::array<int, kEqBands>;
-
 // Band centres in band order, Hz, and their interface labels.
 inline constexpr std::array<double, kEqBands> kEqCentres{125, 250, 500, 1000, 2000, 4000, 8000};
 inline constexpr std::array<const char*, kEqBands> kEqBandLabels{"125", "250", "500", "1k", "2k", "4k", "8k"};
-
-struct EqPreset {
-    const char* name;
-    EqGains gains;
-};
-
-// The built-in presets; selecting one copies its gains into the band settings.
-inline constexpr std::array<EqPreset, 10> kEqPresets{{
-    {"Flat", {0, 0, 0, 0, 0, 0, 0}},
-    {"Bass", {8, 6, 3, 0, 0, 0, 0}},
-    {"Treble", {0, 0, 0, 0, 3, 6, 8}},
-    {"Vocal", {-2, -1, 2, 4, 4, 2, 0}},
-    {"Rock", {5, 3, -1, -2, 1, 4, 6}},
-    {"Pop", {-1, 2, 4, 4, 2, 0, -1}},
-    {"Jazz", {4, 3, 1, 2, -1, 2, 4}},
-    {"Classical", {4, 3, 0, 0, 0, 2, 4}},
-    {"Dance", {7, 5, 1, 0, 2, 5, 6}},
-    {"Acoustic", {4, 3, 1, 1, 2, 3, 3}},
-}};
 
 // One band: the identity at 0 dB, else the 1-octave cookbook peaking filter.
 BiquadCoeffs designEqBand(double centre, int gainDb, double sampleRate);
@@ -50,7 +29,7 @@ public:
     // Gains in dB clamped to ±12, level (dB of attenuation) to 0..24. Redesigns
     // every band but keeps the filter state, and glides the output gain to its
     // new value over 10 ms, so a change does not click.
-    void setBandsAndLevel(const EqGains& gains, int level) noexcept;
+    void setBandsAndLevel(const std::array<int, kEqBands>& gains, int level) noexcept;
     // One stereo frame in place: the bands 125 Hz → 8 kHz on each channel in
     // double precision, then the output gain.
     void process(float& left, float& right) noexcept
@@ -73,7 +52,7 @@ public:
     // `ambit` is on, whether or not the bands themselves are.
     void processAmbit(float& left, float& right) noexcept;
 
-    const EqGains& gains() const { return gains_; }
+    const std::array<int, kEqBands>& gains() const { return gains_; }
     int level() const { return level_; }
     // The output gain the level asks for (reached 10 ms after a change).
     float outputGain() const { return outputGain_; }
@@ -84,7 +63,7 @@ private:
     void design(bool glide) noexcept;
 
     double sampleRate_ = 48000.0;
-    EqGains gains_{};
+    std::array<int, kEqBands> gains_{};
     int level_ = 0;
     float outputGain_ = 1.0f; // 10^(−level/20)
     float gain_ = 1.0f;       // the gain applied now, gliding towards outputGain_

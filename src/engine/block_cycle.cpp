@@ -29,7 +29,8 @@ BlockCycle::BlockCycle(CycleServices services) : s_(services)
 
 void BlockCycle::start()
 {
-    eqRevisionSeen_ = s_.settings.eqRevision.load();
+    snapshot_ = s_.settings.snapshot();
+    eqRevisionSeen_ = snapshot_.eqRevision;
 }
 
 void BlockCycle::ensureScratch(uint32_t frames)
@@ -61,8 +62,9 @@ void BlockCycle::checkInputActivity() noexcept
 
 void BlockCycle::run(const float* interleaved, uint32_t n, int pass) noexcept
 {
-    const auto& st = s_.settings;
-    const int32_t level = st.mic_level.load();
+    s_.settings.trySnapshot(snapshot_);
+    const settings::Snapshot& st = snapshot_;
+    const int32_t level = st.mic_level;
     if (level != micLevelSeen_) {
         micLevelSeen_ = level;
         micGain_ = micGain(level);
@@ -89,28 +91,28 @@ void BlockCycle::run(const float* interleaved, uint32_t n, int pass) noexcept
     }
 
     // 2-3. Equalizer bands and bass boost.
-    const uint32_t eqRevision = st.eqRevision.load();
+    const uint32_t eqRevision = st.eqRevision;
     if (eqRevision != eqRevisionSeen_) {
         eqRevisionSeen_ = eqRevision;
-        s_.steps.reloadEq();
+        s_.steps.reloadEq(st);
     }
     s_.steps.setBassBoost(micGain_);
 
     // 4-10. The voice chain; the isolation hears of key presses and clicks in pass 1.
     if (pass == 1)
         checkInputActivity();
-    if (st.isolate.load())
+    if (st.isolate)
         s_.steps.isolation(block);
     s_.steps.micTone(block);
-    const bool masked = (st.mask_on.load() & 1) != 0;
-    s_.steps.voiceSpeed(block, masked ? st.voice_speed.load() : 100, st.voice_keep_pitch.load() != 0);
+    const bool masked = (st.mask_on & 1) != 0;
+    s_.steps.voiceSpeed(block, masked ? st.voice_speed : 100, st.voice_keep_pitch != 0);
     if (masked)
         s_.steps.voiceChangerAndMask(block);
     if (pass == 1)
         pollGlitchKey();
     block.glitchHeld = s_.state.glitchButtonHeld.load() || glitchKeyHeld_;
     s_.steps.glitch(block, masked && block.glitchHeld);
-    if (st.card_mic.load() && !st.raw.load())
+    if (st.card_mic && !st.raw)
         s_.steps.cardMicVoicing(block);
     s_.steps.driveAndBass(block);
 

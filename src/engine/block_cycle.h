@@ -55,6 +55,9 @@ private:
 
     CycleServices s_;
     platform::InputActivityCheck inputCheck_;
+    // The record as the last block read it; a block that meets a transaction
+    // being written keeps it (the engine never waits).
+    settings::Snapshot snapshot_;
     uint32_t eqRevisionSeen_ = 0;
     int32_t micLevelSeen_ = -1;
     float micGain_ = 1.0f;

@@ -15,15 +15,15 @@ namespace engine {
 // or 2 x frames (interleaved stereo).
 struct Block {
     uint32_t frames = 0;
-    int pass = 1;         // 0 for a block of gap silence, 1 for a captured packet
-    float micGain = 1.0f; // linear
-    bool glitchHeld = false; // the on-screen glitch button or the glitch key is held
-    const settings::Settings* settings = nullptr;
-    float* voice = nullptr;      // mono voice
-    float* wetCable = nullptr;   // mono environment send for the cable
-    float* wetMonitor = nullptr; // mono environment send for the monitor
-    float* cable = nullptr;      // stereo cable output
-    float* monitor = nullptr;    // stereo monitor output
+    int pass = 1;                                 // 0 for a block of gap silence, 1 for a captured packet
+    float micGain = 1.0f;                         // linear
+    const settings::Snapshot* settings = nullptr; // the record as this block reads it
+    bool glitchHeld = false; // the glitch key or button, read once for the whole block
+    float* voice = nullptr;                       // mono voice
+    float* wetCable = nullptr;                    // mono environment send for the cable
+    float* wetMonitor = nullptr;                  // mono environment send for the monitor
+    float* cable = nullptr;                       // stereo cable output
+    float* monitor = nullptr;                     // stereo monitor output
 };
 
 class BlockSteps {
@@ -38,11 +38,11 @@ public:
     virtual void changeEnvironment(int /*preset*/) noexcept { }
 
     // In block-cycle order.
-    virtual void reloadEq() noexcept { }                      // eqRevision moved
-    virtual void setBassBoost(float /*micGain*/) noexcept { } // voice, clip, application shelves
+    virtual void reloadEq(const settings::Snapshot& /*settings*/) noexcept { } // eqRevision moved
+    virtual void setBassBoost(float /*micGain*/) noexcept { }                  // voice, clip, application shelves
     // Pass 1 only, before isolation: a key press or click since the previous packet.
     virtual void inputActivity() noexcept { }
-    virtual void isolation(Block& /*block*/) noexcept { }     // while isolate is set
+    virtual void isolation(Block& /*block*/) noexcept { } // while isolate is set
     virtual void micTone(Block& /*block*/) noexcept { }
     virtual void voiceSpeed(Block& /*block*/, int /*speedPercent*/, bool /*keepPitch*/) noexcept { }
     virtual void voiceChangerAndMask(Block& /*block*/) noexcept { } // while bit 0 of mask_on is set

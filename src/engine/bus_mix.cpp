@@ -29,7 +29,7 @@ void StageBusMask::reset() noexcept
 }
 
 void StageBusMask::process(
-    float* left, float* right, uint32_t n, bool, bool glitchHeld, const settings::Settings& settings) noexcept
+    float* left, float* right, uint32_t n, bool, bool glitchHeld, const settings::Snapshot& settings) noexcept
 {
     n = std::min<uint32_t>(n, static_cast<uint32_t>(frames_.size() / 2));
     for (uint32_t i = 0; i < n; ++i) {
@@ -62,7 +62,7 @@ void BusMix::prepare(double sampleRate, uint32_t maxFrames, EnvironmentFactory& 
     pullR_.assign(kClipPullFrames, 0.0f);
 }
 
-void BusMix::setBands(const dsp::EqGains& gains, int level) noexcept
+void BusMix::setBands(const settings::EqGains& gains, int level) noexcept
 {
     eqMonitor_.setBandsAndLevel(gains, level);
     eqCable_.setBandsAndLevel(gains, level);
@@ -85,7 +85,7 @@ void BusMix::adopt(RoomSet& set) noexcept
         bus1_.swapCavern(set.bus1Cavern);
 }
 
-void BusMix::fillClip(const settings::Settings& st, uint32_t n) noexcept
+void BusMix::fillClip(const settings::Snapshot& st, uint32_t n) noexcept
 {
     zero(clipL_, n);
     zero(clipR_, n);
@@ -97,10 +97,10 @@ void BusMix::fillClip(const settings::Settings& st, uint32_t n) noexcept
             clipGenerationSeen_ = true;
             stretcherEngaged_ = false; // a new clip starts straight, and the stretcher clean
         }
-        const int64_t clipSpeed = st.clip_speed.load(std::memory_order_relaxed);
+        const int64_t clipSpeed = st.clip_speed;
         int64_t speed = clipSpeed;
-        if (st.clip_follow_voice.load(std::memory_order_relaxed) && bit(st.mask_on.load(std::memory_order_relaxed), 0))
-            speed = clipSpeed * st.voice_speed.load(std::memory_order_relaxed) / 100;
+        if (st.clip_follow_voice && bit(st.mask_on, 0))
+            speed = clipSpeed * st.voice_speed / 100;
         speed = std::clamp<int64_t>(speed, 25, 400);
         if (speed == 100 && !stretcherEngaged_) {
             clip->read(clipL_.data(), clipR_.data(), n);
@@ -109,8 +109,7 @@ void BusMix::fillClip(const settings::Settings& st, uint32_t n) noexcept
                 stretcher_.reset();
                 stretcherEngaged_ = true;
             }
-            stretcher_.setSpeed(
-                static_cast<double>(speed) / 100.0, st.clip_keep_pitch.load(std::memory_order_relaxed) != 0);
+            stretcher_.setSpeed(static_cast<double>(speed) / 100.0, st.clip_keep_pitch != 0);
             // Fed in pulls of at most 1024 frames; a short read (underrun) is
             // padded with silence so the clip's timeline keeps moving.
             for (uint32_t need = stretcher_.inputNeeded(n); need > 0; need = stretcher_.inputNeeded(n)) {
@@ -144,9 +143,9 @@ void BusMix::fillApp(uint32_t n) noexcept
 
 void BusMix::mix(Block& block, const BusEnvironmentState& environment) noexcept
 {
-    const settings::Settings& st = *block.settings;
+    const auto& st = *block.settings;
     const uint32_t n = block.frames;
-    const bool monitor = st.monitor.load(std::memory_order_relaxed) != 0;
+    const bool monitor = st.monitor != 0;
 
     clipActive_ = (sources_.clip && sources_.clip->active()) || (sources_.pads && sources_.pads->playing());
     appActive_ = sources_.app && sources_.app->running();
@@ -177,8 +176,8 @@ void BusMix::mix(Block& block, const BusEnvironmentState& environment) noexcept
 
     fillClip(st, n);
     fillApp(n);
-    const float clipGain = levelGain(st.clip_level.load(std::memory_order_relaxed));
-    const float appGain = levelGain(st.app_gain.load(std::memory_order_relaxed));
+    const float clipGain = levelGain(st.clip_level);
+    const float appGain = levelGain(st.app_gain);
     const bool clipShelf = clipBass_.boost() != 0.0;
     const bool appShelf = appBass_.boost() != 0.0;
     for (uint32_t i = 0; i < n; ++i) {
@@ -191,7 +190,7 @@ void BusMix::mix(Block& block, const BusEnvironmentState& environment) noexcept
         if (appShelf)
             appBass_.process(appL_[i], appR_[i]);
     }
-    const int32_t maskOn = st.mask_on.load(std::memory_order_relaxed);
+    const int32_t maskOn = st.mask_on;
     const bool glitchHeld = block.glitchHeld;
     if (clipMask_)
         clipMask_->process(clipL_.data(), clipR_.data(), n, bit(maskOn, 1), glitchHeld, st);
@@ -201,19 +200,19 @@ void BusMix::mix(Block& block, const BusEnvironmentState& environment) noexcept
     // The two environments.
     const int preset = environment.preset;
     const bool convolution = environment.convolution;
-    const int32_t amount = st.amount.load(std::memory_order_relaxed);
-    const int32_t echoOn = st.echo_on.load(std::memory_order_relaxed);
+    const int32_t amount = st.amount;
+    const int32_t echoOn = st.echo_on;
     RouteInputs in;
-    in.clipMic = st.clip_mic.load(std::memory_order_relaxed) != 0;
-    in.clipHear = st.clip_hear.load(std::memory_order_relaxed) != 0;
-    in.appHear = st.app_hear.load(std::memory_order_relaxed) != 0;
-    in.appOnly = st.app_only.load(std::memory_order_relaxed) != 0;
+    in.clipMic = st.clip_mic != 0;
+    in.clipHear = st.clip_hear != 0;
+    in.appHear = st.app_hear != 0;
+    in.appOnly = st.app_only != 0;
     in.monitor = monitor;
     in.parkRequested = sources_.app && sources_.app->parkRequested();
     in.clipLive = clipLive;
     in.appLive = appLive;
     in.cavern = preset == kCavernPreset && !convolution;
-    in.wide = st.wide.load(std::memory_order_relaxed) != 0;
+    in.wide = st.wide != 0;
     const bool bus1Wanted = route(in).bus1Wanted;
     bus1Tail_ = bus1Wanted ? tail : std::max<int64_t>(0, bus1Tail_ - n);
     bus1Running_ = bus1Wanted || bus1Tail_ >= 1;
@@ -227,8 +226,7 @@ void BusMix::mix(Block& block, const BusEnvironmentState& environment) noexcept
     feed.appL = appL_.data();
     feed.appR = appR_.data();
     feed.cavern = in.cavern;
-    feed.duck = st.effects.load(std::memory_order_relaxed) && preset == kCavernPreset && amount > 10
-        && (bit(echoOn, 1) || bit(echoOn, 2));
+    feed.duck = st.effects && preset == kCavernPreset && amount > 10 && (bit(echoOn, 1) || bit(echoOn, 2));
     feed.tapGains = preset == kCavernPreset;
     feed.amount = amount;
     const float appSend = sendLevel(st, 2, convolution);
@@ -246,9 +244,9 @@ void BusMix::mix(Block& block, const BusEnvironmentState& environment) noexcept
     }
 
     // The routing matrix, then equalizer, width and soft clip of each bus pair.
-    const Balance appPan = balance(st.app_pan.load(std::memory_order_relaxed));
-    const bool eq = st.eq_on.load(std::memory_order_relaxed) != 0;
-    const bool ambit = st.ambit.load(std::memory_order_relaxed) != 0;
+    const Balance appPan = balance(st.app_pan);
+    const bool eq = st.eq_on != 0;
+    const bool ambit = st.ambit != 0;
     const float* dry0 = bus0_.dryGains();
     const float* dry1 = bus1_.dryGains();
     for (uint32_t i = 0; i < n; ++i) {

@@ -30,7 +30,7 @@ public:
     // enabled: the bus's bit of mask_on; glitchHeld: the glitch button or key
     // is held. Keeps running after enabled clears until its output has faded.
     virtual void process(float* left, float* right, uint32_t n, bool enabled, bool glitchHeld,
-        const settings::Settings& settings) noexcept = 0;
+        const settings::Snapshot& settings) noexcept = 0;
 };
 
 // The mask stage's stream processor behind the bus mask hook; the stage reads
@@ -41,7 +41,7 @@ public:
     void prepare(uint32_t maxFrames) { frames_.assign(size_t{maxFrames} * 2, 0.0f); }
     void reset() noexcept override;
     void process(float* left, float* right, uint32_t n, bool enabled, bool glitchHeld,
-        const settings::Settings& settings) noexcept override;
+        const settings::Snapshot& settings) noexcept override;
 
 private:
     MaskStage& stage_;
@@ -74,7 +74,7 @@ public:
     }
     // Takes the two bus rooms of preset and the cavern's stages, and the scratch for maxFrames. Allocates.
     void prepare(double sampleRate, uint32_t maxFrames, EnvironmentFactory& environments, int preset);
-    void setBands(const dsp::EqGains& gains, int level) noexcept;
+    void setBands(const settings::EqGains& gains, int level) noexcept;
     void setBassBoost(double db) noexcept;
     // Swaps in the bus rooms of set; set takes back the ones displaced.
     void adopt(RoomSet& set) noexcept;
@@ -90,7 +90,7 @@ public:
     bool stretcherEngaged() const { return stretcherEngaged_; }
 
 private:
-    void fillClip(const settings::Settings& st, uint32_t n) noexcept;
+    void fillClip(const settings::Snapshot& st, uint32_t n) noexcept;
     void fillApp(uint32_t n) noexcept;
 
     MixSources sources_;

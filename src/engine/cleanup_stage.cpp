@@ -50,17 +50,16 @@ void CleanupStage::followMicGain(float micGain) noexcept
     micGainSeen_ = micGain;
 }
 
-void CleanupStage::reloadIsolation(const settings::Settings& s) noexcept
+void CleanupStage::reloadIsolation(const settings::Snapshot& s) noexcept
 {
-    const uint32_t revision = s.isolationRevision.load(std::memory_order_acquire);
+    const uint32_t revision = s.isolationRevision;
     if (isolationLoaded_ && revision == isolationSeen_)
         return;
     isolationLoaded_ = true;
     isolationSeen_ = revision;
-    const int mode = dsp::isolationModeOf(s.iso_mode.load(kRelaxed));
-    suppressor_.setParameters(dsp::mapIsolation(std::min(mode, 3), s.iso_level.load(kRelaxed), sampleRate_));
-    expander_.set(dsp::expanderRecordFrom(s.vocal_level.load(kRelaxed), s.gate_lo.load(kRelaxed),
-        s.gate_mid.load(kRelaxed), s.gate_hi.load(kRelaxed), s.gate_out.load(kRelaxed)));
+    const int mode = dsp::isolationModeOf(s.iso_mode);
+    suppressor_.setParameters(dsp::mapIsolation(std::min(mode, 3), s.iso_level, sampleRate_));
+    expander_.set(dsp::expanderRecordFrom(s.vocal_level, s.gate_lo, s.gate_mid, s.gate_hi, s.gate_out));
 }
 
 void CleanupStage::runPath(Path path, float* samples, int frames) noexcept
@@ -88,11 +87,10 @@ void CleanupStage::isolation(Block& block) noexcept
 {
     if (!block.settings || !block.voice)
         return;
-    const settings::Settings& s = *block.settings;
+    const auto& s = *block.settings;
     followMicGain(block.micGain);
     reloadIsolation(s);
-    const Path path
-        = dsp::isolationModeOf(s.iso_mode.load(kRelaxed)) == dsp::kIsolationVocalMode ? Path::Vocal : Path::Spectral;
+    const Path path = dsp::isolationModeOf(s.iso_mode) == dsp::kIsolationVocalMode ? Path::Vocal : Path::Spectral;
     if (path == Path::Spectral && activityPending_) {
         suppressor_.noteInputActivity();
         activityPending_ = false;
@@ -118,7 +116,7 @@ void CleanupStage::micTone(Block& block) noexcept
     ++blocks_;
     if (!block.settings || !block.voice)
         return;
-    const settings::Settings& s = *block.settings;
+    const auto& s = *block.settings;
     followMicGain(block.micGain);
     const int frames = static_cast<int>(block.frames);
 
@@ -130,13 +128,12 @@ void CleanupStage::micTone(Block& block) noexcept
     ranThisBlock_ = false;
     activityPending_ = false;
 
-    const uint32_t revision = s.toneRevision.load(std::memory_order_acquire);
+    const uint32_t revision = s.toneRevision;
     if (!toneLoaded_ || revision != toneSeen_) {
         toneLoaded_ = true;
         toneSeen_ = revision;
-        if (s.tone_on.load(kRelaxed))
-            tone_.setTargets(
-                s.tone_lo.load(kRelaxed) / 10.0, s.tone_mid.load(kRelaxed) / 10.0, s.tone_hi.load(kRelaxed) / 10.0);
+        if (s.tone_on)
+            tone_.setTargets(s.tone_lo / 10.0, s.tone_mid / 10.0, s.tone_hi / 10.0);
         else
             tone_.setTargets(0.0, 0.0, 0.0);
     }

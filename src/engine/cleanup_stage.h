@@ -45,7 +45,7 @@ private:
     enum class Path { None, Spectral, Vocal };
 
     void followMicGain(float micGain) noexcept;
-    void reloadIsolation(const settings::Settings& s) noexcept;
+    void reloadIsolation(const settings::Snapshot& s) noexcept;
     void runPath(Path path, float* samples, int frames) noexcept;
     // Runs `from` on a copy of the voice and `to` in place, then crossfades
     // from the first to the second across the block.

@@ -136,11 +136,11 @@ uint8_t DeviceSession::monitorNeeds() const
 {
     const auto& st = s_.settings;
     uint8_t flags = 0;
-    if (st.monitor.load())
+    if (st.monitor)
         flags |= kMonitorForVoice;
-    if (st.clip_hear.load())
+    if (st.clip_hear)
         flags |= kMonitorForClips;
-    if (s_.state.appCaptureActive.load() && (!st.app_hear.load() || st.app_only.load()))
+    if (s_.state.appCaptureActive.load() && (!st.app_hear || st.app_only))
         flags |= kMonitorForApp;
     if (s_.state.previewNeedsMonitor.load())
         flags |= kMonitorForPreview;

@@ -13,10 +13,7 @@ constexpr int kRoomCount = 15;
 } // namespace
 
 EffectChain::EffectChain(EnvironmentFactory& environments, const settings::Settings& settings)
-    : environments_(environments),
-      settings_(settings),
-      environment_(environments),
-      rooms_(environments)
+    : environments_(environments), settings_(settings), environment_(environments), rooms_(environments)
 {
     buses_.setMasks(clipMask_, appMask_);
 }
@@ -44,7 +41,8 @@ void EffectChain::prepare(double sampleRate, uint32_t maxFrames, int preset)
     output_.prepare(sampleRate, capacity_);
     environment_.prepare(sampleRate, capacity_, preset);
     buses_.prepare(sampleRate, capacity_, environments_, preset);
-    reloadEq();
+    // Thread start, before the first block: waiting out a transaction is fine here.
+    reloadEq(settings_.snapshot());
     rooms_.configure(sampleRate, environment_.cavernOnConvolution());
 }
 
@@ -72,14 +70,10 @@ void EffectChain::adoptRooms() noexcept
     rooms_.reaper().retire(set);
 }
 
-void EffectChain::reloadEq() noexcept
+void EffectChain::reloadEq(const settings::Snapshot& settings) noexcept
 {
-    dsp::EqGains gains{};
-    for (int b = 0; b < dsp::kEqBands; ++b)
-        gains[static_cast<size_t>(b)] = settings_.eq_bands[static_cast<size_t>(b)].load(std::memory_order_relaxed);
-    const int level = settings_.eq_level.load(std::memory_order_relaxed);
-    output_.setBands(gains, level);
-    buses_.setBands(gains, level);
+    output_.setBands(settings.eq_bands, settings.eq_level);
+    buses_.setBands(settings.eq_bands, settings.eq_level);
 }
 
 void EffectChain::setBassBoost(float micGain) noexcept
@@ -106,7 +100,7 @@ void EffectChain::voiceSpeed(Block& block, int speedPercent, bool keepPitch) noe
 
 void EffectChain::voiceChangerAndMask(Block& block) noexcept
 {
-    voiceStage_.voiceChanger(block, dsp::maskVoiceValues(block.settings->voice_mask.load(std::memory_order_relaxed)));
+    voiceStage_.voiceChanger(block, dsp::maskVoiceValues(block.settings->voice_mask));
     masks_.voiceMask(block);
     voiceMaskRan_ = true;
 }
@@ -162,7 +156,7 @@ void EffectChain::voiceOutput(Block& block) noexcept
 {
     inChunks(block, [this](Block& b) {
         const float target = environment_.dryGainTarget(b);
-        const bool wide = b.settings->wide.load(std::memory_order_relaxed) != 0;
+        const bool wide = b.settings->wide != 0;
         output_.process(b, target, wide ? environment_.monitorLeft() : environment_.cableLeft(),
             wide ? environment_.monitorRight() : environment_.cableRight(), environment_.cableLeft(),
             environment_.cableRight());

@@ -63,7 +63,7 @@ public:
     bool loadImpulseResponse() override;
     void prepare(double sampleRate, uint32_t maxFrames, int preset) override;
     void changeEnvironment(int preset) noexcept override;
-    void reloadEq() noexcept override;
+    void reloadEq(const settings::Snapshot& settings) noexcept override;
     void setBassBoost(float micGain) noexcept override;
     void inputActivity() noexcept override { cleanup_.inputActivity(); }
     void isolation(Block& block) noexcept override;

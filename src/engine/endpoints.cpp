@@ -120,7 +120,7 @@ int indexOfId(const EndpointList& list, const std::wstring& id)
 void chooseSpeaker(settings::Settings& settings, const EndpointInfo& speaker)
 {
     settings::setDeviceName(settings, settings::DeviceKind::Spk, speaker.id);
-    settings.SpkHeadphone.store(isHeadphoneName(speaker.name) ? 1 : 0);
+    settings.set(&settings::Settings::SpkHeadphone, isHeadphoneName(speaker.name) ? 1 : 0);
 }
 
 DeviceLists populateDeviceLists(platform::AudioDevices& devices, settings::Settings& settings)

@@ -17,11 +17,11 @@ void GlitchStage::reset() noexcept
 void GlitchStage::glitch(Block& block, bool active) noexcept
 {
     if (block.settings != nullptr) {
-        const bool masked = (block.settings->mask_on.load(std::memory_order_relaxed) & 1) != 0;
+        const bool masked = (block.settings->mask_on & 1) != 0;
         if (masked && !maskWasOn_)
             repeater_.reset();
         maskWasOn_ = masked;
-        repeater_.setStyle(block.settings->glitch_style.load(std::memory_order_relaxed));
+        repeater_.setStyle(block.settings->glitch_style);
     }
     repeater_.setHeld(active);
     repeater_.process(block.voice, nullptr, static_cast<int>(block.frames));

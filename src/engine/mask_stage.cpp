@@ -12,10 +12,6 @@ namespace {
 constexpr int32_t kLiveVoiceBit = 1;
 constexpr int32_t kStreamBits[2] = {2, 4};
 
-int32_t load(const settings::IntField& field)
-{
-    return field.load(std::memory_order_relaxed);
-}
 } // namespace
 
 void MaskStage::prepare(double sampleRate, uint32_t maxFrames)
@@ -50,8 +46,8 @@ void MaskStage::voiceMask(Block& block) noexcept
 {
     if (!block.voice || !block.settings)
         return;
-    const settings::Settings& s = *block.settings;
-    const dsp::MaskRow* row = (load(s.mask_on) & kLiveVoiceBit) ? dsp::findMask(load(s.voice_mask)) : nullptr;
+    const auto& s = *block.settings;
+    const dsp::MaskRow* row = (s.mask_on & kLiveVoiceBit) ? dsp::findMask(s.voice_mask) : nullptr;
     const int kind = row ? row->kind : 0;
     const double p1 = row ? row->p1 : 0.0;
     const double p2 = row ? row->p2 : 0.0;
@@ -99,10 +95,10 @@ void MaskStage::runVoice(float* samples, int frames) noexcept
 }
 
 void MaskStage::streamMask(
-    MaskStream which, float* frames2, uint32_t frames, const settings::Settings& settings, bool glitchHeld) noexcept
+    MaskStream which, float* frames2, uint32_t frames, const settings::Snapshot& settings, bool glitchHeld) noexcept
 {
     Stream& stream = streams_[static_cast<int>(which)];
-    const bool on = (load(settings.mask_on) & kStreamBits[static_cast<int>(which)]) != 0;
+    const bool on = (settings.mask_on & kStreamBits[static_cast<int>(which)]) != 0;
     const int n = static_cast<int>(frames);
     if (on && !stream.running) {
         // From a stopped processor only: one that is still fading out turns
@@ -114,8 +110,8 @@ void MaskStage::streamMask(
         stream.processor.feedBypassInterleaved(frames2, n);
         return;
     }
-    stream.processor.setPitchAndMask(load(settings.pitch_hz), load(settings.voice_ratio), load(settings.voice_mask));
-    stream.processor.setGlitch(glitchHeld, load(settings.glitch_style));
+    stream.processor.setPitchAndMask(settings.pitch_hz, settings.voice_ratio, settings.voice_mask);
+    stream.processor.setGlitch(glitchHeld, settings.glitch_style);
     stream.processor.processInterleaved(frames2, n, on);
     if (!on && stream.processor.faded())
         stream.running = false;

@@ -37,7 +37,7 @@ public:
     void voiceMask(Block& block) noexcept;
     // One stereo stream's mask on `frames2` (interleaved, `frames` frames).
     // glitchHeld: the glitch button or hotkey is down.
-    void streamMask(MaskStream stream, float* frames2, uint32_t frames, const settings::Settings& settings,
+    void streamMask(MaskStream stream, float* frames2, uint32_t frames, const settings::Snapshot& settings,
         bool glitchHeld) noexcept;
 
     // The kind the live voice is running (the incoming one during a crossfade).

@@ -56,11 +56,10 @@ Balance balance(int32_t pan) noexcept
     return b;
 }
 
-float sendLevel(const settings::Settings& s, int echoBit, bool convolution) noexcept
+float sendLevel(const settings::Snapshot& s, int echoBit, bool convolution) noexcept
 {
-    const int32_t amount = s.amount.load(std::memory_order_relaxed);
-    if (!s.effects.load(std::memory_order_relaxed) || amount < 1
-        || ((s.echo_on.load(std::memory_order_relaxed) >> echoBit) & 1) == 0)
+    const int32_t amount = s.amount;
+    if (!s.effects || amount < 1 || ((s.echo_on >> echoBit) & 1) == 0)
         return 0.0f;
     const double level = std::pow(std::min(amount, 100) / 100.0, 0.58);
     return static_cast<float>(convolution ? level : 0.855 * level);

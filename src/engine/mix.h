@@ -50,7 +50,7 @@ Balance balance(int32_t pan) noexcept;
 // The reverb send level for one source: 0 when effects is off, amount < 1 or
 // the source's echo_on bit is clear; else 0.855·(amount/100)^0.58, or without
 // the 0.855 when the convolution response is active.
-float sendLevel(const settings::Settings& s, int echoBit, bool convolution) noexcept;
+float sendLevel(const settings::Snapshot& s, int echoBit, bool convolution) noexcept;
 
 // The compensation gain of the cavern's explicit taps: min(1.45, 0.69·x^−0.245), 1 below amount 1.
 double tapCompensation(int32_t amount) noexcept;

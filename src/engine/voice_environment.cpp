@@ -74,10 +74,9 @@ void VoiceEnvironment::adopt(RoomSet& set) noexcept
 
 float VoiceEnvironment::dryGainTarget(const Block& block) noexcept
 {
-    const settings::Settings& st = *block.settings;
-    const int32_t amount = st.amount.load(std::memory_order_relaxed);
-    if (cavern_ && st.effects.load(std::memory_order_relaxed) && preset_ == kCavernPreset
-        && (st.echo_on.load(std::memory_order_relaxed) & 1) != 0 && amount > 10) {
+    const auto& st = *block.settings;
+    const int32_t amount = st.amount;
+    if (cavern_ && st.effects && preset_ == kCavernPreset && (st.echo_on & 1) != 0 && amount > 10) {
         return static_cast<float>(std::pow(10.0, -cavern_->duckDb(block.voice, block.frames, amount) / 20.0));
     }
     return 1.0f;
@@ -85,9 +84,9 @@ float VoiceEnvironment::dryGainTarget(const Block& block) noexcept
 
 void VoiceEnvironment::process(Block& block, Reaper& reaper) noexcept
 {
-    const settings::Settings& st = *block.settings;
+    const auto& st = *block.settings;
     const uint32_t n = block.frames;
-    const int32_t amount = st.amount.load(std::memory_order_relaxed);
+    const int32_t amount = st.amount;
     const bool convolution = convolutionActive(preset_);
     if (convolution && !convolutionWasActive_) {
         // Back to the response while its tail still rings: it goes on
@@ -139,8 +138,7 @@ void VoiceEnvironment::process(Block& block, Reaper& reaper) noexcept
     if (wideEcho_) {
         wideEcho_->process(feed, wetMonL_.data(), wetMonR_.data(), n, cavern, st);
     } else {
-        wideRoom_.process(
-            feed, wetMonL_.data(), wetMonR_.data(), n, cavern, st.wide.load(std::memory_order_relaxed) != 0);
+        wideRoom_.process(feed, wetMonL_.data(), wetMonR_.data(), n, cavern, st.wide != 0);
     }
 
     addOldTail(amount, cavern, n, reaper);

@@ -31,7 +31,7 @@ public:
     // gain per frame, 1 on other rooms: the part the cavern takes, so the
     // wide echo's part is 1 minus it); cavernRunning: the procedural cavern runs now.
     virtual void process(const WideEchoFeed& feed, float* wetL, float* wetR, uint32_t n, bool cavernRunning,
-        const settings::Settings& settings) noexcept = 0;
+        const settings::Snapshot& settings) noexcept = 0;
 };
 
 class VoiceEnvironment {

@@ -13,7 +13,7 @@ void VoiceOutput::prepare(double sampleRate, uint32_t maxFrames)
         v->assign(maxFrames, 0.0f);
 }
 
-void VoiceOutput::setBands(const dsp::EqGains& gains, int level) noexcept
+void VoiceOutput::setBands(const settings::EqGains& gains, int level) noexcept
 {
     eqMonitor_.setBandsAndLevel(gains, level);
     eqCable_.setBandsAndLevel(gains, level);
@@ -21,7 +21,7 @@ void VoiceOutput::setBands(const dsp::EqGains& gains, int level) noexcept
 
 void VoiceOutput::driveAndBass(Block& block) noexcept
 {
-    drive_.update(block.settings->mic_level.load(std::memory_order_relaxed));
+    drive_.update(block.settings->mic_level);
     for (uint32_t i = 0; i < block.frames; ++i) {
         float v = block.voice[i] * drive_.makeUp;
         float unused = 0.0f;
@@ -33,11 +33,11 @@ void VoiceOutput::driveAndBass(Block& block) noexcept
 void VoiceOutput::process(Block& block, float dryTarget, const float* monWetL, const float* monWetR,
     const float* cabWetL, const float* cabWetR) noexcept
 {
-    const settings::Settings& st = *block.settings;
+    const auto& st = *block.settings;
     const uint32_t n = block.frames;
     const float d = drive_.drive;
-    const bool eq = st.eq_on.load(std::memory_order_relaxed) != 0;
-    const bool ambit = st.ambit.load(std::memory_order_relaxed) != 0;
+    const bool eq = st.eq_on != 0;
+    const bool ambit = st.ambit != 0;
 
     for (uint32_t i = 0; i < n; ++i) {
         dryGain_ += kDryGainGlide * (dryTarget - dryGain_);
@@ -80,8 +80,8 @@ void VoiceOutput::process(Block& block, float dryTarget, const float* monWetL, c
 
 void VoiceOutput::pan(Block& block) noexcept
 {
-    const settings::Settings& st = *block.settings;
-    const int32_t p = st.pan.load(std::memory_order_relaxed);
+    const auto& st = *block.settings;
+    const int32_t p = st.pan;
     if (p == 0)
         return;
     const Balance b = balance(p);
@@ -91,9 +91,9 @@ void VoiceOutput::pan(Block& block) noexcept
             out[2 * i + 1] *= b.right;
         }
     };
-    if (st.pan_cable.load(std::memory_order_relaxed))
+    if (st.pan_cable)
         apply(block.cable);
-    if (st.pan_mon.load(std::memory_order_relaxed))
+    if (st.pan_mon)
         apply(block.monitor);
 }
 

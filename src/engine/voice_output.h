@@ -19,7 +19,7 @@ namespace engine {
 class VoiceOutput {
 public:
     void prepare(double sampleRate, uint32_t maxFrames);
-    void setBands(const dsp::EqGains& gains, int level) noexcept;
+    void setBands(const settings::EqGains& gains, int level) noexcept;
     void setBassBoost(double db) noexcept { bass_.setBoost(db); }
 
     // Step 10: drive make-up and the bass shelf, in place on the voice.

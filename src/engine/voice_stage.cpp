@@ -44,7 +44,7 @@ void VoiceStage::voiceSpeed(Block& block, int speedPercent, bool keepPitch) noex
     }
     speedLatencyMs_ = speed_.latencyMs();
 
-    const bool masked = block.settings && (block.settings->mask_on.load(std::memory_order_relaxed) & 1) != 0;
+    const bool masked = block.settings && (block.settings->mask_on & 1) != 0;
     if (running_ && !masked)
         runChanger(block.voice, block.frames, true);
 }
@@ -53,9 +53,8 @@ void VoiceStage::voiceChanger(Block& block, const dsp::VoiceMaskValues& mask) no
 {
     if (!block.settings)
         return;
-    const settings::Settings& s = *block.settings;
-    changer_.setVoice(s.pitch_hz.load(std::memory_order_relaxed), s.voice_size.load(std::memory_order_relaxed),
-        s.voice_ratio.load(std::memory_order_relaxed) / 1000.0);
+    const auto& s = *block.settings;
+    changer_.setVoice(s.pitch_hz, s.voice_size, s.voice_ratio / 1000.0);
     changer_.setMaskValues(mask);
     const bool neutral = changer_.neutral();
 

@@ -8,7 +8,7 @@
 
 namespace settings {
 
-const BuiltInEqPreset kBuiltInEqPresetTable[10] = {
+const EqPreset kBuiltInEqPresetTable[10] = {
     {L"Flat", {0, 0, 0, 0, 0, 0, 0}},
     {L"Bass", {8, 6, 3, 0, 0, 0, 0}},
     {L"Treble", {0, 0, 0, 0, 3, 6, 8}},
@@ -88,10 +88,13 @@ bool selectEqPreset(Settings& settings, int index)
     if (index < 0 || user >= static_cast<int>(settings.userEqPresets.size()))
         return false;
     const EqGains& gains = user < 0 ? kBuiltInEqPresetTable[index].gains : settings.userEqPresets[user].gains;
-    settings.eq_preset.store(index, std::memory_order_relaxed);
+    // One transaction: the engine never builds the equalizer from the new
+    // preset's first bands and the old one's last.
+    Settings::Transaction transaction(settings);
+    settings.set(&Settings::eq_preset, index);
     for (int band = 0; band < kEqBandCount; ++band)
-        settings.eq_bands[band].store(std::clamp(gains[band], -12, 12), std::memory_order_relaxed);
-    bump(settings, Counter::Eq);
+        settings.setEqBand(band, gains[band]);
+    settings.touch(Counter::Eq);
     return true;
 }
 

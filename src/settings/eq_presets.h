@@ -11,15 +11,9 @@
 
 namespace settings {
 
-using EqGains = std::array<int32_t, kEqBandCount>;
-
-struct BuiltInEqPreset {
-    const wchar_t* name;
-    EqGains gains;
-};
-
-// "Flat", "Bass", "Treble", "Vocal", "Rock", "Pop", "Jazz", "Classical", "Dance", "Acoustic".
-extern const BuiltInEqPreset kBuiltInEqPresetTable[10];
+// The program's one table of built-in presets: "Flat", "Bass", "Treble",
+// "Vocal", "Rock", "Pop", "Jazz", "Classical", "Dance", "Acoustic".
+extern const EqPreset kBuiltInEqPresetTable[10];
 
 // Seven gains from text such as "3,-2,0,0,1,4,6": each number is read like a
 // setup-file number and clamped to -12..12; the next number starts after the

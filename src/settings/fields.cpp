@@ -135,14 +135,6 @@ int32_t FieldInfo::load(const Settings& settings) const
     return intSlot(mutableSettings)->load(std::memory_order_relaxed);
 }
 
-void FieldInfo::store(Settings& settings, int32_t value) const
-{
-    if (kind == FieldKind::Flag)
-        flagSlot(settings)->store(static_cast<uint8_t>(value != 0), std::memory_order_relaxed);
-    else
-        intSlot(settings)->store(value, std::memory_order_relaxed);
-}
-
 std::span<const FieldInfo> recordFields()
 {
     return kRecordFields;
@@ -181,37 +173,6 @@ int32_t clampField(const FieldInfo& field, int64_t value, int userEqPresets)
     if (field.key == "eq_preset")
         top = 9 + std::max(0, userEqPresets);
     return static_cast<int32_t>(std::clamp<int64_t>(value, field.minimum, top));
-}
-
-Revision* counterOf(Settings& settings, Counter counter)
-{
-    switch (counter) {
-    case Counter::Eq:
-        return &settings.eqRevision;
-    case Counter::Tone:
-        return &settings.toneRevision;
-    case Counter::Isolation:
-        return &settings.isolationRevision;
-    case Counter::None:
-        break;
-    }
-    return nullptr;
-}
-
-void bump(Settings& settings, Counter counter)
-{
-    if (Revision* revision = counterOf(settings, counter))
-        revision->fetch_add(1, std::memory_order_release);
-}
-
-bool setField(Settings& settings, const FieldInfo& field, int64_t value, int userEqPresets)
-{
-    const int32_t clamped = clampField(field, value, userEqPresets);
-    if (field.load(settings) == clamped)
-        return false;
-    field.store(settings, clamped);
-    bump(settings, field.counter);
-    return true;
 }
 
 bool isAllowedKeepLast(int32_t seconds)

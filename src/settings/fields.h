@@ -13,9 +13,6 @@
 namespace settings {
 
 enum class FieldKind { Int, Flag };
-enum class Counter { None, Eq, Tone, Isolation };
-// Where a field's registry value lives.
-enum class RegistryKey { None, Settings, Equalizer };
 
 struct FieldInfo {
     std::string_view key;           // setup-file key; empty for registry-only fields
@@ -30,8 +27,6 @@ struct FieldInfo {
     FlagField* (*flagSlot)(Settings&) = nullptr;
 
     int32_t load(const Settings& settings) const;
-    // A plain store: no clamp, no counter.
-    void store(Settings& settings, int32_t value) const;
 };
 
 // Audio, routing, interface and equalizer fields, in setup-file order; the
@@ -46,11 +41,15 @@ const FieldInfo* findRegistryField(std::wstring_view registryName);
 // tops out at 9 + userEqPresets and never loads "Custom"; the rest are ranges.
 int32_t clampField(const FieldInfo& field, int64_t value, int userEqPresets = 0);
 
-// Clamps, stores, and moves the field's change counter when the value changed.
-// Returns whether the value changed.
-bool setField(Settings& settings, const FieldInfo& field, int64_t value, int userEqPresets = 0);
-Revision* counterOf(Settings& settings, Counter counter);
-void bump(Settings& settings, Counter counter);
+// Settings::set and Settings::touch under their older names.
+inline bool setField(Settings& settings, const FieldInfo& field, int64_t value)
+{
+    return settings.set(field, value);
+}
+inline void bump(Settings& settings, Counter counter)
+{
+    settings.touch(counter);
+}
 
 // Allowed lengths of the rolling Last buffer, seconds.
 inline constexpr int32_t kKeepLastLengths[]

@@ -10,14 +10,15 @@ bool chooseMask(Settings& settings, int index)
 {
     index = std::clamp(index, -1, dsp::kMaskCount - 1);
     const dsp::MaskRow* row = dsp::findMask(index);
+    // One transaction: an engine block sees the new mask with its own voice.
+    Settings::Transaction transaction(settings);
     if (row) {
-        settings.voice_ratio.store(row->ratio, std::memory_order_relaxed);
-        settings.voice_size.store(row->size, std::memory_order_relaxed);
-        settings.pitch_hz.store(0, std::memory_order_relaxed);
-        settings.voice_macro.store(0, std::memory_order_relaxed);
+        settings.set(&Settings::voice_ratio, row->ratio);
+        settings.set(&Settings::voice_size, row->size);
+        settings.set(&Settings::pitch_hz, 0);
+        settings.set(&Settings::voice_macro, 0);
     }
-    // The index goes last: an engine block that sees the new mask also sees its voice.
-    settings.voice_mask.store(index, std::memory_order_release);
+    settings.set(&Settings::voice_mask, index);
     return row != nullptr;
 }
 

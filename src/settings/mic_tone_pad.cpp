@@ -21,23 +21,17 @@ int32_t padAxis(double offset, double half)
     return static_cast<int32_t>(std::isfinite(v) ? std::clamp(v, -100.0, 100.0) : 0.0);
 }
 
-// Writes value into the field; the caller moves the counter once.
-bool put(IntField& field, int32_t value)
-{
-    return field.exchange(value, kRelaxed) != value;
-}
-
-IntField& bandField(Settings& s, ToneBand band)
+IntField Settings::*bandField(ToneBand band)
 {
     switch (band) {
     case ToneBand::Lo:
-        return s.tone_lo;
+        return &Settings::tone_lo;
     case ToneBand::Mid:
-        return s.tone_mid;
+        return &Settings::tone_mid;
     case ToneBand::Hi:
         break;
     }
-    return s.tone_hi;
+    return &Settings::tone_hi;
 }
 
 const char* gateKey(GateControl control)
@@ -73,9 +67,9 @@ Expected bandsFromPad(const Settings& s)
 bool applyPad(Settings& s)
 {
     const Expected e = bandsFromPad(s);
-    bool changed = put(s.tone_lo, e.lo);
-    changed |= put(s.tone_mid, e.mid);
-    changed |= put(s.tone_hi, e.hi);
+    bool changed = s.set(&Settings::tone_lo, e.lo);
+    changed |= s.set(&Settings::tone_mid, e.mid);
+    changed |= s.set(&Settings::tone_hi, e.hi);
     return changed;
 }
 
@@ -88,18 +82,20 @@ int32_t tonePadOffset(int32_t v)
 
 void toneDragPad(Settings& s, double x, double y)
 {
-    put(s.tone_pad_x, padAxis(x - kTonePadCentreX, kTonePadHalfWidth));
-    put(s.tone_pad_y, padAxis(kTonePadCentreY - y, kTonePadHalfHeight));
+    Settings::Transaction transaction(s);
+    s.set(&Settings::tone_pad_x, padAxis(x - kTonePadCentreX, kTonePadHalfWidth));
+    s.set(&Settings::tone_pad_y, padAxis(kTonePadCentreY - y, kTonePadHalfHeight));
     applyPad(s);
-    bump(s, Counter::Tone);
+    s.touch(Counter::Tone);
 }
 
 void toneResetPad(Settings& s)
 {
-    put(s.tone_pad_x, 0);
-    put(s.tone_pad_y, 0);
+    Settings::Transaction transaction(s);
+    s.set(&Settings::tone_pad_x, 0);
+    s.set(&Settings::tone_pad_y, 0);
     applyPad(s);
-    bump(s, Counter::Tone);
+    s.touch(Counter::Tone);
 }
 
 bool toneRebase(Settings& s)
@@ -110,45 +106,49 @@ bool toneRebase(Settings& s)
     const int32_t hi = s.tone_hi.load(kRelaxed);
     if (lo == e.lo && mid == e.mid && hi == e.hi)
         return false;
-    put(s.tone_base_lo, lo);
-    put(s.tone_base_mid, mid);
-    put(s.tone_base_hi, hi);
-    put(s.tone_pad_x, 0);
-    put(s.tone_pad_y, 0);
+    Settings::Transaction transaction(s);
+    s.set(&Settings::tone_base_lo, lo);
+    s.set(&Settings::tone_base_mid, mid);
+    s.set(&Settings::tone_base_hi, hi);
+    s.set(&Settings::tone_pad_x, 0);
+    s.set(&Settings::tone_pad_y, 0);
     return true;
 }
 
 void toneSetBand(Settings& s, ToneBand band, int32_t value)
 {
-    put(bandField(s, band), clampBand(value));
+    Settings::Transaction transaction(s);
+    s.set(bandField(band), clampBand(value));
     toneRebase(s);
-    bump(s, Counter::Tone);
+    s.touch(Counter::Tone);
 }
 
 void gateSet(Settings& s, GateControl control, int32_t value)
 {
-    setField(s, *findField(gateKey(control)), value);
+    s.set(*findField(gateKey(control)), value);
 }
 
 void gateResetToDefault(Settings& s, GateControl control)
 {
     const FieldInfo& field = *findField(gateKey(control));
-    setField(s, field, field.defaultValue);
+    s.set(field, field.defaultValue);
 }
 
 void toneResetAll(Settings& s)
 {
-    s.tone_on.store(1, kRelaxed);
-    for (IntField* f : {&s.tone_pad_x, &s.tone_pad_y, &s.tone_base_lo, &s.tone_base_mid, &s.tone_base_hi, &s.tone_lo,
-             &s.tone_mid, &s.tone_hi})
-        put(*f, 0);
-    bump(s, Counter::Tone);
+    Settings::Transaction transaction(s);
+    s.set(&Settings::tone_on, 1);
+    for (IntField Settings::*f :
+        {&Settings::tone_pad_x, &Settings::tone_pad_y, &Settings::tone_base_lo, &Settings::tone_base_mid,
+            &Settings::tone_base_hi, &Settings::tone_lo, &Settings::tone_mid, &Settings::tone_hi})
+        s.set(f, 0);
+    s.touch(Counter::Tone);
     for (GateControl c :
         {GateControl::VocalLevel, GateControl::Lo, GateControl::Mid, GateControl::Hi, GateControl::Out}) {
         const FieldInfo& field = *findField(gateKey(c));
-        field.store(s, field.defaultValue);
+        s.set(field, field.defaultValue);
     }
-    bump(s, Counter::Isolation);
+    s.touch(Counter::Isolation);
 }
 
 } // namespace settings

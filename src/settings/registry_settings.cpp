@@ -98,7 +98,7 @@ void loadPlain(platform::RegistryStore& registry, const std::wstring& key, Setti
     const auto stored = readNumber(registry, key, field.registryName);
     const int32_t value = stored ? fieldFromStored(*stored, storedOffset(field.registryName), field.minimum, maximum)
                                  : field.defaultValue;
-    field.store(settings, value);
+    settings.set(field, value);
 }
 
 bool isBareTypingKey(uint32_t key)
@@ -135,6 +135,7 @@ void RegistrySettings::loadRegistrySettings(Settings& settings, std::span<const 
     const std::wstring key = settingsKey();
     if (!registry_.keyExists(key))
         return;
+    Settings::Transaction transaction(settings, false);
 
     for (auto table : {recordFields(), registryOnlyFields()}) {
         for (const auto& field : table) {
@@ -146,17 +147,15 @@ void RegistrySettings::loadRegistrySettings(Settings& settings, std::span<const 
     // The window position counts only as a pair.
     const auto x = readNumber(registry_, key, kWinX);
     const auto y = readNumber(registry_, key, kWinY);
-    settings.WinSet.store(x && y ? 1 : 0, std::memory_order_relaxed);
-    settings.WinX.store(x && y ? std::clamp(*x, -32000, 32000) : 0, std::memory_order_relaxed);
-    settings.WinY.store(x && y ? std::clamp(*y, -32000, 32000) : 0, std::memory_order_relaxed);
+    settings.setWindowPosition(x && y, x ? *x : 0, y ? *y : 0);
 
     int32_t keepLast = std::clamp(readNumber(registry_, key, kKeepLast).value_or(kKeepLastFallback), 0, 600);
     if (!isAllowedKeepLast(keepLast))
         keepLast = kKeepLastFallback;
-    settings.KeepLast.store(keepLast, std::memory_order_relaxed);
+    settings.set(&Settings::KeepLast, keepLast);
 
     const auto top = readNumber(registry_, key, kPresetTop);
-    settings.PresetTop.store(top ? std::clamp(*top, 0, 14) : Settings::kUnset, std::memory_order_relaxed);
+    settings.set(&Settings::PresetTop, top ? std::clamp(*top, 0, 14) : Settings::kUnset);
 
     // Hotkeys in table order: an earlier hotkey keeps a key that a later one repeats.
     for (int i = 0; i < kHotkeyCount; ++i) {
@@ -167,7 +166,7 @@ void RegistrySettings::loadRegistrySettings(Settings& settings, std::span<const 
             if (settings.hotkeys[earlier].load(std::memory_order_relaxed) == code)
                 code = 0;
         }
-        settings.hotkeys[i].store(code, std::memory_order_relaxed);
+        settings.setHotkey(i, code);
     }
 
     if (auto face = registry_.readString(key, L"UiFont", kUiFontChars)) {
@@ -184,8 +183,8 @@ void RegistrySettings::loadRegistrySettings(Settings& settings, std::span<const 
         settings.LastSetup = *last;
     settings.CopyFolders = readCopyFolders();
 
-    bump(settings, Counter::Tone);
-    bump(settings, Counter::Isolation);
+    settings.touch(Counter::Tone);
+    settings.touch(Counter::Isolation);
 }
 
 void RegistrySettings::saveRegistrySettings(const Settings& settings)
@@ -213,12 +212,13 @@ void RegistrySettings::loadEqualizer(Settings& settings)
     const std::wstring key = equalizerKey();
     if (!registry_.keyExists(key))
         return;
+    Settings::Transaction transaction(settings, false);
     const int32_t presetTop = kBuiltInEqPresets - 1 + static_cast<int32_t>(settings.userEqPresets.size());
     for (const auto& field : recordFields()) {
         if (field.registryKey == RegistryKey::Equalizer)
             loadPlain(registry_, key, settings, field, field.key == "eq_preset" ? presetTop : field.maximum);
     }
-    bump(settings, Counter::Eq);
+    settings.touch(Counter::Eq);
 }
 
 void RegistrySettings::saveEqualizer(const Settings& settings)

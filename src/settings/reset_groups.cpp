@@ -7,13 +7,13 @@
 namespace settings {
 namespace {
 
-// Stores the default of each named field without moving counters: a reset
-// moves each counter it names exactly once, after all its writes.
+// Sets each named field to its default. The reset is one transaction, so
+// each counter moves at most once, after all of its writes.
 void restore(Settings& settings, std::initializer_list<std::string_view> keys)
 {
     for (auto key : keys) {
         const FieldInfo* field = findField(key);
-        field->store(settings, field->defaultValue);
+        settings.set(*field, field->defaultValue);
     }
 }
 
@@ -21,7 +21,7 @@ void restoreRegistryOnly(Settings& settings, std::initializer_list<std::wstring_
 {
     for (auto name : names) {
         const FieldInfo* field = findRegistryField(name);
-        field->store(settings, field->defaultValue);
+        settings.set(*field, field->defaultValue);
     }
 }
 
@@ -30,6 +30,7 @@ void restoreRegistryOnly(Settings& settings, std::initializer_list<std::wstring_
 ResetOutcome applyResetGroup(Settings& settings, ResetGroup group)
 {
     ResetOutcome outcome;
+    Settings::Transaction transaction(settings);
     switch (group) {
     case ResetGroup::Voice:
         restore(settings,
@@ -41,7 +42,7 @@ ResetOutcome applyResetGroup(Settings& settings, ResetGroup group)
         restore(settings,
             {"mic_level", "clip_level", "app_gain", "pan", "pan_cable", "pan_mon", "app_pan", "isolate", "iso_mode",
                 "iso_level", "vocal_level"});
-        bump(settings, Counter::Isolation);
+        settings.touch(Counter::Isolation);
         outcome.message = L"Restored default Surround Mixer levels";
         break;
     case ResetGroup::MixerAdvanced:
@@ -55,9 +56,9 @@ ResetOutcome applyResetGroup(Settings& settings, ResetGroup group)
         // Selecting built-in preset 0 ("Flat") sets every band to 0; the
         // engine has to rebuild the equalizer, so its counter moves once.
         restore(settings, {"eq_on", "eq_level", "eq_preset"});
-        for (auto& band : settings.eq_bands)
-            band.store(0, std::memory_order_relaxed);
-        bump(settings, Counter::Eq);
+        for (int band = 0; band < kEqBandCount; ++band)
+            settings.setEqBand(band, 0);
+        settings.touch(Counter::Eq);
         outcome.saveEqualizer = true;
         outcome.message = L"Reset Graphic Equalizer to Flat";
         break;
@@ -69,12 +70,12 @@ ResetOutcome applyResetGroup(Settings& settings, ResetGroup group)
         break;
     case ResetGroup::BassManagement:
         restore(settings, {"card_mic", "tone_on", "effects", "pan", "pan_cable", "pan_mon", "app_pan"});
-        bump(settings, Counter::Tone);
+        settings.touch(Counter::Tone);
         outcome.message = L"Restored Speaker defaults";
         break;
     case ResetGroup::BassBoost:
         restore(settings, {"mic_level", "eq_level", "eq_on"});
-        bump(settings, Counter::Eq);
+        settings.touch(Counter::Eq);
         outcome.message = L"Restored Speaker defaults";
         break;
     case ResetGroup::VirtualCable:

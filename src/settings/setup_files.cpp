@@ -151,7 +151,8 @@ SetupApplied applySetupText(std::span<const uint8_t> bytes, Settings& settings, 
 {
     SetupApplied applied;
     const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    const int userPresets = static_cast<int>(settings.userEqPresets.size());
+    // The whole file is one transaction: the engine sees the setup or the old state.
+    Settings::Transaction transaction(settings);
     std::optional<std::wstring> face;
     int64_t bold = settings.font_bold.load(std::memory_order_relaxed);
     int64_t size = settings.font_size.load(std::memory_order_relaxed);
@@ -196,14 +197,16 @@ SetupApplied applySetupText(std::span<const uint8_t> bytes, Settings& settings, 
         } else if (key == "eq_bands") {
             const EqGains gains = parseEqGains(value);
             for (int band = 0; band < kEqBandCount; ++band)
-                settings.eq_bands[band].store(gains[band], std::memory_order_relaxed);
+                settings.setEqBand(band, gains[band]);
             applied.equalizerSeen = true;
         } else if (key == "fx_route") {
             // Older versions kept one routing number instead of echo_on's bits.
             const int64_t route = readDecimal(value);
-            setField(settings, *findField("echo_on"), route >= 2 ? 7 : route == 1 ? 6 : 3);
+            settings.set(&Settings::echo_on, route >= 2 ? 7 : route == 1 ? 6 : 3);
         } else if (const FieldInfo* field = findField(key)) {
-            setField(settings, *field, readDecimal(value), userPresets);
+            // eq_preset's load clamp first: a file never restores "Custom".
+            settings.set(
+                *field, clampField(*field, readDecimal(value), static_cast<int>(settings.userEqPresets.size())));
             applied.presetSeen |= key == "preset";
             applied.glitchStyleSeen |= key == "glitch_style";
             applied.equalizerSeen |= field->registryKey == RegistryKey::Equalizer;
@@ -218,11 +221,11 @@ SetupApplied applySetupText(std::span<const uint8_t> bytes, Settings& settings, 
             }
         }
     }
-    setField(settings, *findField("font_bold"), bold);
-    setField(settings, *findField("font_size"), size);
+    settings.set(&Settings::font_bold, bold);
+    settings.set(&Settings::font_size, size);
     if (applied.equalizerSeen)
-        bump(settings, Counter::Eq);
-    bump(settings, Counter::Tone);
+        settings.touch(Counter::Eq);
+    settings.touch(Counter::Tone);
     applied.opacity = static_cast<uint8_t>(settings.alpha.load(std::memory_order_relaxed) * 255 / 100);
     return applied;
 }

@@ -84,7 +84,7 @@ TEST(Realtime, NoBlockAllocatesAfterPrepare)
     ScopedFlushDenormals flush;
     for (int block = 0; block < 100; ++block) {
         // Settings changes arrive between blocks, as the engine applies them.
-        eq.setBandsAndLevel(kEqPresets[block % kEqPresets.size()].gains, block % 25);
+        eq.setBandsAndLevel({block % 25 - 12, 8, -3, 0, 4, -block % 13, 12}, block % 25);
         boost.setBoost(bassBoostForMicLevel(100 + block));
         fade.setTarget(block % 2 == 0);
         for (int i = 0; i < kFrames; ++i) {

@@ -22,6 +22,7 @@ constexpr uint32_t kFrames = 480;
 
 struct StageRig {
     settings::Settings settings;
+    settings::Snapshot snapshot; // what the last block read
     CleanupStage stage;
     std::vector<float> voice = std::vector<float>(kFrames);
     uint64_t t = 0;
@@ -33,7 +34,7 @@ struct StageRig {
         Block b;
         b.frames = kFrames;
         b.micGain = micGain;
-        b.settings = &settings;
+        b.settings = &(snapshot = settings.snapshot());
         b.voice = voice.data();
         return b;
     }
@@ -57,12 +58,12 @@ struct StageRig {
     void set(const char* key, int32_t value) { settings::setField(settings, *settings::findField(key), value); }
 };
 
-TEST(CleanupStage, IsolationStartsFromAFadeAndReloadsOnlyOnItsCounter)
+TEST(CleanupStage, IsolationStartsFromAFadeAndReloadsWhenASetterMovesItsCounter)
 {
     StageRig rig;
     rig.set("iso_mode", 2);
     rig.set("iso_level", 60);
-    rig.settings.isolate.store(1);
+    rig.settings.set(&settings::Settings::isolate, 1);
     rig.fill();
     const std::vector<float> dry = rig.voice;
     Block b = rig.block();
@@ -72,11 +73,10 @@ TEST(CleanupStage, IsolationStartsFromAFadeAndReloadsOnlyOnItsCounter)
     EXPECT_NEAR(rig.voice[kFrames - 1], 0.0f, 1e-5);
     EXPECT_EQ(rig.stage.suppressor().parameters().level, 60);
 
-    // A field written without its counter is not picked up; the counter brings it in.
-    rig.settings.iso_level.store(90);
-    rig.cycle();
-    EXPECT_EQ(rig.stage.suppressor().parameters().level, 60);
-    settings::bump(rig.settings, settings::Counter::Isolation);
+    // The setter moves the counter, and the counter brings the new level in.
+    const uint32_t revision = rig.settings.isolationRevision;
+    rig.settings.set(&settings::Settings::iso_level, 90);
+    EXPECT_EQ(rig.settings.isolationRevision, revision + 1);
     rig.cycle();
     EXPECT_EQ(rig.stage.suppressor().parameters().level, 90);
 }
@@ -86,10 +86,10 @@ TEST(CleanupStage, SwitchingIsolationOffFadesBackToTheDryVoice)
     StageRig rig;
     rig.set("iso_mode", 0);
     rig.set("iso_level", 20);
-    rig.settings.isolate.store(1);
+    rig.settings.set(&settings::Settings::isolate, 1);
     for (int i = 0; i < 40; ++i)
         rig.cycle();
-    rig.settings.isolate.store(0);
+    rig.settings.set(&settings::Settings::isolate, 0);
     rig.fill();
     const std::vector<float> dry = rig.voice;
     Block b = rig.block();
@@ -110,7 +110,7 @@ TEST(CleanupStage, VocalModeRunsTheExpanderFromItsSettings)
     StageRig rig;
     rig.set("iso_mode", 4);
     rig.set("vocal_level", 25);
-    rig.settings.isolate.store(1);
+    rig.settings.set(&settings::Settings::isolate, 1);
     rig.cycle();
     EXPECT_NEAR(rig.stage.expander().record().thresholdDb, -41.5, 1e-9);
     EXPECT_EQ(rig.stage.suppressor().hops(), 0u); // the spectral path stays idle
@@ -121,7 +121,7 @@ TEST(CleanupStage, MicrophoneGainStepsShiftTheTrackers)
 {
     StageRig rig;
     rig.set("iso_mode", 2);
-    rig.settings.isolate.store(1);
+    rig.settings.set(&settings::Settings::isolate, 1);
     for (int i = 0; i < 30; ++i)
         rig.cycle(1.0f);
     // The stage tells the suppressor of the step before the block runs: the
@@ -150,7 +150,7 @@ TEST(CleanupStage, ToneFollowsItsCounterAndGlidesFlatWhenSwitchedOff)
         rig.cycle();
     EXPECT_EQ(rig.stage.tone().currentDb(0), 12.0);
 
-    rig.settings.tone_on.store(0);
+    rig.settings.set(&settings::Settings::tone_on, 0);
     settings::bump(rig.settings, settings::Counter::Tone);
     rig.cycle();
     EXPECT_GT(rig.stage.tone().currentDb(0), 4.0); // 10 ms into a 30 ms glide
@@ -179,8 +179,8 @@ TEST(CleanupStage, BlocksNeverAllocate)
     test::AllocationCounter counter;
     for (int i = 0; i < 300; ++i) {
         if (i % 50 == 0) {
-            rig.settings.isolate.store(static_cast<uint8_t>((i / 50) % 3 != 2));
-            rig.settings.iso_mode.store((i / 50) % 5);
+            rig.settings.set(&settings::Settings::isolate, static_cast<uint8_t>((i / 50) % 3 != 2));
+            rig.settings.set(&settings::Settings::iso_mode, (i / 50) % 5);
             settings::bump(rig.settings, settings::Counter::Isolation);
             settings::bump(rig.settings, settings::Counter::Tone);
         }
@@ -214,12 +214,12 @@ TEST(CleanupStage, InTheEngineCycleTheVoiceReachesTheCableCleaned)
         }
     });
     rig.audio.recordRender(test::kCable, true);
-    rig.settings.isolate.store(1);
-    rig.settings.iso_mode.store(2);
-    rig.settings.iso_level.store(60);
+    rig.settings.set(&settings::Settings::isolate, 1);
+    rig.settings.set(&settings::Settings::iso_mode, 2);
+    rig.settings.set(&settings::Settings::iso_level, 60);
     rig.open();
     rig.runMillis(300);
-    rig.settings.mic_level.store(150); // a gain step while running
+    rig.settings.set(&settings::Settings::mic_level, 150); // a gain step while running
     rig.runMillis(300);
 
     EXPECT_GT(steps.stage.suppressor().hops(), 100u);
@@ -246,8 +246,8 @@ TEST(CleanupStage, KeyPressesAndClicksSeenByTheEngineReachTheIsolationMouseMoves
     platform::sim::SimKeys& keys = rig.keys;
     keys.input(1000);
     rig.audio.setCaptureSource(test::kMic, platform::sim::sineSource(200.0, 0.1f));
-    rig.settings.isolate.store(1);
-    rig.settings.iso_mode.store(2);
+    rig.settings.set(&settings::Settings::isolate, 1);
+    rig.settings.set(&settings::Settings::iso_mode, 2);
     const auto activity = [&] { return chain.cleanup().suppressor().activityRecent(); };
     rig.open();
     rig.runMillis(200);

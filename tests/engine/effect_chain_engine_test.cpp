@@ -49,23 +49,23 @@ TEST(EffectChainInEngine, TheBlockCycleAllocatesNothingAfterWarmUpWithEveryBusAn
 {
     LiveBusesRig rig;
     auto& st = rig.settings;
-    st.effects.store(1);
-    st.amount.store(60);
-    st.preset.store(8); // the procedural cavern: its room, its stages and its ducks
-    st.wide.store(1);
-    st.mic_level.store(400);
-    st.clip_speed.store(150);
-    st.clip_mic.store(0); // clip monitor-only and application shared: both environments run
-    st.clip_hear.store(1);
-    st.pan.store(20);
-    st.ambit.store(1);
+    st.set(&settings::Settings::effects, 1);
+    st.set(&settings::Settings::amount, 60);
+    st.set(&settings::Settings::preset, 8); // the procedural cavern: its room, its stages and its ducks
+    st.set(&settings::Settings::wide, 1);
+    st.set(&settings::Settings::mic_level, 400);
+    st.set(&settings::Settings::clip_speed, 150);
+    st.set(&settings::Settings::clip_mic, 0); // clip monitor-only and application shared: both environments run
+    st.set(&settings::Settings::clip_hear, 1);
+    st.set(&settings::Settings::pan, 20);
+    st.set(&settings::Settings::ambit, 1);
     // The voice chain's own stages at work too: isolation, card mic, speed, changer and masks.
-    st.isolate.store(1);
-    st.card_mic.store(1);
-    st.voice_speed.store(130);
-    st.pitch_hz.store(40);
-    st.mask_on.store(7);    // and the masks on the voice, the clips and the application
-    st.voice_mask.store(5); // "Elderly": pitch, size and a mask channel kind
+    st.set(&settings::Settings::isolate, 1);
+    st.set(&settings::Settings::card_mic, 1);
+    st.set(&settings::Settings::voice_speed, 130);
+    st.set(&settings::Settings::pitch_hz, 40);
+    st.set(&settings::Settings::mask_on, 7);    // and the masks on the voice, the clips and the application
+    st.set(&settings::Settings::voice_mask, 5); // "Elderly": pitch, size and a mask channel kind
     rig.clip.isActive = true;
     rig.clip.hz = 300.0;
     rig.app.isRunning = true;

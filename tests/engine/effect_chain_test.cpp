@@ -25,7 +25,7 @@ clip::SoundRef constantSound(uint32_t frames, int16_t value)
 TEST(EffectChain, MicLevel100IsUnityWithoutBassBoostOrDrive)
 {
     ChainRig rig;
-    rig.settings.mic_level.store(100);
+    rig.settings.set(&settings::Settings::mic_level, 100);
     rig.start();
     rig.blocks(3, 0.25f);
     EXPECT_FLOAT_EQ(rig.cable[0], 0.25f);
@@ -37,7 +37,7 @@ TEST(EffectChain, MicLevel100IsUnityWithoutBassBoostOrDrive)
 TEST(EffectChain, MicLevel1000DrivesTheVoiceIntoSaturationBelowOne)
 {
     ChainRig rig;
-    rig.settings.mic_level.store(1000);
+    rig.settings.set(&settings::Settings::mic_level, 1000);
     rig.start();
     // A tone at half the sample rate, which the bass shelf leaves alone.
     rig.blocks(2);
@@ -56,9 +56,9 @@ TEST(EffectChain, MicLevel1000DrivesTheVoiceIntoSaturationBelowOne)
 TEST(EffectChain, PanOnTheCableTurnsDownItsLeftAndLeavesTheMonitorAlone)
 {
     ChainRig rig;
-    rig.settings.pan.store(40);
-    rig.settings.pan_cable.store(1);
-    rig.settings.pan_mon.store(0);
+    rig.settings.set(&settings::Settings::pan, 40);
+    rig.settings.set(&settings::Settings::pan_cable, 1);
+    rig.settings.set(&settings::Settings::pan_mon, 0);
     rig.start();
     rig.block(0.5f);
     EXPECT_FLOAT_EQ(rig.cable[0], 0.6f * 0.5f);
@@ -70,9 +70,9 @@ TEST(EffectChain, PanOnTheCableTurnsDownItsLeftAndLeavesTheMonitorAlone)
 TEST(EffectChain, AppPanChangesOnlyTheMonitor)
 {
     ChainRig rig;
-    rig.settings.app_gain.store(100);
-    rig.settings.app_pan.store(100);
-    rig.settings.monitor.store(0);
+    rig.settings.set(&settings::Settings::app_gain, 100);
+    rig.settings.set(&settings::Settings::app_pan, 100);
+    rig.settings.set(&settings::Settings::monitor, 0);
     rig.app.isRunning = true;
     rig.start();
     rig.block();
@@ -85,11 +85,11 @@ TEST(EffectChain, AppPanChangesOnlyTheMonitor)
 TEST(EffectChain, WithAppOnlyApplicationAudioNeverReachesTheCable)
 {
     ChainRig rig;
-    rig.settings.effects.store(1);
-    rig.settings.amount.store(100);
-    rig.settings.preset.store(3);
-    rig.settings.app_only.store(1);
-    rig.settings.app_gain.store(100);
+    rig.settings.set(&settings::Settings::effects, 1);
+    rig.settings.set(&settings::Settings::amount, 100);
+    rig.settings.set(&settings::Settings::preset, 3);
+    rig.settings.set(&settings::Settings::app_only, 1);
+    rig.settings.set(&settings::Settings::app_gain, 100);
     rig.app.isRunning = true;
     rig.start();
     for (int b = 0; b < 20; ++b) {
@@ -103,12 +103,12 @@ TEST(EffectChain, WithAppOnlyApplicationAudioNeverReachesTheCable)
 TEST(EffectChain, AClipForTheHeadphonesAloneIsOnlyInTheMonitorWithReverbFromBus1)
 {
     ChainRig rig;
-    rig.settings.effects.store(1);
-    rig.settings.amount.store(100);
-    rig.settings.clip_mic.store(0);
-    rig.settings.clip_hear.store(1);
-    rig.settings.monitor.store(0);
-    rig.settings.preset.store(3);
+    rig.settings.set(&settings::Settings::effects, 1);
+    rig.settings.set(&settings::Settings::amount, 100);
+    rig.settings.set(&settings::Settings::clip_mic, 0);
+    rig.settings.set(&settings::Settings::clip_hear, 1);
+    rig.settings.set(&settings::Settings::monitor, 0);
+    rig.settings.set(&settings::Settings::preset, 3);
     rig.clip.isActive = true;
     rig.clip.hz = 300.0;
     rig.start();
@@ -129,9 +129,9 @@ TEST(EffectChain, AClipForTheHeadphonesAloneIsOnlyInTheMonitorWithReverbFromBus1
 TEST(EffectChain, WithMonitorClearAndNoOtherSourceTheMonitorIsSilent)
 {
     ChainRig rig;
-    rig.settings.monitor.store(0);
-    rig.settings.effects.store(1);
-    rig.settings.amount.store(100);
+    rig.settings.set(&settings::Settings::monitor, 0);
+    rig.settings.set(&settings::Settings::effects, 1);
+    rig.settings.set(&settings::Settings::amount, 100);
     rig.start();
     for (int b = 0; b < 5; ++b) {
         rig.block(0.5f);
@@ -143,8 +143,8 @@ TEST(EffectChain, WithMonitorClearAndNoOtherSourceTheMonitorIsSilent)
 TEST(EffectChain, AfterTheLastClipStopsItsReverbRingsHalfASecondPlusTheDecayThenTheBusCostsNothing)
 {
     ChainRig rig;
-    rig.settings.effects.store(1);
-    rig.settings.amount.store(100);
+    rig.settings.set(&settings::Settings::effects, 1);
+    rig.settings.set(&settings::Settings::amount, 100);
     rig.environments.decay = 0.25; // tail: 24000 + 12000 frames = 75 blocks
     rig.clip.isActive = true;
     rig.start();
@@ -164,7 +164,7 @@ TEST(EffectChain, APreviewOnTheToMicPlayerIsHeardOnBothOutputsTheHeadphonesPlaye
 {
     ChainRig rig;
     engine::SoundPlayer toMic, phones;
-    rig.settings.monitor.store(0);
+    rig.settings.set(&settings::Settings::monitor, 0);
     engine::EffectChain::Sources sources;
     sources.clip = &rig.clip;
     sources.previewToMic = &toMic;
@@ -188,10 +188,10 @@ TEST(EffectChain, PadsShareTheClipBusRouting)
 {
     ChainRig rig;
     engine::SoundPlayer pads;
-    rig.settings.clip_level.store(100);
-    rig.settings.clip_mic.store(1);
-    rig.settings.clip_hear.store(0);
-    rig.settings.monitor.store(0);
+    rig.settings.set(&settings::Settings::clip_level, 100);
+    rig.settings.set(&settings::Settings::clip_mic, 1);
+    rig.settings.set(&settings::Settings::clip_hear, 0);
+    rig.settings.set(&settings::Settings::monitor, 0);
     engine::EffectChain::Sources sources;
     sources.pads = &pads;
     rig.start(sources);
@@ -207,16 +207,16 @@ TEST(EffectChain, NoOutputSampleReachesOneWithEverySourceAtFullLevelAndDriveAtIt
     ChainRig rig;
     engine::SoundPlayer pads, toMic, phones;
     auto& st = rig.settings;
-    st.mic_level.store(1000);
-    st.clip_level.store(1000);
-    st.app_gain.store(1000);
-    st.effects.store(1);
-    st.amount.store(100);
-    st.eq_on.store(1);
-    st.ambit.store(1);
-    for (auto& band : st.eq_bands)
-        band.store(12);
-    st.pan.store(-30);
+    st.set(&settings::Settings::mic_level, 1000);
+    st.set(&settings::Settings::clip_level, 1000);
+    st.set(&settings::Settings::app_gain, 1000);
+    st.set(&settings::Settings::effects, 1);
+    st.set(&settings::Settings::amount, 100);
+    st.set(&settings::Settings::eq_on, 1);
+    st.set(&settings::Settings::ambit, 1);
+    for (int band = 0; band < settings::kEqBandCount; ++band)
+        st.setEqBand(band, 12);
+    st.set(&settings::Settings::pan, -30);
     rig.clip.isActive = true;
     rig.clip.left = rig.clip.right = 1.0f;
     rig.clip.hz = 90.0;
@@ -230,7 +230,7 @@ TEST(EffectChain, NoOutputSampleReachesOneWithEverySourceAtFullLevelAndDriveAtIt
     sources.previewToMic = &toMic;
     sources.previewPhones = &phones;
     rig.start(sources);
-    rig.chain->reloadEq();
+    rig.chain->reloadEq(rig.settings.snapshot());
     pads.play(0, constantSound(48000, 32767));
     toMic.play(0, constantSound(48000, 32767));
     phones.play(0, constantSound(48000, -32768));
@@ -244,7 +244,7 @@ TEST(EffectChain, NoOutputSampleReachesOneWithEverySourceAtFullLevelAndDriveAtIt
 TEST(EffectChain, ApplicationSamplesOutsideTheSampleGuardBecomeSilence)
 {
     ChainRig rig;
-    rig.settings.app_gain.store(100);
+    rig.settings.set(&settings::Settings::app_gain, 100);
     rig.app.isRunning = true;
     rig.app.left = std::nanf("");
     rig.app.right = 4.0f;
@@ -257,9 +257,9 @@ TEST(EffectChain, ApplicationSamplesOutsideTheSampleGuardBecomeSilence)
 TEST(EffectChain, APresetChangeLetsTheOldRoomRingOutThenFreesIt)
 {
     ChainRig rig;
-    rig.settings.preset.store(3);
-    rig.settings.effects.store(1);
-    rig.settings.amount.store(100);
+    rig.settings.set(&settings::Settings::preset, 3);
+    rig.settings.set(&settings::Settings::effects, 1);
+    rig.settings.set(&settings::Settings::amount, 100);
     rig.environments.decay = 0.0; // the tail: 24000 frames = 50 blocks
     rig.start();
     auto* oldRoom = rig.environments.rooms[0];
@@ -278,8 +278,8 @@ TEST(EffectChain, APresetChangeLetsTheOldRoomRingOutThenFreesIt)
 TEST(EffectChain, ClipAtSpeedFollowsThePlayerThroughTheStretcherInPullsOfAtMost1024)
 {
     ChainRig rig;
-    rig.settings.clip_speed.store(200);
-    rig.settings.clip_follow_voice.store(0);
+    rig.settings.set(&settings::Settings::clip_speed, 200);
+    rig.settings.set(&settings::Settings::clip_follow_voice, 0);
     rig.clip.isActive = true;
     rig.clip.hz = 200.0;
     rig.start();
@@ -288,7 +288,7 @@ TEST(EffectChain, ClipAtSpeedFollowsThePlayerThroughTheStretcherInPullsOfAtMost1
     // Twice as much clip consumed as played, give or take the look-ahead.
     EXPECT_NEAR(static_cast<double>(rig.clip.framesRead), 2.0 * 100 * ChainRig::kFrames, 6000.0);
     // Back at 100 it stays engaged until a new clip starts.
-    rig.settings.clip_speed.store(100);
+    rig.settings.set(&settings::Settings::clip_speed, 100);
     rig.block();
     EXPECT_TRUE(rig.chain->clipStretcherEngaged());
     rig.clip.generation++;
@@ -311,7 +311,7 @@ TEST(EffectChain, APausedClipIsSilentAndConsumesNothing)
 TEST(EffectChain, BlocksLongerThanThePreparedScratchAreMixedInPieces)
 {
     ChainRig rig;
-    rig.settings.clip_level.store(100);
+    rig.settings.set(&settings::Settings::clip_level, 100);
     rig.clip.isActive = true;
     rig.start();
     rig.block(0.0f, ChainRig::kFrames * 3 + 7);
@@ -325,9 +325,9 @@ namespace {
 
 ChainRig& reverbOn(ChainRig& rig)
 {
-    rig.settings.effects.store(1);
-    rig.settings.amount.store(100);
-    rig.settings.echo_on.store(7);
+    rig.settings.set(&settings::Settings::effects, 1);
+    rig.settings.set(&settings::Settings::amount, 100);
+    rig.settings.set(&settings::Settings::echo_on, 7);
     return rig;
 }
 
@@ -343,7 +343,7 @@ double sideOf(const std::vector<float>& out)
 TEST(EffectChainEnvironment, TheCavernPresetRunsOnTheConvolutionWhenTheResponseLoaded)
 {
     ChainRig rig;
-    reverbOn(rig).settings.preset.store(8);
+    reverbOn(rig).settings.set(&settings::Settings::preset, 8);
     rig.environments.responseLoads = true;
     rig.start();
     ASSERT_NE(rig.environments.convolution, nullptr);
@@ -377,7 +377,7 @@ TEST(EffectChainEnvironment, TheCavernPresetRunsOnTheConvolutionWhenTheResponseL
 TEST(EffectChainEnvironment, TheResponseStartsClearWhenItsTailHadBeenCutShort)
 {
     ChainRig rig;
-    reverbOn(rig).settings.preset.store(8);
+    reverbOn(rig).settings.set(&settings::Settings::preset, 8);
     rig.environments.responseLoads = true;
     rig.start();
     rig.blocks(3, 0.3f);
@@ -393,7 +393,7 @@ TEST(EffectChainEnvironment, TheResponseStartsClearWhenItsTailHadBeenCutShort)
 TEST(EffectChainEnvironment, TheProceduralCavernKeepsItsRoomOffTheCableAndInTheHeadphonesOnlyWithWide)
 {
     ChainRig rig;
-    reverbOn(rig).settings.preset.store(8);
+    reverbOn(rig).settings.set(&settings::Settings::preset, 8);
     rig.environments.withCavern = true;
     rig.start();
     rig.blocks(3, 0.3f);
@@ -401,7 +401,7 @@ TEST(EffectChainEnvironment, TheProceduralCavernKeepsItsRoomOffTheCableAndInTheH
     EXPECT_GT(rig.environments.rooms[0]->fed, 1.0);
     EXPECT_EQ(sideOf(rig.cable), 0.0);   // only the cavern's own stages, alike on both sides
     EXPECT_EQ(sideOf(rig.monitor), 0.0); // without wide the monitor takes the cable's wet
-    rig.settings.wide.store(1);
+    rig.settings.set(&settings::Settings::wide, 1);
     rig.block(0.3f);
     EXPECT_EQ(sideOf(rig.cable), 0.0);
     EXPECT_GT(sideOf(rig.monitor), 0.001);
@@ -410,8 +410,8 @@ TEST(EffectChainEnvironment, TheProceduralCavernKeepsItsRoomOffTheCableAndInTheH
 TEST(EffectChainEnvironment, TheOldCavernRingsOutInTheHeadphonesOnlyOtherRoomsInBoth)
 {
     ChainRig rig;
-    reverbOn(rig).settings.preset.store(8);
-    rig.settings.wide.store(1); // the monitor takes its own wet pair
+    reverbOn(rig).settings.set(&settings::Settings::preset, 8);
+    rig.settings.set(&settings::Settings::wide, 1); // the monitor takes its own wet pair
     rig.environments.withCavern = true;
     rig.start();
     // With wide set the two outputs differ only by what reaches one of them alone.
@@ -451,8 +451,8 @@ TEST(EffectChainEnvironment, BackInTheCavernAfterAQuickHopItsStagesReplayNoOldVo
     ChainRig rig;
     engine::ReverbEnvironments rooms;
     rig.realRooms = &rooms;
-    reverbOn(rig).settings.preset.store(8);
-    rig.settings.amount.store(60);
+    reverbOn(rig).settings.set(&settings::Settings::preset, 8);
+    rig.settings.set(&settings::Settings::amount, 60);
     rig.start();
     for (int b = 0; b < 100; ++b) // a second of a loud 50 Hz square wave
         rig.block(b % 2 == 0 ? 0.5f : -0.5f);
@@ -468,14 +468,14 @@ TEST(EffectChainEnvironment, BackInTheCavernAfterAQuickHopItsStagesReplayNoOldVo
 TEST(EffectChainEnvironment, TheCavernDuckGlidesTheDryVoiceDownAboveAmount10)
 {
     ChainRig rig;
-    reverbOn(rig).settings.preset.store(8);
-    rig.settings.amount.store(10);
+    reverbOn(rig).settings.set(&settings::Settings::preset, 8);
+    rig.settings.set(&settings::Settings::amount, 10);
     rig.environments.withCavern = true;
     rig.start();
     rig.environments.caverns[0]->duck = 20.0f;
     rig.block(0.3f);
     EXPECT_EQ(rig.chain->voiceDryGain(), 1.0f);
-    rig.settings.amount.store(11);
+    rig.settings.set(&settings::Settings::amount, 11);
     rig.block(0.3f, 1);
     EXPECT_FLOAT_EQ(rig.chain->voiceDryGain(), 1.0f + 0.002f * (0.1f - 1.0f));
     rig.blocks(20, 0.3f);
@@ -485,8 +485,8 @@ TEST(EffectChainEnvironment, TheCavernDuckGlidesTheDryVoiceDownAboveAmount10)
 TEST(EffectChainEnvironment, ABusOnTheCavernDucksItsDrySourcesAndSendsItsMonoWetToTheCable)
 {
     ChainRig rig;
-    reverbOn(rig).settings.preset.store(8);
-    rig.settings.clip_level.store(100);
+    reverbOn(rig).settings.set(&settings::Settings::preset, 8);
+    rig.settings.set(&settings::Settings::clip_level, 100);
     rig.environments.withCavern = true;
     rig.clip.isActive = true;
     rig.start();
@@ -506,7 +506,7 @@ class MarkerWideEcho : public engine::WideEcho {
 public:
     int calls = 0;
     void process(const engine::WideEchoFeed&, float* wetL, float* wetR, uint32_t n, bool cavernRunning,
-        const settings::Settings&) noexcept override
+        const settings::Snapshot&) noexcept override
     {
         ++calls;
         for (uint32_t i = 0; i < n; ++i) {
@@ -519,10 +519,10 @@ public:
 TEST(EffectChainEnvironment, TheWideEchoHookAddsToTheCavernsHeadphoneWetOnly)
 {
     ChainRig rig;
-    rig.settings.effects.store(1);
-    rig.settings.amount.store(100);
-    rig.settings.preset.store(8);
-    rig.settings.wide.store(1);
+    rig.settings.set(&settings::Settings::effects, 1);
+    rig.settings.set(&settings::Settings::amount, 100);
+    rig.settings.set(&settings::Settings::preset, 8);
+    rig.settings.set(&settings::Settings::wide, 1);
     MarkerWideEcho wide;
     rig.start();
     rig.chain->setWideEcho(&wide);
@@ -540,12 +540,12 @@ TEST(EffectChainVoice, TheVoiceMaskFadesOutWhenMaskBit0ClearsThoughItsStepNoLong
 {
     ChainRig rig;
     rig.voiceStages = true;
-    rig.settings.mask_on.store(1);
-    rig.settings.voice_mask.store(5); // "Elderly", a mask channel kind of its own
+    rig.settings.set(&settings::Settings::mask_on, 1);
+    rig.settings.set(&settings::Settings::voice_mask, 5); // "Elderly", a mask channel kind of its own
     rig.start();
     rig.blocks(10, 0.1f);
     EXPECT_EQ(rig.chain->masks().voiceKind(), 2);
-    rig.settings.mask_on.store(0);
+    rig.settings.set(&settings::Settings::mask_on, 0);
     rig.blocks(10, 0.1f);
     EXPECT_EQ(rig.chain->masks().voiceKind(), 0);
     EXPECT_FALSE(rig.chain->masks().voiceFading());

@@ -79,8 +79,8 @@ struct KeyRig {
 TEST(GlitchKey, AKeyHeldAtEngineStartDoesNothingUntilReleasedOnce)
 {
     KeyRig k;
-    k.rig.settings.GlitchKey.store(kF5);
-    k.rig.settings.mask_on.store(1);
+    k.rig.settings.set(&settings::Settings::GlitchKey, kF5);
+    k.rig.settings.set(&settings::Settings::mask_on, 1);
     k.keys.press(kF5);
     k.rig.open();
     k.rig.runMillis(100);
@@ -106,8 +106,8 @@ TEST(GlitchKey, AKeyHeldAtEngineStartDoesNothingUntilReleasedOnce)
 TEST(GlitchKey, ModifiersMustBeDownAndTheMaskPathMustBeOn)
 {
     KeyRig k;
-    k.rig.settings.GlitchKey.store(static_cast<int32_t>(kF5 | platform::kKeyControl));
-    k.rig.settings.mask_on.store(1);
+    k.rig.settings.set(&settings::Settings::GlitchKey, static_cast<int32_t>(kF5 | platform::kKeyControl));
+    k.rig.settings.set(&settings::Settings::mask_on, 1);
     k.rig.open();
     k.rig.runMillis(30);
     k.keys.press(kF5);
@@ -118,14 +118,14 @@ TEST(GlitchKey, ModifiersMustBeDownAndTheMaskPathMustBeOn)
     EXPECT_TRUE(k.steps.last());
 
     // With bit 0 of mask_on clear the key still reads as held, but the repeater is not.
-    k.rig.settings.mask_on.store(2);
+    k.rig.settings.set(&settings::Settings::mask_on, 2);
     k.rig.runMillis(30);
     EXPECT_TRUE(k.rig.report().glitchKeyHeld);
     EXPECT_FALSE(k.steps.last());
 
     // The on-screen button holds it as well.
     k.keys.releaseAll();
-    k.rig.settings.mask_on.store(1);
+    k.rig.settings.set(&settings::Settings::mask_on, 1);
     k.rig.state.glitchButtonHeld.store(1);
     k.rig.runMillis(30);
     EXPECT_FALSE(k.rig.report().glitchKeyHeld);
@@ -147,9 +147,9 @@ TEST(GlitchStage, HoldingTheKeyCutsTheVoiceOnTheCable)
     platform::sim::SimKeys& keys = rig.keys;
     rig.audio.setCaptureSource(test::kMic, platform::sim::sineSource(220.0, 0.3f));
     rig.audio.recordRender(test::kCable, true);
-    rig.settings.GlitchKey.store(kF5);
-    rig.settings.mask_on.store(1);
-    rig.settings.glitch_style.store(dsp::kGlitchCut);
+    rig.settings.set(&settings::Settings::GlitchKey, kF5);
+    rig.settings.set(&settings::Settings::mask_on, 1);
+    rig.settings.set(&settings::Settings::glitch_style, dsp::kGlitchCut);
     rig.open();
     rig.runMillis(200);
     keys.press(kF5);
@@ -174,6 +174,7 @@ TEST(GlitchStage, HoldingTheKeyCutsTheVoiceOnTheCable)
 // Drives the stage directly, one 480-frame block at a time.
 struct StageRig {
     settings::Settings settings;
+    settings::Snapshot snapshot; // what the last block read
     GlitchStage stage;
     std::vector<float> voice = std::vector<float>(480);
     uint64_t frame = 0;
@@ -185,7 +186,7 @@ struct StageRig {
             v = static_cast<float>(0.3 * std::sin(2.0 * 3.14159265358979 * 220.0 * static_cast<double>(frame++) / kFs));
         Block b;
         b.frames = 480;
-        b.settings = &settings;
+        b.settings = &(snapshot = settings.snapshot());
         b.voice = voice.data();
         stage.glitch(b, active);
     }
@@ -198,7 +199,7 @@ TEST(GlitchStage, AStyleAbove12FromASetupFileRunsAsGlitch)
     const std::vector<uint8_t> bytes(text.begin(), text.end());
     settings::applySetupText(bytes, r.settings, settings::SetupEnvironment{});
     EXPECT_EQ(r.settings.glitch_style.load(), 12);
-    r.settings.mask_on.store(1);
+    r.settings.set(&settings::Settings::mask_on, 1);
     for (int b = 0; b < 100; ++b)
         r.cycle(false);
     r.cycle(true);
@@ -208,12 +209,12 @@ TEST(GlitchStage, AStyleAbove12FromASetupFileRunsAsGlitch)
 TEST(GlitchStage, AStyleChangedWhileHeldWaitsForTheNextPress)
 {
     StageRig r;
-    r.settings.mask_on.store(1);
-    r.settings.glitch_style.store(dsp::kGlitchCut);
+    r.settings.set(&settings::Settings::mask_on, 1);
+    r.settings.set(&settings::Settings::glitch_style, dsp::kGlitchCut);
     for (int b = 0; b < 50; ++b)
         r.cycle(false);
     r.cycle(true);
-    r.settings.glitch_style.store(dsp::kGlitchRepeat); // would bring the voice back
+    r.settings.set(&settings::Settings::glitch_style, dsp::kGlitchRepeat); // would bring the voice back
     for (int b = 0; b < 40; ++b) {
         r.cycle(true);
         for (float v : r.voice)
@@ -229,8 +230,8 @@ TEST(GlitchStage, AStyleChangedWhileHeldWaitsForTheNextPress)
 TEST(GlitchStage, SwitchingTheMaskPathOnClearsWhatTheRepeaterHeard)
 {
     StageRig r;
-    r.settings.glitch_style.store(dsp::kGlitchDeep);
-    r.settings.mask_on.store(1);
+    r.settings.set(&settings::Settings::glitch_style, dsp::kGlitchDeep);
+    r.settings.set(&settings::Settings::mask_on, 1);
     for (int b = 0; b < 100; ++b)
         r.cycle(false);
     r.cycle(true); // a capture of half a second: a tail
@@ -238,18 +239,18 @@ TEST(GlitchStage, SwitchingTheMaskPathOnClearsWhatTheRepeaterHeard)
     for (int b = 0; b < 300; ++b)
         r.cycle(false);
 
-    r.settings.mask_on.store(0);
+    r.settings.set(&settings::Settings::mask_on, 0);
     for (int b = 0; b < 100; ++b)
         r.cycle(false);
-    r.settings.mask_on.store(1);
+    r.settings.set(&settings::Settings::mask_on, 1);
     r.cycle(true); // the path has just come on: nothing heard since, nothing to capture
     EXPECT_EQ(r.stage.repeater().captureFrames(), 0);
     EXPECT_EQ(r.stage.repeater().tailFrames(), 0); // the one frame of tail has run
 
     test::AllocationCounter counter;
     for (int b = 0; b < 500; ++b) {
-        r.settings.glitch_style.store(b / 20 % 13);
-        r.settings.mask_on.store(b % 97 < 90 ? 1 : 0);
+        r.settings.set(&settings::Settings::glitch_style, b / 20 % 13);
+        r.settings.set(&settings::Settings::mask_on, b % 97 < 90 ? 1 : 0);
         r.cycle(b % 20 < 12);
     }
     EXPECT_EQ(counter.count(), 0u);
@@ -258,8 +259,8 @@ TEST(GlitchStage, SwitchingTheMaskPathOnClearsWhatTheRepeaterHeard)
 TEST(GlitchStage, TheStereoMaskProcessorsHoldTheirOwnRepeater)
 {
     settings::Settings st;
-    st.mask_on.store(2); // clips only
-    st.glitch_style.store(dsp::kGlitchCut);
+    st.set(&settings::Settings::mask_on, 2); // clips only
+    st.set(&settings::Settings::glitch_style, dsp::kGlitchCut);
     MaskStage masks;
     masks.prepare(kFs, 480);
     const auto* glitch = dynamic_cast<const dsp::StereoGlitch*>(masks.processor(MaskStream::Clip).glitch());
@@ -273,7 +274,7 @@ TEST(GlitchStage, TheStereoMaskProcessorsHoldTheirOwnRepeater)
                 = static_cast<float>(0.3 * std::sin(2.0 * 3.14159265358979 * 220.0 * static_cast<double>(frame) / kFs));
             clip[2 * i + 1] = -clip[2 * i];
         }
-        masks.streamMask(MaskStream::Clip, clip.data(), 480, st, b >= 40 && b < 60);
+        masks.streamMask(MaskStream::Clip, clip.data(), 480, st.snapshot(), b >= 40 && b < 60);
         peak = 0.0f;
         for (float v : clip)
             peak = std::max(peak, std::fabs(v));

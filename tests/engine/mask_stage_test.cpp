@@ -3,8 +3,8 @@
 // every change; the stream processors follow their bits and run out their
 // fade; nothing allocates once prepared.
 
-#include "dsp/mask_table.h"
 #include "dsp/mask_signals.h"
+#include "dsp/mask_table.h"
 #include "engine/mask_stage.h"
 #include "settings/mask_choice.h"
 #include "support/alloc_counter.h"
@@ -22,8 +22,8 @@ struct Rig {
     Rig()
     {
         stage.prepare(48000, kFrames);
-        settings.mask_on.store(1);
-        settings.voice_mask.store(13); // "Neutral"
+        settings.set(&settings::Settings::mask_on, 1);
+        settings.set(&settings::Settings::voice_mask, 13); // "Neutral"
     }
     // The next block of a 200 Hz tone.
     std::vector<float> toneBlock() const
@@ -40,7 +40,7 @@ struct Rig {
         frame += kFrames;
         Block block;
         block.frames = kFrames;
-        block.settings = &settings;
+        block.settings = &(snapshot = settings.snapshot());
         block.voice = voice.data();
         stage.voiceMask(block);
         return voice;
@@ -52,6 +52,8 @@ struct Rig {
     }
 
     settings::Settings settings;
+
+    settings::Snapshot snapshot; // what the last block read
     MaskStage stage;
     uint32_t frame = 0;
 };
@@ -59,8 +61,8 @@ struct Rig {
 TEST(MaskChoice, ChoosingAMaskLoadsItsVoiceAndClearsPitchAndMacro)
 {
     settings::Settings s;
-    s.pitch_hz.store(-40);
-    s.voice_macro.store(55);
+    s.set(&settings::Settings::pitch_hz, -40);
+    s.set(&settings::Settings::voice_macro, 55);
     EXPECT_TRUE(settings::chooseMask(s, 29));
     EXPECT_EQ(s.voice_mask.load(), 29);
     EXPECT_EQ(s.voice_ratio.load(), 2450);
@@ -72,7 +74,7 @@ TEST(MaskChoice, ChoosingAMaskLoadsItsVoiceAndClearsPitchAndMacro)
     EXPECT_EQ(s.voice_mask.load(), 41);
     EXPECT_EQ(s.voice_ratio.load(), 720);
 
-    s.pitch_hz.store(30);
+    s.set(&settings::Settings::pitch_hz, 30);
     EXPECT_FALSE(settings::chooseMask(s, -9)); // no mask: the voice stays
     EXPECT_EQ(s.voice_mask.load(), -1);
     EXPECT_EQ(s.voice_ratio.load(), 720);
@@ -82,8 +84,8 @@ TEST(MaskChoice, ChoosingAMaskLoadsItsVoiceAndClearsPitchAndMacro)
 TEST(MaskStage, TheLiveVoiceFollowsTheMaskOnlyWhileBitZeroIsSet)
 {
     Rig rig;
-    EXPECT_TRUE(rig.voicePassesUntouched()); // kind 0 passes untouched
-    rig.settings.voice_mask.store(15); // "Robot"
+    EXPECT_TRUE(rig.voicePassesUntouched());               // kind 0 passes untouched
+    rig.settings.set(&settings::Settings::voice_mask, 15); // "Robot"
     rig.voiceBlock();
     EXPECT_EQ(rig.stage.voiceKind(), 1);
     EXPECT_TRUE(rig.stage.voiceFading());
@@ -92,14 +94,14 @@ TEST(MaskStage, TheLiveVoiceFollowsTheMaskOnlyWhileBitZeroIsSet)
     EXPECT_FALSE(rig.stage.voiceFading());
     EXPECT_FALSE(rig.voicePassesUntouched());
 
-    rig.settings.mask_on.store(6); // bit 0 clear: the voice fades back to dry
+    rig.settings.set(&settings::Settings::mask_on, 6); // bit 0 clear: the voice fades back to dry
     for (int b = 0; b < 5; ++b)
         rig.voiceBlock();
     EXPECT_EQ(rig.stage.voiceKind(), 0);
     EXPECT_TRUE(rig.voicePassesUntouched());
 
-    rig.settings.mask_on.store(1);
-    rig.settings.voice_mask.store(42); // beyond the table: no mask
+    rig.settings.set(&settings::Settings::mask_on, 1);
+    rig.settings.set(&settings::Settings::voice_mask, -1); // no mask
     EXPECT_TRUE(rig.voicePassesUntouched());
     EXPECT_EQ(rig.stage.voiceKind(), 0);
 }
@@ -107,7 +109,7 @@ TEST(MaskStage, TheLiveVoiceFollowsTheMaskOnlyWhileBitZeroIsSet)
 TEST(MaskStage, ChangingTheMaskCrossfadesWithoutAClick)
 {
     Rig rig;
-    rig.settings.voice_mask.store(15);
+    rig.settings.set(&settings::Settings::voice_mask, 15);
     std::vector<float> out;
     for (int b = 0; b < 10; ++b) {
         auto block = rig.voiceBlock();
@@ -115,7 +117,7 @@ TEST(MaskStage, ChangingTheMaskCrossfadesWithoutAClick)
     }
     // "Robot" (ring modulation) to "Bumblebee" (an extended kind, whose
     // output stage adds 64 frames of delay): a hard switch would jump.
-    rig.settings.voice_mask.store(39);
+    rig.settings.set(&settings::Settings::voice_mask, 39);
     for (int b = 0; b < 10; ++b) {
         auto block = rig.voiceBlock();
         out.insert(out.end(), block.begin(), block.end());
@@ -131,25 +133,25 @@ TEST(MaskStage, ChangingTheMaskCrossfadesWithoutAClick)
 TEST(MaskStage, StreamProcessorsRunWhileTheirBitIsSetAndUntilFadedOut)
 {
     Rig rig;
-    rig.settings.voice_ratio.store(1500);
+    rig.settings.set(&settings::Settings::voice_ratio, 1500);
     std::vector<float> clip(2 * kFrames, 0.2f);
-    rig.settings.mask_on.store(2); // clips only
+    rig.settings.set(&settings::Settings::mask_on, 2); // clips only
     for (int b = 0; b < 5; ++b)
-        rig.stage.streamMask(MaskStream::Clip, clip.data(), kFrames, rig.settings, false);
+        rig.stage.streamMask(MaskStream::Clip, clip.data(), kFrames, rig.settings.snapshot(), false);
     EXPECT_EQ(rig.stage.processor(MaskStream::Clip).mix(), 1.0f);
-    rig.stage.streamMask(MaskStream::Application, clip.data(), kFrames, rig.settings, false);
+    rig.stage.streamMask(MaskStream::Application, clip.data(), kFrames, rig.settings.snapshot(), false);
     EXPECT_TRUE(rig.stage.streamRunning(MaskStream::Clip));
     EXPECT_FALSE(rig.stage.streamRunning(MaskStream::Application));
     EXPECT_NEAR(rig.stage.processor(MaskStream::Clip).ratio(), 1.5, 1e-12);
 
-    rig.settings.mask_on.store(0);
-    rig.stage.streamMask(MaskStream::Clip, clip.data(), kFrames, rig.settings, false);
+    rig.settings.set(&settings::Settings::mask_on, 0);
+    rig.stage.streamMask(MaskStream::Clip, clip.data(), kFrames, rig.settings.snapshot(), false);
     EXPECT_TRUE(rig.stage.streamRunning(MaskStream::Clip)); // still fading out
     for (int b = 0; b < 4; ++b)
-        rig.stage.streamMask(MaskStream::Clip, clip.data(), kFrames, rig.settings, false);
+        rig.stage.streamMask(MaskStream::Clip, clip.data(), kFrames, rig.settings.snapshot(), false);
     EXPECT_FALSE(rig.stage.streamRunning(MaskStream::Clip));
     std::vector<float> copy = clip;
-    rig.stage.streamMask(MaskStream::Clip, clip.data(), kFrames, rig.settings, false);
+    rig.stage.streamMask(MaskStream::Clip, clip.data(), kFrames, rig.settings.snapshot(), false);
     EXPECT_EQ(clip, copy); // the bypass only fills the rings
 }
 
@@ -159,11 +161,11 @@ TEST(MaskStage, NothingAllocatesAfterPrepare)
     std::vector<float> stream(2 * kFrames, 0.1f);
     test::AllocationCounter counter;
     for (int b = 0; b < 3 * dsp::kMaskCount; ++b) {
-        rig.settings.voice_mask.store(b / 3 % (dsp::kMaskCount + 1));
-        rig.settings.mask_on.store(b % 8);
+        rig.settings.set(&settings::Settings::voice_mask, b / 3 % (dsp::kMaskCount + 1));
+        rig.settings.set(&settings::Settings::mask_on, b % 8);
         rig.voiceBlock();
-        rig.stage.streamMask(MaskStream::Clip, stream.data(), kFrames, rig.settings, b % 2 == 0);
-        rig.stage.streamMask(MaskStream::Application, stream.data(), kFrames, rig.settings, false);
+        rig.stage.streamMask(MaskStream::Clip, stream.data(), kFrames, rig.settings.snapshot(), b % 2 == 0);
+        rig.stage.streamMask(MaskStream::Application, stream.data(), kFrames, rig.settings.snapshot(), false);
     }
     // voiceBlock() itself makes its test tone on the heap: one vector a block.
     EXPECT_EQ(counter.count(), 3u * dsp::kMaskCount);

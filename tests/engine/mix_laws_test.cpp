@@ -63,20 +63,20 @@ TEST(MixLaws, BalanceTurnsDownTheFarSideOnly)
 TEST(MixLaws, SendLevelIsGatedByEffectsAmountAndTheSourcesEchoBit)
 {
     settings::Settings s;
-    s.effects.store(1);
-    s.amount.store(100);
-    s.echo_on.store(0b101); // voice and application, not clips
-    EXPECT_FLOAT_EQ(engine::sendLevel(s, 0, false), 0.855f);
-    EXPECT_FLOAT_EQ(engine::sendLevel(s, 0, true), 1.0f);
-    EXPECT_EQ(engine::sendLevel(s, 1, false), 0.0f);
-    EXPECT_FLOAT_EQ(engine::sendLevel(s, 2, false), 0.855f);
-    s.amount.store(25);
-    EXPECT_NEAR(engine::sendLevel(s, 0, false), 0.855 * std::pow(0.25, 0.58), 1e-6);
-    s.amount.store(0);
-    EXPECT_EQ(engine::sendLevel(s, 0, false), 0.0f);
-    s.amount.store(50);
-    s.effects.store(0);
-    EXPECT_EQ(engine::sendLevel(s, 0, false), 0.0f);
+    s.set(&settings::Settings::effects, 1);
+    s.set(&settings::Settings::amount, 100);
+    s.set(&settings::Settings::echo_on, 0b101); // voice and application, not clips
+    EXPECT_FLOAT_EQ(engine::sendLevel(s.snapshot(), 0, false), 0.855f);
+    EXPECT_FLOAT_EQ(engine::sendLevel(s.snapshot(), 0, true), 1.0f);
+    EXPECT_EQ(engine::sendLevel(s.snapshot(), 1, false), 0.0f);
+    EXPECT_FLOAT_EQ(engine::sendLevel(s.snapshot(), 2, false), 0.855f);
+    s.set(&settings::Settings::amount, 25);
+    EXPECT_NEAR(engine::sendLevel(s.snapshot(), 0, false), 0.855 * std::pow(0.25, 0.58), 1e-6);
+    s.set(&settings::Settings::amount, 0);
+    EXPECT_EQ(engine::sendLevel(s.snapshot(), 0, false), 0.0f);
+    s.set(&settings::Settings::amount, 50);
+    s.set(&settings::Settings::effects, 0);
+    EXPECT_EQ(engine::sendLevel(s.snapshot(), 0, false), 0.0f);
     EXPECT_EQ(engine::tapCompensation(0), 1.0);
     EXPECT_DOUBLE_EQ(engine::tapCompensation(100), 0.69);
     EXPECT_DOUBLE_EQ(engine::tapCompensation(1), 1.45); // 0.69 × 0.01^−0.245 is above the cap

@@ -160,6 +160,7 @@ struct ChainRig {
     static constexpr uint32_t kFrames = 480;
 
     settings::Settings settings;
+    settings::Snapshot snapshot; // what the last block read
     StandInEnvironments environments;
     engine::EnvironmentFactory* realRooms = nullptr; // when set, used instead of the stand-ins
     std::unique_ptr<engine::EffectChain> chain;
@@ -172,8 +173,8 @@ struct ChainRig {
     // Quiet defaults: no reverb, no equalizer; a test turns on what it checks.
     ChainRig()
     {
-        settings.effects.store(0);
-        settings.eq_on.store(0);
+        settings.set(&settings::Settings::effects, 0);
+        settings.set(&settings::Settings::eq_on, 0);
         voice.resize(kFrames * 4);
         wetCable.resize(kFrames * 4);
         wetMonitor.resize(kFrames * 4);
@@ -206,7 +207,7 @@ struct ChainRig {
         engine::Block b;
         b.frames = n;
         b.micGain = g;
-        b.settings = &settings;
+        b.settings = &(snapshot = settings.snapshot());
         b.voice = voice.data();
         b.wetCable = wetCable.data();
         b.wetMonitor = wetMonitor.data();

@@ -65,9 +65,9 @@ TEST(RoomBuilder, TheReaperTakesWhatFitsAndFreesItOnItsOwnTurn)
 TEST(RoomBuilder, TheChainKeepsItsRoomUntilTheNewOneIsBuiltThenSwapsWithoutFreeing)
 {
     ChainRig rig;
-    rig.settings.preset.store(3);
-    rig.settings.effects.store(1);
-    rig.settings.amount.store(100);
+    rig.settings.set(&settings::Settings::preset, 3);
+    rig.settings.set(&settings::Settings::effects, 1);
+    rig.settings.set(&settings::Settings::amount, 100);
     rig.start();
     rig.chain->setRoomBuilding(engine::RoomBuilder::Mode::Stepped);
     auto* room3 = rig.environments.rooms[0];

@@ -13,6 +13,7 @@ using namespace voicetest;
 // Steps 6 and 7 as the block cycle calls them.
 struct Rig {
     settings::Settings settings;
+    settings::Snapshot snapshot; // what the last block read
     engine::VoiceStage stage;
     dsp::VoiceMaskValues mask{};
 
@@ -22,7 +23,7 @@ struct Rig {
     {
         engine::Block block;
         block.frames = frames;
-        block.settings = &settings;
+        block.settings = &(snapshot = settings.snapshot());
         block.voice = voice;
         const bool masked = (settings.mask_on.load() & 1) != 0;
         stage.voiceSpeed(block, masked ? settings.voice_speed.load() : 100, settings.voice_keep_pitch.load() != 0);
@@ -62,7 +63,7 @@ TEST(VoiceStage, AChangeStartsTheChangerWhichRunsOn48000FramesAfterNeutralThenSt
     Rig rig;
     std::vector<float> voice = synthVoice(steadyVoice(120.0), 5.0);
     const std::vector<float> original = voice;
-    rig.settings.pitch_hz.store(30);
+    rig.settings.set(&settings::Settings::pitch_hz, 30);
 
     std::vector<float> first(voice.begin(), voice.begin() + 96000);
     rig.run(first);
@@ -71,7 +72,7 @@ TEST(VoiceStage, AChangeStartsTheChangerWhichRunsOn48000FramesAfterNeutralThenSt
     EXPECT_NEAR(rig.stage.targetPitchHz(), 150, 1);
 
     // Back to neutral: the tail keeps running for 48000 frames, then a 10 ms fade.
-    rig.settings.pitch_hz.store(0);
+    rig.settings.set(&settings::Settings::pitch_hz, 0);
     std::vector<float> rest(voice.begin() + 96000, voice.end());
     size_t stoppedAt = 0;
     rig.run(rest, 480, [&](size_t i) {
@@ -87,7 +88,7 @@ TEST(VoiceStage, AChangeStartsTheChangerWhichRunsOn48000FramesAfterNeutralThenSt
         original.begin() + 96000 + static_cast<std::ptrdiff_t>(stoppedAt)));
 
     // Starting again starts afresh: no pitch is known before the first analysis.
-    rig.settings.voice_size.store(120);
+    rig.settings.set(&settings::Settings::voice_size, 120);
     std::vector<float> again(voice.begin(), voice.begin() + 480);
     rig.run(again);
     EXPECT_TRUE(rig.stage.changerRunning());
@@ -98,13 +99,13 @@ TEST(VoiceStage, ClearingMaskBit0FadesTheChangerOutAndZeroesTheReports)
 {
     Rig rig;
     std::vector<float> voice = synthVoice(steadyVoice(150.0), 2.0);
-    rig.settings.voice_ratio.store(1300);
+    rig.settings.set(&settings::Settings::voice_ratio, 1300);
     std::vector<float> first(voice.begin(), voice.begin() + 48000);
     rig.run(first);
     ASSERT_TRUE(rig.stage.changerRunning());
     EXPECT_NEAR(rig.stage.targetPitchHz(), 195, 1);
 
-    rig.settings.mask_on.store(0);
+    rig.settings.set(&settings::Settings::mask_on, 0);
     std::vector<float> second(voice.begin() + 48000, voice.begin() + 48960);
     const std::vector<float> dry = second;
     rig.run(second);
@@ -122,21 +123,21 @@ TEST(VoiceStage, TheSpeedRunsInChunksPublishesItsDelayAndCatchesUp)
     for (size_t i = 0; i < voice.size(); ++i)
         if (i % 24000 >= 16000)
             voice[i] = 0.0f; // pauses for the catch-up to end in
-    rig.settings.voice_speed.store(50);
-    rig.settings.voice_keep_pitch.store(1);
+    rig.settings.set(&settings::Settings::voice_speed, 50);
+    rig.settings.set(&settings::Settings::voice_keep_pitch, 1);
     std::vector<float> slow(voice.begin(), voice.begin() + 48000);
     rig.run(slow, 2000); // blocks larger than one chunk
     EXPECT_NEAR(rig.stage.speedLatencyMs(), 520, 40);
 
-    rig.settings.voice_speed.store(100);
+    rig.settings.set(&settings::Settings::voice_speed, 100);
     std::vector<float> rest(voice.begin() + 48000, voice.end());
     rig.run(rest, 2000);
     EXPECT_FALSE(rig.stage.speed().active());
     EXPECT_EQ(rig.stage.speedLatencyMs(), 0);
 
     // With bit 0 clear the speed runs at 100: nothing starts.
-    rig.settings.voice_speed.store(200);
-    rig.settings.mask_on.store(0);
+    rig.settings.set(&settings::Settings::voice_speed, 200);
+    rig.settings.set(&settings::Settings::mask_on, 0);
     std::vector<float> y = voice;
     rig.run(y, 1500);
     EXPECT_EQ(y, voice);
@@ -145,14 +146,14 @@ TEST(VoiceStage, TheSpeedRunsInChunksPublishesItsDelayAndCatchesUp)
 TEST(VoiceStage, NeverAllocatesWhileBothRun)
 {
     Rig rig;
-    rig.settings.voice_speed.store(70);
-    rig.settings.pitch_hz.store(-40);
-    rig.settings.voice_size.store(130);
+    rig.settings.set(&settings::Settings::voice_speed, 70);
+    rig.settings.set(&settings::Settings::pitch_hz, -40);
+    rig.settings.set(&settings::Settings::voice_size, 130);
     rig.mask = {1.0, 0.6, 0.3, 0.15};
     std::vector<float> voice = synthVoice(steadyVoice(140.0, 30.0), 2.0);
     test::AllocationCounter counter;
     rig.run(voice, 441);
-    rig.settings.mask_on.store(0);
+    rig.settings.set(&settings::Settings::mask_on, 0);
     rig.run(voice, 441);
     EXPECT_EQ(counter.count(), 0u);
 }

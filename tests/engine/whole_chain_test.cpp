@@ -97,7 +97,7 @@ TEST(WholeChain, EveryEffectOnWithRandomChangesAndRoomsStaysFiniteBelowFullScale
 
     ChainRig rig(std::move(speech));
     everyEffectOn(rig.settings);
-    rig.settings.GlitchKey.store(kF5);
+    rig.settings.set(&settings::Settings::GlitchKey, kF5);
     engine::requestOpen(rig.state);
     rig.run(1000);
     ASSERT_EQ(rig.engine->phase(), engine::EnginePhase::Running);

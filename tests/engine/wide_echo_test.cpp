@@ -190,10 +190,10 @@ TEST(WideEcho, RunningAndStoppingNeverAllocate)
 // cavern's response file loads, so the cavern is not the procedural one.
 void startWideCavern(test::ChainRig& rig, bool response = false)
 {
-    rig.settings.effects.store(1);
-    rig.settings.amount.store(100);
-    rig.settings.preset.store(8);
-    rig.settings.wide.store(1);
+    rig.settings.set(&settings::Settings::effects, 1);
+    rig.settings.set(&settings::Settings::amount, 100);
+    rig.settings.set(&settings::Settings::preset, 8);
+    rig.settings.set(&settings::Settings::wide, 1);
     rig.environments.withCavern = true;
     rig.environments.responseLoads = response;
     rig.start();
@@ -202,8 +202,7 @@ void startWideCavern(test::ChainRig& rig, bool response = false)
 // Does nothing: a chain with it set runs without its own wide echo.
 class NoWideEcho : public WideEcho {
 public:
-    void process(const WideEchoFeed&, float*, float*, uint32_t, bool, const settings::Settings&) noexcept override
-    { }
+    void process(const WideEchoFeed&, float*, float*, uint32_t, bool, const settings::Snapshot&) noexcept override { }
 };
 
 TEST(WideEcho, TheMonitorHearsItAndTheCableNeverDoesEvenWhileItRingsOut)
@@ -257,9 +256,9 @@ class OwnRoomWideEcho : public WideEcho {
 public:
     OwnRoomWideEcho() { room.prepare(48000.0, test::ChainRig::kFrames); }
     void process(const WideEchoFeed& feed, float* wetL, float* wetR, uint32_t n, bool cavernRunning,
-        const settings::Settings& settings) noexcept override
+        const settings::Snapshot& settings) noexcept override
     {
-        room.process(feed, wetL, wetR, n, cavernRunning, settings.wide.load() != 0);
+        room.process(feed, wetL, wetR, n, cavernRunning, settings.wide != 0);
     }
     WideEchoRoom room;
 };

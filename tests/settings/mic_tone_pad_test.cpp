@@ -34,9 +34,9 @@ TEST(MicTonePad, OffsetsRoundHalfAwayFromZero)
 TEST(MicTonePad, DraggingMovesTheBandsAroundTheirBases)
 {
     Settings s;
-    s.tone_base_lo.store(30);
-    s.tone_base_mid.store(-20);
-    s.tone_base_hi.store(230);
+    s.set(&settings::Settings::tone_base_lo, 30);
+    s.set(&settings::Settings::tone_base_mid, -20);
+    s.set(&settings::Settings::tone_base_hi, 230);
     const uint32_t before = s.toneRevision.load();
     // 34 right of centre and 30 above it: x = 50, y = 50.
     toneDragPad(s, 138.0, 120.0);
@@ -90,7 +90,7 @@ TEST(MicTonePad, GateSlidersAndResetAllMoveTheirCounters)
     gateResetToDefault(s, GateControl::Out);
     EXPECT_EQ(s.gate_out.load(), -50);
 
-    s.tone_on.store(0);
+    s.set(&settings::Settings::tone_on, 0);
     toneDragPad(s, 10.0, 10.0);
     toneSetBand(s, ToneBand::Lo, 100);
     const uint32_t tone = s.toneRevision.load();

@@ -20,7 +20,7 @@ constexpr int32_t kShift = 1 << 18;
 TEST_P(RegistrySettingsCases, AMissingKeyChangesNothingAtAll)
 {
     Settings s;
-    s.UiZoom = 180;
+    s.set(&Settings::UiZoom, 180);
     const uint32_t tone = s.toneRevision;
     store().loadRegistrySettings(s, kFaces);
     EXPECT_EQ(s.UiZoom, 180);
@@ -32,8 +32,8 @@ TEST_P(RegistrySettingsCases, ValuesOfTheWrongTypeOrMissingTakeTheirDefaults)
     writeSetting(L"UiZoom", 150);
     plant(settingsKey(), L"GateOut", ValueType::String, platform::stringBytes(L"70"));
     Settings s;
-    s.gate_out = 0;
-    s.voice_ratio = 2000;
+    s.set(&Settings::gate_out, 0);
+    s.set(&Settings::voice_ratio, 2000);
     const uint32_t tone = s.toneRevision;
     const uint32_t isolation = s.isolationRevision;
     store().loadRegistrySettings(s, kFaces);
@@ -131,14 +131,14 @@ TEST_P(RegistrySettingsCases, ASaveThenALoadRestoresEveryValueOfEveryTable)
     for (auto table : {settings::recordFields(), settings::registryOnlyFields()}) {
         for (const auto& field : table) {
             if (field.registryKey != settings::RegistryKey::None)
-                field.store(saved, field.defaultValue == field.maximum ? field.minimum : field.maximum);
+                saved.set(field, field.defaultValue == field.maximum ? field.minimum : field.maximum);
         }
     }
-    saved.WinSet = 1;
-    saved.KeepLast = 45;
-    saved.eq_preset = 9;
+    saved.setWindowPosition(true, saved.WinX, saved.WinY);
+    saved.set(&Settings::KeepLast, 45);
+    saved.set(&Settings::eq_preset, 9);
     for (int i = 0; i < settings::kHotkeyCount; ++i)
-        saved.hotkeys[i] = kCtrl | (0x70 + i);
+        saved.setHotkey(i, kCtrl | (0x70 + i));
     saved.font = L"Verdana";
     saved.ClipsFolder = L"D:\\Takes \u00e9";
     store().saveRegistrySettings(saved);
@@ -173,7 +173,7 @@ TEST_P(RegistrySettingsCases, OffsetValuesAreStoredWithTheirConversions)
         {"tone_base_hi", 240, L"ToneBaseHi", 360}, {"app_gain", 1000, L"AppGain", 1000}, {"alpha", 20, L"UiAlpha", 20}};
     Settings s;
     for (const auto& row : rows)
-        settings::findField(row.key)->store(s, row.field);
+        s.set(*settings::findField(row.key), row.field);
     store().saveRegistrySettings(s);
     for (const auto& row : rows)
         EXPECT_EQ(registry().readDword(settingsKey(), row.name), row.stored) << row.key;
@@ -182,16 +182,16 @@ TEST_P(RegistrySettingsCases, OffsetValuesAreStoredWithTheirConversions)
 TEST_P(RegistrySettingsCases, TheEqualizerKeyConvertsBandsAndPreset)
 {
     Settings s;
-    s.eq_preset = -1; // "Custom"
-    s.eq_bands[0] = -12;
-    s.eq_bands[6] = 5;
+    s.set(&Settings::eq_preset, -1); // "Custom"
+    s.setEqBand(0, -12);
+    s.setEqBand(6, 5);
     store().saveEqualizer(s);
     EXPECT_EQ(registry().readDword(store().equalizerKey(), L"Preset"), 0u);
     EXPECT_EQ(registry().readDword(store().equalizerKey(), L"Band0"), 0u);
     EXPECT_EQ(registry().readDword(store().equalizerKey(), L"Band6"), 17u);
 
     Settings loaded;
-    loaded.eq_preset = 4;
+    loaded.set(&Settings::eq_preset, 4);
     store().loadEqualizer(loaded);
     EXPECT_EQ(loaded.eq_preset, 0) << "Custom comes back as built-in preset 0";
     EXPECT_EQ(loaded.eq_bands[0], -12) << "while the bands keep the custom curve";

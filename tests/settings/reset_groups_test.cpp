@@ -17,7 +17,7 @@ void scramble(Settings& s)
 {
     for (auto table : {recordFields(), registryOnlyFields()}) {
         for (const auto& field : table)
-            field.store(s, field.defaultValue == field.maximum ? field.minimum : field.maximum);
+            s.set(field, field.defaultValue == field.maximum ? field.minimum : field.maximum);
     }
     s.font = L"Verdana";
 }

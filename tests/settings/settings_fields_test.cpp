@@ -261,14 +261,14 @@ TEST(ChangeCounters, EachWriteMovesExactlyItsGroupsCounterOnce)
         Settings s;
         const FieldInfo& field = fieldFor(row);
         const uint32_t eq = s.eqRevision, tone = s.toneRevision, iso = s.isolationRevision;
-        EXPECT_TRUE(setField(s, field, otherValue(field), 5));
+        EXPECT_TRUE(setField(s, field, otherValue(field)));
         EXPECT_EQ(s.eqRevision - eq, row.counter == Counter::Eq ? 1u : 0u);
         EXPECT_EQ(s.toneRevision - tone, row.counter == Counter::Tone ? 1u : 0u);
         EXPECT_EQ(s.isolationRevision - iso, row.counter == Counter::Isolation ? 1u : 0u);
 
         // Writing the value it already holds is no change.
         const uint32_t before = s.eqRevision + s.toneRevision + s.isolationRevision;
-        EXPECT_FALSE(setField(s, field, otherValue(field), 5));
+        EXPECT_FALSE(setField(s, field, otherValue(field)));
         EXPECT_EQ(s.eqRevision + s.toneRevision + s.isolationRevision, before);
     }
 }

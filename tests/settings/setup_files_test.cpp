@@ -48,11 +48,11 @@ protected:
 TEST_F(SetupFiles, ASavedFileIsByteForByteTheFormat)
 {
     setDeviceName(s, DeviceKind::Mic, L"{0.0.1}.{mic-\u00e9}");
-    s.pan = -35;
+    s.set(&Settings::pan, -35);
     s.font = L"Verdana";
-    s.eq_preset = -1;
-    s.eq_bands[0] = -12;
-    s.eq_bands[6] = 4;
+    s.set(&Settings::eq_preset, -1);
+    s.setEqBand(0, -12);
+    s.setEqBand(6, 4);
     ASSERT_TRUE(setups.saveSetupFile(setups.setupPath(L"Night")));
     EXPECT_EQ(fileText(own(L"Night.ini")),
         "# Vantor Ovix Settings\n"
@@ -81,8 +81,8 @@ TEST_F(SetupFiles, AFileLoadsBackAndCrlfLinesLoadTheSame)
 {
     for (auto table : {recordFields()})
         for (const auto& field : table)
-            field.store(s, field.defaultValue == field.maximum ? field.minimum : field.maximum);
-    s.eq_preset = 9;
+            s.set(field, field.defaultValue == field.maximum ? field.minimum : field.maximum);
+    s.set(&Settings::eq_preset, 9);
     setDeviceName(s, DeviceKind::Mic, env.captureIds[1]);
     const std::string lf = formatSetupFile(s);
     std::string crlf;
@@ -282,7 +282,7 @@ TEST_F(SetupFiles, SaveLoadAndDeleteFlows)
     EXPECT_FALSE(setups.addSyncFolder(L"d:\\portable\\ovix\\SETUPS"));
     EXPECT_FALSE(setups.addSyncFolder(setups.setupsFolder()));
 
-    s.amount = 42;
+    s.set(&Settings::amount, 42);
     EXPECT_FALSE(setups.saveCurrentSetupAs(L"<>"));
     ASSERT_TRUE(setups.saveCurrentSetupAs(L" Night "));
     EXPECT_EQ(setups.currentSetup(), L"Night");
@@ -291,7 +291,7 @@ TEST_F(SetupFiles, SaveLoadAndDeleteFlows)
     EXPECT_EQ(fileText(sync + L"\\Night.ini"), fileText(own(L"Night.ini")));
     EXPECT_EQ(savedSetupMessage(L"Night"), L"Saved setup \"Night\"");
 
-    s.amount = 0;
+    s.set(&Settings::amount, 0);
     ASSERT_TRUE(setups.loadSetup(L"Night", env));
     EXPECT_EQ(s.amount, 42);
 

@@ -309,7 +309,7 @@ public:
         }
         std::stable_sort(moves_.begin(), moves_.end(), [](auto& a, auto& b) { return a.frame < b.frame; });
         if (!moves_.empty() && (record_.GlitchKey.load() & 0xFFFF) == 0)
-            record_.GlitchKey.store(kRenderGlitchKey);
+            record_.set(&settings::Settings::GlitchKey, kRenderGlitchKey);
     }
 
     // Everything due by frame (the first frame of the next block).
@@ -370,7 +370,7 @@ bool runEngine(console::SimConsole& sim, std::span<const float> input, std::vect
     settings::setDeviceName(record, settings::DeviceKind::Mic, kMicId);
     settings::setDeviceName(record, settings::DeviceKind::Spk, kPhonesId);
     if (monitor)
-        record.monitor.store(1);
+        record.set(&settings::Settings::monitor, 1);
 
     console.state().glitchButtonHeld.store(glitchHeld ? 1 : 0);
     TimelinePlayer player(timeline, record, sim.keys);
