@@ -398,7 +398,7 @@ void GlitchRepeater::start() noexcept
     default:
         break;
     }
-    if (!kGlitchStyles[static_cast<size_t>(running_)].ending && running_ != kGlitchRepeat)
+    if (!kGlitchStyleEnds[static_cast<size_t>(running_)] && running_ != kGlitchRepeat)
         tailLength_ = frames(0.3, fs_);
     tailLength_ = std::max<int64_t>(1, tailLength_);
     tail_ = tailLength_;
@@ -534,7 +534,7 @@ float GlitchRepeater::grainSample(const Grain& grain, int ch) const noexcept
 
 void GlitchRepeater::generate(float* g, int channels) noexcept
 {
-    const bool ending = kGlitchStyles[static_cast<size_t>(running_)].ending;
+    const bool ending = kGlitchStyleEnds[static_cast<size_t>(running_)];
     const double a = static_cast<double>(sincePress_);
     const double progress = std::min(1.0, a / static_cast<double>(tailLength_));
     for (int ch = 0; ch < channels; ++ch)

@@ -24,30 +24,6 @@
 
 namespace dsp {
 
-struct GlitchStyleInfo {
-    const char* name;
-    const char* hint;   // shown on the button
-    const char* status; // while active
-    bool ending;        // plays a closing effect of fixed length from the press
-};
-
-inline constexpr int kGlitchStyleCount = 13;
-inline constexpr std::array<GlitchStyleInfo, kGlitchStyleCount> kGlitchStyles{{
-    {"Repeat", "Hold to repeat", "Repeating", false},
-    {"Beep", "Hold to beep", "Beeping", false},
-    {"Stutter", "Hold to stutter", "Stuttering", false},
-    {"Reverse", "Hold to reverse", "Reversing", false},
-    {"Tape stop", "End with tape stop", "Stopping", true},
-    {"Scratch", "Hold to scratch", "Scratching", false},
-    {"Robot", "End with robot", "Shutting down", true},
-    {"Crush", "End with crush", "Breaking up", true},
-    {"Chipmunk", "End with chipmunk", "Speeding up", true},
-    {"Deep", "End with deep", "Going deep", true},
-    {"Echo", "End with echo", "Echoing out", true},
-    {"Cut", "Hold to cut", "Cut", false},
-    {"Glitch", "Hold to glitch", "Glitching", false},
-}};
-
 enum GlitchStyle : int {
     kGlitchRepeat = 0,
     kGlitchBeep,
@@ -63,6 +39,11 @@ enum GlitchStyle : int {
     kGlitchCut,
     kGlitchGlitch,
 };
+inline constexpr int kGlitchStyleCount = 13;
+// Whether a style plays a closing effect of fixed length from the press
+// (tape stop, robot, crush, chipmunk, deep, echo) rather than lasting while held.
+inline constexpr std::array<bool, kGlitchStyleCount> kGlitchStyleEnds{
+    false, false, false, false, true, false, true, true, true, true, true, false, false};
 
 // 0..12; above 12 reads as 12, below 0 as 0.
 inline int clampGlitchStyle(int style) noexcept

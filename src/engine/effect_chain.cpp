@@ -56,7 +56,7 @@ bool EffectChain::convolutionActive(int preset) const noexcept
 
 void EffectChain::prepare(double sampleRate, uint32_t maxFrames, int preset)
 {
-    sampleRate_ = sampleRate > 0.0 ? sampleRate : kMixSampleRate;
+    sampleRate_ = sampleRate > 0.0 ? sampleRate : platform::kSampleRate;
     capacity_ = std::max<uint32_t>(maxFrames, 480);
     preset_ = std::clamp(preset, 0, kRoomCount - 1);
 

@@ -26,6 +26,7 @@
 #include "engine/mix_sources.h"
 #include "engine/voice_stage.h"
 #include "engine/wide_echo.h"
+#include "platform/sample_rate.h"
 
 #include <cstdint>
 #include <memory>
@@ -149,7 +150,7 @@ private:
     Sources sources_;
     WideEcho* wideEcho_ = nullptr;
 
-    double sampleRate_ = kMixSampleRate;
+    double sampleRate_ = platform::kSampleRate;
     uint32_t capacity_ = 0; // frames of scratch
     bool irLoaded_ = false;
     int preset_ = kCavernPreset;

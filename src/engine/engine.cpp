@@ -1,7 +1,9 @@
 #include "engine/engine.h"
 
 #include "engine/endpoints.h"
+#include "engine/mix.h"
 #include "platform/audio_thread.h"
+#include "platform/sample_rate.h"
 
 #include <algorithm>
 #include <cmath>
@@ -28,13 +30,6 @@ template <class T> void growTo(std::vector<T>& v, size_t size)
 
 } // namespace
 
-float micGain(int32_t level) noexcept
-{
-    if (level <= 0)
-        return 0.0f;
-    return static_cast<float>(std::pow(level / 100.0, 1.301));
-}
-
 Engine::Engine(EngineServices services) : s_(std::move(services))
 {
     captureEvent_ = s_.clock.createEvent(false);
@@ -57,7 +52,7 @@ void Engine::start()
     registration_ = s_.devices.registerAudioThread();
     s_.state.irLoaded.store(s_.steps.loadImpulseResponse() ? 1 : 0);
     presetInUse_ = s_.settings.preset.load();
-    s_.steps.prepare(kSampleRate, kInitialScratchFrames, presetInUse_);
+    s_.steps.prepare(platform::kSampleRate, kInitialScratchFrames, presetInUse_);
     eqRevisionSeen_ = s_.settings.eqRevision.load();
     phase_ = EnginePhase::Idle;
 }
@@ -427,7 +422,7 @@ bool Engine::blockCycle(const float* interleaved, uint32_t n, int pass) noexcept
     const int32_t level = st.mic_level.load();
     if (level != micLevelSeen_) {
         micLevelSeen_ = level;
-        micGain_ = micGain(level);
+        micGain_ = levelGain(level);
     }
     Block block;
     block.frames = n;

@@ -44,9 +44,6 @@ inline constexpr int64_t kMonitorRetryBaseMillis = 2000;
 inline constexpr uint32_t kGapLimitFrames = 3840; // 80 ms
 inline constexpr int kGoodPacketsForGapFill = 8;
 
-// Linear microphone gain of a level (100 = unity): (level / 100)^1.301, 0 at or below 0.
-float micGain(int32_t level) noexcept;
-
 // What the engine needs from the rest of the program.
 struct EngineServices {
     platform::Clock& clock;

@@ -1,6 +1,8 @@
 #include "engine/mix.h"
 
+#include "dsp/gain.h"
 #include "engine/engine.h"
+#include "platform/sample_rate.h"
 
 #include <algorithm>
 #include <cmath>
@@ -28,13 +30,13 @@ void glideDryGain(float& gain, float target, float* out, uint32_t n) noexcept
 
 float levelGain(int32_t level) noexcept
 {
-    return micGain(level);
+    return static_cast<float>(dsp::levelGain(level));
 }
 
 uint32_t tailFrames(double decaySeconds) noexcept
 {
     const double seconds = std::isfinite(decaySeconds) ? std::clamp(decaySeconds, 0.0, 60.0) : 0.0;
-    return kTailBaseFrames + static_cast<uint32_t>(kMixSampleRate * seconds);
+    return kTailBaseFrames + static_cast<uint32_t>(platform::kSampleRate * seconds);
 }
 
 void MicDrive::update(int32_t micLevel) noexcept

@@ -14,7 +14,6 @@
 
 namespace engine {
 
-inline constexpr double kMixSampleRate = 48000.0;
 // Tails ring for half a second plus the room's decay time.
 inline constexpr uint32_t kTailBaseFrames = 24000;
 // Per-frame glide of the smoothed dry gains towards their targets.
@@ -22,7 +21,7 @@ inline constexpr float kDryGainGlide = 0.002f;
 // Per-block fall of the drive amount (its rise is immediate).
 inline constexpr float kDriveFallPerBlock = 0.002f;
 
-// The level law of mic_level, clip_level and app_gain: (level/100)^1.301, 0 at or below 0.
+// The level law (dsp::levelGain) in the mix's single precision.
 float levelGain(int32_t level) noexcept;
 
 // Frames a tail rings for a room of decaySeconds.

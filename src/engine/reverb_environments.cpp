@@ -4,6 +4,8 @@
 #include "dsp/haunted_cavern.h"
 #include "dsp/reverb.h"
 #include "dsp/reverb_send.h"
+#include "media/cavern_response.h"
+#include "platform/sample_rate.h"
 
 #include <algorithm>
 #include <array>
@@ -42,7 +44,7 @@ public:
     double decaySeconds() const noexcept override
     {
         return static_cast<double>(response_->responseLength() + dsp::ConvolutionReverb::kLatency)
-            / dsp::ConvolutionReverb::kSampleRate;
+            / platform::kSampleRate;
     }
 
 private:
@@ -121,7 +123,7 @@ bool ReverbEnvironments::loadImpulseResponse()
     if (!files_)
         return false;
     auto response = std::make_unique<dsp::ConvolutionReverb>();
-    if (!dsp::loadCavernResponse(*files_, folder_, *response))
+    if (!media::loadCavernResponse(*files_, folder_, *response))
         return false;
     response_ = std::move(response);
     return true;

@@ -15,12 +15,6 @@ int32_t clampBand(int64_t v)
     return static_cast<int32_t>(std::clamp<int64_t>(v, -kToneBandLimit, kToneBandLimit));
 }
 
-int32_t padAxis(double offset, double half)
-{
-    const double v = std::round(offset / half * 100.0);
-    return static_cast<int32_t>(std::isfinite(v) ? std::clamp(v, -100.0, 100.0) : 0.0);
-}
-
 // Writes value into the field; the caller moves the counter once.
 bool put(IntField& field, int32_t value)
 {
@@ -86,10 +80,10 @@ int32_t tonePadOffset(int32_t v)
     return static_cast<int32_t>(std::lround(2.4 * static_cast<double>(v)));
 }
 
-void toneDragPad(Settings& s, double x, double y)
+void toneMovePad(Settings& s, int32_t x, int32_t y)
 {
-    put(s.tone_pad_x, padAxis(x - kTonePadCentreX, kTonePadHalfWidth));
-    put(s.tone_pad_y, padAxis(kTonePadCentreY - y, kTonePadHalfHeight));
+    put(s.tone_pad_x, std::clamp(x, -100, 100));
+    put(s.tone_pad_y, std::clamp(y, -100, 100));
     applyPad(s);
     bump(s, Counter::Tone);
 }

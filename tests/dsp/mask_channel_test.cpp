@@ -22,29 +22,24 @@ using testing::kFs;
 
 TEST(MaskTable, RowsAreCompleteAndConsistent)
 {
-    std::set<std::string> names;
     int lastExtendedKind = kFirstExtendedKind - 1;
     for (int i = 0; i < kMaskCount; ++i) {
         const MaskRow& row = kMasks[static_cast<size_t>(i)];
-        names.insert(row.name);
-        EXPECT_GE(row.ratio, 400) << row.name;
-        EXPECT_LE(row.ratio, 2500) << row.name;
-        EXPECT_GE(row.size, 60) << row.name;
-        EXPECT_LE(row.size, 150) << row.name;
+        EXPECT_GE(row.ratio, 400) << i;
+        EXPECT_LE(row.ratio, 2500) << i;
+        EXPECT_GE(row.size, 60) << i;
+        EXPECT_LE(row.size, 150) << i;
         // The extended masks run kinds 5..26 in row order (two of them none).
         if (i < kZephraMaskCount) {
-            EXPECT_LE(row.kind, 4) << row.name;
+            EXPECT_LE(row.kind, 4) << i;
         } else if (row.kind != 0) {
-            EXPECT_EQ(row.kind, lastExtendedKind + 1) << row.name;
+            EXPECT_EQ(row.kind, lastExtendedKind + 1) << i;
             lastExtendedKind = row.kind;
         }
-        EXPECT_EQ(maskHasExtraEffect(i), row.kind != 0 || i == 41) << row.name;
+        EXPECT_EQ(maskHasExtraEffect(i), row.kind != 0 || i == 41) << i;
     }
-    EXPECT_EQ(names.size(), 42u);
     EXPECT_EQ(lastExtendedKind, kMaskKindCount - 1);
-    EXPECT_STREQ(kMasks[29].name, "Chipmunk");
     EXPECT_EQ(kMasks[29].ratio, 2450);
-    EXPECT_STREQ(kMasks[17].name, "Unstable");
     EXPECT_EQ(kMasks[17].p1, 5.5);
     EXPECT_EQ(kMasks[17].p2, 0.65);
     const VoiceMaskValues stranger = maskVoiceValues(41);

@@ -1,6 +1,7 @@
 // The engine stepped one packet at a time on simulated endpoints: the block
 // cycle, gap filling, monitor management, failures and their recovery.
 
+#include "engine/mix.h"
 #include "engine_rig.h"
 #include "platform/audio_thread.h"
 #include "support/alloc_counter.h"
@@ -170,7 +171,7 @@ TEST(Engine, PassThroughCarriesTheVoiceToBothOutputsWithTheMicGainAndTheRecorder
     rig.open();
     rig.runMillis(200);
 
-    const float expected = 0.2f * engine::micGain(200);
+    const float expected = 0.2f * engine::levelGain(200);
     for (const auto& id : {kCable, kPhones}) {
         const auto out = rig.audio.rendered(id);
         ASSERT_FALSE(out.empty());

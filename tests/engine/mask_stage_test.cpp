@@ -6,7 +6,7 @@
 #include "dsp/mask_table.h"
 #include "dsp/mask_signals.h"
 #include "engine/mask_stage.h"
-#include "settings/mask_choice.h"
+#include "engine/mask_choice.h"
 #include "support/alloc_counter.h"
 
 #include <gtest/gtest.h>
@@ -61,19 +61,19 @@ TEST(MaskChoice, ChoosingAMaskLoadsItsVoiceAndClearsPitchAndMacro)
     settings::Settings s;
     s.pitch_hz.store(-40);
     s.voice_macro.store(55);
-    EXPECT_TRUE(settings::chooseMask(s, 29));
+    EXPECT_TRUE(engine::chooseMask(s, 29));
     EXPECT_EQ(s.voice_mask.load(), 29);
     EXPECT_EQ(s.voice_ratio.load(), 2450);
     EXPECT_EQ(s.voice_size.load(), 60);
     EXPECT_EQ(s.pitch_hz.load(), 0);
     EXPECT_EQ(s.voice_macro.load(), 0);
 
-    EXPECT_TRUE(settings::chooseMask(s, 500)); // clamped to the last mask
+    EXPECT_TRUE(engine::chooseMask(s, 500)); // clamped to the last mask
     EXPECT_EQ(s.voice_mask.load(), 41);
     EXPECT_EQ(s.voice_ratio.load(), 720);
 
     s.pitch_hz.store(30);
-    EXPECT_FALSE(settings::chooseMask(s, -9)); // no mask: the voice stays
+    EXPECT_FALSE(engine::chooseMask(s, -9)); // no mask: the voice stays
     EXPECT_EQ(s.voice_mask.load(), -1);
     EXPECT_EQ(s.voice_ratio.load(), 720);
     EXPECT_EQ(s.pitch_hz.load(), 30);

@@ -197,7 +197,7 @@ struct ChainRig {
     // one whose sign alternates every frame (a tone at half the sample rate).
     void block(float mic = 0.0f, uint32_t n = kFrames, bool alternate = false)
     {
-        const float g = engine::micGain(settings.mic_level.load());
+        const float g = engine::levelGain(settings.mic_level.load());
         for (uint32_t i = 0; i < n; ++i)
             voice[i] = (alternate && (i & 1) ? -mic : mic) * g;
         engine::Block b;

@@ -4,6 +4,7 @@
 #include "media/format_converter.h"
 #include "media/wav_reader.h"
 #include "media/wav_writer.h"
+#include "platform/sample_rate.h"
 #include "platform/sim/manual_clock.h"
 #include "platform/sim/sim_audio.h"
 #include "platform/text.h"
@@ -19,7 +20,7 @@ namespace render {
 
 namespace {
 
-constexpr uint32_t kRate = media::kEngineRate;
+constexpr uint32_t kRate = platform::kSampleRate;
 constexpr uint32_t kPacketFrames = 480;
 constexpr uint32_t kMinInputRate = 8000;
 constexpr uint32_t kMaxInputRate = 192000;

@@ -1,12 +1,12 @@
-#include "settings/mask_choice.h"
+#include "engine/mask_choice.h"
 
 #include "dsp/mask_table.h"
 
 #include <algorithm>
 
-namespace settings {
+namespace engine {
 
-bool chooseMask(Settings& settings, int index)
+bool chooseMask(settings::Settings& settings, int index)
 {
     index = std::clamp(index, -1, dsp::kMaskCount - 1);
     const dsp::MaskRow* row = dsp::findMask(index);
@@ -21,4 +21,4 @@ bool chooseMask(Settings& settings, int index)
     return row != nullptr;
 }
 
-} // namespace settings
+} // namespace engine
