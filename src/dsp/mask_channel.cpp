@@ -10,6 +10,7 @@ namespace dsp {
 namespace {
 constexpr double kTwoPi = 2.0 * kPi;
 constexpr double kClockWrap = 1000.0; // seconds
+constexpr double kGlitchHistorySeconds = 0.4;
 
 // Onset detector: a 2 ms and a 150 ms follower of |x|; an onset is the fast
 // one above −40 dBFS and 2.2 × the slow one, then 250 ms without another.
@@ -84,9 +85,11 @@ void MaskChannel::prepare(double sampleRate, bool extendedKinds, int maxChunk)
     bubbleDecay_ = decayFactor(0.015, fs_);
     if (extended_) {
         vibratoRing_.prepare(8192);
-        echo_.prepare(static_cast<size_t>(0.17 * fs_) + 4);
+        // The longest echo is 0.17 s; the glitch events' history is 0.4 s, as
+        // long as their event buffer, so a reversal of up to 0.25 s never wraps.
+        echo_.prepare(static_cast<size_t>(std::max(0.17, kGlitchHistorySeconds) * fs_) + 4);
         dryRing_.prepare(ThreeOfMeVoices::kLatency + 4);
-        eventBuffer_.assign(static_cast<size_t>(0.4 * fs_), 0.0f);
+        eventBuffer_.assign(static_cast<size_t>(kGlitchHistorySeconds * fs_), 0.0f);
         voices_ = std::make_unique<ThreeOfMeVoices>();
         voices_->prepare(fs_, maxChunk_);
         spectral_.prepare(fs_);

@@ -71,6 +71,8 @@ public:
     const Biquad& slot(int index) const { return filters_[static_cast<size_t>(index)]; }
     // The level matcher's current gain (extended kinds).
     double levelMatchDb() const { return matcher_.gainDb(); }
+    // Frames of the past a glitch event (kind 11) can reach back to.
+    size_t glitchHistoryFrames() const { return echo_.length(); }
 
 private:
     void setUpKind() noexcept;

@@ -63,6 +63,15 @@ std::vector<float> runKind(int kind, double p1, double p2, std::vector<float> x)
     return x;
 }
 
+TEST(MaskChannel, GlitchEventsKeepTheHistoryTheirLongestReversalReadsFrom)
+{
+    // A reversal plays up to the last 0.25 s backwards; a shorter history
+    // wraps, so the slice holds recent audio and clicks where it wrapped.
+    MaskChannel engine;
+    engine.prepare(kFs);
+    EXPECT_GE(static_cast<double>(engine.glitchHistoryFrames()), 0.4 * kFs);
+}
+
 TEST(MaskChannel, RingModulationPutsSidebandsAtTheCarrierPlusAndMinusP1)
 {
     const auto y = runKind(1, 90, 0.6, tone(1000, 0.5, 48000));
