@@ -139,6 +139,88 @@ TEST(MaskChannel, VibratoDeviatesThePitchAtItsRate)
     EXPECT_LT(modulation(9.0), 10.0);
 }
 
+// The property that makes each extended kind that mask, one check each: a band
+// its filters lift or cut (two tones in one run, so the level matcher moves
+// both alike), a modulation's sideband, an echo's delay, the phone's steps.
+double twoToneDb(int kind, double a, double b)
+{
+    auto x = tone(a, 0.2, 96000);
+    const auto second = tone(b, 0.2, 96000);
+    for (size_t i = 0; i < x.size(); ++i)
+        x[i] += second[i];
+    const auto y = runKind(kind, 0, 0, x);
+    const size_t from = 48000;
+    return 20.0 * std::log10(mask_test::spectrumAt(y.data() + from, 48000, a) / mask_test::spectrumAt(y.data() + from, 48000, b));
+}
+
+// Frames from a 2 ms burst's start to the strongest output after the burst has passed.
+size_t echoDelay(int kind)
+{
+    std::vector<float> x(48000, 0.0f);
+    const auto burst = tone(1000, 0.4, 96);
+    std::copy(burst.begin(), burst.end(), x.begin() + 4800);
+    const auto y = runKind(kind, 0, 0, x);
+    size_t best = 0;
+    for (size_t i = 4800 + 96 + 400; i < y.size(); ++i)
+        if (std::fabs(y[i]) > std::fabs(y[best]))
+            best = i;
+    return best - 4800;
+}
+
+TEST(MaskChannel, EachExtendedKindHasItsDefiningProperty)
+{
+    struct Band {
+        int kind;
+        double a, b; // frequencies
+        double low, high; // dB of a over b
+    };
+    const Band bands[] = {
+        {9, 1300, 700, 9.0, 14.0},   // Duck: +12 dB peak at 1300 Hz, Q 3
+        {14, 3000, 400, -90.0, -40.0}, // Underwater: low-passes at 800 and 1300 Hz
+        {15, 1500, 600, 3.5, 8.0},   // Mickey Mouse: +6 dB at 1500 Hz
+        {17, 900, 3000, 3.0, 7.0},   // Goblin: +5 dB at 900 Hz
+        // Cyborg: v plus a 5.3 ms comb fed back ×0.62, (1 + 0.38·z^−D)/(1 − 0.62·z^−D):
+        // its 188.7 Hz harmonics stand 19.5 dB over the notches between them.
+        {21, 5 * 188.68, 5.5 * 188.68, 18.0, 21.0},
+    };
+    for (const Band& c : bands) {
+        const double db = twoToneDb(c.kind, c.a, c.b);
+        EXPECT_GT(db, c.low) << "kind " << c.kind;
+        EXPECT_LT(db, c.high) << "kind " << c.kind;
+    }
+
+    // Monster's 38..46 Hz and Bumblebee's 190 Hz modulation: sidebands of a 1 kHz tone.
+    const auto monster = runKind(12, 0, 0, tone(1000, 0.2, 96000));
+    auto bandEnergy = [](const std::vector<float>& y, double from, double to) {
+        double e = 0.0;
+        for (double f = from; f <= to; f += 1.0)
+            e = std::max(e, mask_test::spectrumAt(y.data() + 48000, 48000, f));
+        return e;
+    };
+    EXPECT_GT(bandEnergy(monster, 1038, 1046), 10.0 * bandEnergy(monster, 1015, 1025));
+    const auto bee = runKind(24, 0, 0, tone(1000, 0.2, 96000));
+    EXPECT_GT(bandEnergy(bee, 1189, 1191), 10.0 * bandEnergy(bee, 1100, 1110));
+
+    // Giant's 0.11 s and Megaphone's 0.17 s echoes.
+    EXPECT_NEAR(static_cast<double>(echoDelay(18)), 0.11 * kFs, 150.0);
+    EXPECT_NEAR(static_cast<double>(echoDelay(22)), 0.17 * kFs, 150.0);
+
+    // Phone Call: held values on 64 logarithmic steps of an 8-bit scale, so
+    // neighbouring distinct magnitudes differ by at least 255^(1/63).
+    std::vector<float> rising = tone(1000, 1.0, 96000);
+    for (size_t i = 0; i < rising.size(); ++i)
+        rising[i] *= static_cast<float>(0.02 + 0.3 * static_cast<double>(i) / 96000.0);
+    const auto phone = runKind(23, 0, 0, rising);
+    double smallest = 1e9;
+    for (size_t i = 24000; i + 1 < phone.size(); ++i) {
+        const double a = std::fabs(phone[i]);
+        const double b = std::fabs(phone[i + 1]);
+        if (a > 0.01 && b > 0.01 && (phone[i] > 0) == (phone[i + 1] > 0) && std::fabs(a / b - 1.0) > 0.01)
+            smallest = std::min(smallest, std::fabs(std::log(a / b)));
+    }
+    EXPECT_NEAR(smallest, std::log(255.0) / 63.0, 0.2 * std::log(255.0) / 63.0);
+}
+
 TEST(MaskChannel, SameKindKeepsItsStateAndAKindChangeClearsIt)
 {
     MaskChannel engine;
