@@ -126,7 +126,7 @@ TEST(MaskProcessor, NoMaskStillRunsTheShifterAndTheGlitchStep)
         auto r = l;
         p.process(l.data(), r.data(), 1000, true);
         EXPECT_EQ(glitch->processed - before, 1000);
-        EXPECT_EQ(p.channel(0).kind(), 0);
+        EXPECT_EQ(p.channel(0).kind(), MaskKind::None);
         EXPECT_GT(p.shifterFade(), 0.0f);
     }
     const int resets = glitch->resets;

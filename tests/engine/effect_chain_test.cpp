@@ -490,10 +490,10 @@ TEST(EffectChainVoice, TheVoiceMaskFadesOutWhenMaskBit0ClearsThoughItsStepNoLong
     rig.settings.voice_mask.store(5); // "Elderly", a mask channel kind of its own
     rig.start();
     rig.blocks(10, 0.1f);
-    EXPECT_EQ(rig.chain->masks().voiceKind(), 2);
+    EXPECT_EQ(rig.chain->masks().voiceKind(), dsp::MaskKind::Tremolo);
     rig.settings.mask_on.store(0);
     rig.blocks(10, 0.1f);
-    EXPECT_EQ(rig.chain->masks().voiceKind(), 0);
+    EXPECT_EQ(rig.chain->masks().voiceKind(), dsp::MaskKind::None);
     EXPECT_FALSE(rig.chain->masks().voiceFading());
 }
 

@@ -85,7 +85,7 @@ TEST(MaskStage, TheLiveVoiceFollowsTheMaskOnlyWhileBitZeroIsSet)
     EXPECT_TRUE(rig.voicePassesUntouched()); // kind 0 passes untouched
     rig.settings.voice_mask.store(15); // "Robot"
     rig.voiceBlock();
-    EXPECT_EQ(rig.stage.voiceKind(), 1);
+    EXPECT_EQ(rig.stage.voiceKind(), dsp::MaskKind::RingModulation);
     EXPECT_TRUE(rig.stage.voiceFading());
     for (int b = 0; b < 5; ++b)
         rig.voiceBlock();
@@ -95,13 +95,13 @@ TEST(MaskStage, TheLiveVoiceFollowsTheMaskOnlyWhileBitZeroIsSet)
     rig.settings.mask_on.store(6); // bit 0 clear: the voice fades back to dry
     for (int b = 0; b < 5; ++b)
         rig.voiceBlock();
-    EXPECT_EQ(rig.stage.voiceKind(), 0);
+    EXPECT_EQ(rig.stage.voiceKind(), dsp::MaskKind::None);
     EXPECT_TRUE(rig.voicePassesUntouched());
 
     rig.settings.mask_on.store(1);
     rig.settings.voice_mask.store(42); // beyond the table: no mask
     EXPECT_TRUE(rig.voicePassesUntouched());
-    EXPECT_EQ(rig.stage.voiceKind(), 0);
+    EXPECT_EQ(rig.stage.voiceKind(), dsp::MaskKind::None);
 }
 
 TEST(MaskStage, ChangingTheMaskCrossfadesWithoutAClick)
@@ -125,7 +125,7 @@ TEST(MaskStage, ChangingTheMaskCrossfadesWithoutAClick)
     // Both voices move at most `before` per frame, the weights 1/1920 per
     // frame across a gap of at most 0.8 + 0.8.
     EXPECT_LT(across, 2.0 * before + 1.6 / 1920.0);
-    EXPECT_EQ(rig.stage.voiceKind(), 24);
+    EXPECT_EQ(rig.stage.voiceKind(), dsp::MaskKind::Bumblebee);
 }
 
 TEST(MaskStage, StreamProcessorsRunWhileTheirBitIsSetAndUntilFadedOut)
