@@ -40,7 +40,7 @@ bool EffectChain::loadImpulseResponse()
     return irLoaded_;
 }
 
-std::unique_ptr<Reverb> EffectChain::makeRoom(int preset) noexcept
+std::unique_ptr<ReverbInstance> EffectChain::makeRoom(int preset) noexcept
 {
     try {
         return environments_.makeRoom(sampleRate_, preset);
@@ -253,7 +253,7 @@ void EffectChain::environmentChunk(Block& block) noexcept
         compressorGain_[i] = cavernRow ? sendCompressor_.process(hp) : 1.0f;
         send_[i] = hp * compressorGain_[i] * s;
     }
-    Reverb* current = convolution ? convolution_.get() : room_.get();
+    ReverbInstance* current = convolution ? convolution_.get() : room_.get();
     if (current) {
         if (cavernRow)
             current->setTapGains(s * kCavernTapSendFactor, tapCompensation(amount));
@@ -288,7 +288,7 @@ void EffectChain::environmentChunk(Block& block) noexcept
             feed, wetMonL_.data(), wetMonR_.data(), n, cavern, st.wide.load(std::memory_order_relaxed) != 0);
     }
 
-    Reverb* old = oldIsConvolution_ ? convolution_.get() : oldRoom_.get();
+    ReverbInstance* old = oldIsConvolution_ ? convolution_.get() : oldRoom_.get();
     if (old) {
         if (oldFromCavern_ && voiceCavern_ && !cavern) {
             // The cavern's own stages ring out with its room, in the headphones only.

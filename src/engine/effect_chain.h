@@ -142,7 +142,7 @@ private:
     void fillClip(const settings::Settings& st, uint32_t n) noexcept;
     void fillApp(uint32_t n) noexcept;
     bool convolutionActive(int preset) const noexcept;
-    std::unique_ptr<Reverb> makeRoom(int preset) noexcept;
+    std::unique_ptr<ReverbInstance> makeRoom(int preset) noexcept;
 
     EnvironmentFactory& environments_;
     const settings::Settings& settings_;
@@ -170,11 +170,11 @@ private:
     dsp::BassBoost voiceBass_, clipBass_, appBass_;
     dsp::Biquad sendHighPass_;
     dsp::InputCompressor sendCompressor_;
-    std::unique_ptr<Reverb> room_;
-    std::unique_ptr<Reverb> convolution_;
+    std::unique_ptr<ReverbInstance> room_;
+    std::unique_ptr<ReverbInstance> convolution_;
     std::unique_ptr<CavernStages> voiceCavern_;
     bool convolutionWasActive_ = false;
-    std::unique_ptr<Reverb> oldRoom_;
+    std::unique_ptr<ReverbInstance> oldRoom_;
     bool oldIsConvolution_ = false; // the tail comes from the convolution, which is kept
     bool oldFromCavern_ = false;
     int64_t oldTail_ = 0;

@@ -111,7 +111,7 @@ void BusEnvironment::prepare(double sampleRate, uint32_t maxFrames)
         cavern_->reset();
 }
 
-void BusEnvironment::setRoom(std::unique_ptr<Reverb> room) noexcept
+void BusEnvironment::setRoom(std::unique_ptr<ReverbInstance> room) noexcept
 {
     room_ = std::move(room);
 }
@@ -184,7 +184,7 @@ void BusEnvironment::idle(uint32_t n) noexcept
 }
 
 namespace {
-class SilentRoom : public Reverb {
+class SilentRoom : public ReverbInstance {
 public:
     void process(const float*, const float*, float* left, float* right, uint32_t n) noexcept override
     {
@@ -195,7 +195,7 @@ public:
 };
 } // namespace
 
-std::unique_ptr<Reverb> SilentEnvironments::makeRoom(double, int)
+std::unique_ptr<ReverbInstance> SilentEnvironments::makeRoom(double, int)
 {
     return std::make_unique<SilentRoom>();
 }

@@ -168,7 +168,7 @@ class BusEnvironment {
 public:
     void prepare(double sampleRate, uint32_t maxFrames);
     // Takes a room built for the current preset (none: silent), and the cavern's stages.
-    void setRoom(std::unique_ptr<Reverb> room) noexcept;
+    void setRoom(std::unique_ptr<ReverbInstance> room) noexcept;
     void setCavern(std::unique_ptr<CavernStages> cavern) noexcept;
     // Runs one block (n at most maxFrames).
     void process(const BusFeed& feed, uint32_t n) noexcept;
@@ -185,7 +185,7 @@ public:
     float dryGain() const { return dryGain_; }
 
 private:
-    std::unique_ptr<Reverb> room_;
+    std::unique_ptr<ReverbInstance> room_;
     std::unique_ptr<CavernStages> cavern_;
     dsp::Biquad sendFilter_[2];
     float dryGain_ = 1.0f;

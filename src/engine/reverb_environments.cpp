@@ -14,7 +14,7 @@ namespace engine {
 
 namespace {
 
-class RoomReverb : public Reverb {
+class RoomReverb : public ReverbInstance {
 public:
     explicit RoomReverb(std::unique_ptr<dsp::Reverb> room) : room_(std::move(room)) { }
     void process(const float* a, const float* b, float* left, float* right, uint32_t n) noexcept override
@@ -32,7 +32,7 @@ private:
     std::unique_ptr<dsp::Reverb> room_;
 };
 
-class ConvolutionRoom : public Reverb {
+class ConvolutionRoom : public ReverbInstance {
 public:
     explicit ConvolutionRoom(std::unique_ptr<dsp::ConvolutionReverb> response) : response_(std::move(response)) { }
     // The voice is the only thing sent to the response, so the second input is never given.
@@ -129,12 +129,12 @@ bool ReverbEnvironments::loadImpulseResponse()
     return true;
 }
 
-std::unique_ptr<Reverb> ReverbEnvironments::makeRoom(double sampleRate, int preset)
+std::unique_ptr<ReverbInstance> ReverbEnvironments::makeRoom(double sampleRate, int preset)
 {
     return std::make_unique<RoomReverb>(dsp::Reverb::create(sampleRate, preset));
 }
 
-std::unique_ptr<Reverb> ReverbEnvironments::makeConvolution(double)
+std::unique_ptr<ReverbInstance> ReverbEnvironments::makeConvolution(double)
 {
     if (!response_)
         return nullptr;
