@@ -19,6 +19,7 @@
 #include "dsp/random.h"
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -103,9 +104,17 @@ private:
         int64_t age = -1;   // frames into the grain; −1: idle
     };
 
+    static int64_t frames(double seconds, double fs) noexcept { return static_cast<int64_t>(std::lround(seconds * fs)); }
+
+    // The shell (glitch_repeater.cpp): the press latches the style and starts
+    // its tail; every frame is recorded; while on, a frame of the style is
+    // generated and shaped by the closing level and the restart fade.
     void start() noexcept;
     void record(float mono) noexcept;
     void generate(float* g, int channels) noexcept;
+    // The styles (glitch_styles.cpp).
+    void startStyle() noexcept;
+    void styleSample(float* g, int channels, double a, double progress) noexcept;
     float endingLevel(double progress) const noexcept;
     int64_t onsetOffset(int64_t minAge, int64_t maxAge) const noexcept;
     // Copies `length` frames ending `endAge` frames before now into the
@@ -172,6 +181,8 @@ private:
     std::array<float, kMaxChannels> lastG_{}, restartFrom_{};
     int64_t restart_ = 0;
 
+    // Per-style state: set up by startStyle() at a press and run by
+    // styleSample(); the shell above only clears it in reset().
     // Repeat.
     Loop loop_, nextLoop_;
     int64_t takeover_ = 0;       // frames left of the old-to-new loop crossfade
