@@ -168,6 +168,23 @@ size_t echoDelay(MaskKind kind)
     return best - 4800;
 }
 
+// The largest deviation of a 1 kHz tone's pitch, cycle by cycle, from 1 s on.
+double largestPitchDeviation(MaskKind kind, double seconds)
+{
+    const auto y = runKind(kind, 0, 0, tone(1000, 0.3, static_cast<size_t>(seconds * kFs)));
+    double last = -1.0;
+    double largest = 0.0;
+    for (size_t i = 48000; i < y.size(); ++i) {
+        if (y[i - 1] < 0.0f && y[i] >= 0.0f) {
+            const double at = static_cast<double>(i - 1) + y[i - 1] / (y[i - 1] - y[i]);
+            if (last >= 0.0)
+                largest = std::max(largest, std::fabs(kFs / (at - last) / 1000.0 - 1.0));
+            last = at;
+        }
+    }
+    return largest;
+}
+
 TEST(MaskChannel, EachExtendedKindHasItsDefiningProperty)
 {
     struct Band {
@@ -201,6 +218,14 @@ TEST(MaskChannel, EachExtendedKindHasItsDefiningProperty)
     EXPECT_GT(bandEnergy(monster, 1038, 1046), 10.0 * bandEnergy(monster, 1015, 1025));
     const auto bee = runKind(MaskKind::Bumblebee, 0, 0, tone(1000, 0.2, 96000));
     EXPECT_GT(bandEnergy(bee, 1189, 1191), 10.0 * bandEnergy(bee, 1100, 1110));
+
+    // The vibrato delay's pitch deviation: Baby ±1.2 %, Zombie ±3 %, Drunk
+    // 4.1..6.6 % at 0.35..0.8 Hz.
+    EXPECT_NEAR(largestPitchDeviation(MaskKind::Baby, 3.0), 0.012, 0.002);
+    EXPECT_NEAR(largestPitchDeviation(MaskKind::Zombie, 4.0), 0.03, 0.004);
+    const double drunk = largestPitchDeviation(MaskKind::Drunk, 8.0);
+    EXPECT_GT(drunk, 0.035);
+    EXPECT_LT(drunk, 0.07);
 
     // Giant's 0.11 s and Megaphone's 0.17 s echoes.
     EXPECT_NEAR(static_cast<double>(echoDelay(MaskKind::Giant)), 0.11 * kFs, 150.0);
