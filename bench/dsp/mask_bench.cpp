@@ -10,6 +10,7 @@
 #include "dsp/mask_channel.h"
 #include "dsp/mask_processor.h"
 #include "dsp/mask_table.h"
+#include "engine/texts.h"
 #include "dsp/mask_signals.h"
 
 #include <benchmark/benchmark.h>
@@ -48,7 +49,7 @@ const std::vector<float>& voice()
 std::string maskName(const char* prefix, int mask)
 {
     char name[96];
-    std::snprintf(name, sizeof name, "%s/%02d_%s", prefix, mask, dsp::kMasks[static_cast<size_t>(mask)].name);
+    std::snprintf(name, sizeof name, "%s/%02d_%s", prefix, mask, engine::kMaskNames[static_cast<size_t>(mask)]);
     std::string s = name;
     std::replace(s.begin(), s.end(), ' ', '_');
     return s;

@@ -56,7 +56,7 @@ void BM_ReverbRoom(benchmark::State& state)
         reverb->process(in.data(), nullptr, left.data(), right.data(), kFrames);
         benchmark::DoNotOptimize(left.data());
     }
-    state.SetLabel(dsp::room(preset).name);
+    state.SetLabel("room " + std::to_string(preset));
 }
 BENCHMARK(BM_ReverbRoom)->DenseRange(0, dsp::kRoomCount - 1);
 
@@ -209,7 +209,7 @@ void BM_OpenAlRoom(benchmark::State& state)
         al.render(stereo.data(), kFrames);
         benchmark::DoNotOptimize(stereo.data());
     }
-    state.SetLabel(dsp::room(preset).name);
+    state.SetLabel("room " + std::to_string(preset));
 }
 BENCHMARK(BM_OpenAlRoom)->DenseRange(0, dsp::kRoomCount - 1);
 

@@ -2,7 +2,7 @@
 // A console on simulated endpoints (a microphone, the cable, headphones) on a
 // manual clock, run one 480-frame capture packet per benchmark iteration.
 
-#include "console/sim_console.h"
+#include "console/sim/sim_console.h"
 
 #include <benchmark/benchmark.h>
 

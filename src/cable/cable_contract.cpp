@@ -12,18 +12,6 @@ bool contains(std::wstring_view text, std::wstring_view part)
 
 } // namespace
 
-bool isCableRender(std::wstring_view name, std::wstring_view adapter)
-{
-    if (contains(name, kRenderNamePattern))
-        return true;
-    return contains(adapter, kAdapterPattern) && !contains(name, kExcludedNamePattern);
-}
-
-bool isCableCapture(std::wstring_view name, std::wstring_view adapter)
-{
-    return contains(adapter, kAdapterPattern) || contains(name, kCaptureNamePattern);
-}
-
 bool isTrustedSigner(std::wstring_view signerName)
 {
     std::wstring lower(signerName);

@@ -1,5 +1,7 @@
 #include "dsp/bass_boost.h"
 
+#include "dsp/gain.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -9,8 +11,7 @@ double bassBoostForMicLevel(int micLevel)
 {
     if (micLevel < 1)
         return 0.0;
-    const double micGain = std::pow(micLevel / 100.0, 1.301);
-    const double db = 20.0 * std::log10(micGain);
+    const double db = 20.0 * std::log10(levelGain(micLevel));
     return db > 0.0 ? 0.5 * db : 0.0;
 }
 

@@ -7,8 +7,8 @@
 
 namespace dsp {
 
-// dB of boost for the `mic_level` setting (percent, 100 = unity): half of
-// 20·log10((mic_level/100)^1.301) when that is positive, else 0.
+// dB of boost for the `mic_level` setting (percent, 100 = unity): half of the
+// level law's gain in dB (levelGain) when that is positive, else 0.
 double bassBoostForMicLevel(int micLevel);
 
 class BassBoost {

@@ -1,7 +1,6 @@
 #include "dsp/convolution.h"
 
-#include "media/wav_reader.h"
-#include "platform/files.h"
+#include "platform/sample_rate.h"
 
 #include <algorithm>
 #include <cmath>
@@ -86,7 +85,7 @@ bool ConvolutionReverb::load(const std::vector<float>& left, const std::vector<f
 {
     unload();
     const size_t frames = std::min(left.size(), right.size());
-    if (sampleRate != kSampleRate || frames <= kDroppedFrames)
+    if (sampleRate != platform::kSampleRate || frames <= kDroppedFrames)
         return false;
 
     std::vector<float> l(left.begin() + kDroppedFrames, left.begin() + static_cast<std::ptrdiff_t>(frames));
@@ -156,26 +155,6 @@ void ConvolutionReverb::process(const float* send, float* left, float* right, in
         left[i] = l;
         right[i] = r;
     }
-}
-
-const char* convolutionStatusText(bool loaded)
-{
-    return loaded ? "haunted_cavern_ir.wav Loaded" : "Procedural Ovix Core";
-}
-
-bool loadCavernResponse(platform::Files& files, const std::wstring& folder, ConvolutionReverb& into)
-{
-    std::wstring path = folder;
-    if (!path.empty() && path.back() != L'\\' && path.back() != L'/')
-        path += L'\\';
-    path += kCavernResponseFile;
-    std::vector<float> left, right;
-    uint32_t rate = 0;
-    if (!media::readWav(files, path, left, right, rate)) {
-        into.unload();
-        return false;
-    }
-    return into.load(left, right, rate);
 }
 
 } // namespace dsp

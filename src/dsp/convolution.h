@@ -11,12 +11,7 @@
 #include <complex>
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
-
-namespace platform {
-class Files;
-}
 
 namespace dsp {
 
@@ -57,7 +52,6 @@ private:
 
 class ConvolutionReverb {
 public:
-    static constexpr uint32_t kSampleRate = 48000;
     static constexpr size_t kDroppedFrames = 512;
     static constexpr size_t kHeadBlock = 512;
     static constexpr size_t kHeadLength = 8192;
@@ -93,19 +87,5 @@ private:
     PartitionedConvolver tail_;
     DelayRing<float> tailDelay_[2];
 };
-
-// The response's file name, looked for beside the program.
-inline constexpr const wchar_t* kCavernResponseFile = L"haunted_cavern_ir.wav";
-// The status line shows this prefix and then convolutionStatusText().
-inline constexpr const char* kConvolutionStatusPrefix = "Convolution IR: ";
-// The room list's entry for row 8 while the response is in use.
-inline constexpr const char* kConvolutionRoomText = "Convolution IR: Haunted Cavern";
-// "haunted_cavern_ir.wav Loaded" or "Procedural Ovix Core".
-const char* convolutionStatusText(bool loaded);
-
-// Reads "haunted_cavern_ir.wav" from `folder` with the program's WAV reader and
-// loads it; false (the procedural cavern stays) when the file is missing,
-// unreadable or not accepted.
-bool loadCavernResponse(platform::Files& files, const std::wstring& folder, ConvolutionReverb& into);
 
 } // namespace dsp

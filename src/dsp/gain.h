@@ -7,8 +7,16 @@
 
 #include <array>
 #include <cmath>
+#include <cstdint>
 
 namespace dsp {
+
+// The level law of mic_level, clip_level and app_gain (percent, 100 = unity):
+// (level/100)^1.301, 0 at or below 0.
+inline double levelGain(int32_t level)
+{
+    return level <= 0 ? 0.0 : std::pow(level / 100.0, 1.301);
+}
 
 // Amplitude gain of dB: 10^(dB/20).
 inline double dbToGain(double db)

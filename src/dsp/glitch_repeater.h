@@ -19,34 +19,11 @@
 #include "dsp/random.h"
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
 namespace dsp {
-
-struct GlitchStyleInfo {
-    const char* name;
-    const char* hint;   // shown on the button
-    const char* status; // while active
-    bool ending;        // plays a closing effect of fixed length from the press
-};
-
-inline constexpr int kGlitchStyleCount = 13;
-inline constexpr std::array<GlitchStyleInfo, kGlitchStyleCount> kGlitchStyles{{
-    {"Repeat", "Hold to repeat", "Repeating", false},
-    {"Beep", "Hold to beep", "Beeping", false},
-    {"Stutter", "Hold to stutter", "Stuttering", false},
-    {"Reverse", "Hold to reverse", "Reversing", false},
-    {"Tape stop", "End with tape stop", "Stopping", true},
-    {"Scratch", "Hold to scratch", "Scratching", false},
-    {"Robot", "End with robot", "Shutting down", true},
-    {"Crush", "End with crush", "Breaking up", true},
-    {"Chipmunk", "End with chipmunk", "Speeding up", true},
-    {"Deep", "End with deep", "Going deep", true},
-    {"Echo", "End with echo", "Echoing out", true},
-    {"Cut", "Hold to cut", "Cut", false},
-    {"Glitch", "Hold to glitch", "Glitching", false},
-}};
 
 enum GlitchStyle : int {
     kGlitchRepeat = 0,
@@ -63,6 +40,11 @@ enum GlitchStyle : int {
     kGlitchCut,
     kGlitchGlitch,
 };
+inline constexpr int kGlitchStyleCount = 13;
+// Whether a style plays a closing effect of fixed length from the press
+// (tape stop, robot, crush, chipmunk, deep, echo) rather than lasting while held.
+inline constexpr std::array<bool, kGlitchStyleCount> kGlitchStyleEnds{
+    false, false, false, false, true, false, true, true, true, true, true, false, false};
 
 // 0..12; above 12 reads as 12, below 0 as 0.
 inline int clampGlitchStyle(int style) noexcept
@@ -122,9 +104,17 @@ private:
         int64_t age = -1;   // frames into the grain; −1: idle
     };
 
+    static int64_t frames(double seconds, double fs) noexcept { return static_cast<int64_t>(std::lround(seconds * fs)); }
+
+    // The shell (glitch_repeater.cpp): the press latches the style and starts
+    // its tail; every frame is recorded; while on, a frame of the style is
+    // generated and shaped by the closing level and the restart fade.
     void start() noexcept;
     void record(float mono) noexcept;
     void generate(float* g, int channels) noexcept;
+    // The styles (glitch_styles.cpp).
+    void startStyle() noexcept;
+    void styleSample(float* g, int channels, double a, double progress) noexcept;
     float endingLevel(double progress) const noexcept;
     int64_t onsetOffset(int64_t minAge, int64_t maxAge) const noexcept;
     // Copies `length` frames ending `endAge` frames before now into the
@@ -191,6 +181,8 @@ private:
     std::array<float, kMaxChannels> lastG_{}, restartFrom_{};
     int64_t restart_ = 0;
 
+    // Per-style state: set up by startStyle() at a press and run by
+    // styleSample(); the shell above only clears it in reset().
     // Repeat.
     Loop loop_, nextLoop_;
     int64_t takeover_ = 0;       // frames left of the old-to-new loop crossfade

@@ -10,6 +10,7 @@ namespace dsp {
 namespace {
 constexpr double kTwoPi = 2.0 * kPi;
 constexpr double kClockWrap = 1000.0; // seconds
+constexpr double kGlitchHistorySeconds = 0.4;
 
 // Onset detector: a 2 ms and a 150 ms follower of |x|; an onset is the fast
 // one above −40 dBFS and 2.2 × the slow one, then 250 ms without another.
@@ -84,9 +85,11 @@ void MaskChannel::prepare(double sampleRate, bool extendedKinds, int maxChunk)
     bubbleDecay_ = decayFactor(0.015, fs_);
     if (extended_) {
         vibratoRing_.prepare(8192);
-        echo_.prepare(static_cast<size_t>(0.17 * fs_) + 4);
+        // The longest echo is 0.17 s; the glitch events' history is 0.4 s, as
+        // long as their event buffer, so a reversal of up to 0.25 s never wraps.
+        echo_.prepare(static_cast<size_t>(std::max(0.17, kGlitchHistorySeconds) * fs_) + 4);
         dryRing_.prepare(ThreeOfMeVoices::kLatency + 4);
-        eventBuffer_.assign(static_cast<size_t>(0.4 * fs_), 0.0f);
+        eventBuffer_.assign(static_cast<size_t>(kGlitchHistorySeconds * fs_), 0.0f);
         voices_ = std::make_unique<ThreeOfMeVoices>();
         voices_->prepare(fs_, maxChunk_);
         spectral_.prepare(fs_);
@@ -100,7 +103,7 @@ void MaskChannel::prepare(double sampleRate, bool extendedKinds, int maxChunk)
 
 void MaskChannel::reset() noexcept
 {
-    kind_ = 0;
+    kind_ = MaskKind::None;
     p1_ = p2_ = 0.0;
     configured_ = false;
     phase_ = 0.0;
@@ -109,11 +112,10 @@ void MaskChannel::reset() noexcept
     setUpKind();
 }
 
-void MaskChannel::configure(int kind, double p1, double p2) noexcept
+void MaskChannel::configure(MaskKind kind, double p1, double p2) noexcept
 {
-    kind = std::clamp(kind, 0, kMaskKindCount - 1);
-    if (!extended_ && kind >= kFirstExtendedKind)
-        kind = 0;
+    if (!extended_ && isExtended(kind))
+        kind = MaskKind::None;
     p1_ = std::isfinite(p1) ? p1 : 0.0;
     p2_ = std::isfinite(p2) ? p2 : 0.0;
     if (configured_ && kind == kind_)
@@ -150,7 +152,7 @@ void MaskChannel::setUpKind() noexcept
     phoneCount_ = 0;
     phoneHeld_ = 0.0f;
     if (!extended_) {
-        if (kind_ == 3) {
+        if (kind_ == MaskKind::RadioDrive) {
             filters_[0].setCoeffs(designHighPass(500, kQ07072, fs_));
             filters_[1].setCoeffs(designLowPass(2700, kQ07072, fs_));
         }
@@ -159,7 +161,7 @@ void MaskChannel::setUpKind() noexcept
     vibratoRing_.reset();
     echo_.reset();
     dryRing_.reset();
-    if (kind_ == 13) // their rings are large; cleared only when they are about to be heard
+    if (kind_ == MaskKind::ThreeOfMe) // their rings are large; cleared only when they are about to be heard
         voices_->reset();
     spectral_.reset();
     matcher_.reset();
@@ -184,91 +186,91 @@ void MaskChannel::setUpKind() noexcept
         set(3, designLowPass(high, kQ07072, fs));
     };
     switch (kind_) {
-    case 3:
+    case MaskKind::RadioDrive:
         set(0, designHighPass(500, kQ07072, fs));
         set(1, designLowPass(2700, kQ07072, fs));
         break;
-    case 5:
+    case MaskKind::Anonymous:
         spectral_.setup({false, 1.12, 0.04, 96, 0.025});
         break;
-    case 6:
+    case MaskKind::Alien:
         vibratoSetup(0.0533, 6.0, 6.0, 10.0);
         startRate(rateB_, 10.0, 14.0);
         break;
-    case 7:
+    case MaskKind::Astronaut:
         narrowBand(320, 3200);
         break;
-    case 8:
+    case MaskKind::Drunk:
         startRate(rateA_, 0.35, 0.8);
         drunkDepth_ = 0.0413 + 0.0243 * random_.uniform();
         vibratoBase_ = fs * 0.0656 / (kTwoPi * 0.35) + 408.0;
         set(0, designLowPass(3200, kQ07072, fs));
         break;
-    case 9:
+    case MaskKind::Duck:
         set(0, designHighPass(380, kQ07072, fs));
         set(1, designPeaking(1300, 3.0, 12.0, fs));
         set(2, designPeaking(2600, 4.0, 7.0, fs));
         break;
-    case 10:
+    case MaskKind::Ghost:
         spectral_.setup({true, 0.95, 0.02, 100, 0});
         break;
-    case 12:
+    case MaskKind::Monster:
         startRate(rateA_, 38.0, 46.0);
         set(0, designLowShelf(160, 4.0, fs));
         break;
-    case 14:
+    case MaskKind::Underwater:
         vibratoSetup(0.0293, 8.0, 8.0, 14.0);
         startRate(rateB_, 4.0, 8.0);
         set(0, designLowPass(800, 0.9, fs));
         set(1, designLowPass(1300, kQ07072, fs));
         set(2, designPeaking(350, 1.0, 4.0, fs));
         break;
-    case 15:
+    case MaskKind::MickeyMouse:
         set(0, designHighPass(260, kQ07072, fs));
         set(1, designPeaking(1500, 1.4, 6.0, fs));
         set(2, designPeaking(3200, 1.0, 3.0, fs));
         break;
-    case 16:
+    case MaskKind::Baby:
         vibratoSetup(0.012, 6.0, 6.0, 8.0);
         set(0, designPeaking(2600, 1.0, 3.0, fs));
         break;
-    case 17:
+    case MaskKind::Goblin:
         set(0, designHighPass(180, kQ07072, fs));
         set(1, designPeaking(900, 1.2, 5.0, fs));
         break;
-    case 18:
+    case MaskKind::Giant:
         set(0, designLowShelf(120, 5.0, fs));
         set(1, designLowPass(4200, kQ07072, fs));
         break;
-    case 19:
+    case MaskKind::Zombie:
         vibratoSetup(0.03, 2.0, 2.0, 3.0);
         startRate(rateB_, 26.0, 34.0);
         set(0, designLowPass(2800, kQ07072, fs));
         set(1, designLowShelf(200, 3.0, fs));
         break;
-    case 20:
+    case MaskKind::DarkLord:
         set(0, designLowPass(3200, kQ07072, fs));
         set(1, designPeaking(420, 1.0, 4.0, fs));
         set(2, designLowPass(1400, 1.2, fs));
         set(3, designHighPass(500, 0.9, fs));
         break;
-    case 21:
+    case MaskKind::Cyborg:
         set(0, designHighPass(220, kQ07072, fs));
         set(1, designLowPass(5500, kQ07072, fs));
         break;
-    case 22:
+    case MaskKind::Megaphone:
         set(0, designHighPass(550, 0.8, fs));
         set(1, designLowPass(3600, 0.8, fs));
         set(2, designPeaking(1800, 1.2, 6.0, fs));
         break;
-    case 23:
+    case MaskKind::PhoneCall:
         narrowBand(320, 3300);
         break;
-    case 25:
+    case MaskKind::Whisper:
         spectral_.setup({true, 1.0, 0.0, 100, 0});
         set(0, designHighPass(240, kQ07072, fs));
         break;
-    case 26:
+    case MaskKind::Stranger:
         set(0, designLowShelf(160, 3.0, fs));
         set(1, designLowPass(6500, kQ07072, fs));
         set(2, designHighPass(1500, kQ07072, fs));
@@ -281,9 +283,9 @@ void MaskChannel::setUpKind() noexcept
 
 void MaskChannel::process(float* samples, int frames) noexcept
 {
-    if (frames <= 0 || kind_ == 0)
+    if (frames <= 0 || kind_ == MaskKind::None)
         return;
-    if (kind_ < kFirstExtendedKind) {
+    if (!isExtended(kind_)) {
         processBasic(samples, frames);
         return;
     }
@@ -308,16 +310,16 @@ void MaskChannel::processBasic(float* samples, int frames) noexcept
         const double x = samples[i];
         double y = x;
         switch (kind_) {
-        case 1: // ring modulation
+        case MaskKind::RingModulation:
             y = x * (p2_ * std::cos(phase_) + (1.0 - p2_));
             break;
-        case 2: // tremolo
+        case MaskKind::Tremolo:
             y = x * (1.0 - (0.5 - 0.5 * std::cos(phase_)) * p2_);
             break;
-        case 3: // radio drive
+        case MaskKind::RadioDrive:
             y = 0.9 * std::tanh(p1_ * filters_[1].process(filters_[0].process(x)));
             break;
-        case 4: { // vibrato
+        case MaskKind::Vibrato: {
             ring4_.write(x);
             const double delay = 0.007 * fs_ + std::sin(phase_) * (0.0045 * fs_ * p2_);
             y = ring4_.delayedLinear(std::clamp(delay, 0.0, static_cast<double>(ring4_.length() - 2)));
@@ -338,9 +340,9 @@ void MaskChannel::processExtended(float* samples, int frames) noexcept
 {
     std::copy(samples, samples + frames, dry_.begin());
     std::fill(overlay_.begin(), overlay_.begin() + frames, 0.0f);
-    if (kind_ == 5 || kind_ == 10 || kind_ == 25)
+    if (usesSpectralEngine(kind_))
         spectral_.process(samples, frames);
-    if (kind_ == 13)
+    if (kind_ == MaskKind::ThreeOfMe)
         voices_->process(dry_.data(), frames);
 
     for (int i = 0; i < frames; ++i)
@@ -597,7 +599,7 @@ float MaskChannel::extendedFrame(float x, float dry, int index) noexcept
 {
     const double power = level_.process(dry);
     const double level = std::sqrt(power);
-    const bool onset = (kind_ == 6 || kind_ == 8 || kind_ == 11) && detectOnset(dry);
+    const bool onset = usesOnsets(kind_) && detectOnset(dry);
     const double t = clock_;
     auto& A = filters_[0];
     auto& B = filters_[1];
@@ -606,18 +608,18 @@ float MaskChannel::extendedFrame(float x, float dry, int index) noexcept
     double v = x;
     double y = x;
     switch (kind_) {
-    case 5:
+    case MaskKind::Anonymous:
         break;
-    case 6:
+    case MaskKind::Alien:
         v = vibrato(blip(x, onset));
         y = v * (1.0 - (0.5 + 0.5 * secondPhaseStep()) * 0.28);
         break;
-    case 7:
+    case MaskKind::Astronaut:
         v = D.process(C.process(B.process(A.process(v))));
         y = tanhDrive(v, 1.8);
         overlay_[static_cast<size_t>(index)] += radioStage(std::sqrt(talkLevel_.process(dry)));
         break;
-    case 8: {
+    case MaskKind::Drunk: {
         vibratoRing_.write(x);
         double stumble = 0.0;
         if (cooldown_ > 0)
@@ -645,21 +647,21 @@ float MaskChannel::extendedFrame(float x, float dry, int index) noexcept
         y = A.process(vibratoRing_.delayedLinear(std::max(4.0, vibratoBase_ + excursion - stumble)));
         break;
     }
-    case 9:
+    case MaskKind::Duck:
         v = C.process(B.process(A.process(v)));
         y = v * (1.0 - (0.5 + 0.5 * std::sin(kTwoPi * 95.0 * t)) * 0.25);
         break;
-    case 10: {
+    case MaskKind::Ghost: {
         echo_.write(x);
         const double tap1 = echo_.delayedLinear((0.027 + 0.005 * std::sin(kTwoPi * 0.33 * t + 1.0)) * fs_);
         const double tap2 = echo_.delayedLinear((0.018 + 0.004 * std::sin(kTwoPi * 0.21 * t)) * fs_);
         y = (0.7 * v + 0.45 * tap1 + 0.5 * tap2) * (1.0 - (0.5 + 0.5 * std::sin(kTwoPi * 0.45 * t)) * 0.25);
         break;
     }
-    case 11:
+    case MaskKind::Glitch:
         y = glitchEvent(x, onset, level);
         break;
-    case 12: {
+    case MaskKind::Monster: {
         v = A.process(v);
         const double p = phaseA_;
         phaseA_ += rateA_.value / fs_;
@@ -670,41 +672,41 @@ float MaskChannel::extendedFrame(float x, float dry, int index) noexcept
         y = tanhDrive((0.28 * std::sin(kTwoPi * p) + 0.72) * v, 2.2);
         break;
     }
-    case 13: {
+    case MaskKind::ThreeOfMe: {
         dryRing_.write(x);
         const double delayed = dryRing_.delayedLinear(ThreeOfMeVoices::kLatency);
         y = 0.62 * delayed + 0.5 * voices_->first[static_cast<size_t>(index)]
             + 0.5 * voices_->second[static_cast<size_t>(index)];
         break;
     }
-    case 14:
+    case MaskKind::Underwater:
         v = vibrato(x);
         v *= 1.0 - (0.5 + 0.5 * secondPhaseStep()) * 0.4;
         y = C.process(B.process(A.process(v)));
         overlay_[static_cast<size_t>(index)] += bubbles(level);
         break;
-    case 15:
+    case MaskKind::MickeyMouse:
         y = C.process(B.process(A.process(v)));
         break;
-    case 16:
+    case MaskKind::Baby:
         y = A.process(static_cast<double>(vibrato(x)));
         break;
-    case 17:
+    case MaskKind::Goblin:
         y = tanhDrive(B.process(A.process(v)), 1.8);
         break;
-    case 18: {
+    case MaskKind::Giant: {
         v = B.process(A.process(v));
         const double echo = echoRead(0.11 * fs_);
         echo_.write(static_cast<float>(v + 0.3 * echo));
         y = v + 0.35 * echo;
         break;
     }
-    case 19:
+    case MaskKind::Zombie:
         v = vibrato(x);
         y = tanhDrive((0.25 * secondPhaseStep() + 0.75) * v, 2.4);
         y = B.process(A.process(y));
         break;
-    case 20: {
+    case MaskKind::DarkLord: {
         v = B.process(A.process(v));
         const double comb = echoRead(0.0016 * fs_);
         echo_.write(static_cast<float>(v + 0.35 * comb));
@@ -712,7 +714,7 @@ float MaskChannel::extendedFrame(float x, float dry, int index) noexcept
         overlay_[static_cast<size_t>(index)] += breathingStage(std::sqrt(talkLevel_.process(dry)));
         break;
     }
-    case 21: {
+    case MaskKind::Cyborg: {
         v = B.process(A.process(v));
         const double comb = echoRead(0.0053 * fs_);
         echo_.write(static_cast<float>(v + 0.62 * comb));
@@ -722,7 +724,7 @@ float MaskChannel::extendedFrame(float x, float dry, int index) noexcept
             phase_ -= kTwoPi;
         break;
     }
-    case 22: {
+    case MaskKind::Megaphone: {
         v = C.process(B.process(A.process(v)));
         const double r = 0.5 * std::tanh(3.5 * v);
         const double echo = echoRead(0.17 * fs_);
@@ -730,16 +732,16 @@ float MaskChannel::extendedFrame(float x, float dry, int index) noexcept
         y = r + 0.3 * echo;
         break;
     }
-    case 23:
+    case MaskKind::PhoneCall:
         y = phone(static_cast<float>(D.process(C.process(B.process(A.process(v))))));
         break;
-    case 24:
+    case MaskKind::Bumblebee:
         y = x * (1.0 - (0.5 + 0.5 * std::sin(kTwoPi * 34.0 * t)) * 0.55) * (0.2 * std::cos(kTwoPi * 190.0 * t) + 0.8);
         break;
-    case 25:
+    case MaskKind::Whisper:
         y = A.process(v);
         break;
-    case 26: {
+    case MaskKind::Stranger: {
         // No pre-stage: the voice changer's macro values already give the
         // stranger's voice; here a breath band (1.5..6 kHz noise shaped by the
         // voice) is added, then the low shelf and the top cut.

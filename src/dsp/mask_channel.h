@@ -19,6 +19,7 @@
 #include "dsp/biquad.h"
 #include "dsp/delay_ring.h"
 #include "dsp/gain.h"
+#include "dsp/mask_kind.h"
 #include "dsp/mask_spectral.h"
 #include "dsp/one_pole.h"
 #include "dsp/random.h"
@@ -29,8 +30,6 @@
 
 namespace dsp {
 
-inline constexpr int kMaskKindCount = 27; // kinds 0..26; 0 passes the signal through
-inline constexpr int kFirstExtendedKind = 5;
 
 // A rate drawn uniformly in [low, high) from the engine's generator.
 struct RandomRate {
@@ -59,11 +58,12 @@ public:
     void prepare(double sampleRate, bool extendedKinds = true, int maxChunk = kMaxChunk);
     // Clears every state and returns to kind 0.
     void reset() noexcept;
-    // Kind clamped to 0..26.
-    void configure(int kind, double p1, double p2) noexcept;
+    void configure(MaskKind kind, double p1, double p2) noexcept;
+    // A kind by its number, clamped to 0..26.
+    void configure(int kind, double p1, double p2) noexcept { configure(maskKindOf(kind), p1, p2); }
     void process(float* samples, int frames) noexcept;
 
-    int kind() const { return kind_; }
+    MaskKind kind() const { return kind_; }
     double p1() const { return p1_; }
     double p2() const { return p2_; }
     double phase() const { return phase_; }
@@ -71,6 +71,8 @@ public:
     const Biquad& slot(int index) const { return filters_[static_cast<size_t>(index)]; }
     // The level matcher's current gain (extended kinds).
     double levelMatchDb() const { return matcher_.gainDb(); }
+    // Frames of the past a glitch event (kind 11) can reach back to.
+    size_t glitchHistoryFrames() const { return echo_.length(); }
 
 private:
     void setUpKind() noexcept;
@@ -93,7 +95,7 @@ private:
     double fs_ = 48000.0;
     bool extended_ = true;
     int maxChunk_ = kMaxChunk;
-    int kind_ = 0;
+    MaskKind kind_ = MaskKind::None;
     double p1_ = 0.0;
     double p2_ = 0.0;
     bool configured_ = false;

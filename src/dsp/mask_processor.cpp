@@ -112,16 +112,16 @@ void MaskProcessor::processBlock(float* left, float* right, int frames) noexcept
 
     // 2. The mask.
     const MaskRow* row = findMask(mask_);
-    const int kind = row ? row->kind : 0;
+    const MaskKind kind = row ? row->kind : MaskKind::None;
     channels_[0].configure(kind, row ? row->p1 : 0.0, row ? row->p2 : 0.0);
-    channels_[1].configure(kind < kFirstExtendedKind ? kind : 0, row ? row->p1 : 0.0, row ? row->p2 : 0.0);
-    if (kind >= kFirstExtendedKind) {
+    channels_[1].configure(isExtended(kind) ? MaskKind::None : kind, row ? row->p1 : 0.0, row ? row->p2 : 0.0);
+    if (isExtended(kind)) {
         for (int i = 0; i < frames; ++i)
             mid_[static_cast<size_t>(i)] = (left[i] + right[i]) * 0.5f;
         channels_[0].process(mid_.data(), frames);
         std::copy(mid_.begin(), mid_.begin() + frames, left);
         std::copy(mid_.begin(), mid_.begin() + frames, right);
-    } else if (kind > 0) {
+    } else if (kind != MaskKind::None) {
         channels_[0].process(left, frames);
         channels_[1].process(right, frames);
     }

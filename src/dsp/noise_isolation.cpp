@@ -48,8 +48,6 @@ constexpr int kSustainedHops = 8;
 // left the 20-hop history: to 1 % in about 50 ms.
 constexpr double kSpeechWeightFall = 0.6;
 
-const char* const kModeNames[] = {"Gate", "Clean", "Studio", "Broadcast", "Vocal"};
-
 } // namespace
 
 int isolationModeOf(int32_t stored) noexcept
@@ -59,11 +57,6 @@ int isolationModeOf(int32_t stored) noexcept
     if (stored > kIsolationVocalMode)
         return 3;
     return stored;
-}
-
-const char* isolationModeName(int32_t stored) noexcept
-{
-    return kModeNames[isolationModeOf(stored)];
 }
 
 IsolationParams mapIsolation(int mode, int level, double sampleRate)

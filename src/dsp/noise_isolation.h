@@ -26,10 +26,9 @@ inline constexpr int kIsolationLatency = kIsolationFftSize;
 inline constexpr int kIsolationSettlingHops = 20;
 inline constexpr int kIsolationHistoryHops = 20;
 
-// The interface's mode names; values below 0 read as mode 0, above 4 as mode 3.
+// The stored mode as the effect reads it: values below 0 read as mode 0, above 4 as mode 3.
 inline constexpr int kIsolationVocalMode = 4;
 int isolationModeOf(int32_t stored) noexcept;
-const char* isolationModeName(int32_t stored) noexcept;
 
 // Everything the mode and level decide.
 struct IsolationParams {

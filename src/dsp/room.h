@@ -6,7 +6,6 @@
 // diffuser and wet equalization). Times in seconds, gains linear, Hz.
 
 #include <array>
-#include <string>
 
 namespace dsp {
 
@@ -36,7 +35,6 @@ struct PeakParams {
 };
 
 struct RoomParams {
-    const char* name = "";
     double density = 1.0;
     double diffusion = 1.0;
     double gain = 0.32;
@@ -90,8 +88,5 @@ const RoomParams& room(int preset);
 
 // S = max(1, cbrt(1000 · density)): 10 for density 1, 2 for 0.008.
 double roomSizeScale(double density);
-
-// "Decay: %.2f s   Room: %.0f dB" for a room (the gain in dB floored at 1e-6).
-std::string roomDisplayText(const RoomParams& params);
 
 } // namespace dsp

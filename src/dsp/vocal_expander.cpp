@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace dsp {
 namespace {
@@ -29,13 +28,6 @@ ExpanderRecord expanderRecordFrom(int32_t vocalLevel, int32_t gateLo, int32_t ga
     r.hiDb = gateHi / 10.0;
     r.outDb = gateOut / 10.0;
     return r;
-}
-
-int formatGateLine(
-    char* out, size_t size, int32_t vocalLevel, int32_t gateLo, int32_t gateMid, int32_t gateHi, int32_t gateOut)
-{
-    return std::snprintf(out, size, "Gate %d   Out %+.1f dB   Tone Lo %+.1f  Mid %+.1f  Hi %+.1f",
-        static_cast<int>(vocalLevel), gateOut / 10.0, gateLo / 10.0, gateMid / 10.0, gateHi / 10.0);
 }
 
 BiquadCoeffs designFirstOrderLowShelf(double freq, double gain, double sampleRate)

@@ -26,11 +26,6 @@ struct ExpanderRecord {
 // vocal_level (clamped to 0..100) and the gate bands and output in tenths of a dB.
 ExpanderRecord expanderRecordFrom(int32_t vocalLevel, int32_t gateLo, int32_t gateMid, int32_t gateHi, int32_t gateOut);
 
-// The interface line "Gate %d   Out %+.1f dB   Tone Lo %+.1f  Mid %+.1f  Hi %+.1f"
-// for vocal_level and the gate values in tenths of a dB; returns what snprintf returns.
-int formatGateLine(
-    char* out, size_t size, int32_t vocalLevel, int32_t gateLo, int32_t gateMid, int32_t gateHi, int32_t gateOut);
-
 // First-order shelves in biquad form (b2 = a2 = 0). g is the linear gain at DC
 // (low shelf) or at Nyquist (high shelf).
 BiquadCoeffs designFirstOrderLowShelf(double freq, double gain, double sampleRate);

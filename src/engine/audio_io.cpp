@@ -1,5 +1,7 @@
 #include "engine/audio_io.h"
 
+#include "platform/sample_rate.h"
+
 #include <algorithm>
 
 namespace engine {
@@ -31,7 +33,7 @@ std::unique_ptr<platform::AudioClient> activateWithProperties(
 
 bool qualifiesForLowLatency(const platform::MixFormat& f)
 {
-    if (f.channels != 2 || f.sampleRate != kSampleRate || f.bitsPerSample != 32)
+    if (f.channels != 2 || f.sampleRate != platform::kSampleRate || f.bitsPerSample != 32)
         return false;
     if (f.format != platform::SampleFormat::Float)
         return false;

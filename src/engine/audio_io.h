@@ -11,7 +11,6 @@
 
 namespace engine {
 
-inline constexpr uint32_t kSampleRate = 48000;
 inline constexpr int64_t kCaptureBufferMicros = 100000;
 inline constexpr int64_t kRenderBufferMicros = 80000;
 

@@ -1,5 +1,7 @@
 #include "engine/block_cycle.h"
 
+#include "engine/mix.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -16,13 +18,6 @@ template <class T> void growTo(std::vector<T>& v, size_t size)
 }
 
 } // namespace
-
-float micGain(int32_t level) noexcept
-{
-    if (level <= 0)
-        return 0.0f;
-    return static_cast<float>(std::pow(level / 100.0, 1.301));
-}
 
 BlockCycle::BlockCycle(CycleServices services) : s_(services)
 { }
@@ -67,7 +62,7 @@ void BlockCycle::run(const float* interleaved, uint32_t n, int pass) noexcept
     const int32_t level = st.mic_level;
     if (level != micLevelSeen_) {
         micLevelSeen_ = level;
-        micGain_ = micGain(level);
+        micGain_ = levelGain(level);
     }
     Block block;
     block.frames = n;

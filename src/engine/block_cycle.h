@@ -17,9 +17,6 @@
 
 namespace engine {
 
-// Linear microphone gain of a level (100 = unity): (level / 100)^1.301, 0 at or below 0.
-float micGain(int32_t level) noexcept;
-
 struct CycleServices {
     const settings::Settings& settings;
     const EngineState& state;

@@ -2,6 +2,7 @@
 
 #include "dsp/mask_table.h"
 #include "engine/reverb_environments.h"
+#include "platform/sample_rate.h"
 
 #include <algorithm>
 #include <cmath>
@@ -27,7 +28,7 @@ bool EffectChain::loadImpulseResponse()
 
 void EffectChain::prepare(double sampleRate, uint32_t maxFrames, int preset)
 {
-    sampleRate = sampleRate > 0.0 ? sampleRate : kMixSampleRate;
+    sampleRate = sampleRate > 0.0 ? sampleRate : platform::kSampleRate;
     capacity_ = std::max<uint32_t>(maxFrames, 480);
     preset = std::clamp(preset, 0, kRoomCount - 1);
     wantedPreset_ = preset;

@@ -1,7 +1,5 @@
 #include "engine/endpoints.h"
 
-#include "cable/cable_contract.h"
-
 #include <algorithm>
 #include <cwctype>
 #include <thread>
@@ -41,17 +39,29 @@ std::wstring defaultEndpointId(platform::AudioDevices& devices, platform::Flow f
     return devices.defaultEndpointId(flow);
 }
 
+bool isCableRender(std::wstring_view name, std::wstring_view adapter)
+{
+    if (containsNoCase(name, kCableRenderName))
+        return true;
+    return containsNoCase(adapter, kCableAdapter) && !containsNoCase(name, kCableExcludedName);
+}
+
+bool isCableCapture(std::wstring_view name, std::wstring_view adapter)
+{
+    if (containsNoCase(adapter, kCableAdapter) || containsNoCase(name, kCableCaptureName))
+        return true;
+    // The capture side after it was renamed has no adapter name left to go by.
+    return adapter.empty() && containsNoCase(name, kCableRenamedCapture);
+}
+
 bool isListedMicrophone(const EndpointInfo& e)
 {
-    if (containsNoCase(e.interfaceName, cable::kAdapterPattern) || containsNoCase(e.name, cable::kCaptureNamePattern))
-        return false;
-    // The cable's capture side after it was renamed has no adapter name left to go by.
-    return !(e.interfaceName.empty() && containsNoCase(e.name, cable::kRenamedCaptureName));
+    return !isCableCapture(e.name, e.interfaceName);
 }
 
 bool isListedSpeaker(const EndpointInfo& e)
 {
-    return !containsNoCase(e.name, L"CABLE") && !containsNoCase(e.interfaceName, cable::kAdapterPattern);
+    return !containsNoCase(e.name, L"CABLE") && !containsNoCase(e.interfaceName, kCableAdapter);
 }
 
 EndpointList microphoneList(platform::AudioDevices& devices)
@@ -73,13 +83,9 @@ EndpointInfo findCableEndpoint(platform::AudioDevices& devices, uint32_t stateMa
     const auto list = enumerateEndpoints(devices, platform::Flow::Render, stateMask);
     const EndpointInfo* first = nullptr;
     for (const auto& e : list) {
-        const bool named = containsNoCase(e.name, cable::kRenderNamePattern);
-        const bool candidate = named
-            || (containsNoCase(e.interfaceName, cable::kAdapterPattern)
-                && !containsNoCase(e.name, cable::kExcludedNamePattern));
-        if (!candidate)
+        if (!isCableRender(e.name, e.interfaceName))
             continue;
-        if (named)
+        if (containsNoCase(e.name, kCableRenderName))
             return e;
         if (!first)
             first = &e;

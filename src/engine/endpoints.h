@@ -23,6 +23,24 @@ using EndpointList = std::vector<EndpointInfo>;
 // Case-insensitive containment; an empty pattern matches.
 bool containsNoCase(std::wstring_view text, std::wstring_view pattern);
 
+// The virtual cable's endpoints as its driver (VB-CABLE by VB-Audio) names them.
+// Render side: where the engine writes the processed voice.
+inline constexpr std::wstring_view kCableRenderName = L"CABLE Input";
+inline constexpr std::wstring_view kCableAdapter = L"VB-Audio Virtual Cable";
+// The multi-channel variant's endpoints are not the voice cable, unless their
+// name says "CABLE Input" outright.
+inline constexpr std::wstring_view kCableExcludedName = L"16ch";
+// Capture side: what other programs pick as their microphone; renamed, it
+// carries the new name and no adapter name.
+inline constexpr std::wstring_view kCableCaptureName = L"CABLE Output";
+inline constexpr std::wstring_view kCableRenamedCapture = L"Omnimix";
+
+// The one rule for each side of the cable, on an endpoint's name and adapter
+// (interface) name, case-insensitive like every endpoint name test; the lists,
+// the engine's cable lookup and the cable subsystem all use these.
+bool isCableRender(std::wstring_view name, std::wstring_view adapter);
+bool isCableCapture(std::wstring_view name, std::wstring_view adapter);
+
 EndpointList enumerateEndpoints(platform::AudioDevices& devices, platform::Flow flow, uint32_t stateMask);
 std::wstring defaultEndpointId(platform::AudioDevices& devices, platform::Flow flow);
 

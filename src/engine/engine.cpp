@@ -1,6 +1,7 @@
 #include "engine/engine.h"
 
 #include "platform/audio_thread.h"
+#include "platform/sample_rate.h"
 
 namespace engine {
 
@@ -56,7 +57,7 @@ void Engine::start()
     registration_ = s_.devices.registerAudioThread();
     irLoaded_ = s_.steps.loadImpulseResponse();
     presetInUse_ = s_.settings.preset.load();
-    s_.steps.prepare(kSampleRate, kInitialScratchFrames, presetInUse_);
+    s_.steps.prepare(platform::kSampleRate, kInitialScratchFrames, presetInUse_);
     cycle_.start();
     phase_ = EnginePhase::Idle;
     publish();

@@ -14,9 +14,9 @@ namespace engine {
 inline constexpr int kCavernPreset = 8;
 
 // One reverb instance: a room, or the convolution response.
-class Reverb {
+class ReverbInstance {
 public:
-    virtual ~Reverb() = default;
+    virtual ~ReverbInstance() = default;
     // A mono send (b, when given, is averaged with a) into a stereo wet pair;
     // left and right are overwritten.
     virtual void process(const float* a, const float* b, float* left, float* right, uint32_t n) noexcept = 0;
@@ -61,9 +61,9 @@ public:
     virtual ~EnvironmentFactory() = default;
     // Engine start: loads the convolution response; true when it loaded.
     virtual bool loadImpulseResponse() { return false; }
-    virtual std::unique_ptr<Reverb> makeRoom(double sampleRate, int preset) = 0;
+    virtual std::unique_ptr<ReverbInstance> makeRoom(double sampleRate, int preset) = 0;
     // The convolution response, when it loaded; else none.
-    virtual std::unique_ptr<Reverb> makeConvolution(double /*sampleRate*/) { return nullptr; }
+    virtual std::unique_ptr<ReverbInstance> makeConvolution(double /*sampleRate*/) { return nullptr; }
     // The cavern's procedural stages, or none.
     virtual std::unique_ptr<CavernStages> makeCavern(double /*sampleRate*/) { return nullptr; }
 };
@@ -71,7 +71,7 @@ public:
 // No reverb: every room is silent and rings for no time.
 class SilentEnvironments : public EnvironmentFactory {
 public:
-    std::unique_ptr<Reverb> makeRoom(double sampleRate, int preset) override;
+    std::unique_ptr<ReverbInstance> makeRoom(double sampleRate, int preset) override;
 };
 
 } // namespace engine

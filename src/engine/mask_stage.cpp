@@ -48,7 +48,7 @@ void MaskStage::voiceMask(Block& block) noexcept
         return;
     const auto& s = *block.settings;
     const dsp::MaskRow* row = (s.mask_on & kLiveVoiceBit) ? dsp::findMask(s.voice_mask) : nullptr;
-    const int kind = row ? row->kind : 0;
+    const dsp::MaskKind kind = row ? row->kind : dsp::MaskKind::None;
     const double p1 = row ? row->p1 : 0.0;
     const double p2 = row ? row->p2 : 0.0;
 

@@ -41,7 +41,7 @@ public:
         bool glitchHeld) noexcept;
 
     // The kind the live voice is running (the incoming one during a crossfade).
-    int voiceKind() const { return engines_[active_].kind(); }
+    dsp::MaskKind voiceKind() const { return engines_[active_].kind(); }
     bool voiceFading() const { return fadePosition_ >= 0; }
     bool streamRunning(MaskStream stream) const { return streams_[static_cast<int>(stream)].running; }
     dsp::MaskProcessor& processor(MaskStream stream) { return streams_[static_cast<int>(stream)].processor; }

@@ -1,6 +1,8 @@
 #include "engine/mix.h"
 
+#include "dsp/gain.h"
 #include "engine/engine.h"
+#include "platform/sample_rate.h"
 
 #include <algorithm>
 #include <cmath>
@@ -28,13 +30,13 @@ void glideDryGain(float& gain, float target, float* out, uint32_t n) noexcept
 
 float levelGain(int32_t level) noexcept
 {
-    return micGain(level);
+    return static_cast<float>(dsp::levelGain(level));
 }
 
 uint32_t tailFrames(double decaySeconds) noexcept
 {
     const double seconds = std::isfinite(decaySeconds) ? std::clamp(decaySeconds, 0.0, 60.0) : 0.0;
-    return kTailBaseFrames + static_cast<uint32_t>(kMixSampleRate * seconds);
+    return kTailBaseFrames + static_cast<uint32_t>(platform::kSampleRate * seconds);
 }
 
 void MicDrive::update(int32_t micLevel) noexcept
@@ -108,7 +110,7 @@ void BusEnvironment::prepare(double sampleRate, uint32_t maxFrames)
         cavern_->reset();
 }
 
-void BusEnvironment::setRoom(std::unique_ptr<Reverb> room) noexcept
+void BusEnvironment::setRoom(std::unique_ptr<ReverbInstance> room) noexcept
 {
     room_ = std::move(room);
 }
@@ -181,7 +183,7 @@ void BusEnvironment::idle(uint32_t n) noexcept
 }
 
 namespace {
-class SilentRoom : public Reverb {
+class SilentRoom : public ReverbInstance {
 public:
     void process(const float*, const float*, float* left, float* right, uint32_t n) noexcept override
     {
@@ -192,7 +194,7 @@ public:
 };
 } // namespace
 
-std::unique_ptr<Reverb> SilentEnvironments::makeRoom(double, int)
+std::unique_ptr<ReverbInstance> SilentEnvironments::makeRoom(double, int)
 {
     return std::make_unique<SilentRoom>();
 }

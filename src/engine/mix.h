@@ -14,7 +14,6 @@
 
 namespace engine {
 
-inline constexpr double kMixSampleRate = 48000.0;
 // Tails ring for half a second plus the room's decay time.
 inline constexpr uint32_t kTailBaseFrames = 24000;
 // Per-frame glide of the smoothed dry gains towards their targets.
@@ -22,7 +21,7 @@ inline constexpr float kDryGainGlide = 0.002f;
 // Per-block fall of the drive amount (its rise is immediate).
 inline constexpr float kDriveFallPerBlock = 0.002f;
 
-// The level law of mic_level, clip_level and app_gain: (level/100)^1.301, 0 at or below 0.
+// The level law (dsp::levelGain) in the mix's single precision.
 float levelGain(int32_t level) noexcept;
 
 // Frames a tail rings for a room of decaySeconds.
@@ -169,9 +168,9 @@ class BusEnvironment {
 public:
     void prepare(double sampleRate, uint32_t maxFrames);
     // Takes a room built for the current preset (none: silent), and the cavern's stages.
-    void setRoom(std::unique_ptr<Reverb> room) noexcept;
+    void setRoom(std::unique_ptr<ReverbInstance> room) noexcept;
     // Exchanges the room in use with room (a preset change: room goes back to be freed elsewhere).
-    void swapRoom(std::unique_ptr<Reverb>& room) noexcept { room_.swap(room); }
+    void swapRoom(std::unique_ptr<ReverbInstance>& room) noexcept { room_.swap(room); }
     void setCavern(std::unique_ptr<CavernStages> cavern) noexcept;
     // Exchanges the cavern's stages with cavern (fresh ones when the cavern is switched in).
     void swapCavern(std::unique_ptr<CavernStages>& cavern) noexcept { cavern_.swap(cavern); }
@@ -190,7 +189,7 @@ public:
     float dryGain() const { return dryGain_; }
 
 private:
-    std::unique_ptr<Reverb> room_;
+    std::unique_ptr<ReverbInstance> room_;
     std::unique_ptr<CavernStages> cavern_;
     dsp::Biquad sendFilter_[2];
     float dryGain_ = 1.0f;

@@ -4,6 +4,8 @@
 #include "dsp/haunted_cavern.h"
 #include "dsp/reverb.h"
 #include "dsp/reverb_send.h"
+#include "media/cavern_response.h"
+#include "platform/sample_rate.h"
 
 #include <algorithm>
 #include <array>
@@ -12,7 +14,7 @@ namespace engine {
 
 namespace {
 
-class RoomReverb : public Reverb {
+class RoomReverb : public ReverbInstance {
 public:
     explicit RoomReverb(std::unique_ptr<dsp::Reverb> room) : room_(std::move(room)) { }
     void process(const float* a, const float* b, float* left, float* right, uint32_t n) noexcept override
@@ -30,7 +32,7 @@ private:
     std::unique_ptr<dsp::Reverb> room_;
 };
 
-class ConvolutionRoom : public Reverb {
+class ConvolutionRoom : public ReverbInstance {
 public:
     explicit ConvolutionRoom(std::unique_ptr<dsp::ConvolutionReverb> response) : response_(std::move(response)) { }
     // The voice is the only thing sent to the response, so the second input is never given.
@@ -42,7 +44,7 @@ public:
     double decaySeconds() const noexcept override
     {
         return static_cast<double>(response_->responseLength() + dsp::ConvolutionReverb::kLatency)
-            / dsp::ConvolutionReverb::kSampleRate;
+            / platform::kSampleRate;
     }
 
 private:
@@ -121,18 +123,18 @@ bool ReverbEnvironments::loadImpulseResponse()
     if (!files_)
         return false;
     auto response = std::make_unique<dsp::ConvolutionReverb>();
-    if (!dsp::loadCavernResponse(*files_, folder_, *response))
+    if (!media::loadCavernResponse(*files_, folder_, *response))
         return false;
     response_ = std::move(response);
     return true;
 }
 
-std::unique_ptr<Reverb> ReverbEnvironments::makeRoom(double sampleRate, int preset)
+std::unique_ptr<ReverbInstance> ReverbEnvironments::makeRoom(double sampleRate, int preset)
 {
     return std::make_unique<RoomReverb>(dsp::Reverb::create(sampleRate, preset));
 }
 
-std::unique_ptr<Reverb> ReverbEnvironments::makeConvolution(double)
+std::unique_ptr<ReverbInstance> ReverbEnvironments::makeConvolution(double)
 {
     if (!response_)
         return nullptr;

@@ -24,9 +24,9 @@ public:
     ~ReverbEnvironments() override;
 
     bool loadImpulseResponse() override;
-    std::unique_ptr<Reverb> makeRoom(double sampleRate, int preset) override;
+    std::unique_ptr<ReverbInstance> makeRoom(double sampleRate, int preset) override;
     // Hands over the loaded response (once); none when it did not load.
-    std::unique_ptr<Reverb> makeConvolution(double sampleRate) override;
+    std::unique_ptr<ReverbInstance> makeConvolution(double sampleRate) override;
     std::unique_ptr<CavernStages> makeCavern(double sampleRate) override;
 
 private:

@@ -32,7 +32,7 @@ bool Reaper::retire(std::unique_ptr<RoomSet>& set) noexcept
     return put(set, &Slot::set);
 }
 
-bool Reaper::retire(std::unique_ptr<Reverb>& room) noexcept
+bool Reaper::retire(std::unique_ptr<ReverbInstance>& room) noexcept
 {
     return put(room, &Slot::room);
 }

@@ -35,13 +35,13 @@ namespace engine {
 // it displaced.
 struct RoomSet {
     int preset = 0;
-    std::unique_ptr<Reverb> voice;
-    std::unique_ptr<Reverb> bus0;
-    std::unique_ptr<Reverb> bus1;
+    std::unique_ptr<ReverbInstance> voice;
+    std::unique_ptr<ReverbInstance> bus0;
+    std::unique_ptr<ReverbInstance> bus1;
     std::unique_ptr<CavernStages> voiceCavern;
     std::unique_ptr<CavernStages> bus0Cavern;
     std::unique_ptr<CavernStages> bus1Cavern;
-    std::unique_ptr<Reverb> retiredTail; // a tail the swap cut short, on its way back
+    std::unique_ptr<ReverbInstance> retiredTail; // a tail the swap cut short, on its way back
 };
 
 // Objects the engine thread lets go of, freed on another thread. One
@@ -54,7 +54,7 @@ public:
     // (and the object left with the caller) when the ring is full. With
     // freeAtOnce the object is freed here instead.
     bool retire(std::unique_ptr<RoomSet>& set) noexcept;
-    bool retire(std::unique_ptr<Reverb>& room) noexcept;
+    bool retire(std::unique_ptr<ReverbInstance>& room) noexcept;
     bool retire(clip::SoundRef& sound) noexcept;
     size_t freeSlots() const noexcept;
 
@@ -67,7 +67,7 @@ public:
 private:
     struct Slot {
         std::unique_ptr<RoomSet> set;
-        std::unique_ptr<Reverb> room;
+        std::unique_ptr<ReverbInstance> room;
         clip::SoundRef sound;
     };
     template <class T> bool put(T& object, T Slot::*member) noexcept;

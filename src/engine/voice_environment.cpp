@@ -107,7 +107,7 @@ void VoiceEnvironment::process(Block& block, Reaper& reaper) noexcept
         compressorGain_[i] = cavernRow ? sendCompressor_.process(hp) : 1.0f;
         send_[i] = hp * compressorGain_[i] * s;
     }
-    Reverb* current = convolution ? convolution_.get() : room_.get();
+    ReverbInstance* current = convolution ? convolution_.get() : room_.get();
     if (current) {
         if (cavernRow)
             current->setTapGains(s * kCavernTapSendFactor, tapCompensation(amount));
@@ -154,7 +154,7 @@ void VoiceEnvironment::addOldTail(int32_t amount, bool cavern, uint32_t n, Reape
         reaper.retire(oldRoom_); // when the reaper was full as the tail ended
         return;
     }
-    Reverb* old = oldIsConvolution_ ? convolution_.get() : oldRoom_.get();
+    ReverbInstance* old = oldIsConvolution_ ? convolution_.get() : oldRoom_.get();
     if (!old)
         return;
     if (oldFromCavern_ && cavern_ && !cavern) {

@@ -81,11 +81,11 @@ private:
 
     dsp::Biquad sendHighPass_;
     dsp::InputCompressor sendCompressor_;
-    std::unique_ptr<Reverb> room_;
-    std::unique_ptr<Reverb> convolution_;
+    std::unique_ptr<ReverbInstance> room_;
+    std::unique_ptr<ReverbInstance> convolution_;
     std::unique_ptr<CavernStages> cavern_;
     bool convolutionWasActive_ = false;
-    std::unique_ptr<Reverb> oldRoom_;
+    std::unique_ptr<ReverbInstance> oldRoom_;
     bool oldIsConvolution_ = false; // the tail comes from the convolution, which is kept
     bool oldFromCavern_ = false;
     bool resumeResponse_ = false; // back on the response while its tail rang: not cleared

@@ -58,7 +58,7 @@ uint32_t defaultChannelMask(uint32_t channels) noexcept
 FormatConverter::FormatConverter(const SourceLayout& layout) : layout_(layout)
 {
     layout_.channels = std::max<uint32_t>(1, layout_.channels);
-    step_ = static_cast<double>(layout_.sampleRate) / kEngineRate;
+    step_ = static_cast<double>(layout_.sampleRate) / platform::kSampleRate;
     leftGains_.assign(layout_.channels, 0.0f);
     rightGains_.assign(layout_.channels, 0.0f);
     if (layout_.channels == 1) {

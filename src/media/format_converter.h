@@ -3,19 +3,20 @@
 // 16/24/32-bit integer or 32-bit float, any rate from 8 kHz) into 48 kHz
 // stereo float, block by block, keeping its resampling phase across blocks.
 
+#include "platform/sample_rate.h"
+
 #include <cstdint>
 #include <span>
 #include <vector>
 
 namespace media {
 
-inline constexpr uint32_t kEngineRate = 48000;
 
 struct SourceLayout {
     uint32_t channels = 2;       // at least 1
     uint32_t bitsPerSample = 16; // 16, 24 or 32
     bool isFloat = false;        // 32-bit IEEE float
-    uint32_t sampleRate = kEngineRate;
+    uint32_t sampleRate = platform::kSampleRate;
     uint32_t channelMask = 0;    // speaker positions; 0 = the usual ones for the count
     bool readerConverts = false; // the decoder already delivers 48 kHz stereo float
 };

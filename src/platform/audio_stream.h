@@ -6,6 +6,7 @@
 // platform are mapped to these at the adapter boundary.
 
 #include "platform/clock.h"
+#include "platform/sample_rate.h"
 
 #include <cstdint>
 #include <memory>
@@ -32,7 +33,7 @@ enum class SampleFormat : uint8_t { Other, Pcm, Float };
 // An endpoint's shared-mode mix format as the platform describes it.
 struct MixFormat {
     uint16_t channels = 2;
-    uint32_t sampleRate = 48000;
+    uint32_t sampleRate = kSampleRate;
     uint16_t bitsPerSample = 32;
     SampleFormat format = SampleFormat::Float;
     bool extensible = false; // the extensible form: extraSize and format come from its sub-format

@@ -15,12 +15,6 @@ int32_t clampBand(int64_t v)
     return static_cast<int32_t>(std::clamp<int64_t>(v, -kToneBandLimit, kToneBandLimit));
 }
 
-int32_t padAxis(double offset, double half)
-{
-    const double v = std::round(offset / half * 100.0);
-    return static_cast<int32_t>(std::isfinite(v) ? std::clamp(v, -100.0, 100.0) : 0.0);
-}
-
 IntField Settings::*bandField(ToneBand band)
 {
     switch (band) {
@@ -80,11 +74,11 @@ int32_t tonePadOffset(int32_t v)
     return static_cast<int32_t>(std::lround(2.4 * static_cast<double>(v)));
 }
 
-void toneDragPad(Settings& s, double x, double y)
+void toneMovePad(Settings& s, int32_t x, int32_t y)
 {
     Settings::Transaction transaction(s);
-    s.set(&Settings::tone_pad_x, padAxis(x - kTonePadCentreX, kTonePadHalfWidth));
-    s.set(&Settings::tone_pad_y, padAxis(kTonePadCentreY - y, kTonePadHalfHeight));
+    s.set(&Settings::tone_pad_x, std::clamp(x, -100, 100));
+    s.set(&Settings::tone_pad_y, std::clamp(y, -100, 100));
     applyPad(s);
     s.touch(Counter::Tone);
 }

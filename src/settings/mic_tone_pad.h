@@ -12,19 +12,15 @@ namespace settings {
 enum class ToneBand { Lo, Mid, Hi };
 enum class GateControl { VocalLevel, Lo, Mid, Hi, Out };
 
-// The pad in the window's logical coordinates: centre, half-width, half-height.
-inline constexpr double kTonePadCentreX = 104.0;
-inline constexpr double kTonePadCentreY = 150.0;
-inline constexpr double kTonePadHalfWidth = 68.0;
-inline constexpr double kTonePadHalfHeight = 60.0;
 inline constexpr int32_t kToneBandLimit = 240; // tenths of a dB
 
 // A pad position (−100..100) as tenths of a dB: 2.4 × v rounded half away from zero.
 int32_t tonePadOffset(int32_t v);
 
-// Press or drag at window point (x, y): stores the pad position and sets the
-// bands from their bases (x moves lo down and hi up, y moves mid).
-void toneDragPad(Settings& s, double x, double y);
+// The pad moved to (x, y), each −100..100 (clamped; the window maps its
+// points to these): stores the position and sets the bands from their bases
+// (x moves lo down and hi up, y moves mid).
+void toneMovePad(Settings& s, int32_t x, int32_t y);
 // Double-click in the pad: pad to (0, 0), every band to its base.
 void toneResetPad(Settings& s);
 // A band slider moved (value clamped to ±240) or double-clicked (value 0); then the rebase rule.

@@ -1,11 +1,8 @@
 // The cavern's convolution response: acceptance, trimming, the two stages
-// against a direct convolution, the file loader with its status text, and
-// the real-time contract.
+// against a direct convolution, and the real-time contract.
 
 #include "dsp/convolution.h"
 #include "dsp/random.h"
-#include "media/wav_bytes.h"
-#include "platform/sim/memory_files.h"
 #include "support/alloc_counter.h"
 
 #include <gtest/gtest.h>
@@ -148,30 +145,6 @@ TEST(Convolution, NonFiniteSamplesInTheFileOrTheSendAreSilence)
     conv.process(send.data(), left.data(), right.data(), 4800);
     for (size_t i = 0; i < left.size(); ++i)
         ASSERT_TRUE(std::isfinite(left[i]) && std::isfinite(right[i])) << i;
-}
-
-TEST(Convolution, LoaderReadsTheFileBesideTheProgramAndSetsTheStatus)
-{
-    platform::sim::MemoryFiles files;
-    ConvolutionReverb conv;
-    EXPECT_FALSE(loadCavernResponse(files, L"C:\\Program Files\\VantorOvix", conv));
-    EXPECT_STREQ(convolutionStatusText(conv.loaded()), "Procedural Ovix Core");
-
-    const Response r = makeResponse(2000);
-    files.put(
-        L"C:\\Program Files\\VantorOvix\\haunted_cavern_ir.wav", media::testing::floatWav(44100, r.left, r.right));
-    EXPECT_FALSE(loadCavernResponse(files, L"C:\\Program Files\\VantorOvix", conv));
-    EXPECT_STREQ(convolutionStatusText(conv.loaded()), "Procedural Ovix Core");
-
-    files.put(
-        L"C:\\Program Files\\VantorOvix\\haunted_cavern_ir.wav", media::testing::floatWav(48000, r.left, r.right));
-    EXPECT_TRUE(loadCavernResponse(files, L"C:\\Program Files\\VantorOvix\\", conv));
-    EXPECT_STREQ(convolutionStatusText(conv.loaded()), "haunted_cavern_ir.wav Loaded");
-    EXPECT_EQ(conv.responseLength(), 2000u);
-
-    files.put(L"C:\\Program Files\\VantorOvix\\haunted_cavern_ir.wav", {'R', 'I', 'F', 'F', 0, 0});
-    EXPECT_FALSE(loadCavernResponse(files, L"C:\\Program Files\\VantorOvix", conv));
-    EXPECT_FALSE(conv.loaded());
 }
 
 TEST(Convolution, ProcessingAndResetDoNotAllocate)

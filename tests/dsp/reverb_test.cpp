@@ -24,14 +24,12 @@ namespace {
 constexpr double kFs = 48000.0;
 constexpr int kBlock = 480;
 
-TEST(Rooms, FifteenRoomsInDisplayOrder)
+TEST(Rooms, PresetsOutsideTheListAreClampedIntoIt)
 {
-    const char* names[] = {"Auditorium", "Ball Park", "Bathroom", "Cathedral", "Chapel", "Church", "Concert Hall",
-        "Garage", "Haunted Cavern", "Indoor Arena", "Jazz Club", "Living Room", "Opera House", "Small Room", "Theater"};
-    for (int i = 0; i < kRoomCount; ++i)
-        EXPECT_STREQ(room(i).name, names[i]) << i;
-    EXPECT_STREQ(room(-3).name, "Auditorium");
-    EXPECT_STREQ(room(99).name, "Theater");
+    EXPECT_EQ(&room(-3), &room(0));
+    EXPECT_EQ(&room(99), &room(kRoomCount - 1));
+    EXPECT_EQ(room(0).decayTime, 4.32); // Auditorium
+    EXPECT_EQ(room(kRoomCount - 1).decayTime, 2.0); // Theater
 }
 
 TEST(Rooms, OnlyHauntedCavernCarriesExtensions)
@@ -40,11 +38,11 @@ TEST(Rooms, OnlyHauntedCavernCarriesExtensions)
         if (i == kHauntedCavern)
             continue;
         const RoomParams& r = room(i);
-        EXPECT_EQ(r.stereoTaps, nullptr) << r.name;
-        EXPECT_EQ(r.monoTaps, nullptr) << r.name;
-        EXPECT_EQ(r.modulationPhase, (std::array<double, 4>{0.0, 0.5, 0.25, 0.75})) << r.name;
-        EXPECT_LT(r.diffuser[1], 0.0) << r.name;
-        EXPECT_EQ(r.decayHfLimit, 1) << r.name;
+        EXPECT_EQ(r.stereoTaps, nullptr) << i;
+        EXPECT_EQ(r.monoTaps, nullptr) << i;
+        EXPECT_EQ(r.modulationPhase, (std::array<double, 4>{0.0, 0.5, 0.25, 0.75})) << i;
+        EXPECT_LT(r.diffuser[1], 0.0) << i;
+        EXPECT_EQ(r.decayHfLimit, 1) << i;
     }
     const RoomParams& c = room(kHauntedCavern);
     EXPECT_EQ(c.decayHfLimit, 0);
@@ -68,15 +66,6 @@ TEST(Rooms, SizeScaleFollowsTheCubeRootOfDensity)
     EXPECT_NEAR(roomSizeScale(1.0), 10.0, 1e-12);
     EXPECT_NEAR(roomSizeScale(0.008), 2.0, 1e-12);
     EXPECT_EQ(roomSizeScale(0.0), 1.0);
-}
-
-TEST(Rooms, DisplayTextShowsDecayAndRoomGain)
-{
-    EXPECT_EQ(roomDisplayText(room(0)), "Decay: 4.32 s   Room: -8 dB");
-    EXPECT_EQ(roomDisplayText(room(kHauntedCavern)), "Decay: 15.67 s   Room: 0 dB");
-    RoomParams silent = room(1);
-    silent.gain = 0.0;
-    EXPECT_EQ(roomDisplayText(silent), "Decay: 14.69 s   Room: -120 dB");
 }
 
 TEST(Reverb, HfLimitFollowsAirAbsorption)
@@ -174,19 +163,15 @@ TEST_P(EveryRoom, MidBandDecayMatchesTheRoom)
     const double ratio = measured / decay;
     for (const DecayException& e : kDecayExceptions)
         if (e.room == GetParam()) {
-            EXPECT_GE(ratio, e.low) << reverb->params().name << ": " << e.why;
-            EXPECT_LE(ratio, e.high) << reverb->params().name << ": " << e.why;
+            EXPECT_GE(ratio, e.low) << "room " << GetParam() << ": " << e.why;
+            EXPECT_LE(ratio, e.high) << "room " << GetParam() << ": " << e.why;
             return;
         }
-    EXPECT_NEAR(ratio, 1.0, 0.2) << reverb->params().name << " measured " << measured << " s";
+    EXPECT_NEAR(ratio, 1.0, 0.2) << "room " << GetParam() << " measured " << measured << " s";
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Rooms, EveryRoom, ::testing::Range(0, kRoomCount), [](const ::testing::TestParamInfo<int>& param) {
-        std::string name = room(param.param).name;
-        name.erase(std::remove(name.begin(), name.end(), ' '), name.end());
-        return name;
-    });
+    Rooms, EveryRoom, ::testing::Range(0, kRoomCount), ::testing::PrintToStringParamName());
 
 TEST(Reverb, SecondInputIsAveragedWithTheFirst)
 {

@@ -31,10 +31,6 @@ TEST(VocalExpander, SettingsMapToThresholdExponentBandsAndOutput)
     EXPECT_DOUBLE_EQ(r.loDb, -3.5);
     EXPECT_DOUBLE_EQ(r.midDb, 0.7);
     EXPECT_DOUBLE_EQ(r.outDb, -12.0);
-
-    char line[128];
-    formatGateLine(line, sizeof line, 50, 120, -35, 0, -50);
-    EXPECT_STREQ(line, "Gate 50   Out -5.0 dB   Tone Lo +12.0  Mid -3.5  Hi +0.0");
 }
 
 TEST(VocalExpander, FirstOrderShelvesReachTheirGainsAtTheEnds)

@@ -100,7 +100,7 @@ TEST(EffectChainInEngine, TheBlockCycleAllocatesNothingAfterWarmUpWithEveryBusAn
     EXPECT_TRUE(rig.report().appLive);
     EXPECT_TRUE(rig.chain.masks().streamRunning(engine::MaskStream::Clip));
     EXPECT_TRUE(rig.chain.masks().streamRunning(engine::MaskStream::Application));
-    EXPECT_NE(rig.chain.masks().voiceKind(), 0);
+    EXPECT_NE(rig.chain.masks().voiceKind(), dsp::MaskKind::None);
 }
 
 } // namespace

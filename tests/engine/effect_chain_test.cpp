@@ -44,8 +44,8 @@ TEST(EffectChain, MicLevel1000DrivesTheVoiceIntoSaturationBelowOne)
     rig.block(0.001f, ChainRig::kFrames, true);
     // ×20 then the a/tanh(a) make-up of 7, then tanh(d·x)/d with d = tanh(7).
     const float d = std::tanh(7.0f);
-    EXPECT_NEAR(engine::micGain(1000), 20.0, 0.02);
-    EXPECT_NEAR(rig.cable[400], std::tanh(d * 0.001f * engine::micGain(1000) * 7.0f / d) / d, 1e-3);
+    EXPECT_NEAR(engine::levelGain(1000), 20.0, 0.02);
+    EXPECT_NEAR(rig.cable[400], std::tanh(d * 0.001f * engine::levelGain(1000) * 7.0f / d) / d, 1e-3);
     EXPECT_FLOAT_EQ(rig.chain->drive().a, 7.0f);
     EXPECT_FLOAT_EQ(rig.chain->drive().drive, d);
     rig.block(0.9f);
@@ -544,10 +544,10 @@ TEST(EffectChainVoice, TheVoiceMaskFadesOutWhenMaskBit0ClearsThoughItsStepNoLong
     rig.settings.set(&settings::Settings::voice_mask, 5); // "Elderly", a mask channel kind of its own
     rig.start();
     rig.blocks(10, 0.1f);
-    EXPECT_EQ(rig.chain->masks().voiceKind(), 2);
+    EXPECT_EQ(rig.chain->masks().voiceKind(), dsp::MaskKind::Tremolo);
     rig.settings.set(&settings::Settings::mask_on, 0);
     rig.blocks(10, 0.1f);
-    EXPECT_EQ(rig.chain->masks().voiceKind(), 0);
+    EXPECT_EQ(rig.chain->masks().voiceKind(), dsp::MaskKind::None);
     EXPECT_FALSE(rig.chain->masks().voiceFading());
 }
 

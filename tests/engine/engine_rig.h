@@ -1,7 +1,7 @@
 #pragma once
 // An engine on simulated endpoints and a manual clock, stepped by the test.
 
-#include "console/sim_console.h"
+#include "console/sim/sim_console.h"
 
 #include <vector>
 

@@ -2,6 +2,7 @@
 // cycle, gap filling, monitor management, failures and their recovery.
 
 #include "engine/engine_thread.h"
+#include "engine/mix.h"
 #include "engine_rig.h"
 
 #include "console/status_text.h"
@@ -173,7 +174,7 @@ TEST(Engine, PassThroughCarriesTheVoiceToBothOutputsWithTheMicGainAndTheRecorder
     rig.open();
     rig.runMillis(200);
 
-    const float expected = 0.2f * engine::micGain(200);
+    const float expected = 0.2f * engine::levelGain(200);
     for (const auto& id : {kCable, kPhones}) {
         const auto out = rig.audio.rendered(id);
         ASSERT_FALSE(out.empty());

@@ -6,7 +6,7 @@
 #include "dsp/mask_signals.h"
 #include "dsp/mask_table.h"
 #include "engine/mask_stage.h"
-#include "settings/mask_choice.h"
+#include "engine/mask_choice.h"
 #include "support/alloc_counter.h"
 
 #include <gtest/gtest.h>
@@ -63,19 +63,19 @@ TEST(MaskChoice, ChoosingAMaskLoadsItsVoiceAndClearsPitchAndMacro)
     settings::Settings s;
     s.set(&settings::Settings::pitch_hz, -40);
     s.set(&settings::Settings::voice_macro, 55);
-    EXPECT_TRUE(settings::chooseMask(s, 29));
+    EXPECT_TRUE(engine::chooseMask(s, 29));
     EXPECT_EQ(s.voice_mask.load(), 29);
     EXPECT_EQ(s.voice_ratio.load(), 2450);
     EXPECT_EQ(s.voice_size.load(), 60);
     EXPECT_EQ(s.pitch_hz.load(), 0);
     EXPECT_EQ(s.voice_macro.load(), 0);
 
-    EXPECT_TRUE(settings::chooseMask(s, 500)); // clamped to the last mask
+    EXPECT_TRUE(engine::chooseMask(s, 500)); // clamped to the last mask
     EXPECT_EQ(s.voice_mask.load(), 41);
     EXPECT_EQ(s.voice_ratio.load(), 720);
 
     s.set(&settings::Settings::pitch_hz, 30);
-    EXPECT_FALSE(settings::chooseMask(s, -9)); // no mask: the voice stays
+    EXPECT_FALSE(engine::chooseMask(s, -9)); // no mask: the voice stays
     EXPECT_EQ(s.voice_mask.load(), -1);
     EXPECT_EQ(s.voice_ratio.load(), 720);
     EXPECT_EQ(s.pitch_hz.load(), 30);
@@ -87,7 +87,7 @@ TEST(MaskStage, TheLiveVoiceFollowsTheMaskOnlyWhileBitZeroIsSet)
     EXPECT_TRUE(rig.voicePassesUntouched());               // kind 0 passes untouched
     rig.settings.set(&settings::Settings::voice_mask, 15); // "Robot"
     rig.voiceBlock();
-    EXPECT_EQ(rig.stage.voiceKind(), 1);
+    EXPECT_EQ(rig.stage.voiceKind(), dsp::MaskKind::RingModulation);
     EXPECT_TRUE(rig.stage.voiceFading());
     for (int b = 0; b < 5; ++b)
         rig.voiceBlock();
@@ -97,13 +97,13 @@ TEST(MaskStage, TheLiveVoiceFollowsTheMaskOnlyWhileBitZeroIsSet)
     rig.settings.set(&settings::Settings::mask_on, 6); // bit 0 clear: the voice fades back to dry
     for (int b = 0; b < 5; ++b)
         rig.voiceBlock();
-    EXPECT_EQ(rig.stage.voiceKind(), 0);
+    EXPECT_EQ(rig.stage.voiceKind(), dsp::MaskKind::None);
     EXPECT_TRUE(rig.voicePassesUntouched());
 
     rig.settings.set(&settings::Settings::mask_on, 1);
     rig.settings.set(&settings::Settings::voice_mask, -1); // no mask
     EXPECT_TRUE(rig.voicePassesUntouched());
-    EXPECT_EQ(rig.stage.voiceKind(), 0);
+    EXPECT_EQ(rig.stage.voiceKind(), dsp::MaskKind::None);
 }
 
 TEST(MaskStage, ChangingTheMaskCrossfadesWithoutAClick)
@@ -127,7 +127,7 @@ TEST(MaskStage, ChangingTheMaskCrossfadesWithoutAClick)
     // Both voices move at most `before` per frame, the weights 1/1920 per
     // frame across a gap of at most 0.8 + 0.8.
     EXPECT_LT(across, 2.0 * before + 1.6 / 1920.0);
-    EXPECT_EQ(rig.stage.voiceKind(), 24);
+    EXPECT_EQ(rig.stage.voiceKind(), dsp::MaskKind::Bumblebee);
 }
 
 TEST(MaskStage, StreamProcessorsRunWhileTheirBitIsSetAndUntilFadedOut)

@@ -15,7 +15,7 @@ namespace test {
 // A room that answers every send with a known wet pair: a slowly leaking
 // sum of what it was fed, positive on the left and negative on the right,
 // so it rings on after its input stops. It remembers how much it was fed.
-class StandInRoom : public engine::Reverb {
+class StandInRoom : public engine::ReverbInstance {
 public:
     explicit StandInRoom(double decay) : decay_(decay) { }
     void process(const float* a, const float* b, float* left, float* right, uint32_t n) noexcept override
@@ -87,14 +87,14 @@ public:
     std::vector<StandInCavern*> caverns; // the voice's first, then bus 0 and bus 1
 
     bool loadImpulseResponse() override { return responseLoads; }
-    std::unique_ptr<engine::Reverb> makeRoom(double, int preset) override
+    std::unique_ptr<engine::ReverbInstance> makeRoom(double, int preset) override
     {
         auto room = std::make_unique<StandInRoom>(decay);
         rooms.push_back(room.get());
         presets.push_back(preset);
         return room;
     }
-    std::unique_ptr<engine::Reverb> makeConvolution(double) override
+    std::unique_ptr<engine::ReverbInstance> makeConvolution(double) override
     {
         auto room = std::make_unique<StandInRoom>(decay);
         convolution = room.get();
@@ -201,7 +201,7 @@ struct ChainRig {
     // one whose sign alternates every frame (a tone at half the sample rate).
     void block(float mic = 0.0f, uint32_t n = kFrames, bool alternate = false)
     {
-        const float g = engine::micGain(settings.mic_level.load());
+        const float g = engine::levelGain(settings.mic_level.load());
         for (uint32_t i = 0; i < n; ++i)
             voice[i] = (alternate && (i & 1) ? -mic : mic) * g;
         engine::Block b;

@@ -43,7 +43,7 @@ TEST(RoomBuilder, BuildsOnlyTheLatestAskAndLeavesTheVoiceRoomToTheConvolution)
 TEST(RoomBuilder, TheReaperTakesWhatFitsAndFreesItOnItsOwnTurn)
 {
     engine::Reaper reaper;
-    std::vector<std::unique_ptr<engine::Reverb>> rooms;
+    std::vector<std::unique_ptr<engine::ReverbInstance>> rooms;
     for (size_t i = 0; i <= engine::Reaper::kSlots; ++i)
         rooms.push_back(std::make_unique<test::StandInRoom>(0.0));
     size_t frees = 0;

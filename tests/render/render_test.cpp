@@ -124,7 +124,7 @@ TEST(RenderTool, TheTimelineChangesASettingAtItsTimeAndHoldsTheGlitchKeyOverItsS
     r.options.timeline.sets = {{0.5, "mic_level", "200"}, {0.25, "mic_level", "100"}};
     ASSERT_TRUE(r.run()) << r.error;
     const media::WavAudio out = r.output();
-    const float gain = engine::micGain(200);
+    const float gain = engine::levelGain(200);
     for (size_t i = 0; i < in.size() / 2; ++i) {
         const float voice = 0.5f * (in[2 * i] + in[2 * i + 1]);
         ASSERT_EQ(out.left[i], i < 24000 ? voice : voice * gain) << "frame " << i;

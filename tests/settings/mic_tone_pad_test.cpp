@@ -38,15 +38,14 @@ TEST(MicTonePad, DraggingMovesTheBandsAroundTheirBases)
     s.set(&settings::Settings::tone_base_mid, -20);
     s.set(&settings::Settings::tone_base_hi, 230);
     const uint32_t before = s.toneRevision.load();
-    // 34 right of centre and 30 above it: x = 50, y = 50.
-    toneDragPad(s, 138.0, 120.0);
+    toneMovePad(s, 50, 50);
     EXPECT_EQ(s.tone_pad_x.load(), 50);
     EXPECT_EQ(s.tone_pad_y.load(), 50);
     EXPECT_EQ(bands(s), (Bands{30 - 120, -20 + 120, 240})); // hi clamps at +24 dB
     EXPECT_EQ(s.toneRevision.load(), before + 1);
 
-    // Outside the pad the position clamps to the edge.
-    toneDragPad(s, -500.0, 1000.0);
+    // Beyond the pad the position clamps to the edge.
+    toneMovePad(s, -400, -1000);
     EXPECT_EQ(s.tone_pad_x.load(), -100);
     EXPECT_EQ(s.tone_pad_y.load(), -100);
     EXPECT_EQ(bands(s), (Bands{240, -240, -10}));
@@ -60,7 +59,7 @@ TEST(MicTonePad, DraggingMovesTheBandsAroundTheirBases)
 TEST(MicTonePad, MovingASliderAwayFromThePadRebases)
 {
     Settings s;
-    toneDragPad(s, 104.0 + 68.0 * 0.25, 150.0); // x = 25: lo −60, hi +60
+    toneMovePad(s, 25, 0); // lo −60, hi +60
     ASSERT_EQ(bands(s), (Bands{-60, 0, 60}));
 
     // A slider moved to the value the pad already gives: nothing to rebase.
@@ -91,7 +90,7 @@ TEST(MicTonePad, GateSlidersAndResetAllMoveTheirCounters)
     EXPECT_EQ(s.gate_out.load(), -50);
 
     s.set(&settings::Settings::tone_on, 0);
-    toneDragPad(s, 10.0, 10.0);
+    toneMovePad(s, -100, 100);
     toneSetBand(s, ToneBand::Lo, 100);
     const uint32_t tone = s.toneRevision.load();
     toneResetAll(s);

@@ -3,7 +3,7 @@
 #include "dsp/mask_table.h"
 #include "settings/eq_presets.h"
 #include "settings/fields.h"
-#include "settings/mask_choice.h"
+#include "engine/mask_choice.h"
 #include "settings/settings.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@ namespace {
 TEST(SettingsSnapshot, AnEngineReaderNeverSeesOneMasksRatioWithAnothersSizeWhileTheInterfaceSwitchesMasks)
 {
     Settings s;
-    chooseMask(s, 0);
+    engine::chooseMask(s, 0);
     std::atomic<bool> done{false};
     int torn = 0;
     int coherent = 0;
@@ -36,7 +36,7 @@ TEST(SettingsSnapshot, AnEngineReaderNeverSeesOneMasksRatioWithAnothersSizeWhile
     });
     // Masks whose voices differ in ratio and in size, switched as fast as the interface can.
     for (int i = 0; i < 50000; ++i) {
-        chooseMask(s, (i * 7) % dsp::kMaskCount);
+        engine::chooseMask(s, (i * 7) % dsp::kMaskCount);
         // A slider between choices, as a user would move it.
         s.set(&Settings::pitch_hz, 0);
     }

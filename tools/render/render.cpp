@@ -3,6 +3,7 @@
 #include "media/format_converter.h"
 #include "media/wav_reader.h"
 #include "media/wav_writer.h"
+#include "platform/sample_rate.h"
 #include "platform/text.h"
 #include "settings/fields.h"
 #include "settings/setup_files.h"
@@ -16,7 +17,7 @@ namespace render {
 
 namespace {
 
-constexpr uint32_t kRate = media::kEngineRate;
+constexpr uint32_t kRate = platform::kSampleRate;
 constexpr uint32_t kPacketFrames = 480;
 constexpr uint32_t kMinInputRate = 8000;
 constexpr uint32_t kMaxInputRate = 192000;

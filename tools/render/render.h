@@ -3,7 +3,7 @@
 // chain over a WAV file on simulated endpoints and a virtual clock, as fast as
 // the processor allows, and writes what reached the cable (and the headphones).
 
-#include "console/sim_console.h"
+#include "console/sim/sim_console.h"
 #include "engine/block_steps.h"
 #include "platform/files.h"
 #include "settings/settings.h"

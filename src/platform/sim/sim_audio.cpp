@@ -1,5 +1,7 @@
 #include "platform/sim/sim_audio.h"
 
+#include "platform/sample_rate.h"
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -7,11 +9,11 @@
 namespace platform::sim {
 
 namespace {
-constexpr double kRate = 48000.0;
+constexpr double kRate = kSampleRate;
 
 int64_t framesFor(int64_t micros)
 {
-    return micros * 48000 / 1000000;
+    return micros * kSampleRate / 1000000;
 }
 } // namespace
 

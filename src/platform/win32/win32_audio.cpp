@@ -1,5 +1,6 @@
 #include "platform/win32/win32_audio.h"
 
+#include "platform/sample_rate.h"
 #include "platform/win32/audio_trace.h"
 #include "platform/win32/com_ptr.h"
 
@@ -286,7 +287,7 @@ public:
         WAVEFORMATEX wf{};
         wf.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
         wf.nChannels = 2;
-        wf.nSamplesPerSec = 48000;
+        wf.nSamplesPerSec = kSampleRate;
         wf.nAvgBytesPerSec = 384000;
         wf.nBlockAlign = 8;
         wf.wBitsPerSample = 32;

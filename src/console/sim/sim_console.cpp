@@ -1,4 +1,4 @@
-#include "console/sim_console.h"
+#include "console/sim/sim_console.h"
 
 #include <algorithm>
 
