@@ -4,11 +4,6 @@
 #include <cmath>
 
 namespace engine {
-namespace {
-
-constexpr auto kRelaxed = std::memory_order_relaxed;
-
-} // namespace
 
 void CleanupStage::prepare(double sampleRate, uint32_t maxFrames)
 {
