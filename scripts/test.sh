@@ -96,7 +96,8 @@ else
 fi
 
 # --- End to end: the real program under wine on PulseAudio null sinks ---------
-# Three runs, each a minute of input: a dropout in any of them fails.
+# Three runs, each a minute of input; each prints its dropouts (see e2e/run.sh
+# for what fails a run).
 if [ -x e2e/run.sh ]; then
   for n in 1 2 3; do
     say "end to end, run $n of 3"

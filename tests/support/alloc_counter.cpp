@@ -24,22 +24,26 @@ bool counting() noexcept
     return tArmed > 0 && tPaused == 0;
 }
 
+#ifdef OVIX_COUNT_WITH_SANITIZER_HOOK
+void countAllocation(const volatile void*, std::size_t)
+{
+    if (counting())
+        ++tAllocations;
+}
+void countRelease(const volatile void* p)
+{
+    if (p != nullptr && counting())
+        ++tFrees;
+}
+[[maybe_unused]] const int kHookInstalled = __sanitizer_install_malloc_and_free_hooks(countAllocation, countRelease);
+#else
+
 void release(void* p) noexcept
 {
     if (p != nullptr && counting())
         ++tFrees;
     std::free(p);
 }
-
-#ifdef OVIX_COUNT_WITH_SANITIZER_HOOK
-void countAllocation(const volatile void*, std::size_t)
-{
-    if (tArmed > 0)
-        ++tAllocations;
-}
-void ignoreRelease(const volatile void*) { }
-[[maybe_unused]] const int kHookInstalled = __sanitizer_install_malloc_and_free_hooks(countAllocation, ignoreRelease);
-#else
 
 void* allocate(std::size_t size) noexcept
 {
