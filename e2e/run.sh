@@ -111,8 +111,8 @@ read -r found total < <(awk '$1 == "bursts_found" {print $2, $4}' <<<"$result")
 # Wine's own PulseAudio streams still underflow now and then while the
 # program's queue holds audio (5-35 ms of silence, up to three times a minute,
 # on both outputs at once); that fault is not found yet. A run fails when the
-# silence adds up to more than an underflow or two could give: what a fault of
-# the program's (a stall, a lost block, a queue run dry) leaves is far longer.
+# silence adds up to more than a few such underflows could give: an engine
+# that stalls or an output that stops leaves far more.
 longest=$(awk '$1 == "dropout:" { if ($2 > m) m = $2 } END { print m + 0 }' <<<"$result")
 dropout_ms=$(value dropout_ms)
 awk -v total="$dropout_ms" -v longest="$longest" 'BEGIN { exit !(total <= 200 && longest <= 80) }' \
