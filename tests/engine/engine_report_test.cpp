@@ -50,6 +50,7 @@ TEST(EngineReport, AReaderHammeringTheSnapshotWhileTheEnginePublishesNeverSeesAT
     reports.publish(snapshot(0));
     constexpr uint64_t kSnapshots = 200000;
     std::atomic<bool> done{false};
+    std::atomic<bool> reading{false};
     uint64_t reads = 0, torn = 0, backwards = 0;
     std::thread reader([&] {
         uint64_t last = 0;
@@ -59,8 +60,12 @@ TEST(EngineReport, AReaderHammeringTheSnapshotWhileTheEnginePublishesNeverSeesAT
             torn += checksum(r) != checksum(snapshot(r.blocks)) ? 1 : 0;
             backwards += r.blocks < last ? 1 : 0;
             last = r.blocks;
+            reading.store(true, std::memory_order_release);
         }
     });
+    // A reader thread that starts late would find the publishing over.
+    while (!reading.load(std::memory_order_acquire))
+        std::this_thread::yield();
     for (uint64_t k = 1; k <= kSnapshots; ++k)
         reports.publish(snapshot(k));
     done.store(true, std::memory_order_release);
