@@ -120,5 +120,5 @@ awk -v total="$dropout_ms" -v longest="$longest" 'BEGIN { exit !(total <= 200 &&
 if [ "$dropouts" -eq 0 ]; then
   echo "e2e: the feed reached the cable; no dropouts; latency $latency ms (chirps: median $p50 ms, 99th percentile $p99 ms)"
 else
-  echo "e2e: the feed reached the cable; $dropouts short dropouts ($dropout_ms ms, longest $longest ms); latency $latency ms (chirps: median $p50 ms, 99th percentile $p99 ms)"
+  echo "e2e: the feed reached the cable; short dropouts: $dropouts ($dropout_ms ms in all, longest $longest ms); latency $latency ms (chirps: median $p50 ms, 99th percentile $p99 ms)"
 fi
