@@ -41,16 +41,6 @@ const FieldInfo* findRegistryField(std::wstring_view registryName);
 // tops out at 9 + userEqPresets and never loads "Custom"; the rest are ranges.
 int32_t clampField(const FieldInfo& field, int64_t value, int userEqPresets = 0);
 
-// Settings::set and Settings::touch under their older names.
-inline bool setField(Settings& settings, const FieldInfo& field, int64_t value)
-{
-    return settings.set(field, value);
-}
-inline void bump(Settings& settings, Counter counter)
-{
-    settings.touch(counter);
-}
-
 // Allowed lengths of the rolling Last buffer, seconds.
 inline constexpr int32_t kKeepLastLengths[]
     = {0, 5, 10, 15, 20, 30, 45, 60, 90, 120, 180, 240, 300, 360, 420, 480, 540, 600};

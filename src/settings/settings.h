@@ -228,11 +228,10 @@ struct Settings {
     // The user equalizer presets in registry order; preset-list index 10 is the first.
     std::vector<EqPreset> userEqPresets;
 
-    // Guards mic, spk and the three status texts; held only to copy or assign.
+    // Guards mic, spk and the two cable texts; held only to copy or assign.
     mutable std::mutex deviceNameLock;
     std::wstring mic;               // endpoint id of the chosen microphone
     std::wstring spk;               // endpoint id of the chosen output
-    std::wstring engineStatusText;  // at most 255 characters
     std::wstring cableProblem;      // at most 255 characters
     std::wstring cableEndpointName; // at most 255 characters
 

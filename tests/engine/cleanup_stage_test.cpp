@@ -55,7 +55,7 @@ struct StageRig {
         if (cardMic)
             stage.cardMicVoicing(b);
     }
-    void set(const char* key, int32_t value) { settings::setField(settings, *settings::findField(key), value); }
+    void set(const char* key, int32_t value) { settings.set(*settings::findField(key), value); }
 };
 
 TEST(CleanupStage, IsolationStartsFromAFadeAndReloadsWhenASetterMovesItsCounter)
@@ -151,7 +151,7 @@ TEST(CleanupStage, ToneFollowsItsCounterAndGlidesFlatWhenSwitchedOff)
     EXPECT_EQ(rig.stage.tone().currentDb(0), 12.0);
 
     rig.settings.set(&settings::Settings::tone_on, 0);
-    settings::bump(rig.settings, settings::Counter::Tone);
+    rig.settings.touch(settings::Counter::Tone);
     rig.cycle();
     EXPECT_GT(rig.stage.tone().currentDb(0), 4.0); // 10 ms into a 30 ms glide
     for (int i = 0; i < 30; ++i)
@@ -181,8 +181,8 @@ TEST(CleanupStage, BlocksNeverAllocate)
         if (i % 50 == 0) {
             rig.settings.set(&settings::Settings::isolate, static_cast<uint8_t>((i / 50) % 3 != 2));
             rig.settings.set(&settings::Settings::iso_mode, (i / 50) % 5);
-            settings::bump(rig.settings, settings::Counter::Isolation);
-            settings::bump(rig.settings, settings::Counter::Tone);
+            rig.settings.touch(settings::Counter::Isolation);
+            rig.settings.touch(settings::Counter::Tone);
         }
         if (i % 7 == 0)
             rig.stage.inputActivity();

@@ -81,7 +81,7 @@ void everyEffectOn(settings::Settings& st)
              {"voice_keep_pitch", 1}, {"pitch_hz", 60}, {"voice_size", 120}, {"voice_mask", 41}, {"preset", 8},
              {"amount", 60}, {"effects", 1}, {"wide", 1}, {"eq_on", 1}, {"eq_preset", 3}, {"ambit", 1}, {"monitor", 1},
              {"card_mic", 1}, {"mic_level", 300}}) {
-        settings::setField(st, *settings::findField(key), value);
+        st.set(*settings::findField(key), value);
     }
 }
 
@@ -118,11 +118,11 @@ TEST(WholeChain, EveryEffectOnWithRandomChangesAndRoomsStaysFiniteBelowFullScale
                 if (!randomised(field))
                     continue;
                 const auto span = static_cast<uint32_t>(field.maximum - field.minimum + 1);
-                settings::setField(rig.settings, field, field.minimum + static_cast<int32_t>(pick(span)));
+                rig.settings.set(field, field.minimum + static_cast<int32_t>(pick(span)));
             }
             // A user clicking through the rooms, besides the field picks above.
             if (pick(3) == 0)
-                settings::setField(rig.settings, preset, static_cast<int32_t>(pick(15)));
+                rig.settings.set(preset, static_cast<int32_t>(pick(15)));
             if (pick(4) == 0)
                 (pick(2) ? rig.keys.press(kF5) : rig.keys.release(kF5));
             if (pick(8) == 0)

@@ -261,14 +261,14 @@ TEST(ChangeCounters, EachWriteMovesExactlyItsGroupsCounterOnce)
         Settings s;
         const FieldInfo& field = fieldFor(row);
         const uint32_t eq = s.eqRevision, tone = s.toneRevision, iso = s.isolationRevision;
-        EXPECT_TRUE(setField(s, field, otherValue(field)));
+        EXPECT_TRUE(s.set(field, otherValue(field)));
         EXPECT_EQ(s.eqRevision - eq, row.counter == Counter::Eq ? 1u : 0u);
         EXPECT_EQ(s.toneRevision - tone, row.counter == Counter::Tone ? 1u : 0u);
         EXPECT_EQ(s.isolationRevision - iso, row.counter == Counter::Isolation ? 1u : 0u);
 
         // Writing the value it already holds is no change.
         const uint32_t before = s.eqRevision + s.toneRevision + s.isolationRevision;
-        EXPECT_FALSE(setField(s, field, otherValue(field)));
+        EXPECT_FALSE(s.set(field, otherValue(field)));
         EXPECT_EQ(s.eqRevision + s.toneRevision + s.isolationRevision, before);
     }
 }
@@ -276,11 +276,11 @@ TEST(ChangeCounters, EachWriteMovesExactlyItsGroupsCounterOnce)
 TEST(ChangeCounters, SetFieldStoresTheClampedValue)
 {
     Settings s;
-    EXPECT_TRUE(setField(s, *findField("gate_out"), 999));
+    EXPECT_TRUE(s.set(*findField("gate_out"), 999));
     EXPECT_EQ(s.gate_out.load(), 120);
-    EXPECT_TRUE(setField(s, *findField("monitor"), 0));
+    EXPECT_TRUE(s.set(*findField("monitor"), 0));
     EXPECT_EQ(s.monitor.load(), 0);
-    EXPECT_TRUE(setField(s, *findField("monitor"), 7));
+    EXPECT_TRUE(s.set(*findField("monitor"), 7));
     EXPECT_EQ(s.monitor.load(), 1);
 }
 
@@ -305,8 +305,8 @@ TEST(DeviceNames, AssignAndCopyUnderTheLockFromTwoThreads)
 TEST(DeviceNames, StatusTextsKeepAtMost255Characters)
 {
     Settings s;
-    setLockedText(s, &Settings::engineStatusText, std::wstring(400, L'x'));
-    EXPECT_EQ(lockedText(s, &Settings::engineStatusText).size(), 255u);
+    setLockedText(s, &Settings::cableEndpointName, std::wstring(400, L'x'));
+    EXPECT_EQ(lockedText(s, &Settings::cableEndpointName).size(), 255u);
     setLockedText(s, &Settings::cableProblem, L"Virtual cable not installed");
     EXPECT_EQ(lockedText(s, &Settings::cableProblem), L"Virtual cable not installed");
 }
