@@ -1,0 +1,77 @@
+#pragma once
+// The main window as the interface sees it, apart from any platform: the
+// caption band, the six pages, the controls, the toast and the meter. It
+// reads the engine only through the console's report and writes settings only
+// through their setters. The real window feeds it pointer, key and timer
+// events in logical units and hands it a painter.
+
+#include "ui/geometry.h"
+#include "ui/painter.h"
+#include "ui/window_host.h"
+
+#include <memory>
+#include <string>
+
+namespace console {
+class Console;
+}
+namespace settings {
+class Setups;
+}
+
+namespace ui {
+
+enum class Key { Tab, Enter, Space, Escape, Left, Right, Up, Down, PageUp, PageDown, Home, End, Other };
+
+struct Modifiers {
+    bool shift = false;
+    bool ctrl = false;
+};
+
+// What the window model needs besides the console; absent parts disable the
+// controls that use them.
+struct Services {
+    settings::Setups* setups = nullptr;
+    std::wstring recordingsFolder;
+};
+
+class MainWindow {
+public:
+    MainWindow(console::Console& console, WindowHost& host, Services services);
+    ~MainWindow();
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+
+    // Draws what lies in invalid (logical units), in the paint order: canvas,
+    // caption and tabs, headings, the page, overlays.
+    void paint(Painter& painter, const Rect& invalid);
+
+    void pointerMove(Point p);
+    void pointerDown(Point p);
+    void pointerUp(Point p);
+    void doubleClick(Point p);
+    void pointerLeave();
+    void wheel(Point p, float notches); // positive: away from the user
+    // True when the key was used.
+    bool key(Key key, Modifiers modifiers);
+
+    // The draggable caption: the top band minus the tool rectangles.
+    bool inCaption(Point p) const;
+
+    // The 16 ms frame tick and the 350 ms status tick; seconds on the
+    // platform's clock.
+    void tick(double nowSeconds);
+    void slowTick(double nowSeconds);
+
+    // A short status message, shown for 4.5 s.
+    void showToast(std::wstring text, double nowSeconds);
+
+    int page() const;
+    void selectPage(int page);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace ui

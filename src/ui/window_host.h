@@ -1,0 +1,52 @@
+#pragma once
+// What the portable window model asks of the real window: repaints, the
+// window's own buttons, native menus and prompts, the shell, and background
+// work whose result comes back on the interface thread. The Windows window
+// implements it; tests use a fake that records the requests.
+
+#include "ui/geometry.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ui {
+
+struct MenuItem {
+    std::wstring text; // "&&" shows one "&"; empty with separator set: a line
+    bool separator = false;
+    bool checked = false;
+    bool enabled = true;
+};
+
+class WindowHost {
+public:
+    virtual ~WindowHost() = default;
+
+    // Repaint that part of the canvas (logical units) on the next paint.
+    virtual void invalidate(const Rect& r) = 0;
+    virtual void minimise() = 0;
+    // Closes the window as its close button does (saves, then quits).
+    virtual void close() = 0;
+    // Opacity, always-on-top and zoom come from the settings record: apply
+    // them after a change (the zoom animates to the new scale).
+    virtual void applyWindowLook() = 0;
+
+    // A pop-up menu below logical point at; the chosen item's index, or -1.
+    virtual int showMenu(const std::vector<MenuItem>& items, Point at) = 0;
+    // A one-line text prompt; nothing when cancelled.
+    virtual std::optional<std::wstring> promptText(
+        std::wstring_view title, std::wstring_view label, std::wstring_view initial) = 0;
+    // The shell opens a folder, a control panel or a document.
+    virtual void shellOpen(const std::wstring& file, const std::wstring& parameters) = 0;
+    virtual void showAbout() = 0;
+
+    // Runs work on a short-lived background thread that the background-worker
+    // counter counts, then done on the interface thread. done is dropped
+    // (never run) when the window is gone by then.
+    virtual void runInBackground(std::function<void()> work, std::function<void()> done) = 0;
+};
+
+} // namespace ui
