@@ -37,7 +37,9 @@ bool MainWindow::inCaption(Point p) const { return p.y >= 0 && p.y < 37; }
 void MainWindow::tick(double) {}
 void MainWindow::slowTick(double) {}
 void MainWindow::showToast(std::wstring, double) {}
+void MainWindow::start(const StartInfo&) {}
 int MainWindow::page() const { return impl_->page; }
-void MainWindow::selectPage(int page) { impl_->page = page; }
+int MainWindow::tab() const { return 0; }
+void MainWindow::selectPage(int page, int) { impl_->page = page; }
 
 } // namespace ui

@@ -35,12 +35,23 @@ struct Services {
     std::wstring recordingsFolder;
 };
 
+struct StartInfo {
+    bool firstRun = false;         // no settings key existed at start
+    std::wstring executableFolder; // where a portable "VantorOvix.ini" may lie
+};
+
 class MainWindow {
 public:
     MainWindow(console::Console& console, WindowHost& host, Services services);
     ~MainWindow();
     MainWindow(const MainWindow&) = delete;
     MainWindow& operator=(const MainWindow&) = delete;
+
+    // The interface's steps of start-up, after the window exists: the
+    // current setup restored (on a first run without one, the portable file
+    // beside the executable imported), the installations search started, the
+    // environment list's saved scroll row.
+    void start(const StartInfo& info);
 
     // Draws what lies in invalid (logical units), in the paint order: canvas,
     // caption and tabs, headings, the page, overlays.
@@ -67,7 +78,9 @@ public:
     void showToast(std::wstring text, double nowSeconds);
 
     int page() const;
-    void selectPage(int page);
+    int tab() const; // the shown tab of pages with tabs, else 0
+    // Shows a page and, when tab is not negative, that tab of it.
+    void selectPage(int page, int tab = -1);
 
 private:
     struct Impl;
