@@ -203,7 +203,7 @@ void MainWindow::Impl::buildChrome()
         {CaptionTool::NextSetup, L"", icons::chevronRight},
         {CaptionTool::Tone, L"Tone", icons::sliders},
         {CaptionTool::Soundboard, L"Soundboard", icons::grid},
-        {CaptionTool::Help, L"?", nullptr},
+        {CaptionTool::Help, L"", icons::help}, // the icon draws the "?"
         {CaptionTool::Reset, L"", icons::reset},
         {CaptionTool::Minimise, L"", icons::minimise},
         {CaptionTool::Close, L"", icons::close},
@@ -504,13 +504,11 @@ void MainWindow::Impl::paintFooter(Painter& painter) const
     const float peak = fraction(meter.peakHold());
     if (peak > 0)
         painter.fillRect({bar.x + bar.w * peak - 1, bar.y - 2, 2, bar.h + 4}, kText);
-    wchar_t value[32];
-    if (meter.level() <= -99.5)
-        std::swprintf(value, 32, L"-inf dB");
-    else
-        std::swprintf(value, 32, L"%.1f dB", meter.level());
-    painter.text(
-        {bar.right() + 8, m.y, m.right() - bar.right() - 8, m.h}, value, TextRole::Small, kTextDim, Align::Right);
+    char value[32] = "-inf dB";
+    if (meter.level() > -99.5)
+        std::snprintf(value, sizeof value, "%.1f dB", meter.level());
+    painter.text({bar.right() + 8, m.y, m.right() - bar.right() - 8, m.h}, platform::wideFromUtf8(value),
+        TextRole::Small, kTextDim, Align::Right);
     // The resize grip.
     const Rect g = resizeGripRect();
     for (int i = 1; i <= 3; ++i)

@@ -94,9 +94,9 @@ std::wstring levelText(int32_t value)
 {
     if (value <= 0)
         return L"Off";
-    wchar_t out[32];
-    std::swprintf(out, 32, L"%+.1f dB", 20.0 * std::log10(value / 100.0));
-    return out;
+    char out[32];
+    std::snprintf(out, sizeof out, "%+.1f dB", 20.0 * std::log10(value / 100.0));
+    return platform::wideFromUtf8(out);
 }
 
 DiagnosticLine diagnosticLine(int index, const DiagnosticInputs& in)

@@ -763,7 +763,7 @@ void sliders(Painter& p, const Rect& r, Colour c)
 void help(Painter& p, const Rect& r, Colour c)
 {
     p.frameEllipse(r.inset(r.w * 0.08f, r.h * 0.08f), c, 1.5f);
-    p.text(r, L"?", TextRole::Heading, c, Align::Centre);
+    p.text(r, L"?", TextRole::Small, c, Align::Centre);
 }
 
 } // namespace icons
