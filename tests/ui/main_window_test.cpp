@@ -2,6 +2,7 @@
 // click, a key or a tick changes, what is drawn, and what is saved.
 
 #include "console/sim/sim_console.h"
+#include "platform/sim/fixed_known_folders.h"
 #include "platform/sim/memory_files.h"
 #include "platform/sim/memory_registry.h"
 #include "platform/text.h"
@@ -487,6 +488,36 @@ TEST_F(Window, TooltipsShowOnlyWhileHintsAreOnAndDiagnosticsUseTheirColours)
     ASSERT_NE(state, nullptr);
     EXPECT_EQ(state->colour, 0x006CC2u);
     EXPECT_NE(paint().findText(L"Convolution IR: Procedural Ovix Core"), nullptr);
+}
+
+TEST(StartUp, AFirstRunImportsThePortableFileAndTheSearchAddsOtherCopiesToTheSyncFolders)
+{
+    auto bytes = [](std::string_view text) { return std::vector<uint8_t>(text.begin(), text.end()); };
+    CountingRegistry registry;
+    console::SimConsole sim{withRegistry(&registry)};
+    Settings& s = sim.console().settings();
+    platform::sim::MemoryFiles files;
+    files.put(L"C:\\App\\VantorOvix.ini", bytes("# Vantor Ovix Settings\namount=42\npreset=3\n"));
+    files.put(L"C:\\Users\\u\\Desktop\\Old\\VantorOvix.exe", bytes("MZ"));
+    files.createFolders(L"C:\\Users\\u\\Desktop\\Old\\setups");
+    platform::sim::FixedKnownFolders known;
+    known.set(platform::KnownFolder::Desktop, L"C:\\Users\\u\\Desktop");
+    settings::Setups setups{files, *sim.console().registrySettings(), s, L"C:\\Data\\VantorOvix"};
+    FakeHost host;
+    s.set(&Settings::PresetTop, 5);
+    ui::MainWindow window{sim.console(), host, {&setups, L""}};
+    window.setInstallationsSearch(files, known);
+    window.start({true, L"C:\\App"});
+    EXPECT_EQ(s.amount.load(), 42);
+    EXPECT_EQ(s.preset.load(), 3);
+    ASSERT_EQ(host.jobs.size(), 1u);
+    host.runJobs();
+    EXPECT_EQ(setups.syncFolders(), std::vector<std::wstring>{L"C:\\Users\\u\\Desktop\\Old\\setups"});
+    // The list opens at its saved scroll row, the selected room out of sight.
+    RecordingPainter painter;
+    window.paint(painter, {0, 0, ui::kCanvasWidth, ui::kCanvasHeight});
+    EXPECT_EQ(painter.findText(L"Cathedral"), nullptr);
+    EXPECT_NE(painter.findText(L"Church"), nullptr);
 }
 
 // Every page at rest and with its pop-ups: no text is cut. With
