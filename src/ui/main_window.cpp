@@ -579,7 +579,8 @@ void MainWindow::Impl::select(int newPage, int tab)
     page = newPage;
     if (tab >= 0 && tab < subTabCount(newPage))
         tabs[newPage] = tab;
-    if (focused && std::find(visible().begin(), visible().end(), focused) == visible().end())
+    const auto shown = visible();
+    if (focused && std::find(shown.begin(), shown.end(), focused) == shown.end())
         focused = nullptr;
     // Keep focus on the page's tab when the keyboard switched pages.
     if (focusShown && !focused)
