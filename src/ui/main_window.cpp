@@ -1055,6 +1055,11 @@ void MainWindow::slowTick(double)
     w.refresh();
 }
 
+void MainWindow::refreshDevices(bool userAsked)
+{
+    impl_->refresher->refresh(userAsked);
+}
+
 void MainWindow::showToast(std::wstring text, double nowSeconds)
 {
     impl_->toast.set(std::move(text), nowSeconds);

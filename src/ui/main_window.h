@@ -79,6 +79,10 @@ public:
     // The draggable caption: the top band minus the tool rectangles.
     bool inCaption(Point p) const;
 
+    // Re-reads the device lists in the background: the platform's device
+    // change (no report) or the user's refresh (a report in the toast).
+    void refreshDevices(bool userAsked);
+
     // The 16 ms frame tick and the 350 ms status tick; seconds on the
     // platform's clock.
     void tick(double nowSeconds);

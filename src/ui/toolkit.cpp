@@ -270,7 +270,13 @@ void Slider::paint(Painter& painter, const ControlLook& look) const
     const Rect t = track();
     const float cy = t.y + t.h / 2;
     const Rect rail{t.x, cy - 3, t.w, 6};
-    painter.fillRoundRect(rail, 3, active ? kTrack : kPanel);
+    if (active) {
+        painter.fillRoundRect(rail, 3, kTrack);
+    } else {
+        // A dashed rail: disabled reads as a different shape, not only a paler colour.
+        for (float x0 = rail.x; x0 < rail.right(); x0 += 8)
+            painter.fillRect({x0, rail.y + 1, std::min(4.0f, rail.right() - x0), rail.h - 2}, kDisabled);
+    }
     const float x = t.x + positionOf(v) * t.w;
     if (active)
         painter.fillRoundRect({rail.x, rail.y, x - rail.x, rail.h}, 3, kAccent);

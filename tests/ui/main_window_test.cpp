@@ -540,10 +540,22 @@ TEST_F(Window, NoTextOnAnyPageOrTabIsCut)
         }
     }
     window.selectPage(0);
+    click(centre(kEffects)); // the amount slider disabled
+    window.key(ui::Key::Tab, {});
     click(centre(kMicBox));
+    auto open = paint();
+    EXPECT_TRUE(open.overflows.empty()) << platform::utf8FromWide(open.overflows.front());
+    if (dir)
+        std::ofstream(std::string(dir) + "/page0_dropdown.svg") << open.svg();
+    window.key(ui::Key::Escape, {});
     window.pointerMove({200, 500});
     window.pointerMove(centre(kMicLevel));
+    sim.clock.advanceMillis(600);
+    window.tick(now());
     auto painter = paint();
+    const auto* tip = painter.findText(L"double-click resets)");
+    ASSERT_NE(tip, nullptr) << "the tooltip wraps at its 320 units";
+    EXPECT_LE(tip->rect.right(), ui::kCanvasWidth - 4);
     EXPECT_TRUE(painter.overflows.empty()) << platform::utf8FromWide(painter.overflows.front());
     if (dir)
         std::ofstream(std::string(dir) + "/page0_open.svg") << painter.svg();
