@@ -484,7 +484,8 @@ TEST_F(Window, TooltipsShowOnlyWhileHintsAreOnAndDiagnosticsUseTheirColours)
     EXPECT_EQ(paint().findText(L"Reset active Vantor page back to default values"), nullptr);
 
     window.selectPage(5);
-    const auto* state = paint().findText(L"Engine State: Connecting...");
+    const auto diagnostics = paint();
+    const auto* state = diagnostics.findText(L"Engine State: Connecting...");
     ASSERT_NE(state, nullptr);
     EXPECT_EQ(state->colour, 0x006CC2u);
     EXPECT_NE(paint().findText(L"Convolution IR: Procedural Ovix Core"), nullptr);
