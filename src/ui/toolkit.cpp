@@ -67,6 +67,21 @@ void drawFocusRing(Painter& painter, const Rect& r, float radius)
     painter.frameRoundRect(r.inset(-3, -3), radius + 3, kAccent, 2.0f);
 }
 
+std::wstring fitted(Painter& painter, std::wstring_view text, TextRole role, float width)
+{
+    if (painter.measureText(text, role).x <= width)
+        return std::wstring(text);
+    // Names from outside (setups, devices) can be longer than any box: keep
+    // as much of the start as fits beside the ellipsis.
+    size_t keep = text.size();
+    std::wstring out;
+    do {
+        --keep;
+        out = std::wstring(text.substr(0, keep)) + L"...";
+    } while (keep > 0 && painter.measureText(out, role).x > width);
+    return keep > 0 ? out : std::wstring();
+}
+
 namespace {
 
 uint64_t textHash(std::wstring_view text)
@@ -123,12 +138,13 @@ void Button::paint(Painter& painter, const ControlLook& look) const
         icon(painter, {left, bounds.y + (bounds.h - side) / 2, side, side}, ink);
         content = {left + side + 6, bounds.y, bounds.right() - (left + side + 6) - 4, bounds.h};
         if (!caption.empty())
-            painter.text(content, caption, role, ink, Align::Left);
+            painter.text(content, fitted(painter, caption, role, content.w), role, ink, Align::Left);
     } else if (!caption.empty()) {
-        // Tabs with a long label step down to the small size rather than clip.
-        if (style == ButtonStyle::Tab && painter.measureText(caption, role).x > content.w)
+        // Tabs and tools with a long label step down to the small size first.
+        if ((style == ButtonStyle::Tab || style == ButtonStyle::Tool)
+            && painter.measureText(caption, role).x > content.w)
             role = TextRole::Small;
-        painter.text(content, caption, role, ink, Align::Centre);
+        painter.text(content, fitted(painter, caption, role, content.w), role, ink, Align::Centre);
     }
     if (style == ButtonStyle::Tab && !sel && look.hover > 0.0f)
         painter.fillRect({bounds.x + 8, bounds.bottom() - 3, bounds.w - 16, 2}, mix(kPanel, kAccentHot, look.hover));
@@ -404,8 +420,8 @@ void ListBox::paint(Painter& painter, const ControlLook& look) const
             painter.fillRect(r, active ? kAccent : kPanel);
         else if (row % 2)
             painter.fillRect(r, 0xF6F6F6);
-        painter.text(r.inset(10, 0), rows[row], TextRole::Body, isSel && active ? kWhite : (active ? kText : kDisabled),
-            Align::Left);
+        painter.text(r.inset(10, 0), fitted(painter, rows[row], TextRole::Body, r.w - 20), TextRole::Body,
+            isSel && active ? kWhite : (active ? kText : kDisabled), Align::Left);
     }
     painter.popClip();
     // A thin scroll indicator when the rows do not all fit.
@@ -544,8 +560,8 @@ void DropDown::paint(Painter& painter, const ControlLook& look) const
     painter.frameRoundRect(b, 4, open_ ? kAccent : (active ? kBorder : kTrack), open_ ? 2.0f : 1.0f);
     const int sel = selected ? selected() : -1;
     const bool has = sel >= 0 && sel < static_cast<int>(items.size());
-    painter.text({b.x + 8, b.y, b.w - 36, b.h}, has ? items[sel] : emptyText, TextRole::Body,
-        active ? (has ? kText : kTextDim) : kDisabled, Align::Left);
+    painter.text({b.x + 8, b.y, b.w - 36, b.h}, fitted(painter, has ? items[sel] : emptyText, TextRole::Body, b.w - 36),
+        TextRole::Body, active ? (has ? kText : kTextDim) : kDisabled, Align::Left);
     icons::chevronDown(painter, {b.right() - 24, b.y + (b.h - 12) / 2, 12, 12}, active ? kTextDim : kDisabled);
     if (look.focused)
         drawFocusRing(painter, b, 4);
@@ -569,8 +585,9 @@ void DropDown::paintOverlay(Painter& painter) const
         const bool hot = row == hover_;
         if (hot)
             painter.fillRect(rr, kAccent);
-        painter.text(rr.inset(8, 0), items[row], row == sel ? TextRole::Heading : TextRole::Body, hot ? kWhite : kText,
-            Align::Left);
+        const TextRole role = row == sel ? TextRole::Heading : TextRole::Body;
+        painter.text(
+            rr.inset(8, 0), fitted(painter, items[row], role, rr.w - 16), role, hot ? kWhite : kText, Align::Left);
     }
 }
 

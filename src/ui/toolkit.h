@@ -113,8 +113,9 @@ public:
     virtual void close() { }
 };
 
-// Text sizes that the controls share.
 void drawFocusRing(Painter& painter, const Rect& r, float radius);
+// text when it fits in width, else its longest start that fits followed by "...".
+std::wstring fitted(Painter& painter, std::wstring_view text, TextRole role, float width);
 
 enum class ButtonStyle {
     Plain,   // a bordered button on the canvas

@@ -443,6 +443,16 @@ TEST_F(Window, TheSetupsMenuSavesANameThePromptSanitisesAndListsItWithACheck)
     EXPECT_TRUE(host.menus[1][1].separator);
     EXPECT_EQ(window.page(), 4);
     EXPECT_EQ(window.tab(), 4);
+
+    // A name longer than the tool is shortened with an ellipsis, never cut.
+    ASSERT_TRUE(setups.saveCurrentSetupAs(L"Late Night Stream With Guests And Music"));
+    window.tick(now());
+    auto longName = paint();
+    EXPECT_TRUE(longName.overflows.empty());
+    bool elided = false;
+    for (const auto& call : longName.calls)
+        elided |= call.text.starts_with(L"Late Night") && call.text.ends_with(L"...");
+    EXPECT_TRUE(elided);
 }
 
 TEST_F(Window, TheTickReadsThePeakOnceRepaintsOnlyTheMeterAndSavesAMovedWindowWithinHalfASecond)
