@@ -56,6 +56,20 @@ std::vector<std::wstring> names(const engine::EndpointList& list)
 
 } // namespace
 
+// The corner the window is resized by; the window does the resizing, the
+// model only shows the grip and its tooltip.
+class ResizeGrip final : public Control {
+public:
+    bool focusable() const override { return false; }
+    void paint(Painter& painter, const ControlLook& look) const override
+    {
+        const Colour ink = mix(kDisabled, kText, look.hover);
+        for (int i = 1; i <= 3; ++i)
+            painter.line(
+                {bounds.right() - 4.0f * i, bounds.bottom()}, {bounds.right(), bounds.bottom() - 4.0f * i}, ink, 1.0f);
+    }
+};
+
 struct MainWindow::Impl {
     // A control and the tab of its page that shows it (-1: every tab).
     struct Placed {
@@ -251,6 +265,10 @@ void MainWindow::Impl::buildChrome()
         }
         add(chrome, std::move(b));
     }
+    auto grip = std::make_unique<ResizeGrip>();
+    grip->bounds = resizeGripRect();
+    grip->tooltip = L"Drag to resize window cleanly";
+    add(chrome, std::move(grip));
     for (int i = 0; i < kPageCount; ++i) {
         auto b = std::make_unique<Button>();
         b->bounds = pageTabRect(i);
@@ -509,10 +527,6 @@ void MainWindow::Impl::paintFooter(Painter& painter) const
         std::snprintf(value, sizeof value, "%.1f dB", meter.level());
     painter.text({bar.right() + 8, m.y, m.right() - bar.right() - 8, m.h}, platform::wideFromUtf8(value),
         TextRole::Small, kTextDim, Align::Right);
-    // The resize grip.
-    const Rect g = resizeGripRect();
-    for (int i = 1; i <= 3; ++i)
-        painter.line({g.right() - 4.0f * i, g.bottom()}, {g.right(), g.bottom() - 4.0f * i}, kDisabled, 1.0f);
 }
 
 std::vector<MainWindow::Impl::Region> MainWindow::Impl::regions()
@@ -584,7 +598,7 @@ void MainWindow::Impl::select(int newPage, int tab)
         focused = nullptr;
     // Keep focus on the page's tab when the keyboard switched pages.
     if (focusShown && !focused)
-        focused = chrome[kCaptionToolCount + newPage].control.get();
+        focused = chrome[kCaptionToolCount + 1 + newPage].control.get(); // after the tools and the grip
 }
 
 void MainWindow::Impl::setToast(std::wstring text, double life)

@@ -490,8 +490,12 @@ TEST_F(Window, TooltipsShowOnlyWhileHintsAreOnAndDiagnosticsUseTheirColours)
     sim.clock.advanceMillis(600);
     window.tick(now());
     EXPECT_NE(paint().findText(L"Reset active Vantor page back to default values"), nullptr);
+    window.pointerMove(centre(ui::resizeGripRect()));
+    sim.clock.advanceMillis(600);
+    window.tick(now());
+    EXPECT_NE(paint().findText(L"Drag to resize window cleanly"), nullptr);
     s.set(&Settings::UiHints, 0);
-    EXPECT_EQ(paint().findText(L"Reset active Vantor page back to default values"), nullptr);
+    EXPECT_EQ(paint().findText(L"Drag to resize window cleanly"), nullptr);
 
     window.selectPage(5);
     const auto diagnostics = paint();
