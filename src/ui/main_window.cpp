@@ -547,6 +547,15 @@ std::vector<MainWindow::Impl::Region> MainWindow::Impl::regions()
     out.push_back({meterRect(),
         static_cast<uint64_t>(std::lround(meter.level() * 4) + 1000)
             | static_cast<uint64_t>(std::lround(meter.peakHold() * 4) + 1000) << 16});
+    // The tooltip appears after its delay with nothing else changing: its
+    // own region, a box around the pointer that holds the largest tip.
+    if (tooltipShown()) {
+        const Rect around = edges(std::max(0.0f, pointer.x - kTipMaxWidth - 8), std::max(0.0f, pointer.y - 120),
+            std::min(kCanvasWidth, pointer.x + kTipMaxWidth + 8), std::min(kCanvasHeight, pointer.y + 140));
+        out.push_back({around, std::hash<std::wstring>{}(hot->tooltip) | 1});
+    } else {
+        out.push_back({{}, 0});
+    }
     if (page == 5) {
         const uint64_t texts = std::hash<std::wstring>{}(settings::lockedText(s, &Settings::cableEndpointName))
             ^ std::hash<std::wstring>{}(settings::lockedText(s, &Settings::cableProblem));

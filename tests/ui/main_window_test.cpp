@@ -487,8 +487,12 @@ TEST_F(Window, TooltipsShowOnlyWhileHintsAreOnAndDiagnosticsUseTheirColours)
 {
     const Point over = centre(ui::captionToolRect(ui::CaptionTool::Reset));
     window.pointerMove(over);
+    host.invalidated.clear();
     sim.clock.advanceMillis(600);
     window.tick(now());
+    // The tip appears on its own: the tick repaints where it is drawn.
+    ASSERT_FALSE(host.invalidated.empty());
+    EXPECT_TRUE(host.invalidated.back().contains({over.x, over.y + 30}));
     EXPECT_NE(paint().findText(L"Reset active Vantor page back to default values"), nullptr);
     window.pointerMove(centre(ui::resizeGripRect()));
     sim.clock.advanceMillis(600);
