@@ -84,11 +84,19 @@ std::wstring fitted(Painter& painter, std::wstring_view text, TextRole role, flo
 
 namespace {
 
-uint64_t textHash(std::wstring_view text)
+uint64_t textHash(std::wstring_view text, uint64_t h = 1469598103934665603ull)
 {
-    uint64_t h = 1469598103934665603ull;
     for (wchar_t c : text)
         h = (h ^ static_cast<uint64_t>(c)) * 1099511628211ull;
+    return h;
+}
+
+// Every entry counts: a refresh may rename one row and keep the rest.
+uint64_t textsHash(const std::vector<std::wstring>& texts)
+{
+    uint64_t h = 1469598103934665603ull;
+    for (const auto& text : texts)
+        h = textHash(text, h * 31 + 1);
     return h;
 }
 
@@ -502,7 +510,7 @@ uint64_t ListBox::state() const
 {
     const uint64_t sel = static_cast<uint32_t>(selected ? selected() : -1);
     const uint64_t pos = static_cast<uint64_t>(std::llround(scroll_.value * 1000.0));
-    return sel ^ (pos << 32) ^ (caption ? textHash(caption()) : 0) ^ textHash(rows.empty() ? L"" : rows.front());
+    return sel ^ (pos << 32) ^ (caption ? textHash(caption()) : 0) ^ textsHash(rows);
 }
 
 // --- DropDown ---------------------------------------------------------------
@@ -685,8 +693,7 @@ uint64_t DropDown::state() const
 {
     const uint64_t sel = static_cast<uint32_t>(selected ? selected() : -1);
     return sel ^ (uint64_t{open_} << 32) ^ (static_cast<uint64_t>(hover_ + 1) << 33)
-        ^ (static_cast<uint64_t>(first_) << 48) ^ textHash(items.empty() ? L"" : items.front())
-        ^ (static_cast<uint64_t>(items.size()) << 40);
+        ^ (static_cast<uint64_t>(first_) << 48) ^ textsHash(items) ^ (static_cast<uint64_t>(items.size()) << 40);
 }
 
 // --- Icons ------------------------------------------------------------------

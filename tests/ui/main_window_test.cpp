@@ -364,6 +364,17 @@ TEST_F(Window, PageZeroTogglesFlipTheirFlagsAndTheRoomListSelectsAndSavesItsScro
     EXPECT_EQ(s.PresetTop.load(), 3);
     window.key(ui::Key::End, {});
     EXPECT_EQ(s.preset.load(), 14);
+
+    // With the cavern's response in use, row 8 says so and is repainted.
+    engine::EngineReport report;
+    report.irLoaded = true;
+    sim.console().reports().publish(report);
+    window.key(ui::Key::Home, {});
+    host.invalidated.clear();
+    window.slowTick(now());
+    ASSERT_EQ(host.invalidated.size(), 1u);
+    EXPECT_TRUE(host.invalidated[0].intersects(kRooms));
+    EXPECT_NE(paint().findText(L"Convolution IR: Haunted Cavern"), nullptr);
 }
 
 TEST_F(Window, ADropDownOpensOnAClickClosesOnEscapeAndAChoiceReopensTheMicrophone)
