@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace console {
 class Console;
@@ -18,6 +19,10 @@ class Console;
 namespace settings {
 class Setups;
 }
+namespace platform {
+class Files;
+class KnownFolders;
+} // namespace platform
 
 namespace ui {
 
@@ -52,6 +57,11 @@ public:
     // beside the executable imported), the installations search started, the
     // environment list's saved scroll row.
     void start(const StartInfo& info);
+    // Before start: the folders the installations search walks (without
+    // them there is no search), and the installed faces a setup's font is
+    // checked against (without them only the current face is kept).
+    void setInstallationsSearch(platform::Files& files, platform::KnownFolders& knownFolders);
+    void setFontFaces(std::vector<std::wstring> faces);
 
     // Draws what lies in invalid (logical units), in the paint order: canvas,
     // caption and tabs, headings, the page, overlays.
@@ -68,6 +78,10 @@ public:
 
     // The draggable caption: the top band minus the tool rectangles.
     bool inCaption(Point p) const;
+
+    // Re-reads the device lists in the background: the platform's device
+    // change (no report) or the user's refresh (a report in the toast).
+    void refreshDevices(bool userAsked);
 
     // The 16 ms frame tick and the 350 ms status tick; seconds on the
     // platform's clock.

@@ -21,6 +21,9 @@ struct MenuItem {
     bool enabled = true;
 };
 
+// Windows of their own that the caption opens.
+enum class SecondaryWindow { MicTone, Soundboard };
+
 class WindowHost {
 public:
     virtual ~WindowHost() = default;
@@ -47,6 +50,9 @@ public:
     // counter counts, then done on the interface thread. done is dropped
     // (never run) when the window is gone by then.
     virtual void runInBackground(std::function<void()> work, std::function<void()> done) = 0;
+
+    // Opens (or brings forward) a secondary window; a host without it ignores the request.
+    virtual void openSecondary(SecondaryWindow) {}
 };
 
 } // namespace ui

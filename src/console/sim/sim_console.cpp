@@ -6,7 +6,8 @@ namespace console {
 
 SimConsole::SimConsole(SimOptions options)
     : settle_(options.settleDeviceWorkers),
-      console_(Platform{clock, audio, &keys, options.files, std::move(options.responseFolder), nullptr}, options.steps)
+      console_(Platform{clock, audio, &keys, options.files, std::move(options.responseFolder), options.registry},
+          options.steps)
 { }
 
 engine::StepWait SimConsole::step()

@@ -18,6 +18,7 @@ struct SimOptions {
     engine::BlockSteps* steps = nullptr; // replaces the effect chain; see Console
     platform::Files* files = nullptr;    // where the cavern's response is looked for
     std::wstring responseFolder;
+    platform::RegistryStore* registry = nullptr; // none: no registry store
     // After each step, wait for a device open the engine started on a worker,
     // so that its result arrives at the same virtual time on every run. Off
     // for a test of an open that takes virtual time.

@@ -1,0 +1,126 @@
+#include "ui/pages.h"
+
+#include "dsp/glitch_repeater.h"
+#include "dsp/room.h"
+#include "engine/texts.h"
+#include "platform/text.h"
+#include "ui/theme.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace ui {
+
+PageText pageText(int page)
+{
+    static constexpr PageText kPages[] = {
+        {L"Ovix Settings", L"Ovix Settings - Environments & Reverb"},
+        {L"Surround Mixer", L"Surround Mixer - Levels, Noise Isolation & 42 Voice Masks"},
+        {L"Graphic Equalizer", L"Graphic Equalizer - 7-Band EQ & User Presets"},
+        {L"Speaker Settings", L"Speaker Settings - Channel/Noise Test, Bass & Virtual Cable"},
+        {L"Media & Recorder", L"Media & Recorder - Sound Clip, Soundboard, Recorder & Hotkeys"},
+        {L"Settings & Diagnostics", L"Settings & Diagnostics - Window, Typography & WASAPI Status"},
+    };
+    return page >= 0 && page < 6 ? kPages[page] : PageText{};
+}
+
+std::wstring_view subTabLabel(int page, int tab)
+{
+    static constexpr std::wstring_view kMixer[]
+        = {L"Basic  -  Levels, Isolation & Panning", L"Advanced  -  42 Voice Masks & Glitch Repeater"};
+    static constexpr std::wstring_view kMedia[]
+        = {L"Sound Clip", L"Soundboard (12)", L"Program on Mic", L"Recorder & Editor", L"Setups & Hotkeys"};
+    if (page == 1 && tab >= 0 && tab < 2)
+        return kMixer[tab];
+    if (page == 4 && tab >= 0 && tab < 5)
+        return kMedia[tab];
+    return {};
+}
+
+std::wstring_view pageHeading(int page)
+{
+    switch (page) {
+    case 0:
+        return L"Audio Effects  -  Ovix Environmental Acoustics & Microphone Reverb";
+    case 2:
+        return L"Graphic Equalizer  -  7-Band Precision Tone Shaping & Presets";
+    case 5:
+        return L"Vantor Settings  -  Window Appearance, Fonts & Engine Diagnostics";
+    default:
+        return {};
+    }
+}
+
+std::wstring_view speakerSection(int index)
+{
+    static constexpr std::wstring_view kSections[]
+        = {L"Speaker Selection", L"Bass Management", L"Bass Boost", L"Virtual Cable"};
+    return index >= 0 && index < 4 ? kSections[index] : std::wstring_view{};
+}
+
+std::wstring_view captionTooltip(int tool)
+{
+    static constexpr std::wstring_view kTips[] = {
+        L"Select, cycle, or manage saved Ovix Setups",
+        L"Select, cycle, or manage saved Ovix Setups",
+        L"Select, cycle, or manage saved Ovix Setups",
+        L"Open Mic Tone & Vocal Lift controls",
+        L"Open 12-Pad Soundboard window",
+        L"Help, VB-CABLE Setup & About Vantor Ovix Settings",
+        L"Reset active Vantor page back to default values",
+        L"Minimize",
+        L"Close",
+    };
+    return tool >= 0 && tool < 9 ? kTips[tool] : std::wstring_view{};
+}
+
+int roomRow(int32_t preset)
+{
+    return std::clamp(preset, 0, dsp::kRoomCount - 1);
+}
+
+int glitchStyleRow(int32_t style)
+{
+    return style >= 0 && style < dsp::kGlitchStyleCount ? style : 0;
+}
+
+std::wstring percentText(int32_t value)
+{
+    return std::to_wstring(value) + L"%";
+}
+
+std::wstring levelText(int32_t value)
+{
+    if (value <= 0)
+        return L"Off";
+    char out[32];
+    std::snprintf(out, sizeof out, "%+.1f dB", 20.0 * std::log10(value / 100.0));
+    return platform::wideFromUtf8(out);
+}
+
+DiagnosticLine diagnosticLine(int index, const DiagnosticInputs& in)
+{
+    switch (index) {
+    case 0:
+        return in.engineRunning ? DiagnosticLine{L"Engine State: Running (48 kHz Float Stereo)", theme::kRunning}
+                                : DiagnosticLine{L"Engine State: Connecting...", theme::kConnecting};
+    case 1:
+        return {L"Convolution IR: " + platform::wideFromUtf8(engine::convolutionStatusText(in.irLoaded)), theme::kText};
+    case 2:
+        return {L"Virtual Cable: " + (in.cableEndpoint.empty() ? std::wstring(L"Not active") : in.cableEndpoint),
+            theme::kText};
+    case 3:
+        return {L"Driver Msg: " + (in.cableProblem.empty() ? std::wstring(L"Healthy") : in.cableProblem), theme::kText};
+    case 4:
+        return {L"Cable Note: " + (in.cableNote.empty() ? std::wstring(L"Omnimix ready") : in.cableNote), theme::kText};
+    case 5:
+        return {L"Settings Stored: HKCU\\Software\\VantorOvix", theme::kTextDim};
+    case 6:
+        return {L"Identity: Vantor Ovix Settings  (VantorOvix.ini)", theme::kTextDim};
+    default:
+        return {};
+    }
+}
+
+} // namespace ui

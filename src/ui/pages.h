@@ -1,0 +1,53 @@
+#pragma once
+// The pages' texts and the mappings between stored values and what the
+// controls show: tab labels and tooltips, headings, the caption's tooltips,
+// value texts in their units, and the rows that stored choices select.
+
+#include "settings/settings.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace ui {
+
+struct PageText {
+    std::wstring_view label;
+    std::wstring_view tooltip;
+};
+PageText pageText(int page);
+std::wstring_view subTabLabel(int page, int tab);
+// Pages 0, 2 and 5: the heading line; empty for the others.
+std::wstring_view pageHeading(int page);
+// Page 3's four sections, in reading order.
+std::wstring_view speakerSection(int index);
+
+// The caption's tool tooltips and the page reset's texts.
+std::wstring_view captionTooltip(int tool);
+inline constexpr wchar_t kNoSetupName[] = L"Kestrel / Default Setup";
+
+// Rows selected by stored values: a preset beyond the rooms selects the
+// last room; a glitch style beyond the styles selects the first.
+int roomRow(int32_t preset);
+int glitchStyleRow(int32_t style);
+
+// Value texts: "9%" for percent, "+3.0 dB" for a level where 100 is 0 dB ("Off" at 0).
+std::wstring percentText(int32_t value);
+std::wstring levelText(int32_t value);
+
+// The diagnostics lines of page 5 and their colours.
+struct DiagnosticLine {
+    std::wstring text;
+    uint32_t colour = 0;
+};
+struct DiagnosticInputs {
+    bool engineRunning = false;
+    bool irLoaded = false;
+    std::wstring cableEndpoint; // empty: not active
+    std::wstring cableProblem;  // empty: healthy
+    std::wstring cableNote;     // empty: ready
+};
+inline constexpr int kDiagnosticLines = 7;
+DiagnosticLine diagnosticLine(int index, const DiagnosticInputs& in);
+
+} // namespace ui

@@ -1,0 +1,594 @@
+// The window model against a simulated console and a fake window: what a
+// click, a key or a tick changes, what is drawn, and what is saved.
+
+#include "console/sim/sim_console.h"
+#include "platform/sim/fixed_known_folders.h"
+#include "platform/sim/memory_files.h"
+#include "platform/sim/memory_registry.h"
+#include "platform/text.h"
+#include "settings/setup_files.h"
+#include "ui/layout.h"
+#include "ui/main_window.h"
+#include "ui/pages.h"
+#include "ui/recording_painter.h"
+#include "ui/toolkit.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+
+namespace {
+
+using ui::Point;
+using ui::RecordingPainter;
+using ui::Rect;
+using Settings = settings::Settings;
+
+// The registry, counting how often the settings key is saved (every save
+// writes UiZoom once).
+class CountingRegistry final : public platform::RegistryStore {
+public:
+    int settingsSaves = 0;
+    platform::sim::MemoryRegistry inner;
+
+    bool keyExists(const std::wstring& key) override { return inner.keyExists(key); }
+    std::optional<uint32_t> readDword(const std::wstring& key, const std::wstring& name) override
+    {
+        return inner.readDword(key, name);
+    }
+    std::optional<std::wstring> readString(const std::wstring& key, const std::wstring& name, size_t max) override
+    {
+        return inner.readString(key, name, max);
+    }
+    std::optional<std::vector<std::wstring>> readMultiString(
+        const std::wstring& key, const std::wstring& name, size_t max) override
+    {
+        return inner.readMultiString(key, name, max);
+    }
+    bool writeDword(const std::wstring& key, const std::wstring& name, uint32_t value) override
+    {
+        settingsSaves += name == L"UiZoom";
+        return inner.writeDword(key, name, value);
+    }
+    bool writeString(const std::wstring& key, const std::wstring& name, const std::wstring& value) override
+    {
+        return inner.writeString(key, name, value);
+    }
+    bool writeMultiString(
+        const std::wstring& key, const std::wstring& name, const std::vector<std::wstring>& v) override
+    {
+        return inner.writeMultiString(key, name, v);
+    }
+    std::vector<platform::ValueInfo> listValues(const std::wstring& key) override { return inner.listValues(key); }
+    platform::DeleteResult deleteValue(const std::wstring& key, const std::wstring& name) override
+    {
+        return inner.deleteValue(key, name);
+    }
+    platform::DeleteResult deleteKey(const std::wstring& key) override { return inner.deleteKey(key); }
+};
+
+class FakeHost final : public ui::WindowHost {
+public:
+    std::vector<Rect> invalidated;
+    int minimised = 0, closed = 0, looks = 0, abouts = 0;
+    std::vector<std::vector<ui::MenuItem>> menus;
+    int menuAnswer = -1;
+    std::vector<std::wstring> promptAnswers; // taken front first; none left: cancelled
+    std::vector<std::pair<std::function<void()>, std::function<void()>>> jobs;
+
+    void invalidate(const Rect& r) override { invalidated.push_back(r); }
+    void minimise() override { ++minimised; }
+    void close() override { ++closed; }
+    void applyWindowLook() override { ++looks; }
+    int showMenu(const std::vector<ui::MenuItem>& items, Point) override
+    {
+        menus.push_back(items);
+        return menuAnswer;
+    }
+    std::optional<std::wstring> promptText(std::wstring_view, std::wstring_view, std::wstring_view) override
+    {
+        if (promptAnswers.empty())
+            return std::nullopt;
+        std::wstring answer = promptAnswers.front();
+        promptAnswers.erase(promptAnswers.begin());
+        return answer;
+    }
+    void shellOpen(const std::wstring&, const std::wstring&) override { }
+    void showAbout() override { ++abouts; }
+    void runInBackground(std::function<void()> work, std::function<void()> done) override
+    {
+        jobs.emplace_back(std::move(work), std::move(done));
+    }
+    void runJobs()
+    {
+        auto pending = std::move(jobs);
+        jobs.clear();
+        for (auto& [work, done] : pending) {
+            work();
+            done();
+        }
+    }
+};
+
+console::SimOptions withRegistry(platform::RegistryStore* registry)
+{
+    console::SimOptions options;
+    options.registry = registry;
+    return options;
+}
+
+Point centre(const Rect& r)
+{
+    return {r.x + r.w / 2, r.y + r.h / 2};
+}
+
+class Window : public ::testing::Test {
+protected:
+    Window()
+    {
+        sim.audio.addEndpoint({platform::Flow::Capture, L"mic-desk", L"Desk Microphone"});
+        sim.audio.addEndpoint({platform::Flow::Capture, L"mic-usb", L"USB Headset Microphone"});
+        sim.audio.addEndpoint({platform::Flow::Render, L"spk-main", L"Speakers"});
+        sim.audio.addEndpoint({platform::Flow::Render, L"spk-phones", L"Studio Headphones"});
+        sim.audio.addEndpoint({platform::Flow::Render, L"cable", L"CABLE Input"});
+        window.start({});
+    }
+
+    void click(Point p)
+    {
+        window.pointerMove(p);
+        window.pointerDown(p);
+        window.pointerUp(p);
+    }
+    RecordingPainter paint()
+    {
+        RecordingPainter painter;
+        window.paint(painter, {0, 0, ui::kCanvasWidth, ui::kCanvasHeight});
+        return painter;
+    }
+    double now() const { return static_cast<double>(sim.clock.nowMicros()) / 1e6; }
+
+    CountingRegistry registry;
+    console::SimConsole sim{withRegistry(&registry)};
+    Settings& s = sim.console().settings();
+    platform::sim::MemoryFiles files;
+    settings::Setups setups{files, *sim.console().registrySettings(), s, L"C:\\Data\\VantorOvix"};
+    FakeHost host;
+    ui::MainWindow window{sim.console(), host, {&setups, L""}};
+};
+
+// Page 0's controls as the page lays them out.
+constexpr Rect kAmount{440, 160, 404, 44};
+constexpr Rect kMicLevel{440, 216, 404, 44};
+constexpr Rect kEffects{440, 120, 404, 28};
+constexpr Rect kMicBox{120, 448, 300, 24};
+constexpr Rect kRefresh{308, 416, 112, 24};
+constexpr Rect kRooms{16, 144, 404, 262};
+
+TEST(FrameTick, AfterAStallTheTickAdvancesAtMostATenthOfASecondAndFiftyMilliseconds)
+{
+    ui::FrameClock clock;
+    auto first = clock.advance(100.0);
+    EXPECT_DOUBLE_EQ(first.seconds, 0.016);
+    EXPECT_DOUBLE_EQ(first.millis, 16.0);
+    auto stalled = clock.advance(103.0);
+    EXPECT_DOUBLE_EQ(stalled.seconds, 0.1);
+    EXPECT_DOUBLE_EQ(stalled.millis, 50.0);
+    auto normal = clock.advance(103.02);
+    EXPECT_NEAR(normal.seconds, 0.02, 1e-9);
+    EXPECT_NEAR(normal.millis, 20.0, 1e-6);
+}
+
+TEST(MicMeter, ASilentPeakReadsMinusHundredAndTheLevelFallsTwentySixDecibelsPerSecond)
+{
+    EXPECT_EQ(ui::MicMeter::levelDb(0), -100.0);
+    EXPECT_NEAR(ui::MicMeter::levelDb(10000), 0.0, 1e-9);
+    ui::MicMeter meter;
+    for (int i = 0; i < 100; ++i)
+        meter.tick(0.016, 1000); // -20 dB
+    ASSERT_NEAR(meter.level(), -20.0, 0.01);
+    for (int i = 0; i < 25; ++i)
+        meter.tick(0.02, 0);
+    EXPECT_NEAR(meter.level(), -20.0 - 26.0 * 0.5, 0.01);
+    // The peak held at -20 dB until 0.9 s, then falls at 14 dB/s, never below the level.
+    for (int i = 0; i < 19; ++i)
+        meter.tick(0.02, 0);
+    EXPECT_NEAR(meter.peakHold(), -20.0, 0.01); // 0.88 s
+    for (int i = 0; i < 16; ++i)
+        meter.tick(0.02, 0);
+    EXPECT_NEAR(meter.peakHold(), -20.0 - 14.0 * 0.3, 0.3); // 1.2 s
+    EXPECT_GE(meter.peakHold(), meter.level());
+}
+
+TEST(SmoothScroll, TheListFollowsItsTargetWithFortyFiveMillisecondsAndSnaps)
+{
+    ui::ListBox list;
+    list.bounds = {0, 0, 200, 5 * ui::ListBox::kRowHeight + 2};
+    list.rows.assign(15, L"row");
+    ASSERT_EQ(list.visibleRows(), 5);
+    list.setTop(6, false);
+    list.animate(0.045);
+    EXPECT_NEAR(list.shownTop(), 6.0 * (1.0 - std::exp(-1.0)), 1e-6);
+    for (int i = 0; i < 40; ++i)
+        list.animate(0.016);
+    EXPECT_EQ(list.shownTop(), 6.0);
+    list.setTop(99, true);
+    EXPECT_EQ(list.top(), 10); // 15 rows, 5 shown
+}
+
+TEST(Choices, ARoomBeyondTheListSelectsTheLastAndAStyleBeyondTheStylesTheFirst)
+{
+    EXPECT_EQ(ui::roomRow(20), 14);
+    EXPECT_EQ(ui::roomRow(-3), 0);
+    EXPECT_EQ(ui::glitchStyleRow(13), 0);
+    EXPECT_EQ(ui::glitchStyleRow(12), 12);
+    EXPECT_EQ(ui::levelText(100), L"+0.0 dB");
+    EXPECT_EQ(ui::levelText(1000), L"+20.0 dB");
+    EXPECT_EQ(ui::levelText(0), L"Off");
+}
+
+TEST(Caption, TheNineToolsAreHitExactlyInTheirRectanglesAndTheRestOfTheBandDrags)
+{
+    const float edgesX[9][2]
+        = {{222, 244}, {246, 434}, {436, 458}, {466, 538}, {544, 672}, {720, 758}, {758, 774}, {792, 818}, {822, 848}};
+    for (int i = 0; i < 9; ++i) {
+        EXPECT_EQ(ui::captionToolAt({edgesX[i][0], 8}), i);
+        EXPECT_EQ(ui::captionToolAt({edgesX[i][1] - 0.5f, 29.5f}), i);
+        EXPECT_NE(ui::captionToolAt({edgesX[i][1], 19}), i);
+        EXPECT_EQ(ui::captionToolAt({edgesX[i][0] + 1, 30}), -1);
+        EXPECT_EQ(ui::captionToolAt({edgesX[i][0] + 1, 7.5f}), -1);
+    }
+    console::SimConsole sim;
+    FakeHost host;
+    ui::MainWindow window(sim.console(), host, {});
+    EXPECT_TRUE(window.inCaption({100, 20}));
+    EXPECT_TRUE(window.inCaption({700, 20}));
+    EXPECT_TRUE(window.inCaption({245, 20})); // between two tools
+    EXPECT_FALSE(window.inCaption({300, 20}));
+    EXPECT_FALSE(window.inCaption({100, 37}));
+}
+
+TEST_F(Window, EveryPageResetRestoresItsFieldsShowsItsMessageAndSavesTheRegistryOnce)
+{
+    struct Case {
+        int page, tab;
+        std::wstring message;
+        std::function<void()> spoil;
+        std::function<bool()> restored;
+    };
+    const std::vector<Case> cases = {
+        {0, 0, L"Restored default Ovix Settings",
+            [&] {
+                s.set(&Settings::amount, 70);
+                s.set(&Settings::preset, 0);
+            },
+            [&] { return s.amount == 9 && s.preset == 8; }},
+        {1, 0, L"Restored default Surround Mixer levels", [&] { s.set(&Settings::iso_level, 5); },
+            [&] { return s.iso_level == 60; }},
+        {1, 1, L"Reset Voice Masks & Glitch", [&] { s.set(&Settings::voice_mask, 2); },
+            [&] { return s.voice_mask == 13; }},
+        {2, 0, L"Reset Graphic Equalizer to Flat", [&] { s.setEqBand(3, 9); }, [&] { return s.eq_bands[3] == 0; }},
+        {3, 0, L"Restored Speaker defaults",
+            [&] {
+                s.set(&Settings::SpkTestVol, 90);
+                s.set(&Settings::tone_on, 0);
+            },
+            [&] { return s.SpkTestVol == 35 && s.tone_on == 1; }},
+        {4, 0, L"Restored Media tab defaults", [&] { s.set(&Settings::clip_speed, 150); },
+            [&] { return s.clip_speed == 100; }},
+        {4, 2, L"Restored Media tab defaults", [&] { s.set(&Settings::app_gain, 300); },
+            [&] { return s.app_gain == 80; }},
+        {4, 4, L"Restored Media tab defaults", [] {}, [] { return true; }},
+        {5, 0, L"Restored default Appearance & Settings", [&] { s.set(&Settings::UiZoom, 180); },
+            [&] { return s.UiZoom == 100; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        c.spoil();
+        window.tick(now()); // the change's own save, so that the reset's is counted alone
+        sim.clock.advanceMillis(1000);
+        window.tick(now());
+        window.selectPage(c.page, c.tab);
+        const int savesBefore = registry.settingsSaves;
+        const int looksBefore = host.looks;
+        click(centre(ui::captionToolRect(ui::CaptionTool::Reset)));
+        EXPECT_TRUE(c.restored());
+        EXPECT_EQ(registry.settingsSaves - savesBefore, 1);
+        EXPECT_NE(paint().findText(c.message), nullptr);
+        EXPECT_EQ(host.looks - looksBefore, c.page == 5 ? 1 : 0);
+        // Nothing is left over for the tick to save again.
+        sim.clock.advanceMillis(600);
+        window.tick(now());
+        EXPECT_EQ(registry.settingsSaves - savesBefore, 1);
+    }
+}
+
+TEST_F(Window, PageZeroSlidersMapBothEndsAndDoubleClickRestoresTheDefaultTheirTooltipsName)
+{
+    struct Case {
+        Rect bounds;
+        settings::IntField Settings::*field;
+        int32_t low, high, reset;
+        std::wstring shownAtReset;
+    };
+    const Case cases[] = {
+        {kAmount, &Settings::amount, 0, 100, 9, L"9%"},
+        {kMicLevel, &Settings::mic_level, 0, 1000, 100, L"+0.0 dB"},
+    };
+    for (const auto& c : cases) {
+        const float y = c.bounds.y + 32;
+        window.pointerDown({c.bounds.x, y});
+        window.pointerUp({c.bounds.x, y});
+        EXPECT_EQ((s.*c.field).load(), c.low);
+        // A drag past the end holds the top value and shows it while dragging.
+        window.pointerDown({c.bounds.x + 100, y});
+        window.pointerMove({c.bounds.right() + 40, y});
+        EXPECT_EQ((s.*c.field).load(), c.high);
+        window.pointerUp({c.bounds.right() + 40, y});
+        window.doubleClick({c.bounds.x + 200, y});
+        window.pointerUp({c.bounds.x + 200, y});
+        EXPECT_EQ((s.*c.field).load(), c.reset);
+        EXPECT_NE(paint().findText(c.shownAtReset), nullptr);
+        // Keys: Home and End reach the ends, arrows step.
+        window.key(ui::Key::End, {});
+        EXPECT_EQ((s.*c.field).load(), c.high);
+        window.key(ui::Key::Home, {});
+        window.key(ui::Key::Right, {});
+        EXPECT_GT((s.*c.field).load(), c.low);
+    }
+    // The amount slider is disabled while the effects are off.
+    const int32_t amount = s.amount;
+    click(centre(kEffects));
+    EXPECT_EQ(s.effects.load(), 0);
+    click({kAmount.x + 300, kAmount.y + 32});
+    EXPECT_EQ(s.amount.load(), amount);
+    click(centre(kEffects));
+    EXPECT_EQ(s.effects.load(), 1);
+}
+
+TEST_F(Window, PageZeroTogglesFlipTheirFlagsAndTheRoomListSelectsAndSavesItsScrollRow)
+{
+    const Point ambit{448, 326}, wideEcho{448, 398};
+    click(ambit);
+    EXPECT_EQ(s.ambit.load(), 1);
+    click(wideEcho);
+    EXPECT_EQ(s.wide.load(), 1);
+    click(ambit);
+    EXPECT_EQ(s.ambit.load(), 0);
+
+    click({100, kRooms.y + 2 * 24 + 5}); // third visible row
+    const int top = 0;
+    EXPECT_EQ(s.preset.load(), top + 2);
+    window.wheel(centre(kRooms), -1.0f);
+    EXPECT_EQ(s.PresetTop.load(), 3);
+    window.key(ui::Key::End, {});
+    EXPECT_EQ(s.preset.load(), 14);
+
+    // With the cavern's response in use, row 8 says so and is repainted.
+    engine::EngineReport report;
+    report.irLoaded = true;
+    sim.console().reports().publish(report);
+    window.key(ui::Key::Home, {});
+    host.invalidated.clear();
+    window.slowTick(now());
+    ASSERT_EQ(host.invalidated.size(), 1u);
+    EXPECT_TRUE(host.invalidated[0].intersects(kRooms));
+    EXPECT_NE(paint().findText(L"Convolution IR: Haunted Cavern"), nullptr);
+}
+
+TEST_F(Window, ADropDownOpensOnAClickClosesOnEscapeAndAChoiceReopensTheMicrophone)
+{
+    click(centre(kMicBox));
+    auto opened = paint();
+    EXPECT_NE(opened.findText(L"USB Headset Microphone"), nullptr);
+    EXPECT_TRUE(window.key(ui::Key::Escape, {}));
+    auto closed = paint();
+    EXPECT_EQ(closed.findText(L"USB Headset Microphone"), nullptr);
+
+    sim.console().state().micReopenRequest.store(0);
+    click(centre(kMicBox));
+    window.key(ui::Key::Down, {});
+    window.key(ui::Key::Enter, {});
+    EXPECT_EQ(settings::deviceName(s, settings::DeviceKind::Mic), L"mic-usb");
+    EXPECT_EQ(sim.console().state().micReopenRequest.load(), 1);
+    EXPECT_NE(paint().findText(L"USB Headset Microphone"), nullptr);
+}
+
+TEST_F(Window, TheDeviceRefreshRunsInTheBackgroundAndReportsWhatItFound)
+{
+    click(centre(kRefresh));
+    ASSERT_EQ(host.jobs.size(), 1u);
+    host.runJobs();
+    EXPECT_NE(paint().findText(L"No new audio devices found"), nullptr);
+    sim.audio.addEndpoint({platform::Flow::Capture, L"mic-new", L"Podcast Mic"});
+    click(centre(kRefresh));
+    host.runJobs();
+    EXPECT_NE(paint().findText(L"Found Podcast Mic"), nullptr);
+}
+
+TEST_F(Window, ToastsShowForFourAndAHalfSeconds)
+{
+    window.showToast(L"Hello", now());
+    sim.clock.advanceMillis(4400);
+    EXPECT_NE(paint().findText(L"Hello"), nullptr);
+    sim.clock.advanceMillis(100);
+    EXPECT_EQ(paint().findText(L"Hello"), nullptr);
+}
+
+TEST_F(Window, TabsSelectPagesByClickAndByCtrlTabAndTabMovesAFocusRing)
+{
+    click(centre(ui::pageTabRect(3)));
+    EXPECT_EQ(window.page(), 3);
+    EXPECT_NE(paint().findText(L"Bass Management"), nullptr);
+    click(centre(ui::pageTabRect(4)));
+    click(centre(ui::subTabRect(4, 3)));
+    EXPECT_EQ(window.tab(), 3);
+    window.key(ui::Key::Tab, {true, true});
+    EXPECT_EQ(window.page(), 3);
+    window.key(ui::Key::Tab, {false, true});
+    window.key(ui::Key::Tab, {false, true});
+    EXPECT_EQ(window.page(), 5);
+    window.key(ui::Key::Tab, {});
+    window.key(ui::Key::Enter, {}); // the first tool: previous setup, none saved
+    EXPECT_EQ(window.page(), 5);
+}
+
+TEST_F(Window, TheSetupsMenuSavesANameThePromptSanitisesAndListsItWithACheck)
+{
+    host.menuAnswer = 0; // "Save Current Setup As..." (no setups yet)
+    host.promptAnswers = {L"  ***  ", L" con "};
+    click(centre(ui::captionToolRect(ui::CaptionTool::Setups)));
+    ASSERT_EQ(host.menus.size(), 1u);
+    EXPECT_EQ(host.menus[0][0].text, L"Save Current Setup As...");
+    EXPECT_EQ(host.menus[0][1].text, L"Manage Setups && Hotkeys...");
+    EXPECT_TRUE(host.promptAnswers.empty()); // the empty name kept the prompt open
+    EXPECT_EQ(setups.currentSetup(), L"con_");
+    auto painter = paint();
+    EXPECT_NE(painter.findText(L"Saved setup \"con_\""), nullptr);
+    EXPECT_NE(painter.findText(L"con_"), nullptr); // the caption's setup tool
+
+    host.menuAnswer = 3; // "Manage Setups && Hotkeys..." after con_ and the separator
+    click(centre(ui::captionToolRect(ui::CaptionTool::Setups)));
+    EXPECT_TRUE(host.menus[1][0].checked);
+    EXPECT_TRUE(host.menus[1][1].separator);
+    EXPECT_EQ(window.page(), 4);
+    EXPECT_EQ(window.tab(), 4);
+
+    // A name longer than the tool is shortened with an ellipsis, never cut.
+    ASSERT_TRUE(setups.saveCurrentSetupAs(L"Late Night Stream With Guests And Music"));
+    window.tick(now());
+    auto longName = paint();
+    EXPECT_TRUE(longName.overflows.empty());
+    bool elided = false;
+    for (const auto& call : longName.calls)
+        elided |= call.text.starts_with(L"Late Night") && call.text.ends_with(L"...");
+    EXPECT_TRUE(elided);
+}
+
+TEST_F(Window, TheTickReadsThePeakOnceRepaintsOnlyTheMeterAndSavesAMovedWindowWithinHalfASecond)
+{
+    window.tick(now());
+    paint();
+    host.invalidated.clear();
+    sim.clock.advanceMillis(16);
+    window.tick(now());
+    EXPECT_TRUE(host.invalidated.empty());
+
+    sim.console().reports().raiseOutputPeak(5000);
+    sim.clock.advanceMillis(16);
+    window.tick(now());
+    EXPECT_EQ(sim.console().reports().takeOutputPeak(), 0);
+    ASSERT_FALSE(host.invalidated.empty());
+    for (const Rect& r : host.invalidated)
+        EXPECT_TRUE(r.intersects(ui::meterRect()) && r.y >= 500);
+
+    const int saves = registry.settingsSaves;
+    for (int i = 0; i < 40; ++i) {
+        s.setWindowPosition(true, 100 + i, 50);
+        sim.clock.advanceMillis(16);
+        window.tick(now());
+    }
+    const int during = registry.settingsSaves - saves;
+    EXPECT_GE(during, 1);
+    EXPECT_LE(during, 2); // 640 ms of moving: at most every 501 ms
+}
+
+TEST_F(Window, TooltipsShowOnlyWhileHintsAreOnAndDiagnosticsUseTheirColours)
+{
+    const Point over = centre(ui::captionToolRect(ui::CaptionTool::Reset));
+    window.pointerMove(over);
+    host.invalidated.clear();
+    sim.clock.advanceMillis(600);
+    window.tick(now());
+    // The tip appears on its own: the tick repaints where it is drawn.
+    ASSERT_FALSE(host.invalidated.empty());
+    EXPECT_TRUE(host.invalidated.back().contains({over.x, over.y + 30}));
+    EXPECT_NE(paint().findText(L"Reset active Vantor page back to default values"), nullptr);
+    window.pointerMove(centre(ui::resizeGripRect()));
+    sim.clock.advanceMillis(600);
+    window.tick(now());
+    EXPECT_NE(paint().findText(L"Drag to resize window cleanly"), nullptr);
+    s.set(&Settings::UiHints, 0);
+    EXPECT_EQ(paint().findText(L"Drag to resize window cleanly"), nullptr);
+
+    window.selectPage(5);
+    const auto diagnostics = paint();
+    const auto* state = diagnostics.findText(L"Engine State: Connecting...");
+    ASSERT_NE(state, nullptr);
+    EXPECT_EQ(state->colour, 0x006CC2u);
+    EXPECT_NE(paint().findText(L"Convolution IR: Procedural Ovix Core"), nullptr);
+}
+
+TEST(StartUp, AFirstRunImportsThePortableFileAndTheSearchAddsOtherCopiesToTheSyncFolders)
+{
+    auto bytes = [](std::string_view text) { return std::vector<uint8_t>(text.begin(), text.end()); };
+    CountingRegistry registry;
+    console::SimConsole sim{withRegistry(&registry)};
+    Settings& s = sim.console().settings();
+    platform::sim::MemoryFiles files;
+    files.put(L"C:\\App\\VantorOvix.ini", bytes("# Vantor Ovix Settings\namount=42\npreset=3\n"));
+    files.put(L"C:\\Users\\u\\Desktop\\Old\\VantorOvix.exe", bytes("MZ"));
+    files.createFolders(L"C:\\Users\\u\\Desktop\\Old\\setups");
+    platform::sim::FixedKnownFolders known;
+    known.set(platform::KnownFolder::Desktop, L"C:\\Users\\u\\Desktop");
+    settings::Setups setups{files, *sim.console().registrySettings(), s, L"C:\\Data\\VantorOvix"};
+    FakeHost host;
+    s.set(&Settings::PresetTop, 5);
+    ui::MainWindow window{sim.console(), host, {&setups, L""}};
+    window.setInstallationsSearch(files, known);
+    window.start({true, L"C:\\App"});
+    EXPECT_EQ(s.amount.load(), 42);
+    EXPECT_EQ(s.preset.load(), 3);
+    ASSERT_EQ(host.jobs.size(), 1u);
+    host.runJobs();
+    EXPECT_EQ(setups.syncFolders(), std::vector<std::wstring>{L"C:\\Users\\u\\Desktop\\Old\\setups"});
+    // The list opens at its saved scroll row, the selected room out of sight.
+    RecordingPainter painter;
+    window.paint(painter, {0, 0, ui::kCanvasWidth, ui::kCanvasHeight});
+    EXPECT_EQ(painter.findText(L"Cathedral"), nullptr);
+    EXPECT_NE(painter.findText(L"Church"), nullptr);
+}
+
+// Every page at rest and with its pop-ups: no text is cut. With
+// OVIX_UI_SVG_DIR set, the pages are written there as SVG to look at.
+TEST_F(Window, NoTextOnAnyPageOrTabIsCut)
+{
+    const char* dir = std::getenv("OVIX_UI_SVG_DIR");
+    for (int p = 0; p < ui::kPageCount; ++p) {
+        for (int t = 0; t < std::max(1, ui::subTabCount(p)); ++t) {
+            window.selectPage(p, t);
+            auto painter = paint();
+            EXPECT_TRUE(painter.overflows.empty())
+                << "page " << p << " tab " << t << ": "
+                << (painter.overflows.empty() ? "" : platform::utf8FromWide(painter.overflows[0]));
+            EXPECT_NE(painter.findText(ui::pageText(p).label), nullptr);
+            if (dir) {
+                std::ofstream(std::string(dir) + "/page" + std::to_string(p) + "_" + std::to_string(t) + ".svg")
+                    << painter.svg();
+            }
+        }
+    }
+    window.selectPage(0);
+    click(centre(kEffects)); // the amount slider disabled
+    window.key(ui::Key::Tab, {});
+    click(centre(kMicBox));
+    auto open = paint();
+    EXPECT_TRUE(open.overflows.empty()) << platform::utf8FromWide(open.overflows.front());
+    if (dir)
+        std::ofstream(std::string(dir) + "/page0_dropdown.svg") << open.svg();
+    window.key(ui::Key::Escape, {});
+    window.pointerMove({200, 500});
+    window.pointerMove(centre(kMicLevel));
+    sim.clock.advanceMillis(600);
+    window.tick(now());
+    auto painter = paint();
+    const auto* tip = painter.findText(L"double-click resets)");
+    ASSERT_NE(tip, nullptr) << "the tooltip wraps at its 320 units";
+    EXPECT_LE(tip->rect.right(), ui::kCanvasWidth - 4);
+    EXPECT_TRUE(painter.overflows.empty()) << platform::utf8FromWide(painter.overflows.front());
+    if (dir)
+        std::ofstream(std::string(dir) + "/page0_open.svg") << painter.svg();
+}
+
+} // namespace
