@@ -183,8 +183,7 @@ FontChange InterfaceFonts::removeFont(const std::wstring& family)
         return {};
     // The marker first: without it the file would come back at the next start,
     // so a failed marker leaves the font as it is.
-    const uint8_t nothing = 0;
-    if (!platform::replaceFile(files_, font->path + kRemovalMarkerSuffix, std::span(&nothing, 0), L".part"))
+    if (!platform::replaceFile(files_, font->path + kRemovalMarkerSuffix, std::span<const uint8_t>{}, L".part"))
         return {kFontRemoveFailedText, false};
     system_.unregisterFile(font->path);
     const AddedFont removed = *font;
