@@ -2,8 +2,10 @@
 
 #include "settings/settings.h"
 
-#include <gdiplus.h>
+// GDI+ needs the COM property types declared first.
 #include <objidl.h>
+
+#include <gdiplus.h>
 
 #include <algorithm>
 #include <cmath>
