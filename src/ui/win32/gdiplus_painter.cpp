@@ -49,6 +49,18 @@ std::vector<Gdiplus::PointF> pointsOf(std::span<const Point> points)
     return out;
 }
 
+// Height −em: the em, not the cell, is em units tall; weight 700 or 400.
+LOGFONTW logFont(const std::wstring& face, int em, bool bold)
+{
+    LOGFONTW lf{};
+    lf.lfHeight = -em;
+    lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+    lf.lfQuality = CLEARTYPE_QUALITY;
+    lf.lfCharSet = DEFAULT_CHARSET;
+    face.copy(lf.lfFaceName, std::min<size_t>(face.size(), LF_FACESIZE - 1));
+    return lf;
+}
+
 } // namespace
 
 GdiPlusSession::GdiPlusSession()
@@ -85,22 +97,23 @@ void InterfaceFonts::update(const std::wstring& face, int size, bool bold)
     face_ = face;
     size_ = size;
     bold_ = bold;
-    // Em height in pixels equals the character height a GDI font of height
-    // −size has; the world transform scales it with everything else.
-    const float body = static_cast<float>(size);
-    const int plain = bold ? Gdiplus::FontStyleBold : Gdiplus::FontStyleRegular;
-    auto make = [&](float em, int style) {
-        auto font = std::make_unique<Gdiplus::Font>(face.c_str(), em, style, Gdiplus::UnitPixel);
-        if (font->GetLastStatus() != Gdiplus::Ok)
-            font = std::make_unique<Gdiplus::Font>(L"Tahoma", em, style, Gdiplus::UnitPixel);
-        return font;
+    // Made through GDI, which substitutes a face the system lacks (GDI+
+    // alone refuses an unknown family and draws no text at all). A GDI font
+    // of height −em gives an em of that many world units, so the world
+    // transform scales it with everything else.
+    const int body = size;
+    HDC screen = GetDC(nullptr);
+    auto make = [&](int em, bool heavy) {
+        const LOGFONTW lf = logFont(face, em, heavy);
+        return std::make_unique<Gdiplus::Font>(screen, &lf);
     };
-    fonts_[static_cast<size_t>(TextRole::Body)] = make(body, plain);
-    fonts_[static_cast<size_t>(TextRole::Small)] = make(std::max(body - 2.0f, 9.0f), plain);
-    fonts_[static_cast<size_t>(TextRole::Heading)] = make(body + 1.0f, Gdiplus::FontStyleBold);
-    fonts_[static_cast<size_t>(TextRole::Tab)] = make(body, plain);
-    fonts_[static_cast<size_t>(TextRole::TabActive)] = make(body, Gdiplus::FontStyleBold);
-    fonts_[static_cast<size_t>(TextRole::Title)] = make(body + 3.0f, plain);
+    fonts_[static_cast<size_t>(TextRole::Body)] = make(body, bold);
+    fonts_[static_cast<size_t>(TextRole::Small)] = make(std::max(body - 2, 9), bold);
+    fonts_[static_cast<size_t>(TextRole::Heading)] = make(body + 1, true);
+    fonts_[static_cast<size_t>(TextRole::Tab)] = make(body, bold);
+    fonts_[static_cast<size_t>(TextRole::TabActive)] = make(body, true);
+    fonts_[static_cast<size_t>(TextRole::Title)] = make(body + 3, bold);
+    ReleaseDC(nullptr, screen);
     if (gdiFont_) {
         DeleteObject(gdiFont_);
         gdiFont_ = nullptr;
@@ -118,12 +131,7 @@ HFONT InterfaceFonts::bodyFont(float scale)
         return gdiFont_;
     if (gdiFont_)
         DeleteObject(gdiFont_);
-    LOGFONTW lf{};
-    lf.lfHeight = -static_cast<LONG>(std::lround(size_ * scale));
-    lf.lfWeight = bold_ ? FW_BOLD : FW_NORMAL;
-    lf.lfQuality = CLEARTYPE_QUALITY;
-    lf.lfCharSet = DEFAULT_CHARSET;
-    face_.copy(lf.lfFaceName, std::min<size_t>(face_.size(), LF_FACESIZE - 1));
+    const LOGFONTW lf = logFont(face_, static_cast<int>(std::lround(size_ * scale)), bold_);
     gdiFont_ = CreateFontIndirectW(&lf);
     gdiScale_ = scale;
     return gdiFont_;
