@@ -6,7 +6,8 @@
 // around it).
 //   ovix_driver wait-shown MS | click X Y | page P [T] | key VK | minimise |
 //               restored | move X Y | close | scale | capture FILE.png [TOP] |
-//               reg-get NAME | reg-set NAME VALUE | tabs P
+//               reg-get NAME | reg-set NAME VALUE | tabs P |
+//               repaint N
 
 #include "ui/geometry.h"
 #include "ui/layout.h"
@@ -206,6 +207,13 @@ int wmain(int argc, wchar_t** argv)
     } else if (command == L"key" && argc == 3) {
         PostMessageW(window, WM_KEYDOWN, static_cast<WPARAM>(number(2)), 1);
         PostMessageW(window, WM_KEYUP, static_cast<WPARAM>(number(2)), 0xC0000001);
+    } else if (command == L"repaint" && argc == 3) {
+        // Full repaints, each finished before the next is asked for.
+        for (int i = 0; i < static_cast<int>(number(2)); ++i) {
+            InvalidateRect(window, nullptr, FALSE);
+            UpdateWindow(window);
+            SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 5000, nullptr);
+        }
     } else if (command == L"tabs" && argc == 3) {
         std::printf("%d\n", ui::subTabCount(static_cast<int>(number(2))));
     } else if (command == L"minimise") {

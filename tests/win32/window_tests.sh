@@ -161,7 +161,10 @@ screens)
         esac
       done
     done
+    # The frame time of a full repaint, in the program's closing line.
+    drive repaint 50
     close_ovix || fail "the program did not close cleanly at zoom $zoom"
+    grep -h "full repaint" "$run/ovix-$zoom.log"
   done
   ;;
 *)

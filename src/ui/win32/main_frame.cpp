@@ -373,9 +373,12 @@ void MainFrame::paint(HDC dc, const RECT& invalid)
     ++paintTimes_.paints;
     if (invalid.left <= 0 && invalid.top <= 0 && invalid.right >= client.right && invalid.bottom >= client.bottom) {
         const double millis = static_cast<double>(end.QuadPart - begin.QuadPart) * 1000.0 / frequency.QuadPart;
-        ++paintTimes_.fullPaints;
-        paintTimes_.totalFullMillis += millis;
-        paintTimes_.slowestFullMillis = std::max(paintTimes_.slowestFullMillis, millis);
+        if (paintTimes_.firstFullMillis < 0.0) {
+            paintTimes_.firstFullMillis = millis;
+        } else {
+            ++paintTimes_.repaints;
+            paintTimes_.repaintMillis += millis;
+        }
     }
 }
 

@@ -67,12 +67,13 @@ public:
     float scale() const { return scale_; }
     // The message loop's Escape rule: a key the model takes is not dispatched.
     bool routeEscape();
-    // Paint statistics for the closing log: count and the slowest and mean full repaint.
+    // Paint statistics for the closing log: the first full paint (it makes
+    // the faces and the back buffer) apart from the later full repaints.
     struct PaintTimes {
         int paints = 0;
-        int fullPaints = 0;
-        double slowestFullMillis = 0.0;
-        double totalFullMillis = 0.0;
+        double firstFullMillis = -1.0;
+        int repaints = 0; // full repaints after the first
+        double repaintMillis = 0.0;
     };
     const PaintTimes& paintTimes() const { return paintTimes_; }
 
