@@ -7,7 +7,7 @@
 //   ovix_driver wait-shown MS | click X Y | page P [T] | key VK | minimise |
 //               restored | move X Y | close | scale | capture FILE.png [TOP] |
 //               reg-get NAME | reg-set NAME VALUE | tabs P |
-//               repaint N
+//               repaint N | wheel X Y NOTCHES
 
 #include "ui/geometry.h"
 #include "ui/layout.h"
@@ -42,6 +42,15 @@ float scaleOf(HWND window)
     RECT client{};
     GetClientRect(window, &client);
     return static_cast<float>(client.right) / ui::kCanvasWidth;
+}
+
+int lowSigned(LPARAM l)
+{
+    return static_cast<short>(LOWORD(l));
+}
+int highSigned(LPARAM l)
+{
+    return static_cast<short>(HIWORD(l));
 }
 
 LPARAM at(HWND window, float x, float y)
@@ -204,6 +213,14 @@ int wmain(int argc, wchar_t** argv)
         clickCentre(window, ui::pageTabRect(page));
         if (argc == 4)
             clickCentre(window, ui::subTabRect(page, static_cast<int>(number(3))));
+    } else if (command == L"wheel" && argc == 5) {
+        // Wheel messages carry screen coordinates; notches away from the user are positive.
+        const LPARAM client = at(window, number(2), number(3));
+        POINT p{lowSigned(client), highSigned(client)};
+        ClientToScreen(window, &p);
+        const int delta = static_cast<int>(number(4) * WHEEL_DELTA);
+        PostMessageW(
+            window, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(static_cast<short>(delta))), MAKELPARAM(p.x, p.y));
     } else if (command == L"key" && argc == 3) {
         PostMessageW(window, WM_KEYDOWN, static_cast<WPARAM>(number(2)), 1);
         PostMessageW(window, WM_KEYUP, static_cast<WPARAM>(number(2)), 0xC0000001);

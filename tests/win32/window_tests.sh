@@ -93,12 +93,20 @@ window_state)
   drive move 123 87
   drive page 2
   drive page 0
+  if [ "${OVIX_PAGES_PENDING:-0}" != 1 ]; then
+    # Three notches down over page 0's room list scroll it; its top row is kept.
+    drive wheel ${OVIX_ROOM_LIST:-218 200} -3
+  fi
   sleep 0.2
   close_ovix || fail "the program did not close cleanly (exit code $OVIX_RC)"
   grep -q "VantorOvix: stopped" "$run/ovix.log" || fail "no orderly stop"
   [ "$(drive reg-get WinX)" = 123 ] || fail "WinX is $(drive reg-get WinX), not 123"
   [ "$(drive reg-get WinY)" = 87 ] || fail "WinY is $(drive reg-get WinY), not 87"
   [ "$(drive reg-get UiZoom)" = 100 ] || fail "UiZoom was not saved"
+  if [ "${OVIX_PAGES_PENDING:-0}" != 1 ]; then
+    top=$(drive reg-get PresetTop)
+    [ "${top:-0}" -ge 1 ] 2>/dev/null || fail "the room list's scroll row was not kept (PresetTop $top)"
+  fi
   start_app "$run/again.log" || fail "the program did not start again"
   shown | grep -q "^window 123 87 " || fail "the window did not come back where it was: $(cat "$run/shown.txt")"
   close_ovix || fail "the second run did not close cleanly"
@@ -118,7 +126,7 @@ first_run_setup)
   ;;
 dropdown_escape)
   # The microphone drop-down of page 0 (logical coordinates of its centre).
-  dropdown="${OVIX_MIC_DROPDOWN:-200 200}"
+  dropdown="${OVIX_MIC_DROPDOWN:-218 460}"
   start_app "$run/ovix.log" || fail "the program did not start"
   shown
   drive capture "$run/closed-before.png" 0 >/dev/null || fail "no capture"
