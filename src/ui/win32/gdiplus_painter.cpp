@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <initializer_list>
 
 namespace ui::win32 {
 
@@ -59,6 +60,24 @@ LOGFONTW logFont(const std::wstring& face, int em, bool bold)
     lf.lfCharSet = DEFAULT_CHARSET;
     face.copy(lf.lfFaceName, std::min<size_t>(face.size(), LF_FACESIZE - 1));
     return lf;
+}
+
+// The box around points, grown by half a stroke (and a unit for anti-aliasing).
+Rect boundsOf(std::span<const Point> points, float width)
+{
+    float left = points.front().x, right = left, top = points.front().y, bottom = top;
+    for (const Point& p : points) {
+        left = std::min(left, p.x);
+        right = std::max(right, p.x);
+        top = std::min(top, p.y);
+        bottom = std::max(bottom, p.y);
+    }
+    const float grow = width / 2.0f + 1.0f;
+    return edges(left - grow, top - grow, right + grow, bottom + grow);
+}
+Rect boundsOf(std::initializer_list<Point> points, float width)
+{
+    return boundsOf(std::span<const Point>(points.begin(), points.size()), width);
 }
 
 } // namespace
@@ -138,8 +157,10 @@ HFONT InterfaceFonts::bodyFont(float scale)
 }
 
 GdiPlusPainter::GdiPlusPainter(HDC dc, float scale, InterfaceFonts& fonts)
-    : graphics_(std::make_unique<Gdiplus::Graphics>(dc)), fonts_(fonts)
+    : graphics_(std::make_unique<Gdiplus::Graphics>(dc)), fonts_(fonts), scale_(scale)
 {
+    // Unclipped: as far as coordinates go.
+    clipBounds_.push_back({-1e6f, -1e6f, 2e6f, 2e6f});
     graphics_->SetPageUnit(Gdiplus::UnitPixel);
     graphics_->ScaleTransform(scale, scale);
     graphics_->SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
@@ -160,10 +181,13 @@ void GdiPlusPainter::clipPixels(const RECT& pixels)
     graphics_->SetTransform(&identity);
     graphics_->SetClip(&region);
     graphics_->SetTransform(&current);
+    clipBounds_.assign(1, logicalFromPixels(pixels, scale_));
 }
 
 void GdiPlusPainter::fillRect(const Rect& r, Colour c)
 {
+    if (!visible(r))
+        return;
     Gdiplus::SolidBrush brush(colourOf(c));
     // Square fills are drawn without anti-aliasing so edges on the grid stay sharp.
     const auto mode = graphics_->GetSmoothingMode();
@@ -174,6 +198,8 @@ void GdiPlusPainter::fillRect(const Rect& r, Colour c)
 
 void GdiPlusPainter::fillRoundRect(const Rect& r, float radius, Colour c)
 {
+    if (!visible(r))
+        return;
     if (radius <= 0.0f) {
         fillRect(r, c);
         return;
@@ -186,6 +212,8 @@ void GdiPlusPainter::fillRoundRect(const Rect& r, float radius, Colour c)
 
 void GdiPlusPainter::frameRoundRect(const Rect& r, float radius, Colour c, float width)
 {
+    if (!visible(r))
+        return;
     // The stroke lies inside r, as a fill of r would.
     const Rect inner = r.inset(width / 2.0f, width / 2.0f);
     Gdiplus::GraphicsPath path;
@@ -196,25 +224,31 @@ void GdiPlusPainter::frameRoundRect(const Rect& r, float radius, Colour c, float
 
 void GdiPlusPainter::fillEllipse(const Rect& r, Colour c)
 {
+    if (!visible(r))
+        return;
     Gdiplus::SolidBrush brush(colourOf(c));
     graphics_->FillEllipse(&brush, rectOf(r));
 }
 
 void GdiPlusPainter::frameEllipse(const Rect& r, Colour c, float width)
 {
+    if (!visible(r))
+        return;
     Gdiplus::Pen pen(colourOf(c), width);
     graphics_->DrawEllipse(&pen, rectOf(r.inset(width / 2.0f, width / 2.0f)));
 }
 
 void GdiPlusPainter::line(Point a, Point b, Colour c, float width)
 {
+    if (!visible(boundsOf({a, b}, width)))
+        return;
     Gdiplus::Pen pen(colourOf(c), width);
     graphics_->DrawLine(&pen, a.x, a.y, b.x, b.y);
 }
 
 void GdiPlusPainter::fillPolygon(std::span<const Point> points, Colour c)
 {
-    if (points.size() < 3)
+    if (points.size() < 3 || !visible(boundsOf(points, 0.0f)))
         return;
     const auto pts = pointsOf(points);
     Gdiplus::SolidBrush brush(colourOf(c));
@@ -223,7 +257,7 @@ void GdiPlusPainter::fillPolygon(std::span<const Point> points, Colour c)
 
 void GdiPlusPainter::polyline(std::span<const Point> points, Colour c, float width)
 {
-    if (points.size() < 2)
+    if (points.size() < 2 || !visible(boundsOf(points, width)))
         return;
     const auto pts = pointsOf(points);
     Gdiplus::Pen pen(colourOf(c), width);
@@ -233,6 +267,8 @@ void GdiPlusPainter::polyline(std::span<const Point> points, Colour c, float wid
 
 void GdiPlusPainter::text(const Rect& r, std::wstring_view text, TextRole role, Colour c, Align align)
 {
+    if (!visible(r))
+        return;
     Gdiplus::Font* font = fonts_.font(role);
     if (!font || text.empty() || r.empty())
         return;
@@ -265,6 +301,10 @@ void GdiPlusPainter::pushClip(const Rect& r)
 {
     clipStates_.push_back(graphics_->Save());
     graphics_->IntersectClip(rectOf(r));
+    const Rect& outer = clipBounds_.back();
+    const float left = std::max(outer.x, r.x), top = std::max(outer.y, r.y);
+    clipBounds_.push_back(edges(left, top, std::max(left, std::min(outer.right(), r.right())),
+        std::max(top, std::min(outer.bottom(), r.bottom()))));
 }
 
 void GdiPlusPainter::popClip()
@@ -273,6 +313,7 @@ void GdiPlusPainter::popClip()
         return;
     graphics_->Restore(clipStates_.back());
     clipStates_.pop_back();
+    clipBounds_.pop_back();
 }
 
 Rect logicalFromPixels(const RECT& pixels, float scale)

@@ -85,9 +85,16 @@ public:
     void clipPixels(const RECT& pixels);
 
 private:
+    // Whether anything of bounds (logical units) can show through the clip:
+    // drawing that cannot is skipped before it reaches GDI+, which otherwise
+    // works through every clipped-away shape and glyph.
+    bool visible(const Rect& bounds) const { return bounds.intersects(clipBounds_.back()); }
+
     std::unique_ptr<Gdiplus::Graphics> graphics_;
     InterfaceFonts& fonts_;
+    float scale_;
     std::vector<unsigned> clipStates_;
+    std::vector<Rect> clipBounds_; // the clip's bounds, innermost last; never empty
 };
 
 // A logical rectangle from a pixel one, grown to whole units.

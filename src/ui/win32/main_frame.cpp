@@ -352,7 +352,7 @@ void MainFrame::paint(HDC dc, const RECT& invalid)
 {
     if (!model_ || IsRectEmpty(&invalid))
         return;
-    LARGE_INTEGER frequency{}, begin{}, end{};
+    LARGE_INTEGER frequency{}, begin{}, drawn{}, modelBegin{}, end{};
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&begin);
     fonts_.update(console_.settings());
@@ -364,15 +364,22 @@ void MainFrame::paint(HDC dc, const RECT& invalid)
         // Without a back buffer the page is drawn straight onto the window.
         GdiPlusPainter painter(buffered ? backDc_ : dc, scale_, fonts_);
         painter.clipPixels(invalid);
+        QueryPerformanceCounter(&modelBegin);
         model_->paint(painter, area);
+        QueryPerformanceCounter(&drawn);
     }
     if (buffered)
         BitBlt(dc, invalid.left, invalid.top, invalid.right - invalid.left, invalid.bottom - invalid.top, backDc_,
             invalid.left, invalid.top, SRCCOPY);
     QueryPerformanceCounter(&end);
+    auto millisBetween = [&](LARGE_INTEGER a, LARGE_INTEGER b) {
+        return static_cast<double>(b.QuadPart - a.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+    };
     ++paintTimes_.paints;
+    paintTimes_.paintMillis += millisBetween(begin, end);
+    paintTimes_.modelMillis += millisBetween(modelBegin, drawn);
     if (invalid.left <= 0 && invalid.top <= 0 && invalid.right >= client.right && invalid.bottom >= client.bottom) {
-        const double millis = static_cast<double>(end.QuadPart - begin.QuadPart) * 1000.0 / frequency.QuadPart;
+        const double millis = millisBetween(begin, end);
         if (paintTimes_.firstFullMillis < 0.0) {
             paintTimes_.firstFullMillis = millis;
         } else {

@@ -71,6 +71,8 @@ public:
     // the faces and the back buffer) apart from the later full repaints.
     struct PaintTimes {
         int paints = 0;
+        double paintMillis = 0.0; // every paint, whole
+        double modelMillis = 0.0; // every paint, the model's drawing alone
         double firstFullMillis = -1.0;
         int repaints = 0; // full repaints after the first
         double repaintMillis = 0.0;
