@@ -5,7 +5,7 @@
 // the exit code says whether it worked (the window tests are shell scripts
 // around it).
 //   ovix_driver wait-shown MS | click X Y | page P [T] | key VK | minimise |
-//               restored | move X Y | close | scale | capture FILE.png [TOP] |
+//               restored | move X Y | close | scale | capture FILE.png [TOP BOTTOM] |
 //               reg-get NAME | reg-set NAME VALUE | tabs P |
 //               repaint N | wheel X Y NOTCHES
 
@@ -107,8 +107,8 @@ CLSID pngEncoder()
 }
 
 // Captures the window's area of the screen. Exit 3: the capture is one
-// colour (blank); 4: nothing is drawn below logical row top.
-int capture(const wchar_t* file, float top)
+// colour (blank); 4: nothing is drawn between logical rows top and bottom.
+int capture(const wchar_t* file, float top, float bottom)
 {
     HWND window = findWindow();
     if (!window)
@@ -144,12 +144,13 @@ int capture(const wchar_t* file, float top)
     const auto* pixels = static_cast<const uint32_t*>(bits);
     std::set<uint32_t> all, below;
     const int firstRow = static_cast<int>(std::lround(top * scaleOf(window)));
+    const int endRow = bottom > 0 ? static_cast<int>(std::lround(bottom * scaleOf(window))) : height;
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
             const uint32_t p = pixels[static_cast<size_t>(y) * width + x] & 0xFFFFFF;
             if (all.size() < 4096)
                 all.insert(p);
-            if (y >= firstRow && below.size() < 4096)
+            if (y >= firstRow && y < endRow && below.size() < 4096)
                 below.insert(p);
         }
     int result = 0;
@@ -164,7 +165,7 @@ int capture(const wchar_t* file, float top)
     DeleteObject(bitmap);
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
-    std::printf("%zu colours, %zu below row %.0f\n", all.size(), below.size(), top);
+    std::printf("%zu colours, %zu in rows %.0f to %.0f\n", all.size(), below.size(), top, bottom);
     if (result == 0 && all.size() < 2)
         result = 3;
     else if (result == 0 && below.size() < 2)
@@ -248,7 +249,7 @@ int wmain(int argc, wchar_t** argv)
         Gdiplus::GdiplusStartupInput input;
         ULONG_PTR token = 0;
         Gdiplus::GdiplusStartup(&token, &input, nullptr);
-        const int result = capture(argv[2], number(3));
+        const int result = capture(argv[2], number(3), number(4));
         Gdiplus::GdiplusShutdown(token);
         return result;
     } else {

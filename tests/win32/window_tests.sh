@@ -129,24 +129,25 @@ dropdown_escape)
   dropdown="${OVIX_MIC_DROPDOWN:-218 460}"
   start_app "$run/ovix.log" || fail "the program did not start"
   shown
-  drive capture "$run/closed-before.png" 0 >/dev/null || fail "no capture"
+  drive capture "$run/closed-before.png" >/dev/null || fail "no capture"
   drive click $dropdown
-  drive capture "$run/open.png" 0 >/dev/null || fail "no capture"
+  drive capture "$run/open.png" >/dev/null || fail "no capture"
   cmp -s "$run/closed-before.png" "$run/open.png" && fail "clicking the drop-down at $dropdown opened nothing"
   drive key 27
-  drive capture "$run/closed.png" 0 >/dev/null || fail "no capture"
+  drive capture "$run/closed.png" >/dev/null || fail "no capture"
   cmp -s "$run/open.png" "$run/closed.png" && fail "Escape did not close the drop-down"
   drive click $dropdown
-  drive capture "$run/reopened.png" 0 >/dev/null || fail "no capture"
+  drive capture "$run/reopened.png" >/dev/null || fail "no capture"
   cmp -s "$run/open.png" "$run/reopened.png" || fail "the drop-down did not open again as before"
   close_ovix || fail "the program did not close cleanly"
   ;;
 screens)
   # Every page and tab at scale 1.0 and 1.5 (DPI 96 under wine: the zoom
-  # alone sets the scale). A capture of one colour is blank; a page that
-  # draws nothing below the tabs fails too, once pages exist.
-  top=120
-  [ "${OVIX_PAGES_PENDING:-0}" = 1 ] && top=0
+  # alone sets the scale). A capture of one colour is blank; once pages
+  # exist, a page that draws nothing between the page tabs and the status
+  # band (no heading, sub-tabs or controls) fails too.
+  band="84 512"
+  [ "${OVIX_PAGES_PENDING:-0}" = 1 ] && band="0 560"
   for zoom in 100 150; do
     wine reg delete 'HKCU\Software\VantorOvix' /f >/dev/null 2>&1
     drive reg-set UiZoom "$zoom" || fail "cannot set UiZoom"
@@ -160,11 +161,11 @@ screens)
         name=page${page}
         if [ "$tabs" -gt 0 ]; then drive page $page $tab; name=${name}_tab${tab}; else drive page $page; fi
         file=$screens/${name}_scale${scale%0}.png
-        out=$(drive capture "$(winepath -w "$file")" $top)
+        out=$(drive capture "$(winepath -w "$file")" $band)
         case $? in
           0) echo "$(basename "$file"): $out" ;;
           3) fail "$(basename "$file") is blank ($out)" ;;
-          4) fail "page $page tab $tab draws nothing below the tabs ($out)" ;;
+          4) fail "page $page tab $tab draws nothing ($out)" ;;
           *) fail "cannot capture $(basename "$file")" ;;
         esac
       done
