@@ -1,52 +1,50 @@
-// VantorOvix.exe, the temporary entry until the start-up module arrives: it
-// picks the default microphone and speaker, starts the engine thread, runs
-// until its (hidden) window is closed or Ctrl+C is pressed in the console it
-// was started from, and then stops the engine before it returns.
+// VantorOvix.exe: the program's entry. Decides whether this process is an
+// installer run or a second instance, brings the services up in a fixed
+// order, restores the settings, makes the main window, starts the engine,
+// runs the message loop and tears it all down in the reverse order.
 
+#include "console/background_workers.h"
 #include "console/console.h"
 #include "engine/endpoints.h"
 #include "platform/win32/win32_audio.h"
 #include "platform/win32/win32_platform.h"
+#include "settings/setup_files.h"
+#include "ui/main_window.h"
+#include "ui/win32/gdiplus_painter.h"
+#include "ui/win32/main_frame.h"
+#include "ui/window_placement.h"
 
 #include <windows.h>
 
+#include <commctrl.h>
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <cstdint>
 #include <cstdio>
+#include <cwchar>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
-HWND gWindow = nullptr;
-
-LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_CLOSE) {
-        DestroyWindow(hwnd);
-        return 0;
-    }
-    if (message == WM_DESTROY) {
-        PostQuitMessage(0);
-        return 0;
-    }
-    return DefWindowProcW(hwnd, message, wParam, lParam);
-}
-
-// Ctrl+C, Ctrl+Break or the console closing: ask the window to close, which
-// ends the message loop on the main thread.
-BOOL WINAPI consoleHandler(DWORD)
-{
-    if (gWindow)
-        PostMessageW(gWindow, WM_CLOSE, 0, 0);
-    return TRUE;
-}
+constexpr wchar_t kMutexName[] = L"Local\\VantorOvix.Running";
+constexpr wchar_t kInstallCableSwitch[] = L"--install-cable";
+// The cable installer's elevated step is not part of this build yet: an
+// installer run fails with this code rather than pretending success.
+constexpr int kInstallerUnavailable = 2;
+constexpr int kNoWindow = 1;
 
 void say(const std::wstring& text)
 {
-    const std::string line = "VantorOvix: " + std::string(text.begin(), text.end()) + "\n";
+    std::string line = "VantorOvix: ";
+    for (wchar_t c : text)
+        line += c < 0x80 ? static_cast<char>(c) : '?';
+    line += '\n';
     OutputDebugStringA(line.c_str());
-    if (FILE* out = stderr) {
-        std::fputs(line.c_str(), out);
-        std::fflush(out);
-    }
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
 }
 
 std::wstring executableFolder()
@@ -56,8 +54,105 @@ std::wstring executableFolder()
     while ((length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) == path.size())
         path.resize(path.size() * 2);
     path.resize(length);
-    const size_t slash = path.find_last_of(L"\\/");
+    const size_t slash = path.find_last_of(L'\\');
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+std::optional<std::wstring> environmentVariable(const wchar_t* name)
+{
+    std::wstring value(32768, L'\0');
+    const DWORD length = GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+    if (length == 0 || length >= value.size())
+        return std::nullopt;
+    value.resize(length);
+    return value;
+}
+
+// Per-monitor awareness v2 (Windows 10 1703 on), looked up so older systems still start.
+void becomePerMonitorDpiAware()
+{
+    using SetContextFn = BOOL(WINAPI*)(HANDLE);
+    if (HMODULE user32 = GetModuleHandleW(L"user32.dll")) {
+        if (auto set = reinterpret_cast<SetContextFn>(
+                reinterpret_cast<void*>(GetProcAddress(user32, "SetProcessDpiAwarenessContext")))) {
+            // DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2
+            if (set(reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-4))))
+                return;
+        }
+    }
+    SetProcessDPIAware();
+}
+
+void activateRunningInstance()
+{
+    if (HWND running = FindWindowW(ui::win32::kMainClass, nullptr)) {
+        ShowWindow(running, SW_RESTORE);
+        SetForegroundWindow(running);
+    }
+}
+
+// Media Foundation is started only when its libraries are in the system
+// folder; it is reached through the loader so that the program still starts
+// on systems without it (editions without the media features).
+class MediaFoundation {
+public:
+    MediaFoundation()
+    {
+        std::wstring system(MAX_PATH, L'\0');
+        system.resize(GetSystemDirectoryW(system.data(), MAX_PATH));
+        if (GetFileAttributesW((system + L"\\mfplat.dll").c_str()) == INVALID_FILE_ATTRIBUTES
+            || GetFileAttributesW((system + L"\\mfreadwrite.dll").c_str()) == INVALID_FILE_ATTRIBUTES)
+            return;
+        module_ = LoadLibraryW(L"mfplat.dll");
+        using StartupFn = HRESULT(WINAPI*)(ULONG, DWORD);
+        auto startup = module_
+            ? reinterpret_cast<StartupFn>(reinterpret_cast<void*>(GetProcAddress(module_, "MFStartup")))
+            : nullptr;
+        constexpr ULONG kVersion = 0x00020070; // MF_VERSION
+        constexpr DWORD kFull = 0;             // MFSTARTUP_FULL
+        started_ = startup && SUCCEEDED(startup(kVersion, kFull));
+    }
+    void shutdown()
+    {
+        using ShutdownFn = HRESULT(WINAPI*)();
+        if (started_)
+            if (auto stop
+                = reinterpret_cast<ShutdownFn>(reinterpret_cast<void*>(GetProcAddress(module_, "MFShutdown"))))
+                stop();
+        started_ = false;
+    }
+    bool started() const { return started_; }
+
+private:
+    HMODULE module_ = nullptr;
+    bool started_ = false;
+};
+
+// The built-in faces the system really has: a face is offered only when a
+// font made with its name reads back under the same name.
+std::vector<std::wstring> installedFaces()
+{
+    static const wchar_t* const candidates[] = {L"Tahoma", L"Segoe UI", L"Calibri", L"Trebuchet MS", L"Arial",
+        L"Verdana", L"Candara", L"Corbel", L"Cambria", L"Consolas"};
+    std::vector<std::wstring> faces;
+    HDC dc = CreateCompatibleDC(nullptr);
+    for (const wchar_t* name : candidates) {
+        HFONT font = CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+            CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, name);
+        if (!font)
+            continue;
+        HGDIOBJ old = SelectObject(dc, font);
+        wchar_t face[32] = {};
+        GetTextFaceW(dc, 32, face);
+        SelectObject(dc, old);
+        DeleteObject(font);
+        if (_wcsicmp(face, name) == 0)
+            faces.emplace_back(name);
+    }
+    DeleteDC(dc);
+    if (faces.empty())
+        faces.emplace_back(L"Tahoma");
+    return faces;
 }
 
 std::wstring nameOf(const engine::EndpointList& list, int index)
@@ -65,60 +160,197 @@ std::wstring nameOf(const engine::EndpointList& list, int index)
     return index >= 0 ? list[static_cast<size_t>(index)].name : L"(none)";
 }
 
+double threadCpuSeconds()
+{
+    FILETIME created, exited, kernel, user;
+    if (!GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user))
+        return 0.0;
+    auto seconds = [](FILETIME t) {
+        return static_cast<double>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 1e7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
+// Since the system made the process (before the loader and the runtime ran).
+int64_t millisSinceProcessStart()
+{
+    FILETIME created, exited, kernel, user, now;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
+        return -1;
+    GetSystemTimeAsFileTime(&now);
+    auto ticks = [](FILETIME t) { return (static_cast<int64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    return (ticks(now) - ticks(created)) / 10000;
+}
+
+// Ctrl+C or Ctrl+Break in the console that started us: close the window,
+// which ends the message loop on the interface thread.
+HWND gMainWindow = nullptr;
+BOOL WINAPI consoleHandler(DWORD)
+{
+    if (gMainWindow)
+        PostMessageW(gMainWindow, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+
 } // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int)
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 {
     // Messages go to the console that started us, when there is one.
     if (AttachConsole(ATTACH_PARENT_PROCESS)) {
         FILE* ignored = nullptr;
         freopen_s(&ignored, "CONOUT$", "w", stderr);
     }
+    LARGE_INTEGER frequency{};
+    QueryPerformanceFrequency(&frequency);
 
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = windowProc;
-    windowClass.hInstance = instance;
-    windowClass.lpszClassName = L"VantorOvixWnd";
-    if (!RegisterClassW(&windowClass)) {
-        say(L"cannot register the window class");
-        return 1;
+    // The command line: an installer run does nothing else.
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    const bool installerRun = argv && argc >= 3 && std::wcscmp(argv[1], kInstallCableSwitch) == 0;
+    LocalFree(argv);
+    if (installerRun) {
+        say(L"the cable installer is not part of this build");
+        return kInstallerUnavailable;
     }
-    gWindow = CreateWindowExW(0, windowClass.lpszClassName, L"Vantor Ovix", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-        CW_USEDEFAULT, 320, 120, nullptr, nullptr, instance, nullptr);
-    if (!gWindow) {
-        // Like the real start-up, the engine starts only after the main window exists.
-        say(L"no window could be created (is there a display?); nothing to run");
-        return 1;
+
+    becomePerMonitorDpiAware();
+
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, kMutexName);
+    if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) {
+        activateRunningInstance();
+        CloseHandle(mutex);
+        say(L"already running; the first window was brought to the front");
+        return 0;
     }
-    SetConsoleCtrlHandler(consoleHandler, TRUE);
+
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
     auto clock = platform::win32::makeClock();
     auto devices = platform::win32::makeAudioDevices();
     // The glitch key is polled by the engine, whichever window has the focus.
     const auto keys = platform::win32::makeKeyState();
-    // The cavern's impulse response is looked for beside the executable.
     auto files = platform::win32::makeFiles();
-    // Settings are not read from it yet: the start-up module will load them.
     auto registry = platform::win32::makeRegistry(platform::Hive::CurrentUser);
-    console::Console console({*clock, *devices, keys.get(), files.get(), executableFolder(), registry.get()});
+    const bool firstRun = !registry->keyExists(std::wstring(settings::kStoreRoot) + L"\\Settings");
 
-    const auto lists = engine::populateDeviceLists(*devices, console.settings());
+    MediaFoundation mediaFoundation;
+
+    INITCOMMONCONTROLSEX controls{sizeof(controls),
+        ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES | ICC_TAB_CLASSES
+            | ICC_UPDOWN_CLASS | ICC_PROGRESS_CLASS | ICC_HOTKEY_CLASS | ICC_ANIMATE_CLASS};
+    InitCommonControlsEx(&controls);
+    std::optional<ui::win32::GdiPlusSession> gdiplus(std::in_place);
+
+    // The artwork is drawn in code by the pages; the theme is their palette.
+    const std::wstring exeFolder = executableFolder();
+    std::optional<console::Console> console(
+        std::in_place, console::Platform{*clock, *devices, keys.get(), files.get(), exeFolder, registry.get()});
+    auto& settings = console->settings();
+    auto& store = *console->registrySettings();
+
+    // The stores, in their order: equalizer presets and state, the settings, autostart.
+    const std::vector<std::wstring> faces = installedFaces();
+    store.loadUserEqPresets(settings);
+    store.loadEqualizer(settings);
+    store.loadRegistrySettings(settings, faces);
+    const bool autostart = store.autostartEnabled();
+
+    std::optional<ui::win32::InterfaceFonts> fonts(std::in_place);
+    fonts->update(settings);
+
+    HICON icon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+    HICON smallIcon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, 16, 16, 0));
+    if (!ui::win32::MainFrame::registerClasses(instance, icon, smallIcon)) {
+        say(L"cannot register the window class");
+        return kNoWindow;
+    }
+
+    const ui::WorkArea area = ui::win32::primaryWorkArea();
+    const int dpi = ui::win32::primaryMonitorDpi();
+    const float scale = ui::windowScale(area, dpi, settings.UiZoom);
+    const bool remember = settings.UiPlace && settings.WinSet;
+    const ui::WindowPosition place
+        = ui::windowPosition(area, ui::windowSize(scale), remember, settings.WinX, settings.WinY);
+
+    std::optional<ui::win32::MainFrame> frame(std::in_place, *console, *clock, *fonts);
+    if (!frame->create(instance, scale, place, icon, smallIcon)) {
+        // Like the real start-up, the engine starts only after the main window exists.
+        say(L"no window could be created (is there a display?); nothing to run");
+        return kNoWindow;
+    }
+    gMainWindow = frame->handle();
+    SetConsoleCtrlHandler(consoleHandler, TRUE);
+
+    settings::Setups setups(
+        *files, store, settings, settings::applicationDataFolder(environmentVariable(L"APPDATA"), exeFolder));
+    std::optional<ui::MainWindow> model(std::in_place, *console, *frame, ui::Services{&setups, {}});
+    frame->attach(*model);
+    // The setup restore, the portable file on a first run, the installations
+    // search and the environment list's scroll row.
+    model->start({firstRun, exeFolder});
+
+    const auto lists = engine::populateDeviceLists(*devices, settings);
     const auto cable = engine::findCableEndpoint(*devices);
     say(L"microphone: " + nameOf(lists.captureList, lists.micIndex));
     say(L"speaker: " + nameOf(lists.renderList, lists.spkIndex));
     say(L"cable: " + (cable.id.empty() ? std::wstring(L"(none)") : cable.name));
-    console.startEngineThread();
+    say(std::wstring(L"scale ") + std::to_wstring(scale) + L" at " + std::to_wstring(dpi) + L" dpi"
+        + (firstRun ? L", first run" : L"") + (autostart ? L", starts with Windows" : L"")
+        + (mediaFoundation.started() ? L"" : L", no Media Foundation"));
+    // The cable-status thread joins here, before the engine, when it arrives.
+    console->startEngineThread();
+
+    frame->startTimers();
+    frame->show(showCommand);
+    LARGE_INTEGER shown{};
+    QueryPerformanceCounter(&shown);
+    const double cpuAtShow = threadCpuSeconds();
+    say(L"window shown " + std::to_wstring(millisSinceProcessStart()) + L" ms after the process started");
     say(L"running; close the window or press Ctrl+C to stop");
 
     MSG message{};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        // Escape closes an open pop-up of the model also while a child of the
+        // window has the focus (the window passes its own keys to the model).
+        const HWND main = frame->handle();
+        if (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE && main && IsChild(main, message.hwnd)
+            && frame->routeEscape())
+            continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
 
+    LARGE_INTEGER ended{};
+    QueryPerformanceCounter(&ended);
+    const double shownSeconds = static_cast<double>(ended.QuadPart - shown.QuadPart) / frequency.QuadPart;
+    const auto& times = frame->paintTimes();
+    wchar_t figures[300];
+    std::swprintf(figures, 300,
+        L"interface thread %.0f ms CPU in %.1f s shown; %d paints in %.0f ms (the model drawing %.0f ms); first "
+        L"full paint %.1f ms, %d full repaints %.2f ms mean",
+        (threadCpuSeconds() - cpuAtShow) * 1000.0, shownSeconds, times.paints, times.paintMillis, times.modelMillis,
+        times.firstFullMillis, times.repaints, times.repaints ? times.repaintMillis / times.repaints : 0.0);
+    say(figures);
+
+    // Shutdown: the engine first, then the window's resources, then the bounded waits.
     SetConsoleCtrlHandler(consoleHandler, FALSE);
-    gWindow = nullptr;
-    console.stopEngineThread();
+    gMainWindow = nullptr;
+    console->stopEngineThread();
+    model.reset();
+    frame.reset();
+    fonts.reset();
+    gdiplus.reset();
+    const bool idle = console::waitForBackgroundWork(*clock, console->fetches(), console->workers());
+    CloseHandle(mutex);
     say(L"stopped");
+    if (!idle) {
+        // A worker still runs: end now rather than free what it uses.
+        TerminateProcess(GetCurrentProcess(), 0);
+    }
+    console.reset();
+    mediaFoundation.shutdown();
+    if (SUCCEEDED(com))
+        CoUninitialize();
     return 0;
 }

@@ -5,6 +5,7 @@
 // The program runs the engine on its own thread; the headless tool, the tests
 // and the benchmarks step it (sim_console.h). Features join as members here.
 
+#include "console/background_workers.h"
 #include "engine/effect_chain.h"
 #include "engine/engine.h"
 #include "engine/engine_report.h"
@@ -63,6 +64,9 @@ public:
     engine::SoundPlayer& previewPhones() { return previewPhones_; }
     engine::Engine& engine() { return engine_; }
     const Platform& platform() const { return platform_; }
+    // Short-lived workers count themselves here; shutdown waits on both.
+    BackgroundWorkers& workers() { return workers_; }
+    BackgroundWorkers& fetches() { return fetches_; } // web clip fetches
 
     // The program: the engine on its own thread, asked to open its devices.
     void startEngineThread();
@@ -81,6 +85,7 @@ private:
     engine::SoundPlayer pads_, previewToMic_, previewPhones_;
     engine::Engine engine_;
     engine::EngineThread thread_;
+    BackgroundWorkers workers_, fetches_;
 };
 
 } // namespace console

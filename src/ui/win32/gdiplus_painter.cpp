@@ -1,0 +1,335 @@
+#include "ui/win32/gdiplus_painter.h"
+
+#include "settings/settings.h"
+
+// GDI+ needs the COM property types declared first.
+#include <objidl.h>
+
+#include <gdiplus.h>
+
+#include <algorithm>
+#include <cmath>
+#include <initializer_list>
+
+namespace ui::win32 {
+
+namespace {
+
+Gdiplus::Color colourOf(Colour c)
+{
+    return Gdiplus::Color(
+        255, static_cast<BYTE>(c & 0xFF), static_cast<BYTE>((c >> 8) & 0xFF), static_cast<BYTE>((c >> 16) & 0xFF));
+}
+
+Gdiplus::RectF rectOf(const Rect& r)
+{
+    return Gdiplus::RectF(r.x, r.y, r.w, r.h);
+}
+
+// A rounded rectangle's outline; a radius of 0 gives square corners.
+void roundRectPath(Gdiplus::GraphicsPath& path, const Rect& r, float radius)
+{
+    const float d = std::min({radius * 2.0f, r.w, r.h});
+    if (d <= 0.0f) {
+        path.AddRectangle(rectOf(r));
+        return;
+    }
+    path.AddArc(r.x, r.y, d, d, 180.0f, 90.0f);
+    path.AddArc(r.right() - d, r.y, d, d, 270.0f, 90.0f);
+    path.AddArc(r.right() - d, r.bottom() - d, d, d, 0.0f, 90.0f);
+    path.AddArc(r.x, r.bottom() - d, d, d, 90.0f, 90.0f);
+    path.CloseFigure();
+}
+
+std::vector<Gdiplus::PointF> pointsOf(std::span<const Point> points)
+{
+    std::vector<Gdiplus::PointF> out;
+    out.reserve(points.size());
+    for (const Point& p : points)
+        out.emplace_back(p.x, p.y);
+    return out;
+}
+
+// Height −em: the em, not the cell, is em units tall; weight 700 or 400.
+LOGFONTW logFont(const std::wstring& face, int em, bool bold)
+{
+    LOGFONTW lf{};
+    lf.lfHeight = -em;
+    lf.lfWeight = bold ? FW_BOLD : FW_NORMAL;
+    lf.lfQuality = CLEARTYPE_QUALITY;
+    lf.lfCharSet = DEFAULT_CHARSET;
+    face.copy(lf.lfFaceName, std::min<size_t>(face.size(), LF_FACESIZE - 1));
+    return lf;
+}
+
+// The box around points, grown by half a stroke (and a unit for anti-aliasing).
+Rect boundsOf(std::span<const Point> points, float width)
+{
+    float left = points.front().x, right = left, top = points.front().y, bottom = top;
+    for (const Point& p : points) {
+        left = std::min(left, p.x);
+        right = std::max(right, p.x);
+        top = std::min(top, p.y);
+        bottom = std::max(bottom, p.y);
+    }
+    const float grow = width / 2.0f + 1.0f;
+    return edges(left - grow, top - grow, right + grow, bottom + grow);
+}
+Rect boundsOf(std::initializer_list<Point> points, float width)
+{
+    return boundsOf(std::span<const Point>(points.begin(), points.size()), width);
+}
+
+} // namespace
+
+GdiPlusSession::GdiPlusSession()
+{
+    Gdiplus::GdiplusStartupInput input;
+    if (Gdiplus::GdiplusStartup(&token_, &input, nullptr) != Gdiplus::Ok)
+        token_ = 0;
+}
+
+GdiPlusSession::~GdiPlusSession()
+{
+    if (token_)
+        Gdiplus::GdiplusShutdown(token_);
+}
+
+InterfaceFonts::InterfaceFonts() = default;
+
+InterfaceFonts::~InterfaceFonts()
+{
+    if (gdiFont_)
+        DeleteObject(gdiFont_);
+}
+
+void InterfaceFonts::update(const settings::Settings& settings)
+{
+    update(settings.font.empty() ? std::wstring(L"Tahoma") : settings.font, settings.font_size.load(),
+        settings.font_bold.load() != 0);
+}
+
+void InterfaceFonts::update(const std::wstring& face, int size, bool bold)
+{
+    if (fonts_[0] && face == face_ && size == size_ && bold == bold_)
+        return;
+    face_ = face;
+    size_ = size;
+    bold_ = bold;
+    // Made through GDI, which substitutes a face the system lacks (GDI+
+    // alone refuses an unknown family and draws no text at all). A GDI font
+    // of height −em gives an em of that many world units, so the world
+    // transform scales it with everything else.
+    const int body = size;
+    HDC screen = GetDC(nullptr);
+    auto make = [&](int em, bool heavy) {
+        const LOGFONTW lf = logFont(face, em, heavy);
+        return std::make_unique<Gdiplus::Font>(screen, &lf);
+    };
+    fonts_[static_cast<size_t>(TextRole::Body)] = make(body, bold);
+    fonts_[static_cast<size_t>(TextRole::Small)] = make(std::max(body - 2, 9), bold);
+    fonts_[static_cast<size_t>(TextRole::Heading)] = make(body + 1, true);
+    fonts_[static_cast<size_t>(TextRole::Tab)] = make(body, bold);
+    fonts_[static_cast<size_t>(TextRole::TabActive)] = make(body, true);
+    fonts_[static_cast<size_t>(TextRole::Title)] = make(body + 3, bold);
+    ReleaseDC(nullptr, screen);
+    if (gdiFont_) {
+        DeleteObject(gdiFont_);
+        gdiFont_ = nullptr;
+    }
+}
+
+Gdiplus::Font* InterfaceFonts::font(TextRole role) const
+{
+    return fonts_[static_cast<size_t>(role)].get();
+}
+
+HFONT InterfaceFonts::bodyFont(float scale)
+{
+    if (gdiFont_ && gdiScale_ == scale)
+        return gdiFont_;
+    if (gdiFont_)
+        DeleteObject(gdiFont_);
+    const LOGFONTW lf = logFont(face_, static_cast<int>(std::lround(size_ * scale)), bold_);
+    gdiFont_ = CreateFontIndirectW(&lf);
+    gdiScale_ = scale;
+    return gdiFont_;
+}
+
+GdiPlusPainter::GdiPlusPainter(HDC dc, float scale, InterfaceFonts& fonts)
+    : graphics_(std::make_unique<Gdiplus::Graphics>(dc)), fonts_(fonts), scale_(scale)
+{
+    // Unclipped: as far as coordinates go.
+    clipBounds_.push_back({-1e6f, -1e6f, 2e6f, 2e6f});
+    graphics_->SetPageUnit(Gdiplus::UnitPixel);
+    graphics_->ScaleTransform(scale, scale);
+    graphics_->SetSmoothingMode(Gdiplus::SmoothingModeAntiAlias);
+    graphics_->SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+    graphics_->SetTextRenderingHint(Gdiplus::TextRenderingHintClearTypeGridFit);
+}
+
+GdiPlusPainter::~GdiPlusPainter() = default;
+
+void GdiPlusPainter::clipPixels(const RECT& pixels)
+{
+    // The clip region is kept in device pixels, whatever the transform.
+    Gdiplus::Region region(
+        Gdiplus::Rect(pixels.left, pixels.top, pixels.right - pixels.left, pixels.bottom - pixels.top));
+    Gdiplus::Matrix identity;
+    Gdiplus::Matrix current;
+    graphics_->GetTransform(&current);
+    graphics_->SetTransform(&identity);
+    graphics_->SetClip(&region);
+    graphics_->SetTransform(&current);
+    clipBounds_.assign(1, logicalFromPixels(pixels, scale_));
+}
+
+void GdiPlusPainter::fillRect(const Rect& r, Colour c)
+{
+    if (!visible(r))
+        return;
+    Gdiplus::SolidBrush brush(colourOf(c));
+    // Square fills are drawn without anti-aliasing so edges on the grid stay sharp.
+    const auto mode = graphics_->GetSmoothingMode();
+    graphics_->SetSmoothingMode(Gdiplus::SmoothingModeNone);
+    graphics_->FillRectangle(&brush, rectOf(r));
+    graphics_->SetSmoothingMode(mode);
+}
+
+void GdiPlusPainter::fillRoundRect(const Rect& r, float radius, Colour c)
+{
+    if (!visible(r))
+        return;
+    if (radius <= 0.0f) {
+        fillRect(r, c);
+        return;
+    }
+    Gdiplus::GraphicsPath path;
+    roundRectPath(path, r, radius);
+    Gdiplus::SolidBrush brush(colourOf(c));
+    graphics_->FillPath(&brush, &path);
+}
+
+void GdiPlusPainter::frameRoundRect(const Rect& r, float radius, Colour c, float width)
+{
+    if (!visible(r))
+        return;
+    // The stroke lies inside r, as a fill of r would.
+    const Rect inner = r.inset(width / 2.0f, width / 2.0f);
+    Gdiplus::GraphicsPath path;
+    roundRectPath(path, inner, std::max(0.0f, radius - width / 2.0f));
+    Gdiplus::Pen pen(colourOf(c), width);
+    graphics_->DrawPath(&pen, &path);
+}
+
+void GdiPlusPainter::fillEllipse(const Rect& r, Colour c)
+{
+    if (!visible(r))
+        return;
+    Gdiplus::SolidBrush brush(colourOf(c));
+    graphics_->FillEllipse(&brush, rectOf(r));
+}
+
+void GdiPlusPainter::frameEllipse(const Rect& r, Colour c, float width)
+{
+    if (!visible(r))
+        return;
+    Gdiplus::Pen pen(colourOf(c), width);
+    graphics_->DrawEllipse(&pen, rectOf(r.inset(width / 2.0f, width / 2.0f)));
+}
+
+void GdiPlusPainter::line(Point a, Point b, Colour c, float width)
+{
+    if (!visible(boundsOf({a, b}, width)))
+        return;
+    Gdiplus::Pen pen(colourOf(c), width);
+    graphics_->DrawLine(&pen, a.x, a.y, b.x, b.y);
+}
+
+void GdiPlusPainter::fillPolygon(std::span<const Point> points, Colour c)
+{
+    if (points.size() < 3 || !visible(boundsOf(points, 0.0f)))
+        return;
+    const auto pts = pointsOf(points);
+    Gdiplus::SolidBrush brush(colourOf(c));
+    graphics_->FillPolygon(&brush, pts.data(), static_cast<INT>(pts.size()));
+}
+
+void GdiPlusPainter::polyline(std::span<const Point> points, Colour c, float width)
+{
+    if (points.size() < 2 || !visible(boundsOf(points, width)))
+        return;
+    const auto pts = pointsOf(points);
+    Gdiplus::Pen pen(colourOf(c), width);
+    pen.SetLineJoin(Gdiplus::LineJoinRound);
+    graphics_->DrawLines(&pen, pts.data(), static_cast<INT>(pts.size()));
+}
+
+void GdiPlusPainter::text(const Rect& r, std::wstring_view text, TextRole role, Colour c, Align align)
+{
+    if (!visible(r))
+        return;
+    Gdiplus::Font* font = fonts_.font(role);
+    if (!font || text.empty() || r.empty())
+        return;
+    Gdiplus::StringFormat format(Gdiplus::StringFormatFlagsNoWrap);
+    format.SetAlignment(align == Align::Left ? Gdiplus::StringAlignmentNear
+            : align == Align::Centre         ? Gdiplus::StringAlignmentCenter
+                                             : Gdiplus::StringAlignmentFar);
+    format.SetLineAlignment(Gdiplus::StringAlignmentCenter);
+    format.SetTrimming(Gdiplus::StringTrimmingEllipsisCharacter);
+    Gdiplus::SolidBrush brush(colourOf(c));
+    // The layout rectangle clips: text never spills out of r.
+    graphics_->DrawString(text.data(), static_cast<INT>(text.size()), font, rectOf(r), &format, &brush);
+}
+
+Point GdiPlusPainter::measureText(std::wstring_view text, TextRole role)
+{
+    Gdiplus::Font* font = fonts_.font(role);
+    if (!font)
+        return {};
+    Gdiplus::StringFormat format(Gdiplus::StringFormatFlagsNoWrap);
+    Gdiplus::RectF box;
+    // MeasureString answers in world units: logical units here.
+    const wchar_t* s = text.empty() ? L" " : text.data();
+    graphics_->MeasureString(
+        s, text.empty() ? 1 : static_cast<INT>(text.size()), font, Gdiplus::PointF(0, 0), &format, &box);
+    return {text.empty() ? 0.0f : box.Width, box.Height};
+}
+
+void GdiPlusPainter::pushClip(const Rect& r)
+{
+    clipStates_.push_back(graphics_->Save());
+    graphics_->IntersectClip(rectOf(r));
+    const Rect& outer = clipBounds_.back();
+    const float left = std::max(outer.x, r.x), top = std::max(outer.y, r.y);
+    clipBounds_.push_back(edges(left, top, std::max(left, std::min(outer.right(), r.right())),
+        std::max(top, std::min(outer.bottom(), r.bottom()))));
+}
+
+void GdiPlusPainter::popClip()
+{
+    if (clipStates_.empty())
+        return;
+    graphics_->Restore(clipStates_.back());
+    clipStates_.pop_back();
+    clipBounds_.pop_back();
+}
+
+Rect logicalFromPixels(const RECT& pixels, float scale)
+{
+    const float left = std::floor(static_cast<float>(pixels.left) / scale);
+    const float top = std::floor(static_cast<float>(pixels.top) / scale);
+    const float right = std::ceil(static_cast<float>(pixels.right) / scale);
+    const float bottom = std::ceil(static_cast<float>(pixels.bottom) / scale);
+    return edges(left, top, right, bottom);
+}
+
+RECT pixelsFromLogical(const Rect& logical, float scale)
+{
+    return {static_cast<LONG>(std::floor(logical.x * scale)) - 1, static_cast<LONG>(std::floor(logical.y * scale)) - 1,
+        static_cast<LONG>(std::ceil(logical.right() * scale)) + 1,
+        static_cast<LONG>(std::ceil(logical.bottom() * scale)) + 1};
+}
+
+} // namespace ui::win32

@@ -1,0 +1,105 @@
+#pragma once
+// The interface's painter on GDI+: logical units through a world transform
+// of (scale, scale), anti-aliased shapes, ClearType text in the faces the
+// user's font settings make.
+
+#include "ui/painter.h"
+
+#include <windows.h>
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Gdiplus {
+class Font;
+class Graphics;
+} // namespace Gdiplus
+
+namespace settings {
+struct Settings;
+}
+
+namespace ui::win32 {
+
+// Starts GDI+ for the life of the object (the process, in the program).
+class GdiPlusSession {
+public:
+    GdiPlusSession();
+    ~GdiPlusSession();
+    GdiPlusSession(const GdiPlusSession&) = delete;
+    GdiPlusSession& operator=(const GdiPlusSession&) = delete;
+    bool started() const { return token_ != 0; }
+
+private:
+    ULONG_PTR token_ = 0;
+};
+
+// One face per text role, made from the face, size and bold settings with
+// height −size (in logical units) and weight 700 when bold, else 400;
+// headings and the active tab are always bold, small text is smaller.
+class InterfaceFonts {
+public:
+    InterfaceFonts();
+    ~InterfaceFonts();
+    InterfaceFonts(const InterfaceFonts&) = delete;
+    InterfaceFonts& operator=(const InterfaceFonts&) = delete;
+
+    // Remakes the faces when the settings name others than the current ones.
+    void update(const std::wstring& face, int size, bool bold);
+    void update(const settings::Settings& settings);
+    Gdiplus::Font* font(TextRole role) const;
+    // A GDI font of the body face at pixel height −size × scale, for native controls.
+    HFONT bodyFont(float scale);
+
+private:
+    std::wstring face_;
+    int size_ = 0;
+    bool bold_ = false;
+    std::array<std::unique_ptr<Gdiplus::Font>, 6> fonts_;
+    HFONT gdiFont_ = nullptr;
+    float gdiScale_ = 0.0f;
+};
+
+// Draws on a device context; logical units map to pixels by scale.
+class GdiPlusPainter final : public Painter {
+public:
+    GdiPlusPainter(HDC dc, float scale, InterfaceFonts& fonts);
+    ~GdiPlusPainter() override;
+
+    void fillRect(const Rect& r, Colour c) override;
+    void fillRoundRect(const Rect& r, float radius, Colour c) override;
+    void frameRoundRect(const Rect& r, float radius, Colour c, float width) override;
+    void fillEllipse(const Rect& r, Colour c) override;
+    void frameEllipse(const Rect& r, Colour c, float width) override;
+    void line(Point a, Point b, Colour c, float width) override;
+    void fillPolygon(std::span<const Point> points, Colour c) override;
+    void polyline(std::span<const Point> points, Colour c, float width) override;
+    void text(const Rect& r, std::wstring_view text, TextRole role, Colour c, Align align) override;
+    Point measureText(std::wstring_view text, TextRole role) override;
+    void pushClip(const Rect& r) override;
+    void popClip() override;
+
+    // Limits all drawing to a rectangle in pixels (the invalid region).
+    void clipPixels(const RECT& pixels);
+
+private:
+    // Whether anything of bounds (logical units) can show through the clip:
+    // drawing that cannot is skipped before it reaches GDI+, which otherwise
+    // works through every clipped-away shape and glyph.
+    bool visible(const Rect& bounds) const { return bounds.intersects(clipBounds_.back()); }
+
+    std::unique_ptr<Gdiplus::Graphics> graphics_;
+    InterfaceFonts& fonts_;
+    float scale_;
+    std::vector<unsigned> clipStates_;
+    std::vector<Rect> clipBounds_; // the clip's bounds, innermost last; never empty
+};
+
+// A logical rectangle from a pixel one, grown to whole units.
+Rect logicalFromPixels(const RECT& pixels, float scale);
+// The pixel rectangle that covers a logical one (one pixel of margin for anti-aliasing).
+RECT pixelsFromLogical(const Rect& logical, float scale);
+
+} // namespace ui::win32

@@ -1,0 +1,654 @@
+#include "ui/win32/main_frame.h"
+
+#include "console/console.h"
+#include "ui/win32/secondary_windows.h"
+
+#include <objbase.h>
+#include <shellapi.h>
+#include <windowsx.h>
+
+#include <algorithm>
+#include <cmath>
+#include <thread>
+
+namespace ui::win32 {
+
+namespace {
+
+constexpr int kFadeInMillis = 320;
+constexpr int kFadeOutMillis = 220;
+constexpr int kFadeOtherMillis = 200;
+constexpr UINT kFadeStepMillis = 8;
+// Saved positions further left or up than this are a minimised window's.
+constexpr int kLowestPosition = -15999;
+
+Key keyOf(WPARAM vk)
+{
+    switch (vk) {
+    case VK_TAB:
+        return Key::Tab;
+    case VK_RETURN:
+        return Key::Enter;
+    case VK_SPACE:
+        return Key::Space;
+    case VK_ESCAPE:
+        return Key::Escape;
+    case VK_LEFT:
+        return Key::Left;
+    case VK_RIGHT:
+        return Key::Right;
+    case VK_UP:
+        return Key::Up;
+    case VK_DOWN:
+        return Key::Down;
+    case VK_PRIOR:
+        return Key::PageUp;
+    case VK_NEXT:
+        return Key::PageDown;
+    case VK_HOME:
+        return Key::Home;
+    case VK_END:
+        return Key::End;
+    default:
+        return Key::Other;
+    }
+}
+
+Modifiers modifiersNow()
+{
+    return {(GetKeyState(VK_SHIFT) & 0x8000) != 0, (GetKeyState(VK_CONTROL) & 0x8000) != 0};
+}
+
+} // namespace
+
+WorkArea primaryWorkArea()
+{
+    RECT area{};
+    if (SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0) && area.right > area.left && area.bottom > area.top)
+        return {area.left, area.top, area.right - area.left, area.bottom - area.top};
+    return {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+}
+
+int primaryMonitorDpi()
+{
+    // GetDpiForMonitor lives in shcore.dll from Windows 8.1 on; looked up once.
+    using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+    static const GetDpiForMonitorFn getDpi = [] {
+        HMODULE shcore = LoadLibraryW(L"shcore.dll");
+        return shcore
+            ? reinterpret_cast<GetDpiForMonitorFn>(reinterpret_cast<void*>(GetProcAddress(shcore, "GetDpiForMonitor")))
+            : nullptr;
+    }();
+    int monitorDpi = 0;
+    if (getDpi) {
+        UINT x = 0, y = 0;
+        const HMONITOR primary = MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+        if (SUCCEEDED(getDpi(primary, 0 /* MDT_EFFECTIVE_DPI */, &x, &y)))
+            monitorDpi = static_cast<int>(x);
+    }
+    int screenDpi = 0;
+    if (HDC screen = GetDC(nullptr)) {
+        screenDpi = GetDeviceCaps(screen, LOGPIXELSX);
+        ReleaseDC(nullptr, screen);
+    }
+    return effectiveDpi(monitorDpi, screenDpi);
+}
+
+MainFrame::MainFrame(console::Console& console, platform::Clock& clock, InterfaceFonts& fonts)
+    : console_(console), clock_(clock), fonts_(fonts)
+{ }
+
+MainFrame::~MainFrame()
+{
+    if (hwnd_)
+        DestroyWindow(hwnd_);
+    endZoom();
+    dropBackBuffer();
+}
+
+bool MainFrame::registerClasses(HINSTANCE instance, HICON icon, HICON smallIcon)
+{
+    WNDCLASSEXW main{};
+    main.cbSize = sizeof(main);
+    main.style = CS_DBLCLKS;
+    main.lpfnWndProc = windowProc;
+    main.hInstance = instance;
+    main.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    main.hIcon = icon;
+    main.hIconSm = smallIcon;
+    main.lpszClassName = kMainClass;
+    if (!RegisterClassExW(&main))
+        return false;
+    WNDCLASSEXW zoom{};
+    zoom.cbSize = sizeof(zoom);
+    zoom.lpfnWndProc = zoomProc;
+    zoom.hInstance = instance;
+    zoom.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    zoom.lpszClassName = kZoomClass;
+    RegisterClassExW(&zoom);
+    registerSecondaryClasses(instance, icon, smallIcon);
+    return true;
+}
+
+bool MainFrame::create(HINSTANCE instance, float scale, WindowPosition position, HICON icon, HICON smallIcon)
+{
+    instance_ = instance;
+    scale_ = scale;
+    spring_ = ScaleSpring(scale);
+    const WindowSize size = windowSize(scale);
+    hwnd_ = CreateWindowExW(WS_EX_LAYERED | WS_EX_APPWINDOW | WS_EX_ACCEPTFILES, kMainClass, kMainTitle,
+        WS_POPUP | WS_CLIPCHILDREN | WS_MINIMIZEBOX | WS_SYSMENU, position.x, position.y, size.width, size.height,
+        nullptr, nullptr, instance, this);
+    if (!hwnd_)
+        return false;
+    SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon));
+    setAlpha(targetAlpha());
+    applyWindowLook();
+    return true;
+}
+
+void MainFrame::startTimers()
+{
+    SetTimer(hwnd_, kSlowTimer, 350, nullptr);
+    SetTimer(hwnd_, kTickTimer, 16, nullptr);
+}
+
+void MainFrame::show(int showCommand)
+{
+    const bool quiet = showCommand == SW_HIDE || showCommand == SW_MINIMIZE || showCommand == SW_SHOWMINIMIZED
+        || showCommand == SW_SHOWMINNOACTIVE || showCommand == SW_FORCEMINIMIZE;
+    if (quiet || !console_.settings().UiAnim) {
+        ShowWindow(hwnd_, showCommand);
+        return;
+    }
+    setAlpha(0);
+    ShowWindow(hwnd_, showCommand);
+    UpdateWindow(hwnd_);
+    startFade(1);
+}
+
+uint8_t MainFrame::targetAlpha() const
+{
+    const int percent = std::clamp(console_.settings().alpha.load(), 20, 100);
+    return static_cast<uint8_t>(percent * 255 / 100);
+}
+
+void MainFrame::setAlpha(uint8_t alpha)
+{
+    SetLayeredWindowAttributes(hwnd_, 0, alpha, LWA_ALPHA);
+}
+
+void MainFrame::startFade(int kind)
+{
+    fadeKind_ = kind;
+    fadeMillis_ = kind == 1 ? kFadeInMillis : kind == 2 ? kFadeOutMillis : kFadeOtherMillis;
+    fadeStartMicros_ = clock_.nowMicros();
+    SetTimer(hwnd_, kFadeTimer, kFadeStepMillis, nullptr);
+}
+
+void MainFrame::fadeStep()
+{
+    const double elapsed = static_cast<double>(clock_.nowMicros() - fadeStartMicros_) / 1000.0;
+    const double c = std::min(1.0, elapsed / fadeMillis_);
+    const double eased = c * c * (3.0 - 2.0 * c);
+    const double fraction = fadeKind_ == 1 ? eased : 1.0 - eased;
+    setAlpha(static_cast<uint8_t>(std::lround(targetAlpha() * fraction)));
+    if (c < 1.0)
+        return;
+    KillTimer(hwnd_, kFadeTimer);
+    const int kind = fadeKind_;
+    fadeKind_ = 0;
+    if (kind == 2)
+        DestroyWindow(hwnd_);
+}
+
+void MainFrame::invalidate(const Rect& r)
+{
+    if (!hwnd_)
+        return;
+    const RECT pixels = pixelsFromLogical(r, scale_);
+    InvalidateRect(hwnd_, &pixels, FALSE);
+}
+
+void MainFrame::minimise()
+{
+    ShowWindow(hwnd_, SW_MINIMIZE);
+}
+
+void MainFrame::close()
+{
+    PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+}
+
+void MainFrame::applyWindowLook()
+{
+    const auto& s = console_.settings();
+    SetWindowPos(hwnd_, s.UiTop ? HWND_TOPMOST : HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    if (!fadeKind_ && !zoomWindow_)
+        setAlpha(targetAlpha());
+    const float target = windowScale(primaryWorkArea(), primaryMonitorDpi(), s.UiZoom);
+    if (std::fabs(target - spring_.target()) < 1e-4f)
+        return;
+    if (s.UiAnim && IsWindowVisible(hwnd_) && !IsIconic(hwnd_)) {
+        startZoom(target);
+        return;
+    }
+    spring_.setTarget(target);
+    spring_.snap();
+    endZoom();
+}
+
+int MainFrame::showMenu(const std::vector<MenuItem>& items, Point at)
+{
+    HMENU menu = CreatePopupMenu();
+    if (!menu)
+        return -1;
+    for (size_t i = 0; i < items.size(); ++i) {
+        const MenuItem& item = items[i];
+        if (item.separator) {
+            AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+            continue;
+        }
+        UINT flags = MF_STRING;
+        if (item.checked)
+            flags |= MF_CHECKED;
+        if (!item.enabled)
+            flags |= MF_GRAYED;
+        AppendMenuW(menu, flags, i + 1, item.text.c_str());
+    }
+    POINT screen{static_cast<LONG>(std::lround(at.x * scale_)), static_cast<LONG>(std::lround(at.y * scale_))};
+    ClientToScreen(hwnd_, &screen);
+    SetForegroundWindow(hwnd_);
+    const int chosen = static_cast<int>(TrackPopupMenu(
+        menu, TPM_RETURNCMD | TPM_NONOTIFY | TPM_LEFTALIGN | TPM_TOPALIGN, screen.x, screen.y, 0, hwnd_, nullptr));
+    DestroyMenu(menu);
+    return chosen - 1;
+}
+
+std::optional<std::wstring> MainFrame::promptText(
+    std::wstring_view title, std::wstring_view label, std::wstring_view initial)
+{
+    return runPrompt(instance_, hwnd_, fonts_, scale_, title, label, initial);
+}
+
+void MainFrame::shellOpen(const std::wstring& file, const std::wstring& parameters)
+{
+    ShellExecuteW(
+        hwnd_, L"open", file.c_str(), parameters.empty() ? nullptr : parameters.c_str(), nullptr, SW_SHOWNORMAL);
+}
+
+void MainFrame::showAbout()
+{
+    if (about_ && IsWindow(about_)) {
+        SetForegroundWindow(about_);
+        return;
+    }
+    about_ = openAbout(instance_, hwnd_, fonts_, scale_);
+}
+
+void MainFrame::runInBackground(std::function<void()> work, std::function<void()> done)
+{
+    const HWND target = hwnd_;
+    // Counted from here, so shutdown also waits for a thread not yet running.
+    auto counted = console_.workers().enter();
+    std::thread([target, work = std::move(work), done = std::move(done), counted = std::move(counted)]() mutable {
+        const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        work();
+        auto* result = new std::function<void()>(std::move(done));
+        if (!PostMessageW(target, kWorkDoneMessage, 0, reinterpret_cast<LPARAM>(result)))
+            delete result; // the window is gone: the result is dropped here
+        if (SUCCEEDED(com))
+            CoUninitialize();
+    }).detach();
+}
+
+bool MainFrame::routeEscape()
+{
+    if (!model_ || !model_->key(Key::Escape, modifiersNow()))
+        return false;
+    InvalidateRect(hwnd_, nullptr, FALSE);
+    return true;
+}
+
+Point MainFrame::logical(LPARAM clientPixels) const
+{
+    return {static_cast<float>(GET_X_LPARAM(clientPixels)) / scale_,
+        static_cast<float>(GET_Y_LPARAM(clientPixels)) / scale_};
+}
+
+bool MainFrame::ensureBackBuffer(HDC dc, int width, int height)
+{
+    if (backDc_ && backWidth_ == width && backHeight_ == height)
+        return true;
+    dropBackBuffer();
+    backDc_ = CreateCompatibleDC(dc);
+    backBitmap_ = backDc_ ? CreateCompatibleBitmap(dc, width, height) : nullptr;
+    if (!backBitmap_) {
+        dropBackBuffer();
+        return false;
+    }
+    backOld_ = SelectObject(backDc_, backBitmap_);
+    backWidth_ = width;
+    backHeight_ = height;
+    return true;
+}
+
+void MainFrame::dropBackBuffer()
+{
+    if (backDc_ && backOld_)
+        SelectObject(backDc_, backOld_);
+    if (backBitmap_)
+        DeleteObject(backBitmap_);
+    if (backDc_)
+        DeleteDC(backDc_);
+    backDc_ = nullptr;
+    backBitmap_ = nullptr;
+    backOld_ = nullptr;
+    backWidth_ = backHeight_ = 0;
+}
+
+void MainFrame::paint(HDC dc, const RECT& invalid)
+{
+    if (!model_ || IsRectEmpty(&invalid))
+        return;
+    LARGE_INTEGER frequency{}, begin{}, drawn{}, modelBegin{}, end{};
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&begin);
+    fonts_.update(console_.settings());
+    RECT client{};
+    GetClientRect(hwnd_, &client);
+    const Rect area = logicalFromPixels(invalid, scale_);
+    const bool buffered = ensureBackBuffer(dc, client.right, client.bottom);
+    {
+        // Without a back buffer the page is drawn straight onto the window.
+        GdiPlusPainter painter(buffered ? backDc_ : dc, scale_, fonts_);
+        painter.clipPixels(invalid);
+        QueryPerformanceCounter(&modelBegin);
+        model_->paint(painter, area);
+        QueryPerformanceCounter(&drawn);
+    }
+    if (buffered)
+        BitBlt(dc, invalid.left, invalid.top, invalid.right - invalid.left, invalid.bottom - invalid.top, backDc_,
+            invalid.left, invalid.top, SRCCOPY);
+    QueryPerformanceCounter(&end);
+    auto millisBetween = [&](LARGE_INTEGER a, LARGE_INTEGER b) {
+        return static_cast<double>(b.QuadPart - a.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+    };
+    ++paintTimes_.paints;
+    paintTimes_.paintMillis += millisBetween(begin, end);
+    paintTimes_.modelMillis += millisBetween(modelBegin, drawn);
+    if (invalid.left <= 0 && invalid.top <= 0 && invalid.right >= client.right && invalid.bottom >= client.bottom) {
+        const double millis = millisBetween(begin, end);
+        if (paintTimes_.firstFullMillis < 0.0) {
+            paintTimes_.firstFullMillis = millis;
+        } else {
+            ++paintTimes_.repaints;
+            paintTimes_.repaintMillis += millis;
+        }
+    }
+}
+
+void MainFrame::recordPosition()
+{
+    auto& s = console_.settings();
+    if (!s.UiPlace || !IsWindowVisible(hwnd_) || IsIconic(hwnd_) || zoomWindow_)
+        return;
+    RECT r{};
+    GetWindowRect(hwnd_, &r);
+    if (r.left < kLowestPosition || r.top < kLowestPosition)
+        return;
+    // Marks the settings for saving; the tick writes them at most every 501 ms.
+    s.setWindowPosition(true, r.left, r.top);
+}
+
+void MainFrame::startZoom(float target)
+{
+    endZoom();
+    spring_.setTarget(target);
+    // The snapshot is the back buffer as last painted, at the old scale.
+    RECT client{};
+    GetClientRect(hwnd_, &client);
+    HDC screen = GetDC(hwnd_);
+    if (backDc_ && screen) {
+        zoomSnapshot_ = CreateCompatibleBitmap(screen, client.right, client.bottom);
+        if (zoomSnapshot_) {
+            HDC copy = CreateCompatibleDC(screen);
+            HGDIOBJ old = SelectObject(copy, zoomSnapshot_);
+            BitBlt(copy, 0, 0, client.right, client.bottom, backDc_, 0, 0, SRCCOPY);
+            SelectObject(copy, old);
+            DeleteDC(copy);
+            zoomSnapshotSize_ = {client.right, client.bottom};
+        }
+    }
+    if (screen)
+        ReleaseDC(hwnd_, screen);
+    RECT at{};
+    GetWindowRect(hwnd_, &at);
+    if (zoomSnapshot_)
+        zoomWindow_ = CreateWindowExW(WS_EX_LAYERED | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, kZoomClass, L"", WS_POPUP,
+            at.left, at.top, client.right, client.bottom, hwnd_, nullptr, instance_, this);
+    if (!zoomWindow_) {
+        // No snapshot window: jump to the new scale.
+        spring_.snap();
+        endZoom();
+        return;
+    }
+    SetLayeredWindowAttributes(zoomWindow_, 0, targetAlpha(), LWA_ALPHA);
+    ShowWindow(zoomWindow_, SW_SHOWNOACTIVATE);
+    setAlpha(0);
+}
+
+void MainFrame::zoomStep(double seconds)
+{
+    if (!zoomWindow_)
+        return;
+    spring_.advance(seconds);
+    if (spring_.settled()) {
+        spring_.snap();
+        endZoom();
+        return;
+    }
+    const WindowSize size = windowSize(std::clamp(spring_.shown(), kMinScale, kMaxScale));
+    SetWindowPos(zoomWindow_, nullptr, 0, 0, size.width, size.height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(zoomWindow_, nullptr, FALSE);
+}
+
+void MainFrame::endZoom()
+{
+    if (zoomWindow_) {
+        DestroyWindow(zoomWindow_);
+        zoomWindow_ = nullptr;
+    }
+    if (zoomSnapshot_) {
+        DeleteObject(zoomSnapshot_);
+        zoomSnapshot_ = nullptr;
+    }
+    if (!hwnd_)
+        return;
+    if (!fadeKind_)
+        setAlpha(targetAlpha());
+    if (std::fabs(spring_.shown() - scale_) < 1e-6f)
+        return;
+    // The window takes its new size where it stands, kept inside the work area.
+    scale_ = spring_.shown();
+    const WindowSize size = windowSize(scale_);
+    RECT at{};
+    GetWindowRect(hwnd_, &at);
+    const WindowPosition place = windowPosition(primaryWorkArea(), size, true, at.left, at.top);
+    SetWindowPos(hwnd_, nullptr, place.x, place.y, size.width, size.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(hwnd_, nullptr, FALSE);
+}
+
+void MainFrame::onDestroy()
+{
+    KillTimer(hwnd_, kSlowTimer);
+    KillTimer(hwnd_, kTickTimer);
+    KillTimer(hwnd_, kFadeTimer);
+    if (auto* store = console_.registrySettings()) {
+        store->saveRegistrySettings(console_.settings());
+        store->saveEqualizer(console_.settings());
+    }
+    if (about_ && IsWindow(about_))
+        DestroyWindow(about_);
+    about_ = nullptr;
+    endZoom();
+    PostQuitMessage(0);
+}
+
+LRESULT CALLBACK MainFrame::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE) {
+        auto* self = static_cast<MainFrame*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->hwnd_ = hwnd;
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<MainFrame*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!self)
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    const LRESULT result = self->handle(message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        self->hwnd_ = nullptr;
+    }
+    return result;
+}
+
+LRESULT MainFrame::handle(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(hwnd_, &ps);
+        paint(dc, ps.rcPaint);
+        EndPaint(hwnd_, &ps);
+        return 0;
+    }
+    case WM_SIZE:
+        // The back buffer is remade at the next paint when the size changed.
+        return 0;
+    case WM_NCHITTEST: {
+        const LRESULT hit = DefWindowProcW(hwnd_, message, wParam, lParam);
+        if (hit != HTCLIENT || !model_)
+            return hit;
+        POINT p{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+        ScreenToClient(hwnd_, &p);
+        return model_->inCaption({static_cast<float>(p.x) / scale_, static_cast<float>(p.y) / scale_}) ? HTCAPTION
+                                                                                                       : hit;
+    }
+    case WM_MOUSEMOVE:
+        if (!trackingLeave_) {
+            TRACKMOUSEEVENT track{};
+            track.cbSize = sizeof(track);
+            track.dwFlags = TME_LEAVE;
+            track.hwndTrack = hwnd_;
+            trackingLeave_ = TrackMouseEvent(&track) != FALSE;
+        }
+        if (model_)
+            model_->pointerMove(logical(lParam));
+        return 0;
+    case WM_MOUSELEAVE:
+        trackingLeave_ = false;
+        if (model_)
+            model_->pointerLeave();
+        return 0;
+    case WM_LBUTTONDOWN:
+        SetCapture(hwnd_);
+        if (model_)
+            model_->pointerDown(logical(lParam));
+        return 0;
+    case WM_LBUTTONUP:
+        if (GetCapture() == hwnd_)
+            ReleaseCapture();
+        if (model_)
+            model_->pointerUp(logical(lParam));
+        return 0;
+    case WM_LBUTTONDBLCLK:
+        if (model_)
+            model_->doubleClick(logical(lParam));
+        return 0;
+    case WM_MOUSEWHEEL: {
+        POINT p{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+        ScreenToClient(hwnd_, &p);
+        if (model_)
+            model_->wheel({static_cast<float>(p.x) / scale_, static_cast<float>(p.y) / scale_},
+                static_cast<float>(GET_WHEEL_DELTA_WPARAM(wParam)) / WHEEL_DELTA);
+        return 0;
+    }
+    case WM_KEYDOWN:
+        if (model_ && model_->key(keyOf(wParam), modifiersNow()))
+            return 0;
+        break;
+    case WM_TIMER:
+        if (wParam == kFadeTimer) {
+            fadeStep();
+        } else if (wParam == kTickTimer) {
+            const double now = nowSeconds();
+            const double dt = lastTickSeconds_ < 0.0 ? 0.016 : std::min(0.1, now - lastTickSeconds_);
+            lastTickSeconds_ = now;
+            zoomStep(dt);
+            if (model_)
+                model_->tick(now);
+        } else if (wParam == kSlowTimer && model_) {
+            model_->slowTick(nowSeconds());
+        }
+        return 0;
+    case WM_MOVE:
+        recordPosition();
+        return 0;
+    case kWorkDoneMessage: {
+        // The window owns the result from here.
+        std::unique_ptr<std::function<void()>> done(reinterpret_cast<std::function<void()>*>(lParam));
+        if (done && *done)
+            (*done)();
+        return 0;
+    }
+    case WM_CLOSE:
+        if (console_.settings().UiAnim && IsWindowVisible(hwnd_) && !IsIconic(hwnd_) && fadeKind_ != 2) {
+            startFade(2);
+            return 0;
+        }
+        if (fadeKind_ != 2)
+            DestroyWindow(hwnd_);
+        return 0;
+    case WM_DESTROY:
+        onDestroy();
+        return 0;
+    default:
+        break;
+    }
+    return DefWindowProcW(hwnd_, message, wParam, lParam);
+}
+
+LRESULT CALLBACK MainFrame::zoomProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE)
+        SetWindowLongPtrW(
+            hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+    auto* self = reinterpret_cast<MainFrame*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (message == WM_ERASEBKGND)
+        return 1;
+    if (message == WM_PAINT && self) {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(hwnd, &ps);
+        RECT client{};
+        GetClientRect(hwnd, &client);
+        if (self->zoomSnapshot_) {
+            HDC copy = CreateCompatibleDC(dc);
+            HGDIOBJ old = SelectObject(copy, self->zoomSnapshot_);
+            SetStretchBltMode(dc, HALFTONE);
+            SetBrushOrgEx(dc, 0, 0, nullptr);
+            StretchBlt(dc, 0, 0, client.right, client.bottom, copy, 0, 0, self->zoomSnapshotSize_.cx,
+                self->zoomSnapshotSize_.cy, SRCCOPY);
+            SelectObject(copy, old);
+            DeleteDC(copy);
+        }
+        EndPaint(hwnd, &ps);
+        return 0;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+} // namespace ui::win32

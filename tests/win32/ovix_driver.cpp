@@ -1,0 +1,259 @@
+// Drives the running VantorOvix.exe from outside, as a person would: finds
+// its window, clicks at logical coordinates (times the window's scale),
+// presses keys, moves and closes it, reads and writes its registry values,
+// and captures the window from the screen to a PNG. One command per run;
+// the exit code says whether it worked (the window tests are shell scripts
+// around it).
+//   ovix_driver wait-shown MS | click X Y | page P [T] | key VK | minimise |
+//               restored | move X Y | close | scale | capture FILE.png [TOP BOTTOM] |
+//               reg-get NAME | reg-set NAME VALUE | tabs P |
+//               repaint N | wheel X Y NOTCHES
+
+#include "ui/geometry.h"
+#include "ui/layout.h"
+
+#include <windows.h>
+
+#include <objidl.h>
+
+#include <gdiplus.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr wchar_t kClass[] = L"VantorOvixWnd";
+constexpr wchar_t kSettingsKey[] = L"Software\\VantorOvix\\Settings";
+
+HWND findWindow()
+{
+    return FindWindowW(kClass, nullptr);
+}
+
+float scaleOf(HWND window)
+{
+    RECT client{};
+    GetClientRect(window, &client);
+    return static_cast<float>(client.right) / ui::kCanvasWidth;
+}
+
+int lowSigned(LPARAM l)
+{
+    return static_cast<short>(LOWORD(l));
+}
+int highSigned(LPARAM l)
+{
+    return static_cast<short>(HIWORD(l));
+}
+
+LPARAM at(HWND window, float x, float y)
+{
+    const float scale = scaleOf(window);
+    return MAKELPARAM(static_cast<int>(std::lround(x * scale)), static_cast<int>(std::lround(y * scale)));
+}
+
+void click(HWND window, float x, float y)
+{
+    const LPARAM where = at(window, x, y);
+    PostMessageW(window, WM_MOUSEMOVE, 0, where);
+    PostMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, where);
+    PostMessageW(window, WM_LBUTTONUP, 0, where);
+}
+
+void clickCentre(HWND window, const ui::Rect& r)
+{
+    click(window, r.x + r.w / 2, r.y + r.h / 2);
+}
+
+// Waits until the window exists, is visible and has faded in to its opacity.
+int waitShown(int millis)
+{
+    for (int waited = 0; waited < millis; waited += 50) {
+        HWND window = findWindow();
+        BYTE alpha = 0;
+        DWORD flags = 0;
+        if (window && IsWindowVisible(window) && GetLayeredWindowAttributes(window, nullptr, &alpha, &flags)
+            && alpha == 255) {
+            RECT r{};
+            GetWindowRect(window, &r);
+            std::printf("window %ld %ld %ld %ld scale %.3f\n", r.left, r.top, r.right - r.left, r.bottom - r.top,
+                scaleOf(window));
+            return 0;
+        }
+        Sleep(50);
+    }
+    std::printf("no window shown within %d ms\n", millis);
+    return 1;
+}
+
+CLSID pngEncoder()
+{
+    UINT count = 0, bytes = 0;
+    Gdiplus::GetImageEncodersSize(&count, &bytes);
+    std::vector<BYTE> buffer(bytes);
+    auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(buffer.data());
+    Gdiplus::GetImageEncoders(count, bytes, codecs);
+    for (UINT i = 0; i < count; ++i)
+        if (std::wcscmp(codecs[i].MimeType, L"image/png") == 0)
+            return codecs[i].Clsid;
+    return CLSID{};
+}
+
+// Captures the window's area of the screen. Exit 3: the capture is one
+// colour (blank); 4: nothing is drawn between logical rows top and bottom.
+int capture(const wchar_t* file, float top, float bottom)
+{
+    HWND window = findWindow();
+    if (!window)
+        return 1;
+    RECT r{};
+    GetWindowRect(window, &r);
+    const int width = r.right - r.left, height = r.bottom - r.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    // The picture is taken once it is steady: two grabs 100 ms apart alike
+    // (a click posted just before has then been handled and painted).
+    const size_t count = static_cast<size_t>(width) * height;
+    std::vector<uint32_t> previous;
+    for (int attempt = 0; attempt < 30; ++attempt) {
+        BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY);
+        GdiFlush();
+        const auto* now = static_cast<const uint32_t*>(bits);
+        if (previous.size() == count && std::equal(previous.begin(), previous.end(), now))
+            break;
+        previous.assign(now, now + count);
+        Sleep(100);
+    }
+    SelectObject(memory, old);
+    const auto* pixels = static_cast<const uint32_t*>(bits);
+    std::set<uint32_t> all, below;
+    const int firstRow = static_cast<int>(std::lround(top * scaleOf(window)));
+    const int endRow = bottom > 0 ? static_cast<int>(std::lround(bottom * scaleOf(window))) : height;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const uint32_t p = pixels[static_cast<size_t>(y) * width + x] & 0xFFFFFF;
+            if (all.size() < 4096)
+                all.insert(p);
+            if (y >= firstRow && y < endRow && below.size() < 4096)
+                below.insert(p);
+        }
+    int result = 0;
+    {
+        Gdiplus::Bitmap image(bitmap, nullptr);
+        const CLSID png = pngEncoder();
+        if (image.Save(file, &png, nullptr) != Gdiplus::Ok) {
+            std::printf("cannot save %ls\n", file);
+            result = 1;
+        }
+    }
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    std::printf("%zu colours, %zu in rows %.0f to %.0f\n", all.size(), below.size(), top, bottom);
+    if (result == 0 && all.size() < 2)
+        result = 3;
+    else if (result == 0 && below.size() < 2)
+        result = 4;
+    return result;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 2)
+        return 2;
+    const std::wstring command = argv[1];
+    auto number = [&](int i) { return i < argc ? std::wcstof(argv[i], nullptr) : 0.0f; };
+
+    if (command == L"reg-get" && argc == 3) {
+        DWORD value = 0, size = sizeof(value);
+        if (RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, argv[2], RRF_RT_REG_DWORD, nullptr, &value, &size)
+            != ERROR_SUCCESS) {
+            std::printf("missing\n");
+            return 1;
+        }
+        std::printf("%ld\n", static_cast<long>(static_cast<int32_t>(value)));
+        return 0;
+    }
+    if (command == L"reg-set" && argc == 4) {
+        const DWORD value = static_cast<DWORD>(std::wcstol(argv[3], nullptr, 10));
+        return RegSetKeyValueW(HKEY_CURRENT_USER, kSettingsKey, argv[2], REG_DWORD, &value, sizeof(value))
+                == ERROR_SUCCESS
+            ? 0
+            : 1;
+    }
+    if (command == L"wait-shown")
+        return waitShown(static_cast<int>(number(2)));
+
+    HWND window = findWindow();
+    if (!window) {
+        std::printf("no window\n");
+        return 1;
+    }
+    if (command == L"click" && argc == 4) {
+        click(window, number(2), number(3));
+    } else if (command == L"page" && argc >= 3) {
+        const int page = static_cast<int>(number(2));
+        clickCentre(window, ui::pageTabRect(page));
+        if (argc == 4)
+            clickCentre(window, ui::subTabRect(page, static_cast<int>(number(3))));
+    } else if (command == L"wheel" && argc == 5) {
+        // Wheel messages carry screen coordinates; notches away from the user are positive.
+        const LPARAM client = at(window, number(2), number(3));
+        POINT p{lowSigned(client), highSigned(client)};
+        ClientToScreen(window, &p);
+        const int delta = static_cast<int>(number(4) * WHEEL_DELTA);
+        PostMessageW(
+            window, WM_MOUSEWHEEL, MAKEWPARAM(0, static_cast<WORD>(static_cast<short>(delta))), MAKELPARAM(p.x, p.y));
+    } else if (command == L"key" && argc == 3) {
+        PostMessageW(window, WM_KEYDOWN, static_cast<WPARAM>(number(2)), 1);
+        PostMessageW(window, WM_KEYUP, static_cast<WPARAM>(number(2)), 0xC0000001);
+    } else if (command == L"repaint" && argc == 3) {
+        // Full repaints, each finished before the next is asked for.
+        for (int i = 0; i < static_cast<int>(number(2)); ++i) {
+            InvalidateRect(window, nullptr, FALSE);
+            UpdateWindow(window);
+            SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 5000, nullptr);
+        }
+    } else if (command == L"tabs" && argc == 3) {
+        std::printf("%d\n", ui::subTabCount(static_cast<int>(number(2))));
+    } else if (command == L"minimise") {
+        ShowWindow(window, SW_MINIMIZE);
+    } else if (command == L"restored") {
+        return IsIconic(window) ? 1 : 0;
+    } else if (command == L"move" && argc == 4) {
+        SetWindowPos(window, nullptr, static_cast<int>(number(2)), static_cast<int>(number(3)), 0, 0,
+            SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    } else if (command == L"close") {
+        PostMessageW(window, WM_CLOSE, 0, 0);
+    } else if (command == L"scale") {
+        std::printf("%.3f\n", scaleOf(window));
+    } else if (command == L"capture" && argc >= 3) {
+        Gdiplus::GdiplusStartupInput input;
+        ULONG_PTR token = 0;
+        Gdiplus::GdiplusStartup(&token, &input, nullptr);
+        const int result = capture(argv[2], number(3), number(4));
+        Gdiplus::GdiplusShutdown(token);
+        return result;
+    } else {
+        return 2;
+    }
+    return 0;
+}

@@ -1,0 +1,182 @@
+#!/usr/bin/env bash
+# The real program's window under wine on an Xvfb display of its own, driven
+# by ovix_driver.exe (clicks at logical coordinates times the window's scale,
+# keys, registry values, screen captures). One case per run:
+#   window_tests.sh CASE VantorOvix.exe ovix_driver.exe WORKDIR SCREENSDIR
+# WINEPREFIX names the prefix the cases share (they take turns in it); each
+# case starts from no settings, with its own copy of the program in a folder
+# of its own (where a portable setup file may lie beside it).
+set -uo pipefail
+case=${1:?case} exe=${2:?VantorOvix.exe} driver=${3:?ovix_driver.exe} work=${4:?work dir} screens=${5:?screens dir}
+: "${WINEPREFIX:?a wine prefix}"
+run=$work/$case
+rm -rf "$run"
+mkdir -p "$run/app" "$screens"
+run=$(cd "$run" && pwd)
+screens=$(cd "$screens" && pwd)
+app=$run/app/VantorOvix.exe
+cp "$exe" "$app"
+source "$(dirname "$0")/../../e2e/session.sh"
+
+# A display larger than the e2e rig's, so that scale 1.5 fits its work area.
+unset DISPLAY
+for n in $(seq 141 190); do
+  [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
+done
+Xvfb ":$n" -screen 0 1600x1000x24 -nolisten tcp >"$run/xvfb.log" 2>&1 &
+XVFB_PID=$!
+for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+export DISPLAY=":$n"
+
+cleanup() {
+  close_ovix >/dev/null 2>&1
+  # Every process of this prefix is ours; none may outlive the case.
+  wineserver -k >/dev/null 2>&1
+  stop_xvfb
+}
+trap cleanup EXIT
+
+fail() { echo "FAILED: $*"; for f in "$run"/*.log; do echo "--- $f"; grep -v "^$" "$f" | tail -n 15; done; exit 1; }
+drive() { wine "$driver" "$@" 2>>"$run/driver.log" | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+
+# Starts the program copy with arguments and waits until it runs (like
+# session.sh's start_ovix, which takes no arguments); close_ovix ends it.
+start_app() {
+  local log=$1; shift
+  setsid wine "$app" "$@" >"$log" 2>&1 &
+  OVIX_PID=$!
+  for _ in $(seq 600); do
+    grep -q "VantorOvix: running" "$log" 2>/dev/null && return 0
+    kill -0 "$OVIX_PID" 2>/dev/null || { wait "$OVIX_PID" 2>/dev/null; OVIX_PID=; return 1; }
+    sleep 0.1
+  done
+  return 1
+}
+
+shown() { drive wait-shown 20000 >"$run/shown.txt" || fail "the window was not shown"; cat "$run/shown.txt"; }
+
+# No settings: the next start is a first run.
+wine reg delete 'HKCU\Software\VantorOvix' /f >/dev/null 2>&1
+
+case $case in
+second_instance)
+  start_app "$run/first.log" || fail "the first instance did not start"
+  shown
+  drive minimise
+  sleep 0.5
+  drive restored && fail "the first window did not minimise"
+  timeout 60 wine "$app" >"$run/second.log" 2>&1
+  rc=$?
+  [ "$rc" -eq 0 ] || fail "the second instance exited with $rc"
+  grep -q "already running" "$run/second.log" || fail "the second instance did not find the first"
+  grep -q "VantorOvix: running" "$run/second.log" && fail "the second instance ran a window of its own"
+  for _ in $(seq 50); do drive restored && break; sleep 0.1; done
+  drive restored || fail "the first window was not restored"
+  close_ovix || fail "the first instance did not close cleanly (exit code $OVIX_RC)"
+  ;;
+install_switch)
+  # With a path the installer run is all that happens (its code: not built yet).
+  timeout 60 wine "$app" --install-cable 'C:\cable.exe' >"$run/installer.log" 2>&1
+  rc=$?
+  [ "$rc" -eq 2 ] || fail "an installer run exited with $rc, not 2"
+  grep -q "VantorOvix: running" "$run/installer.log" && fail "an installer run started the program"
+  # Without one the program starts as usual.
+  start_app "$run/ovix.log" --install-cable || fail "\"--install-cable\" alone did not start the program"
+  shown
+  close_ovix || fail "the program did not close cleanly (exit code $OVIX_RC)"
+  ;;
+window_state)
+  # A moved window's corner and the settings survive a clean close, and the
+  # next start puts the window back there.
+  start_app "$run/ovix.log" || fail "the program did not start"
+  shown
+  drive move 123 87
+  drive page 2
+  drive page 0
+  if [ "${OVIX_PAGES_PENDING:-0}" != 1 ]; then
+    # Three notches down over page 0's room list scroll it; its top row is kept.
+    drive wheel ${OVIX_ROOM_LIST:-218 200} -3
+  fi
+  sleep 0.2
+  close_ovix || fail "the program did not close cleanly (exit code $OVIX_RC)"
+  grep -q "VantorOvix: stopped" "$run/ovix.log" || fail "no orderly stop"
+  [ "$(drive reg-get WinX)" = 123 ] || fail "WinX is $(drive reg-get WinX), not 123"
+  [ "$(drive reg-get WinY)" = 87 ] || fail "WinY is $(drive reg-get WinY), not 87"
+  [ "$(drive reg-get UiZoom)" = 100 ] || fail "UiZoom was not saved"
+  if [ "${OVIX_PAGES_PENDING:-0}" != 1 ]; then
+    top=$(drive reg-get PresetTop)
+    [ "${top:-0}" -ge 1 ] 2>/dev/null || fail "the room list's scroll row was not kept (PresetTop $top)"
+  fi
+  start_app "$run/again.log" || fail "the program did not start again"
+  shown | grep -q "^window 123 87 " || fail "the window did not come back where it was: $(cat "$run/shown.txt")"
+  close_ovix || fail "the second run did not close cleanly"
+  ;;
+first_run_setup)
+  # A portable setup beside the program is imported on a first run only.
+  printf '# Vantor Ovix Settings\nfont_size=13\n' >"$run/app/VantorOvix.ini"
+  start_app "$run/first.log" || fail "the program did not start"
+  shown
+  close_ovix || fail "the first run did not close cleanly"
+  [ "$(drive reg-get UiSize)" = 13 ] || fail "the portable setup was not imported (UiSize $(drive reg-get UiSize))"
+  printf '# Vantor Ovix Settings\nfont_size=11\n' >"$run/app/VantorOvix.ini"
+  start_app "$run/second.log" || fail "the program did not start again"
+  shown
+  close_ovix || fail "the second run did not close cleanly"
+  [ "$(drive reg-get UiSize)" = 13 ] || fail "a later run imported the portable setup again"
+  ;;
+dropdown_escape)
+  # The microphone drop-down of page 0 (logical coordinates of its centre).
+  dropdown="${OVIX_MIC_DROPDOWN:-218 460}"
+  start_app "$run/ovix.log" || fail "the program did not start"
+  shown
+  drive capture "$run/closed-before.png" >/dev/null || fail "no capture"
+  drive click $dropdown
+  drive capture "$run/open.png" >/dev/null || fail "no capture"
+  cmp -s "$run/closed-before.png" "$run/open.png" && fail "clicking the drop-down at $dropdown opened nothing"
+  drive key 27
+  drive capture "$run/closed.png" >/dev/null || fail "no capture"
+  cmp -s "$run/open.png" "$run/closed.png" && fail "Escape did not close the drop-down"
+  drive click $dropdown
+  drive capture "$run/reopened.png" >/dev/null || fail "no capture"
+  cmp -s "$run/open.png" "$run/reopened.png" || fail "the drop-down did not open again as before"
+  close_ovix || fail "the program did not close cleanly"
+  ;;
+screens)
+  # Every page and tab at scale 1.0 and 1.5 (DPI 96 under wine: the zoom
+  # alone sets the scale). A capture of one colour is blank; once pages
+  # exist, a page that draws nothing between the page tabs and the status
+  # band (no heading, sub-tabs or controls) fails too.
+  band="84 512"
+  [ "${OVIX_PAGES_PENDING:-0}" = 1 ] && band="0 560"
+  for zoom in 100 150; do
+    wine reg delete 'HKCU\Software\VantorOvix' /f >/dev/null 2>&1
+    drive reg-set UiZoom "$zoom" || fail "cannot set UiZoom"
+    start_app "$run/ovix-$zoom.log" || fail "the program did not start at zoom $zoom"
+    shown
+    scale=$(drive scale)
+    [ "$scale" = "$(awk "BEGIN{printf \"%.3f\", $zoom/100}")" ] || fail "zoom $zoom gave scale $scale"
+    for page in 0 1 2 3 4 5; do
+      tabs=$(drive tabs $page)
+      for tab in $(seq 0 $((tabs > 0 ? tabs - 1 : 0))); do
+        name=page${page}
+        if [ "$tabs" -gt 0 ]; then drive page $page $tab; name=${name}_tab${tab}; else drive page $page; fi
+        file=$screens/${name}_scale${scale%0}.png
+        out=$(drive capture "$(winepath -w "$file")" $band)
+        case $? in
+          0) echo "$(basename "$file"): $out" ;;
+          3) fail "$(basename "$file") is blank ($out)" ;;
+          4) fail "page $page tab $tab draws nothing ($out)" ;;
+          *) fail "cannot capture $(basename "$file")" ;;
+        esac
+      done
+    done
+    # The frame time of a full repaint, in the program's closing line.
+    drive repaint 50
+    close_ovix || fail "the program did not close cleanly at zoom $zoom"
+    grep -h "full repaint" "$run/ovix-$zoom.log"
+  done
+  ;;
+*)
+  echo "unknown case $case"; exit 2 ;;
+esac
+echo "$case: passed"
