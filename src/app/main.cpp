@@ -7,8 +7,10 @@
 #include "console/console.h"
 #include "engine/endpoints.h"
 #include "platform/win32/win32_audio.h"
+#include "platform/win32/win32_known_folders.h"
 #include "platform/win32/win32_platform.h"
 #include "settings/setup_files.h"
+#include "ui/interface_fonts.h"
 #include "ui/main_window.h"
 #include "ui/win32/gdiplus_painter.h"
 #include "ui/win32/main_frame.h"
@@ -132,11 +134,9 @@ private:
 // font made with its name reads back under the same name.
 std::vector<std::wstring> installedFaces()
 {
-    static const wchar_t* const candidates[] = {L"Tahoma", L"Segoe UI", L"Calibri", L"Trebuchet MS", L"Arial",
-        L"Verdana", L"Candara", L"Corbel", L"Cambria", L"Consolas"};
     std::vector<std::wstring> faces;
     HDC dc = CreateCompatibleDC(nullptr);
-    for (const wchar_t* name : candidates) {
+    for (const wchar_t* name : ui::kBuiltInFaces) {
         HFONT font = CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
             CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, name);
         if (!font)
@@ -151,7 +151,7 @@ std::vector<std::wstring> installedFaces()
     }
     DeleteDC(dc);
     if (faces.empty())
-        faces.emplace_back(L"Tahoma");
+        faces.emplace_back(ui::kFallbackFace);
     return faces;
 }
 
@@ -284,8 +284,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 
     settings::Setups setups(
         *files, store, settings, settings::applicationDataFolder(environmentVariable(L"APPDATA"), exeFolder));
+    // Outlives the model: the installations search walks these folders.
+    const auto knownFolders = platform::win32::makeKnownFolders();
     std::optional<ui::MainWindow> model(std::in_place, *console, *frame, ui::Services{&setups, {}});
     frame->attach(*model);
+    model->setInstallationsSearch(*files, *knownFolders);
+    model->setFontFaces(faces);
     // The setup restore, the portable file on a first run, the installations
     // search and the environment list's scroll row.
     model->start({firstRun, exeFolder});
