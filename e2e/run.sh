@@ -13,13 +13,19 @@
 #   e2e/run.sh              uses build/windows/VantorOvix.exe
 #   OVIX_EXE=path e2e/run.sh
 set -uo pipefail
-# The rig's sound server and wine stand in for the platform's audio service,
-# which runs ahead of ordinary programs: as root, the whole rig runs at a
-# raised priority, so a busy machine does not starve wine's own audio thread
-# (its PulseAudio streams then underflow and the cable records silence,
-# whatever the program does). OVIX_E2E_NICE=0 runs it at the caller's.
-if [ "$(id -u)" -eq 0 ] && [ "${OVIX_E2E_NICE:-1}" != 0 ] && [ -z "${OVIX_E2E_RAISED:-}" ]; then
-  OVIX_E2E_RAISED=1 exec nice -n -10 bash "$0" "$@"
+# The rig's sound server and wine stand in for the platform's audio service
+# and a program whose audio thread the multimedia scheduler raises. Wine 8
+# applies no thread priority to its Unix threads, and a plain nice value does
+# nothing against a build in another session (the kernel's autogroups weigh
+# sessions alike; wine and its server each start one). As root, the sound
+# server, wine (its server too), the player and the recorder therefore run
+# with real-time round-robin scheduling, so that a busy machine does not
+# starve them. OVIX_E2E_RT=0 runs them as ordinary processes.
+export OVIX_RT_PRIORITY=
+rt=()
+if [ "$(id -u)" -eq 0 ] && [ "${OVIX_E2E_RT:-1}" != 0 ] && command -v chrt >/dev/null; then
+  OVIX_RT_PRIORITY=10
+  rt=(chrt -r "$OVIX_RT_PRIORITY")
 fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 exe=${OVIX_EXE:-$root/build/windows/VantorOvix.exe}
@@ -71,13 +77,13 @@ grep VantorOvix "$run/ovix.log"
 grep -q "cable: CABLE Input" "$run/ovix.log" || fail "the program did not find the cable"
 sleep 2 # the engine opens its devices
 
-parec -d cable_input.monitor --rate=48000 --channels=1 --format=float32le --raw --latency-msec=10 \
+"${rt[@]}" parec -d cable_input.monitor --rate=48000 --channels=1 --format=float32le --raw --latency-msec=10 \
   >"$run/cable.raw" &
 PAREC_PID=$!
 t0=$(date +%s%N)
 sleep 0.5
 t1=$(date +%s%N)
-paplay -d mic_feed --latency-msec=10 "$run/speech.wav" || fail "paplay failed"
+"${rt[@]}" paplay -d mic_feed --latency-msec=10 "$run/speech.wav" || fail "paplay failed"
 sleep 1
 kill "$PAREC_PID" 2>/dev/null; wait "$PAREC_PID" 2>/dev/null; PAREC_PID=
 close_ovix || fail "VantorOvix.exe did not close cleanly (exit code $OVIX_RC)"

@@ -27,11 +27,17 @@ stop_xvfb() {
 
 # start_ovix EXE LOG: starts the program under wine (WINEPREFIX must be set)
 # and waits until it says it runs. Returns non-zero when it does not.
+# OVIX_RT_PRIORITY, when set, runs wine (and the server it starts) with
+# real-time round-robin scheduling at that priority.
 start_ovix() {
   local exe=$1 log=$2
   # A session of its own: Ctrl+C in the terminal reaches the script, which
   # then closes the program in order, rather than killing wine outright.
-  setsid wine "$exe" >"$log" 2>&1 &
+  if [ -n "${OVIX_RT_PRIORITY:-}" ]; then
+    setsid chrt -r "$OVIX_RT_PRIORITY" wine "$exe" >"$log" 2>&1 &
+  else
+    setsid wine "$exe" >"$log" 2>&1 &
+  fi
   OVIX_PID=$!
   for _ in $(seq 600); do
     grep -q "VantorOvix: running" "$log" 2>/dev/null && return 0
