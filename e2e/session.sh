@@ -27,17 +27,11 @@ stop_xvfb() {
 
 # start_ovix EXE LOG: starts the program under wine (WINEPREFIX must be set)
 # and waits until it says it runs. Returns non-zero when it does not.
-# OVIX_RT_PRIORITY, when set, runs wine (and the server it starts) with
-# real-time round-robin scheduling at that priority.
 start_ovix() {
   local exe=$1 log=$2
   # A session of its own: Ctrl+C in the terminal reaches the script, which
   # then closes the program in order, rather than killing wine outright.
-  if [ -n "${OVIX_RT_PRIORITY:-}" ]; then
-    setsid chrt -r "$OVIX_RT_PRIORITY" wine "$exe" >"$log" 2>&1 &
-  else
-    setsid wine "$exe" >"$log" 2>&1 &
-  fi
+  setsid wine "$exe" >"$log" 2>&1 &
   OVIX_PID=$!
   for _ in $(seq 600); do
     grep -q "VantorOvix: running" "$log" 2>/dev/null && return 0
@@ -45,6 +39,32 @@ start_ovix() {
     sleep 0.1
   done
   return 1
+}
+
+# raise_audio_threads PRIORITY: gives real-time round-robin scheduling at
+# PRIORITY to the audio threads of the program started by start_ovix (its
+# engine thread names itself ovix_audio; wine's PulseAudio threads are
+# winepulse_*), as the system's multimedia scheduler would on Windows (wine 8
+# passes no thread priority on), and one step lower to the wine server of
+# $WINEPREFIX: it also serves the window, whose bursts must not hold an audio
+# thread off its processor. The window's thread stays an ordinary one.
+# Needs root; prints what it raised.
+raise_audio_threads() {
+  local priority=$1 pid task name server key
+  key=$(printf 'server-%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
+  for server in $(pgrep -x wineserver64) $(pgrep -x wineserver); do
+    case "$(readlink "/proc/$server/cwd")" in
+      */"$key") chrt -r -p $((priority - 1)) "$server" >/dev/null && echo "raised: wineserver $server" ;;
+    esac
+  done
+  for pid in $(pgrep -s "$OVIX_PID"); do
+    for task in /proc/"$pid"/task/*; do
+      name=$(cat "$task/comm" 2>/dev/null) || continue
+      case "$name" in
+        ovix_audio | winepulse_*) chrt -r -p "$priority" "${task##*/}" >/dev/null && echo "raised: $name ${task##*/}" ;;
+      esac
+    done
+  done
 }
 
 # close_ovix: closes the program's window as a user would and waits for it
