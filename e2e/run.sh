@@ -113,9 +113,7 @@ PAREC_PID=$!
 t0=$(date +%s%N)
 sleep 0.5
 t1=$(date +%s%N)
-# The player keeps 100 ms queued: with less, a stop of its processor leaves
-# the microphone silent, and that silence is not the program's.
-"${rt[@]}" paplay -d mic_feed --latency-msec=100 "$run/speech.wav" || fail "paplay failed"
+"${rt[@]}" paplay -d mic_feed --latency-msec=10 "$run/speech.wav" || fail "paplay failed"
 sleep 1
 t_stop=$(date +%s%N)
 kill "$PAREC_PID" 2>/dev/null; wait "$PAREC_PID" 2>/dev/null; PAREC_PID=
