@@ -6,8 +6,9 @@
 # Prints "correlation C" (envelopes at the overall latency), "latency_ms L"
 # (that latency), "bursts_found F of N", "latency_p50_ms" and
 # "latency_p99_ms" (each chirp's own latency: envelope correlation around it,
-# within 100 ms of the previous chirp's latency, the overall one to begin
-# with, so a latency that wanders is followed), "dropouts D" (runs of 2 ms or
+# within 200 ms of the previous chirp's latency, the overall one to begin
+# with, so a latency that wanders is followed: under wine each underflow of
+# its PulseAudio stream delays the cable by about its length, up to 100 ms), "dropouts D" (runs of 2 ms or
 # more of exact digital silence in the recording where the feed is voiced)
 # and "dropout_ms M". Envelopes: mean absolute value of 1 ms bins, smoothed
 # over 5 ms.
@@ -71,7 +72,7 @@ END {
     if (t + offset_ms + centre + 350 >= nr) break
     total++
     bc = -2; bl = 0
-    for (lag = centre - 100; lag <= centre + 100; lag++) { c = corr(t - 50, t + 250, lag, 1); if (c > bc) { bc = c; bl = lag } }
+    for (lag = centre - 200; lag <= centre + 200; lag++) { c = corr(t - 50, t + 250, lag, 1); if (c > bc) { bc = c; bl = lag } }
     if (bc < 0.5) { if (verbose) printf "burst at %d ms not found (best %.2f)\n", t, bc; continue }
     bt[found] = t; bls[found] = bl; lat[found++] = bl; centre = bl
     if (verbose) printf "burst at %d ms: %d ms (%.2f)\n", t, bl, bc

@@ -66,6 +66,12 @@ case "$cmd" in
       "source_properties='device.description=\"Microphone\"'" >/dev/null
     pactl set-default-sink headphones
     pactl set-default-source microphone
+    # OVIX_RT_PRIORITY, when set, gives every thread of the daemon real-time
+    # round-robin scheduling at that priority; the daemon itself raises only
+    # its device threads, yet its main thread carries the clients' audio.
+    if [ -n "${OVIX_RT_PRIORITY:-}" ]; then
+      chrt -a -r -p "$OVIX_RT_PRIORITY" "$(cat "$dir/pulse.pid")" >/dev/null
+    fi
     trap - ERR
     ;;
   *) echo "unknown command $cmd" >&2; exit 2 ;;

@@ -4,22 +4,33 @@
 # microphone feed. A minute of speech made with espeak-ng, with a short chirp
 # every 500 ms on top, is played into the microphone feed while the cable's
 # monitor is recorded; the recording must carry the feed (nine in ten chirps
-# found in it), with no more than a short dropout or two (runs of digital
-# silence while the feed is voiced). Prints the overall microphone-to-cable latency, the spread of each
-# chirp's own latency and the dropouts, as `figure e2e_latency_ms`,
-# `figure e2e_latency_p50_ms`, `figure e2e_latency_p99_ms` and
-# `figure e2e_dropouts`. Every process it starts is stopped by its PID.
+# found in it), with no dropout (a run of digital silence while the feed is
+# voiced) other than those a stop of this machine's processors explains.
+# Prints the overall microphone-to-cable latency, the spread of each chirp's
+# own latency, the dropouts and the processor stops, as `figure
+# e2e_latency_ms`, `figure e2e_latency_p50_ms`, `figure e2e_latency_p99_ms`,
+# `figure e2e_dropouts`, `figure e2e_cpu_stalls` and `figure
+# e2e_dropouts_unexplained`. Every process it starts is stopped by its PID.
 # OVIX_AUDIO_TRACE reaches the program (a trace of its audio calls).
 #   e2e/run.sh              uses build/windows/VantorOvix.exe
 #   OVIX_EXE=path e2e/run.sh
 set -uo pipefail
-# The rig's sound server and wine stand in for the platform's audio service,
-# which runs ahead of ordinary programs: as root, the whole rig runs at a
-# raised priority, so a busy machine does not starve wine's own audio thread
-# (its PulseAudio streams then underflow and the cable records silence,
-# whatever the program does). OVIX_E2E_NICE=0 runs it at the caller's.
-if [ "$(id -u)" -eq 0 ] && [ "${OVIX_E2E_NICE:-1}" != 0 ] && [ -z "${OVIX_E2E_RAISED:-}" ]; then
-  OVIX_E2E_RAISED=1 exec nice -n -10 bash "$0" "$@"
+# The rig's sound server and wine stand in for the platform's audio service
+# and a program whose audio thread the multimedia scheduler raises. Wine 8
+# applies no thread priority to its Unix threads, and a plain nice value does
+# nothing against a build in another session (the kernel's autogroups weigh
+# sessions alike; wine and its server each start one). As root, the sound
+# server, the player and the recorder therefore run with real-time
+# round-robin scheduling, and so do the program's audio threads one step
+# below them (see raise_audio_threads), so that a busy machine does not starve them;
+# the program's window stays ordinary (at the same real-time priority its
+# drawing would hold an audio thread off its processor for a whole round-robin
+# slice, 100 ms). OVIX_E2E_RT=0 runs them all as ordinary processes.
+export OVIX_RT_PRIORITY=
+rt=()
+if [ "$(id -u)" -eq 0 ] && [ "${OVIX_E2E_RT:-1}" != 0 ] && command -v chrt >/dev/null; then
+  OVIX_RT_PRIORITY=11
+  rt=(chrt -r "$OVIX_RT_PRIORITY")
 fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 exe=${OVIX_EXE:-$root/build/windows/VantorOvix.exe}
@@ -37,9 +48,16 @@ done
 rm -rf "$run"
 mkdir -p "$run"
 PAREC_PID=
+STALL_PIDS=()
+stop_stall_meters() {
+  local pid
+  for pid in "${STALL_PIDS[@]+"${STALL_PIDS[@]}"}"; do kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
+  STALL_PIDS=()
+}
 cleanup() {
   close_ovix >/dev/null 2>&1
   if [ -n "$PAREC_PID" ]; then kill "$PAREC_PID" 2>/dev/null; wait "$PAREC_PID" 2>/dev/null; fi
+  stop_stall_meters
   stop_xvfb
   "$root/e2e/pulse_rig.sh" stop "$run/pulse" >/dev/null 2>&1
 }
@@ -70,16 +88,40 @@ start_ovix "$exe" "$run/ovix.log" || { cat "$run/ovix.log"; fail "VantorOvix.exe
 grep VantorOvix "$run/ovix.log"
 grep -q "cable: CABLE Input" "$run/ovix.log" || fail "the program did not find the cable"
 sleep 2 # the engine opens its devices
+[ ${#rt[@]} -gt 0 ] && raise_audio_threads $((OVIX_RT_PRIORITY - 1))
 
-parec -d cable_input.monitor --rate=48000 --channels=1 --format=float32le --raw --latency-msec=10 \
+# This machine's processors can stop for up to 100 ms at a time when the host
+# that runs it throttles it; no scheduling inside the machine helps a thread
+# on a stopped processor. As root, one meter per processor (pinned, at a
+# real-time priority above the rig's) notes every stop of 20 ms or more.
+: >"$run/stalls.txt"
+if [ ${#rt[@]} -gt 0 ]; then
+  for compiler in cc gcc clang; do
+    command -v "$compiler" >/dev/null && "$compiler" -O2 -o "$run/cpu_stall" "$root/e2e/cpu_stall.c" 2>/dev/null && break
+  done
+  if [ -x "$run/cpu_stall" ]; then
+    for ((cpu = 0; cpu < $(nproc); cpu++)); do
+      taskset -c "$cpu" chrt -f 50 "$run/cpu_stall" 20 >>"$run/stalls.txt" &
+      STALL_PIDS+=($!)
+    done
+  fi
+fi
+
+"${rt[@]}" parec -d cable_input.monitor --rate=48000 --channels=1 --format=float32le --raw --latency-msec=10 \
   >"$run/cable.raw" &
 PAREC_PID=$!
 t0=$(date +%s%N)
 sleep 0.5
 t1=$(date +%s%N)
-paplay -d mic_feed --latency-msec=10 "$run/speech.wav" || fail "paplay failed"
+# The player keeps 300 ms queued. With 10 ms, each stop of its processor
+# made the server wait for it (an underrun keeps the rest of the stream): the
+# feed slipped by the stop's length, and the latency measured against the
+# file grew to over a second in a minute of a busy machine.
+"${rt[@]}" paplay -d mic_feed --latency-msec=300 "$run/speech.wav" || fail "paplay failed"
 sleep 1
+t_stop=$(date +%s%N)
 kill "$PAREC_PID" 2>/dev/null; wait "$PAREC_PID" 2>/dev/null; PAREC_PID=
+stop_stall_meters
 close_ovix || fail "VantorOvix.exe did not close cleanly (exit code $OVIX_RC)"
 grep -q "VantorOvix: stopped" "$run/ovix.log" || fail "no orderly stop"
 
@@ -108,17 +150,34 @@ echo "figure e2e_dropouts $dropouts"
 read -r found total < <(awk '$1 == "bursts_found" {print $2, $4}' <<<"$result")
 [ "${total:-0}" -gt 0 ] && [ $((found * 10)) -ge $((total * 9)) ] \
   || fail "the feed did not arrive at the cable: ${found:-0} of ${total:-0} chirps found (correlation $correlation)"
-# Wine's own PulseAudio streams still underflow now and then while the
-# program's queue holds audio (5-35 ms of silence, up to three times a minute,
-# on both outputs at once); that fault is not found yet. A run fails when the
-# silence adds up to more than a few such underflows could give: an engine
-# that stalls or an output that stops leaves far more.
-longest=$(awk '$1 == "dropout:" { if ($2 > m) m = $2 } END { print m + 0 }' <<<"$result")
+# A processor stop starves wine's PulseAudio streams, the sound server or the
+# capture, and the cable records silence however much the program queued
+# (wine hands the server no more than three of its periods). A dropout that
+# starts from 50 ms before a measured stop to 150 ms after its end is put
+# down to it. The recording's first sample is placed by its length and the
+# time the recorder was stopped. Of the others, one or two short ones a
+# minute (15-30 ms, the length of the silence wine writes after an underflow)
+# still come on a busy machine without a measured stop; a run fails when they
+# add up to more than 100 ms or one lasts more than 50 ms: an engine that
+# stalls or an output that stops leaves more.
+rec_start_ms=$(( t_stop / 1000000 - $(stat -c %s "$run/cable.raw") / 4 / 48 ))
+stalls=$(wc -l <"$run/stalls.txt")
+read -r explained unexplained unexplained_ms longest < <(
+  awk -v rec0="$rec_start_ms" -v stalls="$run/stalls.txt" '
+    FILENAME == stalls { end[n] = $1; gap[n++] = $2; next }
+    $1 == "dropout:" {
+      from = rec0 + $8; to = from + $2; hit = 0
+      for (i = 0; i < n; i++) if (to >= end[i] - gap[i] - 50 && from <= end[i] + 150) hit = 1
+      if (hit) e++; else { u++; ums += $2; if ($2 > m) m = $2 }
+    }
+    END { printf "%d %d %.1f %.1f\n", e, u, ums, m }' "$run/stalls.txt" - <<<"$result")
+echo "figure e2e_cpu_stalls $stalls"
+echo "figure e2e_dropouts_unexplained $unexplained"
 dropout_ms=$(value dropout_ms)
-awk -v total="$dropout_ms" -v longest="$longest" 'BEGIN { exit !(total <= 200 && longest <= 80) }' \
-  || fail "$dropouts dropouts, $dropout_ms ms of silence (longest $longest ms) while the voice was fed (see $run/analysis.txt)"
+awk -v total="$unexplained_ms" -v longest="$longest" 'BEGIN { exit !(total <= 100 && longest <= 50) }' \
+  || fail "$unexplained dropouts not explained by a processor stop, $unexplained_ms ms of silence (longest $longest ms) while the voice was fed (see $run/analysis.txt, $run/stalls.txt)"
 if [ "$dropouts" -eq 0 ]; then
   echo "e2e: the feed reached the cable; no dropouts; latency $latency ms (chirps: median $p50 ms, 99th percentile $p99 ms)"
 else
-  echo "e2e: the feed reached the cable; short dropouts: $dropouts ($dropout_ms ms in all, longest $longest ms); latency $latency ms (chirps: median $p50 ms, 99th percentile $p99 ms)"
+  echo "e2e: the feed reached the cable; dropouts: $dropouts ($dropout_ms ms in all), $explained of them during or just after one of $stalls processor stops, $unexplained others ($unexplained_ms ms); latency $latency ms (chirps: median $p50 ms, 99th percentile $p99 ms)"
 fi

@@ -41,6 +41,32 @@ start_ovix() {
   return 1
 }
 
+# raise_audio_threads PRIORITY: gives real-time round-robin scheduling at
+# PRIORITY to the audio threads of the program started by start_ovix (its
+# engine thread names itself ovix_audio; wine's PulseAudio threads are
+# winepulse_*), as the system's multimedia scheduler would on Windows (wine 8
+# passes no thread priority on), and one step lower to the wine server of
+# $WINEPREFIX: it also serves the window, whose bursts must not hold an audio
+# thread off its processor. The window's thread stays an ordinary one.
+# Needs root; prints what it raised.
+raise_audio_threads() {
+  local priority=$1 pid task name server key
+  key=$(printf 'server-%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
+  for server in $(pgrep -x wineserver64) $(pgrep -x wineserver); do
+    case "$(readlink "/proc/$server/cwd")" in
+      */"$key") chrt -r -p $((priority - 1)) "$server" >/dev/null && echo "raised: wineserver $server" ;;
+    esac
+  done
+  for pid in $(pgrep -s "$OVIX_PID"); do
+    for task in /proc/"$pid"/task/*; do
+      name=$(cat "$task/comm" 2>/dev/null) || continue
+      case "$name" in
+        ovix_audio | winepulse_*) chrt -r -p "$priority" "${task##*/}" >/dev/null && echo "raised: $name ${task##*/}" ;;
+      esac
+    done
+  done
+}
+
 # close_ovix: closes the program's window as a user would and waits for it
 # to end; kills it only when it does not. Sets OVIX_RC to its exit code.
 close_ovix() {

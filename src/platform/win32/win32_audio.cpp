@@ -379,10 +379,25 @@ private:
     uint32_t traceId_ = audioTraceStreamId();
 };
 
+// Names the calling thread where the system can (Windows 10 1607 on), so
+// that profilers, and under wine the Unix tools that raise audio threads,
+// find it.
+void nameAudioThread()
+{
+    using SetDescription = HRESULT(WINAPI*)(HANDLE, PCWSTR);
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    auto setDescription = kernel
+        ? reinterpret_cast<SetDescription>(reinterpret_cast<void*>(GetProcAddress(kernel, "SetThreadDescription")))
+        : nullptr;
+    if (setDescription)
+        setDescription(GetCurrentThread(), L"ovix_audio");
+}
+
 class MmcssRegistration final : public AudioThreadRegistration {
 public:
     MmcssRegistration()
     {
+        nameAudioThread();
         DWORD taskIndex = 0;
         task_ = AvSetMmThreadCharacteristicsW(L"Pro Audio", &taskIndex);
         if (task_ && AvSetMmThreadPriority(task_, AVRT_PRIORITY_CRITICAL)) {
