@@ -94,6 +94,9 @@ MainWindow::Impl::Impl(console::Console& c, WindowHost& h, Services sv)
     buildChrome();
     buildSubTabs();
     buildVoicePage();
+    buildMixerPage();
+    buildEqualizerPage();
+    buildSpeakerPage();
     buildDiagnostics();
 }
 
@@ -187,6 +190,41 @@ void MainWindow::Impl::buildSubTabs()
             add(pages[p], std::move(b));
         }
     }
+}
+
+Slider* MainWindow::Impl::addSlider(int onPage, int tab, SliderSpec spec)
+{
+    auto c = std::make_unique<Slider>(s, spec.field, std::move(spec.label));
+    c->bounds = spec.bounds;
+    c->minimum = spec.minimum;
+    c->maximum = spec.maximum;
+    c->defaultValue = spec.defaultValue;
+    c->step = spec.step;
+    c->pageStep = spec.pageStep;
+    c->format = std::move(spec.format);
+    c->tooltip = std::move(spec.tooltip);
+    return add(pages[onPage], std::move(c), tab);
+}
+
+Toggle* MainWindow::Impl::addToggle(int onPage, int tab, settings::FlagField Settings::*field, std::wstring label,
+    Rect bounds, std::wstring tooltip)
+{
+    auto c = std::make_unique<Toggle>(s, field, std::move(label));
+    c->bounds = bounds;
+    c->tooltip = std::move(tooltip);
+    return add(pages[onPage], std::move(c), tab);
+}
+
+Button* MainWindow::Impl::addButton(int onPage, int tab, std::wstring label, Rect bounds, std::wstring tooltip,
+    std::function<void()> onClick, ButtonStyle style)
+{
+    auto c = std::make_unique<Button>();
+    c->bounds = bounds;
+    c->label = std::move(label);
+    c->tooltip = std::move(tooltip);
+    c->onClick = std::move(onClick);
+    c->style = style;
+    return add(pages[onPage], std::move(c), tab);
 }
 
 void MainWindow::Impl::buildDiagnostics()
@@ -339,6 +377,7 @@ std::vector<MainWindow::Impl::Region> MainWindow::Impl::regions()
     } else {
         out.push_back({{}, 0});
     }
+    pageRegions(out);
     if (page == 5) {
         const uint64_t texts = std::hash<std::wstring>{}(settings::lockedText(s, &Settings::cableEndpointName))
             ^ std::hash<std::wstring>{}(settings::lockedText(s, &Settings::cableProblem));
@@ -685,7 +724,13 @@ void MainWindow::paint(Painter& painter, const Rect& invalid)
     painter.text({44, 0, 172, kCaptionHeight}, L"Vantor Ovix Settings", TextRole::Title, kText, Align::Left);
     painter.fillRect({0, kCaptionHeight - 1, kCanvasWidth, 1}, kTrack);
     w.paintHeadings(painter);
-    if (w.page == 5)
+    if (w.page == 1)
+        w.paintMixer(painter);
+    else if (w.page == 2)
+        w.paintEqualizer(painter);
+    else if (w.page == 3)
+        w.paintSpeaker(painter);
+    else if (w.page == 5)
         w.paintDiagnostics(painter);
     const auto shown = w.visible();
     for (Control* c : shown) {

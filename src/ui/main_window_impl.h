@@ -23,6 +23,8 @@ namespace ui {
 
 // The two columns every page lines up on.
 inline constexpr float kLeftX = 16, kLeftW = 404, kRightX = 440, kRightW = 404;
+// Page 3's bass-boost line, repainted when the microphone level moves.
+inline constexpr Rect kBassBoostLine{kLeftX, 472, kLeftW, 20};
 
 struct MainWindow::Impl {
     // A control and the tab of its page that shows it (-1: every tab).
@@ -75,6 +77,7 @@ struct MainWindow::Impl {
     };
     std::shared_ptr<RefreshSlot> refreshSlot = std::make_shared<RefreshSlot>();
     ListBox* rooms = nullptr;
+    DropDown* eqPresets = nullptr;
     DropDown* micDrop = nullptr;
     DropDown* spkDrop = nullptr;
     Button* aboutButton = nullptr;
@@ -98,6 +101,25 @@ struct MainWindow::Impl {
     void buildChrome();
     void buildSubTabs();
     void buildVoicePage();
+    void buildMixerPage();
+    void buildEqualizerPage();
+    void buildSpeakerPage();
+    // A labelled slider on a page (one tab of it, or every tab with -1).
+    struct SliderSpec {
+        settings::IntField settings::Settings::*field;
+        std::wstring label;
+        Rect bounds;
+        int32_t minimum, maximum, defaultValue;
+        std::function<std::wstring(int32_t)> format;
+        std::wstring tooltip;
+        int32_t step = 1;
+        int32_t pageStep = 10;
+    };
+    Slider* addSlider(int onPage, int tab, SliderSpec spec);
+    Toggle* addToggle(int onPage, int tab, settings::FlagField settings::Settings::*field, std::wstring label,
+        Rect bounds, std::wstring tooltip);
+    Button* addButton(int onPage, int tab, std::wstring label, Rect bounds, std::wstring tooltip,
+        std::function<void()> onClick, ButtonStyle style = ButtonStyle::Plain);
     void buildDiagnostics();
     DropDown* addDeviceDropDown(std::wstring label, float y, std::wstring emptyText, std::wstring tooltip,
         int engine::DeviceLists::*index, engine::EndpointList engine::DeviceLists::*entries,
@@ -113,6 +135,11 @@ struct MainWindow::Impl {
     void paintHeadings(Painter& painter) const;
     void paintFooter(Painter& painter) const;
     void paintDiagnostics(Painter& painter) const;
+    // What pages 1 to 3 draw besides their controls, and the regions of it that change.
+    void paintMixer(Painter& painter) const;
+    void paintEqualizer(Painter& painter) const;
+    void paintSpeaker(Painter& painter) const;
+    void pageRegions(std::vector<Region>& out) const;
     std::vector<Region> regions();
     void refresh(bool everything = false);
     void after();
@@ -127,6 +154,9 @@ struct MainWindow::Impl {
     void helpMenu();
     void cycle(int step);
     void saveSetupAs();
+    void saveEqPreset();
+    void deleteEqPreset();
+    void fillEqPresets();
     void saveChanges(bool positionMoved);
     void finishRefresh();
     void fillDeviceDropDowns();
