@@ -1,6 +1,7 @@
 #include "ui/pages.h"
 
 #include "dsp/bass_boost.h"
+#include "dsp/gain.h"
 #include "dsp/glitch_repeater.h"
 #include "dsp/room.h"
 #include "engine/texts.h"
@@ -96,7 +97,7 @@ std::wstring levelText(int32_t value)
     if (value <= 0)
         return L"Off";
     char out[32];
-    std::snprintf(out, sizeof out, "%+.1f dB", 20.0 * std::log10(value / 100.0));
+    std::snprintf(out, sizeof out, "%+.1f dB", 20.0 * std::log10(dsp::levelGain(value)));
     return platform::wideFromUtf8(out);
 }
 

@@ -31,7 +31,7 @@ inline constexpr wchar_t kNoSetupName[] = L"Kestrel / Default Setup";
 int roomRow(int32_t preset);
 int glitchStyleRow(int32_t style);
 
-// Value texts: "9%" for percent, "+3.0 dB" for a level where 100 is 0 dB ("Off" at 0).
+// Value texts: "9%" for percent, "+3.0 dB" for a level by the level law (100 is 0 dB, "Off" at 0).
 std::wstring percentText(int32_t value);
 std::wstring levelText(int32_t value);
 // "L 40", "Center", "R 40" for a pan or balance of -100..100.
