@@ -484,6 +484,7 @@ void MainWindow::Impl::resetGroup(int resetPage, int tab)
     }
     if (all.releaseGlitch)
         console.state().glitchButtonHeld.store(0);
+    showChosenMask();
     if (all.applyWindowLook)
         host.applyWindowLook();
     // One save of everything the reset wrote; what the setters asked for is part of it.
@@ -516,6 +517,7 @@ void MainWindow::Impl::applied(const settings::SetupApplied& a, bool loaded)
         devices.spkIndex = a.spkIndex;
     if (a.presetSeen)
         rooms->ensureVisible(roomRow(s.preset), true);
+    showChosenMask();
     host.applyWindowLook();
     if (loaded)
         engine::requestOpen(console.state()); // the file may name other devices
@@ -696,6 +698,7 @@ void MainWindow::start(const StartInfo& info)
         w.rooms->setTop(w.s.PresetTop.load(), true);
     else
         w.rooms->ensureVisible(roomRow(w.s.preset), true);
+    w.showChosenMask();
     w.savedSettingsRequests = w.s.saveRequests(settings::RegistryKey::Settings);
     w.savedEqualizerRequests = w.s.saveRequests(settings::RegistryKey::Equalizer);
     w.report = w.console.report();

@@ -24,7 +24,7 @@ namespace ui {
 // The two columns every page lines up on.
 inline constexpr float kLeftX = 16, kLeftW = 404, kRightX = 440, kRightW = 404;
 // Page 3's bass-boost line, repainted when the microphone level moves.
-inline constexpr Rect kBassBoostLine{kLeftX, 472, kLeftW, 20};
+inline constexpr Rect kBassBoostLine{kLeftX, 484, kLeftW, 20};
 
 struct MainWindow::Impl {
     // A control and the tab of its page that shows it (-1: every tab).
@@ -78,6 +78,9 @@ struct MainWindow::Impl {
     std::shared_ptr<RefreshSlot> refreshSlot = std::make_shared<RefreshSlot>();
     ListBox* rooms = nullptr;
     DropDown* eqPresets = nullptr;
+    ListBox* maskList = nullptr;
+    // The mask list scrolls to the chosen mask after a reset or a setup load.
+    void showChosenMask();
     DropDown* micDrop = nullptr;
     DropDown* spkDrop = nullptr;
     Button* aboutButton = nullptr;

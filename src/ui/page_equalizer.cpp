@@ -240,12 +240,12 @@ void MainWindow::Impl::paintEqualizer(Painter& painter) const
         painter.text(r, text, TextRole::Heading, kText, Align::Left);
         painter.fillRect({r.x, r.bottom() + 2, r.w, 1}, kPanel);
     };
-    section({kRightX, 156, kRightW, 20}, L"Presets");
+    section({kRightX, 160, kRightW, 20}, L"Presets");
     section({kRightX, 264, kRightW, 20}, L"Bass Boost");
-    painter.text({kRightX, 292, kRightW, 20}, bassBoostText(s.mic_level), TextRole::Body, kText, Align::Left);
-    painter.text({kRightX, 316, kRightW, 20}, L"A 100 Hz shelf that follows the Microphone Level", TextRole::Small,
+    painter.text({kRightX, 288, kRightW, 20}, bassBoostText(s.mic_level), TextRole::Body, kText, Align::Left);
+    painter.text({kRightX, 312, kRightW, 20}, L"A 100 Hz shelf that follows the Microphone Level", TextRole::Small,
         kTextDim, Align::Left);
-    painter.text({kRightX, 336, kRightW, 20}, L"above 0 dB, on the voice, clip and program audio.", TextRole::Small,
+    painter.text({kRightX, 332, kRightW, 20}, L"above 0 dB, on the voice, clip and program audio.", TextRole::Small,
         kTextDim, Align::Left);
 }
 

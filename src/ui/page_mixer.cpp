@@ -148,8 +148,8 @@ void MainWindow::Impl::buildMixerPage()
             return std::wstring(L"No mask");
         return (m < dsp::kZephraMaskCount ? L"Zephra mask: " : L"Extended mask: ") + maskName(m);
     };
-    ListBox* masks = add(pages[P], std::move(list), kAdvanced);
-    masks->ensureVisible(std::max(0, s.voice_mask.load()), true);
+    maskList = add(pages[P], std::move(list), kAdvanced);
+    showChosenMask();
 
     const float thirdW = (kLeftW - 16) / 3;
     for (int bit = 0; bit < 3; ++bit) {
@@ -205,6 +205,11 @@ void MainWindow::Impl::buildMixerPage()
     hold->tooltip = L"Hold for the glitch repeater (or hold the glitch key)";
     hold->onHold = [this](bool held) { console.state().glitchButtonHeld.store(held ? 1 : 0); };
     add(pages[P], std::move(hold), kAdvanced);
+}
+
+void MainWindow::Impl::showChosenMask()
+{
+    maskList->ensureVisible(std::max(0, s.voice_mask.load()), true);
 }
 
 void MainWindow::Impl::paintMixer(Painter& painter) const

@@ -825,11 +825,11 @@ TEST_F(Pages, SpeakerControlsMapTheirFieldsTheTestsAndCableAreDisabledAndTheRese
 {
     window.selectPage(3);
     for (const auto& c : std::vector<SliderCase>{
-             {{16, 148, 404, 44}, &Settings::SpkTestVol, 5, 100, 35},
-             {{440, 180, 198, 44}, &Settings::pan, -100, 100, 0},
-             {{646, 180, 198, 44}, &Settings::app_pan, -100, 100, 0},
-             {{16, 332, 404, 44}, &Settings::mic_level, 0, 1000, 100},
-             {{16, 384, 404, 44}, &Settings::eq_level, 0, 24, 0},
+             {{16, 152, 404, 44}, &Settings::SpkTestVol, 5, 100, 35},
+             {{440, 184, 198, 44}, &Settings::pan, -100, 100, 0},
+             {{646, 184, 198, 44}, &Settings::app_pan, -100, 100, 0},
+             {{16, 336, 404, 44}, &Settings::mic_level, 0, 1000, 100},
+             {{16, 392, 404, 44}, &Settings::eq_level, 0, 24, 0},
          })
         checkSlider(c);
     const std::pair<Rect, settings::FlagField Settings::*> flags[] = {
@@ -837,18 +837,18 @@ TEST_F(Pages, SpeakerControlsMapTheirFieldsTheTestsAndCableAreDisabledAndTheRese
         {{222, 232, 198, 28}, &Settings::wide},
         {{16, 264, 198, 28}, &Settings::ambit},
         {{222, 264, 198, 28}, &Settings::raw},
-        {{440, 116, 198, 28}, &Settings::card_mic},
-        {{646, 116, 198, 28}, &Settings::tone_on},
-        {{440, 148, 404, 28}, &Settings::effects},
+        {{440, 120, 198, 28}, &Settings::card_mic},
+        {{646, 120, 198, 28}, &Settings::tone_on},
+        {{440, 152, 404, 28}, &Settings::effects},
         {{440, 232, 198, 28}, &Settings::pan_cable},
         {{646, 232, 198, 28}, &Settings::pan_mon},
-        {{16, 436, 404, 28}, &Settings::eq_on},
+        {{16, 448, 404, 28}, &Settings::eq_on},
     };
     for (const auto& [r, field] : flags)
         checkFlag(r, field);
-    click({320, 128});
+    click({320, 132});
     EXPECT_EQ(s.SpkHeadphone.load(), 1);
-    click({110, 128});
+    click({110, 132});
     EXPECT_EQ(s.SpkHeadphone.load(), 0);
     // The speaker tests and the cable buttons are laid out, with their tooltips, and do nothing yet.
     const auto painted = paint();
