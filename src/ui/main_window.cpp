@@ -1,4 +1,5 @@
 #include "ui/main_window.h"
+#include "ui/main_window_impl.h"
 
 #include "console/console.h"
 #include "console/status_text.h"
@@ -31,8 +32,6 @@ constexpr double kHoverTimeConstant = 0.06;
 constexpr double kTooltipDelay = 0.5;
 // After a save, the "Saved setup" message stays for 3.5 s.
 constexpr double kSavedSetupLife = 3.5;
-// Page 0's two columns.
-constexpr float kLeftX = 16, kLeftW = 404, kRightX = 440, kRightW = 404;
 
 // A menu shows "&&" as one "&".
 std::wstring menuText(const std::wstring& text)
@@ -70,113 +69,7 @@ public:
     }
 };
 
-struct MainWindow::Impl {
-    // A control and the tab of its page that shows it (-1: every tab).
-    struct Placed {
-        std::unique_ptr<Control> control;
-        int tab = -1;
-    };
-    struct Motion {
-        Smoothed hover, press;
-    };
-    struct Region {
-        Rect rect;
-        uint64_t state = 0;
-    };
 
-    Impl(console::Console& c, WindowHost& h, Services s);
-
-    console::Console& console;
-    WindowHost& host;
-    Services services;
-    platform::Files* searchFiles = nullptr;
-    platform::KnownFolders* searchFolders = nullptr;
-    std::vector<std::wstring> fontFaces;
-    Settings& s;
-    settings::RegistrySettings* store;
-    std::optional<settings::RegistrySaveThrottle> throttle;
-
-    int page = 0;
-    std::array<int, kPageCount> tabs{};
-    FrameClock frame;
-    Toast toast;
-    MicMeter meter;
-
-    std::vector<Placed> chrome; // caption tools and page tabs
-    std::array<std::vector<Placed>, kPageCount> pages;
-    std::unordered_map<const Control*, Motion> motion;
-    Control* hot = nullptr;
-    Control* captured = nullptr;
-    Control* focused = nullptr;
-    bool focusShown = false; // the ring shows once the keyboard moved the focus
-    double hoverSince = 0.0;
-    Point pointer{-1, -1};
-    bool pointerInside = false;
-
-    engine::DeviceLists devices;
-    std::unique_ptr<engine::DeviceRefresher> refresher;
-    struct RefreshSlot {
-        std::mutex lock;
-        std::optional<engine::DeviceRefresher::Result> result;
-    };
-    std::shared_ptr<RefreshSlot> refreshSlot = std::make_shared<RefreshSlot>();
-    ListBox* rooms = nullptr;
-    DropDown* micDrop = nullptr;
-    DropDown* spkDrop = nullptr;
-    Button* aboutButton = nullptr;
-    engine::EngineReport report;
-
-    std::vector<Region> painted;
-    int paintedPage = -1;
-    uint32_t savedSettingsRequests = 0;
-    uint32_t savedEqualizerRequests = 0;
-    std::tuple<int, int, int> windowPosition;
-
-    double now() const { return static_cast<double>(console.platform().clock.nowMicros()) / 1e6; }
-
-    // Building.
-    template <class T> T* add(std::vector<Placed>& list, std::unique_ptr<T> control, int tab = -1)
-    {
-        T* raw = control.get();
-        list.push_back({std::move(control), tab});
-        return raw;
-    }
-    void buildChrome();
-    void buildSubTabs();
-    void buildVoicePage();
-    void buildDiagnostics();
-    DropDown* addDeviceDropDown(std::wstring label, float y, std::wstring emptyText, std::wstring tooltip,
-        int engine::DeviceLists::*index, engine::EndpointList engine::DeviceLists::*entries,
-        std::function<void(const engine::EndpointInfo&)> choose);
-
-    // What is on the canvas now, in focus (reading) order.
-    std::vector<Control*> visible() const;
-    Control* controlAt(Point p) const;
-    DropDown* openDropDown() const;
-    bool tooltipShown() const;
-
-    // Painting and repaint tracking.
-    void paintHeadings(Painter& painter) const;
-    void paintFooter(Painter& painter) const;
-    void paintDiagnostics(Painter& painter) const;
-    std::vector<Region> regions();
-    void refresh(bool everything = false);
-    void after();
-
-    // Actions.
-    void select(int newPage, int tab);
-    void setToast(std::wstring text, double life = Toast::kLifeSeconds);
-    void resetGroup(int resetPage, int tab);
-    settings::SetupEnvironment setupEnvironment() const;
-    void applied(const settings::SetupApplied& a, bool loaded);
-    void setupsMenu();
-    void helpMenu();
-    void cycle(int step);
-    void saveSetupAs();
-    void saveChanges(bool positionMoved);
-    void finishRefresh();
-    void fillDeviceDropDowns();
-};
 
 MainWindow::Impl::Impl(console::Console& c, WindowHost& h, Services sv)
     : console(c), host(h), services(std::move(sv)), s(c.settings()), store(c.registrySettings())
@@ -201,6 +94,9 @@ MainWindow::Impl::Impl(console::Console& c, WindowHost& h, Services sv)
     buildChrome();
     buildSubTabs();
     buildVoicePage();
+    buildMixerPage();
+    buildEqualizerPage();
+    buildSpeakerPage();
     buildDiagnostics();
 }
 
@@ -296,114 +192,39 @@ void MainWindow::Impl::buildSubTabs()
     }
 }
 
-void MainWindow::Impl::buildVoicePage()
+Slider* MainWindow::Impl::addSlider(int onPage, int tab, SliderSpec spec)
 {
-    auto& list = pages[0];
-    auto roomList = std::make_unique<ListBox>();
-    roomList->bounds = {kLeftX, 144, kLeftW, 10 * ListBox::kRowHeight + 22};
-    for (const char* name : engine::kRoomNames)
-        roomList->rows.push_back(platform::wideFromUtf8(name));
-    roomList->tooltip = L"Environment room (Up/Down to step, wheel to scroll)";
-    roomList->selected = [this] { return roomRow(s.preset); };
-    roomList->onSelect = [this](int row) { s.set(&Settings::preset, row); };
-    roomList->onScroll = [this](int top) { s.set(&Settings::PresetTop, top); };
-    roomList->caption
-        = [this] { return platform::wideFromUtf8(engine::roomDisplayText(dsp::room(roomRow(s.preset)))); };
-    rooms = add(list, std::move(roomList));
-
-    auto refreshButton = std::make_unique<Button>();
-    refreshButton->bounds = {kLeftX + kLeftW - 112, 416, 112, 24};
-    refreshButton->label = L"Refresh";
-    refreshButton->icon = icons::refresh;
-    refreshButton->tooltip = L"Re-scan Windows microphones and playback speakers";
-    refreshButton->onClick = [this] {
-        refresher->refresh(true);
-        engine::requestOpen(console.state());
-    };
-    add(list, std::move(refreshButton));
-
-    micDrop = addDeviceDropDown(L"Microphone", 448, L"(no microphone)", L"The microphone the voice comes from",
-        &engine::DeviceLists::micIndex, &engine::DeviceLists::captureList, [this](const engine::EndpointInfo& e) {
-            settings::setDeviceName(s, settings::DeviceKind::Mic, e.id);
-            engine::requestMicReopen(console.state());
-        });
-    spkDrop = addDeviceDropDown(L"Speakers", 480, L"(no output)", L"Where you hear yourself: headphones or speakers",
-        &engine::DeviceLists::spkIndex, &engine::DeviceLists::renderList, [this](const engine::EndpointInfo& e) {
-            engine::chooseSpeaker(s, e);
-            engine::requestOpen(console.state());
-        });
-
-    auto effects = std::make_unique<Toggle>(s, &Settings::effects, L"Environment Effects");
-    effects->bounds = {kRightX, 120, kRightW, 28};
-    effects->tooltip = L"Turn environmental audio reverb/echo processing on or off";
-    add(list, std::move(effects));
-
-    auto amount = std::make_unique<Slider>(s, &Settings::amount, L"Effects Amount");
-    amount->bounds = {kRightX, 160, kRightW, 44};
-    amount->minimum = 0;
-    amount->maximum = 100;
-    amount->defaultValue = 9;
-    amount->pageStep = 10;
-    amount->format = percentText;
-    amount->tooltip = L"Reverb intensity (double-click to reset to 9%)";
-    amount->isEnabled = [this] { return s.effects.load() != 0; };
-    add(list, std::move(amount));
-
-    auto level = std::make_unique<Slider>(s, &Settings::mic_level, L"Microphone Level");
-    level->bounds = {kRightX, 216, kRightW, 44};
-    level->minimum = 0;
-    level->maximum = 1000;
-    level->defaultValue = 100;
-    level->step = 5;
-    level->pageStep = 50;
-    level->scale = SliderScale::Square;
-    level->format = levelText;
-    level->tooltip = L"Microphone input boost level (100 = 0 dB normal, double-click resets)";
-    add(list, std::move(level));
-
-    struct Switch {
-        settings::FlagField Settings::*field;
-        const wchar_t* label;
-        const wchar_t* tip;
-    };
-    const Switch switches[] = {
-        {&Settings::ambit, L"Ambit 3D Surround", L"Enable Vantor Multi-Speaker Surround width & stereo spread"},
-        {&Settings::card_mic, L"Zephra Voicing", L"Card microphone tone curve (Zephra voicing)"},
-        {&Settings::raw, L"Raw Microphone", L"Skip the input tone shaping"},
-        {&Settings::monitor, L"Hear Myself", L"Hear the processed voice in the headphones"},
-        {&Settings::wide, L"Wide Echo", L"Spread the echo wide in the headphones"},
-    };
-    for (size_t i = 0; i < std::size(switches); ++i) {
-        auto t = std::make_unique<Toggle>(s, switches[i].field, switches[i].label);
-        const float column = static_cast<float>(i % 2), row = static_cast<float>(i / 2);
-        t->bounds = {kRightX + column * (kRightW / 2 + 4), 312 + row * 36, kRightW / 2 - 4, 28};
-        t->tooltip = switches[i].tip;
-        add(list, std::move(t));
-    }
+    auto c = std::make_unique<Slider>(s, spec.field, std::move(spec.label));
+    c->bounds = spec.bounds;
+    c->minimum = spec.minimum;
+    c->maximum = spec.maximum;
+    c->defaultValue = spec.defaultValue;
+    c->step = spec.step;
+    c->pageStep = spec.pageStep;
+    c->format = std::move(spec.format);
+    c->tooltip = std::move(spec.tooltip);
+    return add(pages[onPage], std::move(c), tab);
 }
 
-DropDown* MainWindow::Impl::addDeviceDropDown(std::wstring label, float y, std::wstring emptyText, std::wstring tooltip,
-    int engine::DeviceLists::*index, engine::EndpointList engine::DeviceLists::*entries,
-    std::function<void(const engine::EndpointInfo&)> choose)
+Toggle* MainWindow::Impl::addToggle(int onPage, int tab, settings::FlagField Settings::*field, std::wstring label,
+    Rect bounds, std::wstring tooltip)
 {
-    auto d = std::make_unique<DropDown>();
-    d->bounds = {kLeftX, y, kLeftW, 24};
-    d->label = std::move(label);
-    d->labelWidth = 104;
-    d->emptyText = std::move(emptyText);
-    d->tooltip = std::move(tooltip);
-    d->selected = [this, index] { return devices.*index; };
-    d->onPick = [this, index, entries, choose = std::move(choose)](int row) {
-        if (row < 0 || row >= static_cast<int>((devices.*entries).size()))
-            return;
-        devices.*index = row;
-        choose((devices.*entries)[row]);
-        // One save for the choice, holding whatever its setters asked for.
-        savedSettingsRequests = s.saveRequests(settings::RegistryKey::Settings);
-        if (throttle)
-            throttle->saveRegistrySettingsSoon(false);
-    };
-    return add(pages[0], std::move(d));
+    auto c = std::make_unique<Toggle>(s, field, std::move(label));
+    c->bounds = bounds;
+    c->tooltip = std::move(tooltip);
+    return add(pages[onPage], std::move(c), tab);
+}
+
+Button* MainWindow::Impl::addButton(int onPage, int tab, std::wstring label, Rect bounds, std::wstring tooltip,
+    std::function<void()> onClick, ButtonStyle style)
+{
+    auto c = std::make_unique<Button>();
+    c->bounds = bounds;
+    c->label = std::move(label);
+    c->tooltip = std::move(tooltip);
+    c->onClick = std::move(onClick);
+    c->style = style;
+    return add(pages[onPage], std::move(c), tab);
 }
 
 void MainWindow::Impl::buildDiagnostics()
@@ -556,6 +377,7 @@ std::vector<MainWindow::Impl::Region> MainWindow::Impl::regions()
     } else {
         out.push_back({{}, 0});
     }
+    pageRegions(out);
     if (page == 5) {
         const uint64_t texts = std::hash<std::wstring>{}(settings::lockedText(s, &Settings::cableEndpointName))
             ^ std::hash<std::wstring>{}(settings::lockedText(s, &Settings::cableProblem));
@@ -662,6 +484,7 @@ void MainWindow::Impl::resetGroup(int resetPage, int tab)
     }
     if (all.releaseGlitch)
         console.state().glitchButtonHeld.store(0);
+    showChosenMask();
     if (all.applyWindowLook)
         host.applyWindowLook();
     // One save of everything the reset wrote; what the setters asked for is part of it.
@@ -694,6 +517,7 @@ void MainWindow::Impl::applied(const settings::SetupApplied& a, bool loaded)
         devices.spkIndex = a.spkIndex;
     if (a.presetSeen)
         rooms->ensureVisible(roomRow(s.preset), true);
+    showChosenMask();
     host.applyWindowLook();
     if (loaded)
         engine::requestOpen(console.state()); // the file may name other devices
@@ -874,6 +698,7 @@ void MainWindow::start(const StartInfo& info)
         w.rooms->setTop(w.s.PresetTop.load(), true);
     else
         w.rooms->ensureVisible(roomRow(w.s.preset), true);
+    w.showChosenMask();
     w.savedSettingsRequests = w.s.saveRequests(settings::RegistryKey::Settings);
     w.savedEqualizerRequests = w.s.saveRequests(settings::RegistryKey::Equalizer);
     w.report = w.console.report();
@@ -902,7 +727,13 @@ void MainWindow::paint(Painter& painter, const Rect& invalid)
     painter.text({44, 0, 172, kCaptionHeight}, L"Vantor Ovix Settings", TextRole::Title, kText, Align::Left);
     painter.fillRect({0, kCaptionHeight - 1, kCanvasWidth, 1}, kTrack);
     w.paintHeadings(painter);
-    if (w.page == 5)
+    if (w.page == 1)
+        w.paintMixer(painter);
+    else if (w.page == 2)
+        w.paintEqualizer(painter);
+    else if (w.page == 3)
+        w.paintSpeaker(painter);
+    else if (w.page == 5)
         w.paintDiagnostics(painter);
     const auto shown = w.visible();
     for (Control* c : shown) {

@@ -1,5 +1,7 @@
 #include "ui/pages.h"
 
+#include "dsp/bass_boost.h"
+#include "dsp/gain.h"
 #include "dsp/glitch_repeater.h"
 #include "dsp/room.h"
 #include "engine/texts.h"
@@ -95,8 +97,58 @@ std::wstring levelText(int32_t value)
     if (value <= 0)
         return L"Off";
     char out[32];
-    std::snprintf(out, sizeof out, "%+.1f dB", 20.0 * std::log10(value / 100.0));
+    std::snprintf(out, sizeof out, "%+.1f dB", 20.0 * std::log10(dsp::levelGain(value)));
     return platform::wideFromUtf8(out);
+}
+
+std::wstring panText(int32_t value)
+{
+    if (value == 0)
+        return L"Center";
+    return (value < 0 ? L"L " : L"R ") + std::to_wstring(value < 0 ? -value : value);
+}
+
+namespace {
+std::wstring printed(const char* format, double value)
+{
+    char out[32];
+    std::snprintf(out, sizeof out, format, value);
+    return platform::wideFromUtf8(out);
+}
+} // namespace
+
+std::wstring timesText(int32_t value, int32_t unity)
+{
+    return printed("%.2fx", static_cast<double>(value) / unity);
+}
+
+std::wstring hertzText(int32_t value)
+{
+    return printed("%+.0f Hz", value);
+}
+
+std::wstring decibelText(int32_t value)
+{
+    return printed("%+.0f dB", value);
+}
+
+std::wstring attenuationText(int32_t value)
+{
+    return value == 0 ? std::wstring(L"0 dB") : printed("-%.0f dB", value);
+}
+
+std::wstring pitchText(int32_t detectedHz, int32_t targetHz)
+{
+    if (detectedHz <= 0)
+        return L"Pitch tracking ready";
+    char out[64];
+    std::snprintf(out, sizeof out, "Voice %d Hz  ->  %d Hz", static_cast<int>(detectedHz), static_cast<int>(targetHz));
+    return platform::wideFromUtf8(out);
+}
+
+std::wstring bassBoostText(int32_t micLevel)
+{
+    return printed("Bass boost at 100 Hz: %+.1f dB", dsp::bassBoostForMicLevel(micLevel));
 }
 
 DiagnosticLine diagnosticLine(int index, const DiagnosticInputs& in)

@@ -31,9 +31,21 @@ inline constexpr wchar_t kNoSetupName[] = L"Kestrel / Default Setup";
 int roomRow(int32_t preset);
 int glitchStyleRow(int32_t style);
 
-// Value texts: "9%" for percent, "+3.0 dB" for a level where 100 is 0 dB ("Off" at 0).
+// Value texts: "9%" for percent, "+3.0 dB" for a level by the level law (100 is 0 dB, "Off" at 0).
 std::wstring percentText(int32_t value);
 std::wstring levelText(int32_t value);
+// "L 40", "Center", "R 40" for a pan or balance of -100..100.
+std::wstring panText(int32_t value);
+// "1.25x" for a value in percent (speed) or thousandths (ratio).
+std::wstring timesText(int32_t value, int32_t unity);
+// "+12 Hz"; "+3 dB"; "-6 dB" for an attenuation of 6.
+std::wstring hertzText(int32_t value);
+std::wstring decibelText(int32_t value);
+std::wstring attenuationText(int32_t value);
+// The pitch line: "Voice 120 Hz  ->  150 Hz", or "Pitch tracking ready" before a detection.
+std::wstring pitchText(int32_t detectedHz, int32_t targetHz);
+// The equalizer's bass-boost line for the microphone level.
+std::wstring bassBoostText(int32_t micLevel);
 
 // The diagnostics lines of page 5 and their colours.
 struct DiagnosticLine {

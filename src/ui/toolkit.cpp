@@ -185,19 +185,25 @@ uint64_t Button::state() const
 // --- Toggle -----------------------------------------------------------------
 
 Toggle::Toggle(settings::Settings& settings, settings::FlagField settings::Settings::*field, std::wstring text)
-    : label(std::move(text)), settings_(settings), field_(field)
+    : Toggle(
+          std::move(text), [&settings, field] { return (settings.*field).load() != 0; },
+          [&settings, field](bool on) { settings.set(field, on ? 1 : 0); })
+{ }
+
+Toggle::Toggle(std::wstring text, std::function<bool()> read, std::function<void(bool)> write)
+    : label(std::move(text)), read_(std::move(read)), write_(std::move(write))
 { }
 
 bool Toggle::on() const
 {
-    return (settings_.*field_).load() != 0;
+    return read_();
 }
 
 void Toggle::flip()
 {
     if (!enabled())
         return;
-    settings_.set(field_, on() ? 0 : 1);
+    write_(!on());
     if (onChange)
         onChange();
 }
@@ -248,8 +254,13 @@ int32_t Slider::value() const
 
 void Slider::setValue(int64_t v)
 {
-    if (enabled())
-        settings_.set(field_, std::clamp<int64_t>(v, minimum, maximum));
+    if (!enabled())
+        return;
+    const auto clamped = static_cast<int32_t>(std::clamp<int64_t>(v, minimum, maximum));
+    if (onSet)
+        onSet(clamped);
+    else
+        settings_.set(field_, clamped);
 }
 
 Rect Slider::track() const

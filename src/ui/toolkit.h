@@ -150,6 +150,8 @@ private:
 class Toggle : public Control {
 public:
     Toggle(settings::Settings& settings, settings::FlagField settings::Settings::*field, std::wstring label);
+    // A switch over something other than one flag (a bit of a field, a choice).
+    Toggle(std::wstring label, std::function<bool()> read, std::function<void(bool)> write);
     std::wstring label;
     std::function<void()> onChange;
 
@@ -162,8 +164,8 @@ public:
 
 private:
     void flip();
-    settings::Settings& settings_;
-    settings::FlagField settings::Settings::*field_;
+    std::function<bool()> read_;
+    std::function<void(bool)> write_;
 };
 
 // How a slider's track position maps to its value.
@@ -186,6 +188,9 @@ public:
     int32_t pageStep = 10;
     SliderScale scale = SliderScale::Linear;
     std::function<std::wstring(int32_t)> format;
+    // When set, a new value goes here instead of straight into the field
+    // (a slider whose position moves other fields too).
+    std::function<void(int32_t)> onSet;
 
     int32_t value() const;
     void setValue(int64_t v);

@@ -2,6 +2,7 @@
 // click, a key or a tick changes, what is drawn, and what is saved.
 
 #include "console/sim/sim_console.h"
+#include "dsp/mask_table.h"
 #include "platform/sim/fixed_known_folders.h"
 #include "platform/sim/memory_files.h"
 #include "platform/sim/memory_registry.h"
@@ -224,7 +225,8 @@ TEST(Choices, ARoomBeyondTheListSelectsTheLastAndAStyleBeyondTheStylesTheFirst)
     EXPECT_EQ(ui::glitchStyleRow(13), 0);
     EXPECT_EQ(ui::glitchStyleRow(12), 12);
     EXPECT_EQ(ui::levelText(100), L"+0.0 dB");
-    EXPECT_EQ(ui::levelText(1000), L"+20.0 dB");
+    // The level law: 1000 is x20 in amplitude, 26 dB.
+    EXPECT_EQ(ui::levelText(1000), L"+26.0 dB");
     EXPECT_EQ(ui::levelText(0), L"Off");
 }
 
@@ -589,6 +591,292 @@ TEST_F(Window, NoTextOnAnyPageOrTabIsCut)
     EXPECT_TRUE(painter.overflows.empty()) << platform::utf8FromWide(painter.overflows.front());
     if (dir)
         std::ofstream(std::string(dir) + "/page0_open.svg") << painter.svg();
+}
+
+// Pages 1 to 3: a slider's ends by click and drag, its default by double-click.
+struct SliderCase {
+    Rect bounds;
+    settings::IntField Settings::*field;
+    int32_t low, high, reset;
+};
+
+class Pages : public Window {
+protected:
+    void checkSlider(const SliderCase& c)
+    {
+        SCOPED_TRACE(c.bounds.y);
+        const float y = c.bounds.y + 32;
+        click({c.bounds.x, y});
+        EXPECT_EQ((s.*c.field).load(), c.low);
+        window.pointerDown({c.bounds.x + 40, y});
+        window.pointerMove({c.bounds.right() + 40, y});
+        window.pointerUp({c.bounds.right() + 40, y});
+        EXPECT_EQ((s.*c.field).load(), c.high);
+        window.doubleClick({c.bounds.x + 100, y});
+        window.pointerUp({c.bounds.x + 100, y});
+        EXPECT_EQ((s.*c.field).load(), c.reset);
+    }
+    void checkFlag(Rect bounds, settings::FlagField Settings::*field)
+    {
+        const int32_t before = (s.*field).load();
+        click(centre(bounds));
+        EXPECT_EQ((s.*field).load(), 1 - before) << bounds.x << "," << bounds.y;
+        click(centre(bounds));
+        EXPECT_EQ((s.*field).load(), before);
+    }
+    // Opens the drop-down whose box is box by a click and picks row by the keys.
+    void pick(Rect box, int row)
+    {
+        click(centre(box));
+        window.key(ui::Key::Home, {});
+        for (int i = 0; i < row; ++i)
+            window.key(ui::Key::Down, {});
+        window.key(ui::Key::Enter, {});
+    }
+    void reset() { click(centre(ui::captionToolRect(ui::CaptionTool::Reset))); }
+};
+
+TEST_F(Pages, MixerControlsMapTheirFieldsMasksGoThroughTheMaskChoiceAndEachTabResetsOnlyItsGroup)
+{
+    window.selectPage(1, 0);
+    s.set(&Settings::iso_mode, 0);
+    for (const auto& c : std::vector<SliderCase>{
+             {{16, 144, 404, 44}, &Settings::mic_level, 0, 1000, 100},
+             {{16, 196, 404, 44}, &Settings::clip_level, 0, 1000, 84},
+             {{16, 248, 404, 44}, &Settings::app_gain, 0, 1000, 80},
+             {{16, 328, 198, 44}, &Settings::pan, -100, 100, 0},
+             {{222, 328, 198, 44}, &Settings::app_pan, -100, 100, 0},
+             {{440, 212, 404, 44}, &Settings::iso_level, 0, 100, 60},
+             {{440, 348, 404, 44}, &Settings::voice_speed, 50, 200, 100},
+         })
+        checkSlider(c);
+    checkFlag({16, 380, 198, 28}, &Settings::pan_cable);
+    checkFlag({222, 380, 198, 28}, &Settings::pan_mon);
+    checkFlag({440, 144, 404, 28}, &Settings::isolate);
+    checkFlag({440, 400, 404, 28}, &Settings::voice_keep_pitch);
+    // The five modes; the strength slider that the mode does not use is disabled.
+    for (int m = 4; m >= 0; --m) {
+        click({440 + m * 80.8f + 36, 192});
+        EXPECT_EQ(s.iso_mode.load(), m);
+    }
+    click({440 + 4 * 80.8f + 36, 192});
+    checkSlider({{440, 264, 404, 44}, &Settings::vocal_level, 0, 100, 50});
+    click({440, 212 + 32});
+    EXPECT_EQ(s.iso_level.load(), 60);
+
+    // Advanced tab: the masks, through the mask choice.
+    window.selectPage(1, 1);
+    s.set(&Settings::pitch_hz, 40);
+    s.set(&Settings::voice_macro, 30);
+    s.set(&Settings::voice_mask, -1);
+    // With no mask chosen the pop-up shows its first rows below the box: a click picks "Demon".
+    click({128 + 146, 156});
+    click({128 + 20, 144 + 24 + 2 + 3 * 24 + 12});
+    EXPECT_EQ(s.voice_mask.load(), 3);
+    EXPECT_EQ(s.voice_ratio.load(), 600);
+    EXPECT_EQ(s.voice_size.load(), 148);
+    EXPECT_EQ(s.pitch_hz.load(), 0);
+    EXPECT_EQ(s.voice_macro.load(), 0);
+    EXPECT_NE(paint().findText(L"Zephra mask: Demon"), nullptr);
+    pick({128, 176, 292, 24}, 0); // the first extended mask
+    EXPECT_EQ(s.voice_mask.load(), 18);
+    EXPECT_EQ(s.voice_ratio.load(), dsp::kMasks[18].ratio);
+    s.set(&Settings::pitch_hz, -20);
+    window.key(ui::Key::Up, {}); // the list has no focus yet: a click gives it
+    click({40, 208 + 4 + 12});   // the list's first shown row
+    const int32_t listed = s.voice_mask.load();
+    EXPECT_NE(listed, 18);
+    EXPECT_EQ(s.voice_ratio.load(), dsp::kMasks[static_cast<size_t>(listed)].ratio);
+    EXPECT_EQ(s.pitch_hz.load(), 0);
+
+    for (const auto& c : std::vector<SliderCase>{
+             {{440, 144, 404, 44}, &Settings::voice_ratio, 400, 2500, 1000},
+             {{440, 196, 404, 44}, &Settings::voice_size, 60, 150, 100},
+             {{440, 248, 404, 44}, &Settings::pitch_hz, -150, 150, 0},
+         })
+        checkSlider(c);
+    // The macro moves ratio, pitch and size by its mapping; values near the middle snap to 0.
+    const Rect macro{440, 300, 404, 44};
+    click({macro.x, macro.y + 32});
+    EXPECT_EQ(s.voice_macro.load(), -100);
+    EXPECT_EQ(s.pitch_hz.load(), 50);
+    EXPECT_EQ(s.voice_size.load(), 75);
+    EXPECT_EQ(s.voice_ratio.load(), 1000);
+    click({macro.right() - 1, macro.y + 32});
+    EXPECT_EQ(s.voice_macro.load(), 100);
+    EXPECT_EQ(s.pitch_hz.load(), -50);
+    EXPECT_EQ(s.voice_size.load(), 125);
+    window.key(ui::Key::Home, {});
+    for (int i = 0; i < 97; ++i)
+        window.key(ui::Key::Right, {});
+    EXPECT_EQ(s.voice_macro.load(), 0) << "-3 snaps to 0";
+    EXPECT_EQ(s.voice_size.load(), 100);
+
+    for (int bit = 0; bit < 3; ++bit) {
+        const int32_t before = s.mask_on.load();
+        click({16 + bit * 132.0f + 20, 450});
+        EXPECT_EQ(s.mask_on.load(), before ^ (1 << bit));
+    }
+    pick({504, 384, 340, 24}, 5);
+    EXPECT_EQ(s.glitch_style.load(), 5);
+    EXPECT_NE(paint().findText(L"Hold to scratch"), nullptr);
+
+    // The glitch button holds the glitch while pressed; the pitch line follows the report.
+    const Point hold{642, 432};
+    window.pointerMove(hold);
+    window.pointerDown(hold);
+    EXPECT_EQ(sim.console().state().glitchButtonHeld.load(), 1);
+    EXPECT_NE(paint().findText(L"Glitching Now!  Scratching"), nullptr);
+    window.pointerUp(hold);
+    EXPECT_EQ(sim.console().state().glitchButtonHeld.load(), 0);
+    EXPECT_EQ(paint().findText(L"Glitching Now!  Scratching"), nullptr);
+    EXPECT_NE(paint().findText(L"Pitch tracking ready"), nullptr);
+    engine::EngineReport report;
+    report.detectedPitchHz = 118;
+    report.targetPitchHz = 177;
+    sim.console().reports().publish(report);
+    host.invalidated.clear();
+    window.tick(now());
+    EXPECT_FALSE(host.invalidated.empty());
+    EXPECT_NE(paint().findText(L"Voice 118 Hz  ->  177 Hz"), nullptr);
+
+    // Each tab's reset restores its own group and nothing of the other.
+    window.pointerDown(hold);
+    reset();
+    EXPECT_EQ(sim.console().state().glitchButtonHeld.load(), 0);
+    EXPECT_EQ(s.voice_mask.load(), 13);
+    EXPECT_EQ(s.voice_ratio.load(), 1000);
+    EXPECT_EQ(s.voice_size.load(), 100);
+    EXPECT_EQ(s.mask_on.load(), 1);
+    EXPECT_EQ(s.glitch_style.load(), 0);
+    EXPECT_EQ(s.iso_mode.load(), 4) << "left as the basic tab set it";
+    s.set(&Settings::iso_level, 10);
+    s.set(&Settings::voice_speed, 150);
+    window.selectPage(1, 0);
+    reset();
+    EXPECT_EQ(s.iso_level.load(), 60);
+    EXPECT_EQ(s.voice_speed.load(), 150) << "the voice speed belongs to the advanced group";
+}
+
+TEST_F(Pages, EqualizerBandsGoCustomPresetsSaveSelectAndDeleteAndFlattenAndResetGoFlat)
+{
+    window.selectPage(2);
+    // Band 2 (500 Hz): its track runs from y 148 (+12) to 340 (-12).
+    const float bandX = 16 + 2 * 58 + 3 + 26;
+    click({bandX, 148});
+    EXPECT_EQ(s.eq_bands[2].load(), 12);
+    EXPECT_EQ(s.eq_preset.load(), Settings::kCustomEqPreset);
+    EXPECT_NE(paint().findText(L"Custom"), nullptr);
+    window.pointerDown({bandX, 200});
+    window.pointerMove({bandX, 500});
+    window.pointerUp({bandX, 500});
+    EXPECT_EQ(s.eq_bands[2].load(), -12);
+    window.doubleClick({bandX, 300});
+    window.pointerUp({bandX, 300});
+    EXPECT_EQ(s.eq_bands[2].load(), 0);
+    click({16 + 6 * 58 + 3 + 26, 150});
+    EXPECT_EQ(s.eq_bands[6].load(), 12);
+    checkSlider({{16, 384, 404, 44}, &Settings::eq_level, 0, 24, 0});
+    checkFlag({440, 120, 404, 28}, &Settings::eq_on);
+
+    // Save: the prompt names the curve "Custom"; the new preset is selected and listed.
+    const Rect presets{504, 184, 340, 24};
+    const Rect save{440, 216, 129.33f, 24}, remove{577.33f, 216, 129.33f, 24}, flatten{714.67f, 216, 129.33f, 24};
+    host.promptAnswers = {L"Loud Top"};
+    click(centre(save));
+    ASSERT_EQ(s.userEqPresets.size(), 1u);
+    EXPECT_EQ(s.eq_preset.load(), 10);
+    EXPECT_NE(paint().findText(L"Loud Top"), nullptr);
+    // A built-in preset, then the user's again from the list.
+    pick(presets, 1);
+    EXPECT_EQ(s.eq_preset.load(), 1);
+    EXPECT_NE(s.eq_bands[6].load(), 12);
+    click(centre(remove));
+    EXPECT_EQ(s.userEqPresets.size(), 1u) << "a built-in preset is not deleted";
+    pick(presets, 10);
+    EXPECT_EQ(s.eq_preset.load(), 10);
+    EXPECT_EQ(s.eq_bands[6].load(), 12);
+    click(centre(remove));
+    EXPECT_TRUE(s.userEqPresets.empty());
+    EXPECT_EQ(s.eq_preset.load(), 0);
+    EXPECT_EQ(s.eq_bands[6].load(), 0);
+    // Flatten: every band and the level to 0.
+    s.setEqBand(4, 7);
+    s.set(&Settings::eq_level, 9);
+    click(centre(flatten));
+    for (const auto& band : s.eq_bands)
+        EXPECT_EQ(band.load(), 0);
+    EXPECT_EQ(s.eq_level.load(), 0);
+    // The page reset: switch on, level 0, Flat; nothing else.
+    s.set(&Settings::eq_on, 0);
+    s.set(&Settings::eq_level, 5);
+    s.setEqBand(0, -6);
+    s.set(&Settings::mic_level, 300);
+    reset();
+    EXPECT_EQ(s.eq_on.load(), 1);
+    EXPECT_EQ(s.eq_level.load(), 0);
+    EXPECT_EQ(s.eq_bands[0].load(), 0);
+    EXPECT_EQ(s.eq_preset.load(), 0);
+    EXPECT_EQ(s.mic_level.load(), 300);
+    EXPECT_NE(paint().findText(L"Bass boost at 100 Hz: +6.2 dB"), nullptr);
+}
+
+TEST_F(Pages, SpeakerControlsMapTheirFieldsTheTestsAndCableAreDisabledAndTheResetRestoresTheFourSections)
+{
+    window.selectPage(3);
+    for (const auto& c : std::vector<SliderCase>{
+             {{16, 152, 404, 44}, &Settings::SpkTestVol, 5, 100, 35},
+             {{440, 184, 198, 44}, &Settings::pan, -100, 100, 0},
+             {{646, 184, 198, 44}, &Settings::app_pan, -100, 100, 0},
+             {{16, 336, 404, 44}, &Settings::mic_level, 0, 1000, 100},
+             {{16, 392, 404, 44}, &Settings::eq_level, 0, 24, 0},
+         })
+        checkSlider(c);
+    const std::pair<Rect, settings::FlagField Settings::*> flags[] = {
+        {{16, 232, 198, 28}, &Settings::monitor},
+        {{222, 232, 198, 28}, &Settings::wide},
+        {{16, 264, 198, 28}, &Settings::ambit},
+        {{222, 264, 198, 28}, &Settings::raw},
+        {{440, 120, 198, 28}, &Settings::card_mic},
+        {{646, 120, 198, 28}, &Settings::tone_on},
+        {{440, 152, 404, 28}, &Settings::effects},
+        {{440, 232, 198, 28}, &Settings::pan_cable},
+        {{646, 232, 198, 28}, &Settings::pan_mon},
+        {{16, 448, 404, 28}, &Settings::eq_on},
+    };
+    for (const auto& [r, field] : flags)
+        checkFlag(r, field);
+    click({320, 132});
+    EXPECT_EQ(s.SpkHeadphone.load(), 1);
+    click({110, 132});
+    EXPECT_EQ(s.SpkHeadphone.load(), 0);
+    // The speaker tests and the cable buttons are laid out, with their tooltips, and do nothing yet.
+    const auto painted = paint();
+    for (const wchar_t* label : {L"Channel Test", L"Pink Noise", L"VB-CABLE Setup...", L"Sound Settings"})
+        EXPECT_NE(painted.findText(label), nullptr);
+    window.pointerMove({110, 212});
+    sim.clock.advanceMillis(600);
+    window.tick(now());
+    EXPECT_NE(paint().findText(L"identification chime"), nullptr);
+
+    // The reset restores the fields of all four sections, and not the others'.
+    s.set(&Settings::SpkHeadphone, 1);
+    s.set(&Settings::SpkTestVol, 80);
+    s.set(&Settings::wide, 1);
+    s.set(&Settings::tone_on, 0);
+    s.set(&Settings::pan, 30);
+    s.set(&Settings::mic_level, 400);
+    s.set(&Settings::eq_on, 0);
+    s.set(&Settings::amount, 50);
+    reset();
+    EXPECT_EQ(s.SpkHeadphone.load(), 0);
+    EXPECT_EQ(s.SpkTestVol.load(), 35);
+    EXPECT_EQ(s.wide.load(), 0);
+    EXPECT_EQ(s.tone_on.load(), 1);
+    EXPECT_EQ(s.pan.load(), 0);
+    EXPECT_EQ(s.mic_level.load(), 100);
+    EXPECT_EQ(s.eq_on.load(), 1);
+    EXPECT_EQ(s.amount.load(), 50);
 }
 
 } // namespace

@@ -1,0 +1,168 @@
+#pragma once
+// The window model's inside, shared by the frame (main_window.cpp) and the
+// files that build and draw one page each. Nothing outside src/ui includes it.
+
+#include "console/console.h"
+#include "engine/endpoints.h"
+#include "settings/registry_settings.h"
+#include "settings/reset_groups.h"
+#include "settings/setup_files.h"
+#include "ui/layout.h"
+#include "ui/main_window.h"
+#include "ui/toolkit.h"
+
+#include <array>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <tuple>
+#include <unordered_map>
+#include <vector>
+
+namespace ui {
+
+// The two columns every page lines up on.
+inline constexpr float kLeftX = 16, kLeftW = 404, kRightX = 440, kRightW = 404;
+// Page 3's bass-boost line, repainted when the microphone level moves.
+inline constexpr Rect kBassBoostLine{kLeftX, 484, kLeftW, 20};
+
+struct MainWindow::Impl {
+    // A control and the tab of its page that shows it (-1: every tab).
+    struct Placed {
+        std::unique_ptr<Control> control;
+        int tab = -1;
+    };
+    struct Motion {
+        Smoothed hover, press;
+    };
+    struct Region {
+        Rect rect;
+        uint64_t state = 0;
+    };
+
+    Impl(console::Console& c, WindowHost& h, Services s);
+
+    console::Console& console;
+    WindowHost& host;
+    Services services;
+    platform::Files* searchFiles = nullptr;
+    platform::KnownFolders* searchFolders = nullptr;
+    std::vector<std::wstring> fontFaces;
+    settings::Settings& s;
+    settings::RegistrySettings* store;
+    std::optional<settings::RegistrySaveThrottle> throttle;
+
+    int page = 0;
+    std::array<int, kPageCount> tabs{};
+    FrameClock frame;
+    Toast toast;
+    MicMeter meter;
+
+    std::vector<Placed> chrome; // caption tools and page tabs
+    std::array<std::vector<Placed>, kPageCount> pages;
+    std::unordered_map<const Control*, Motion> motion;
+    Control* hot = nullptr;
+    Control* captured = nullptr;
+    Control* focused = nullptr;
+    bool focusShown = false; // the ring shows once the keyboard moved the focus
+    double hoverSince = 0.0;
+    Point pointer{-1, -1};
+    bool pointerInside = false;
+
+    engine::DeviceLists devices;
+    std::unique_ptr<engine::DeviceRefresher> refresher;
+    struct RefreshSlot {
+        std::mutex lock;
+        std::optional<engine::DeviceRefresher::Result> result;
+    };
+    std::shared_ptr<RefreshSlot> refreshSlot = std::make_shared<RefreshSlot>();
+    ListBox* rooms = nullptr;
+    DropDown* eqPresets = nullptr;
+    ListBox* maskList = nullptr;
+    // The mask list scrolls to the chosen mask after a reset or a setup load.
+    void showChosenMask();
+    DropDown* micDrop = nullptr;
+    DropDown* spkDrop = nullptr;
+    Button* aboutButton = nullptr;
+    engine::EngineReport report;
+
+    std::vector<Region> painted;
+    int paintedPage = -1;
+    uint32_t savedSettingsRequests = 0;
+    uint32_t savedEqualizerRequests = 0;
+    std::tuple<int, int, int> windowPosition;
+
+    double now() const { return static_cast<double>(console.platform().clock.nowMicros()) / 1e6; }
+
+    // Building.
+    template <class T> T* add(std::vector<Placed>& list, std::unique_ptr<T> control, int tab = -1)
+    {
+        T* raw = control.get();
+        list.push_back({std::move(control), tab});
+        return raw;
+    }
+    void buildChrome();
+    void buildSubTabs();
+    void buildVoicePage();
+    void buildMixerPage();
+    void buildEqualizerPage();
+    void buildSpeakerPage();
+    // A labelled slider on a page (one tab of it, or every tab with -1).
+    struct SliderSpec {
+        settings::IntField settings::Settings::*field;
+        std::wstring label;
+        Rect bounds;
+        int32_t minimum, maximum, defaultValue;
+        std::function<std::wstring(int32_t)> format;
+        std::wstring tooltip;
+        int32_t step = 1;
+        int32_t pageStep = 10;
+    };
+    Slider* addSlider(int onPage, int tab, SliderSpec spec);
+    Toggle* addToggle(int onPage, int tab, settings::FlagField settings::Settings::*field, std::wstring label,
+        Rect bounds, std::wstring tooltip);
+    Button* addButton(int onPage, int tab, std::wstring label, Rect bounds, std::wstring tooltip,
+        std::function<void()> onClick, ButtonStyle style = ButtonStyle::Plain);
+    void buildDiagnostics();
+    DropDown* addDeviceDropDown(std::wstring label, float y, std::wstring emptyText, std::wstring tooltip,
+        int engine::DeviceLists::*index, engine::EndpointList engine::DeviceLists::*entries,
+        std::function<void(const engine::EndpointInfo&)> choose);
+
+    // What is on the canvas now, in focus (reading) order.
+    std::vector<Control*> visible() const;
+    Control* controlAt(Point p) const;
+    DropDown* openDropDown() const;
+    bool tooltipShown() const;
+
+    // Painting and repaint tracking.
+    void paintHeadings(Painter& painter) const;
+    void paintFooter(Painter& painter) const;
+    void paintDiagnostics(Painter& painter) const;
+    // What pages 1 to 3 draw besides their controls, and the regions of it that change.
+    void paintMixer(Painter& painter) const;
+    void paintEqualizer(Painter& painter) const;
+    void paintSpeaker(Painter& painter) const;
+    void pageRegions(std::vector<Region>& out) const;
+    std::vector<Region> regions();
+    void refresh(bool everything = false);
+    void after();
+
+    // Actions.
+    void select(int newPage, int tab);
+    void setToast(std::wstring text, double life = Toast::kLifeSeconds);
+    void resetGroup(int resetPage, int tab);
+    settings::SetupEnvironment setupEnvironment() const;
+    void applied(const settings::SetupApplied& a, bool loaded);
+    void setupsMenu();
+    void helpMenu();
+    void cycle(int step);
+    void saveSetupAs();
+    void saveEqPreset();
+    void deleteEqPreset();
+    void fillEqPresets();
+    void saveChanges(bool positionMoved);
+    void finishRefresh();
+    void fillDeviceDropDowns();
+};
+
+} // namespace ui

@@ -1,0 +1,92 @@
+// Page 3, "Speaker Settings": the output kind and the speaker test, bass
+// management (voicing, tone, effects and pans), the bass boost, and the
+// virtual cable section, which stays laid out but disabled for now.
+
+#include "settings/fields.h"
+#include "ui/main_window_impl.h"
+#include "ui/pages.h"
+#include "ui/theme.h"
+
+namespace ui {
+
+using settings::Settings;
+using namespace theme;
+
+namespace {
+constexpr float kHalfW = (kLeftW - 8) / 2;
+constexpr float kLower = 336; // first row under the lower two headings
+} // namespace
+
+void MainWindow::Impl::buildSpeakerPage()
+{
+    constexpr int P = 3;
+    // Speaker Selection.
+    const wchar_t* kinds[] = {L"2 / 2.1 Speakers", L"Headphones"};
+    for (int k = 0; k < 2; ++k) {
+        Button* b = addButton(P, -1, kinds[k], {kLeftX + k * (kHalfW + 8), 120, kHalfW, 24},
+            L"What the selected output is", [this, k] { s.set(&Settings::SpkHeadphone, k); }, ButtonStyle::Tab);
+        b->isSelected = [this, k] { return s.SpkHeadphone.load() == k; };
+    }
+    addSlider(P, -1,
+        {&Settings::SpkTestVol, L"Test Level", {kLeftX, 152, kLeftW, 44}, 5, 100, 35, percentText,
+            L"Level of the speaker test signals (double-click resets)", 5, 10});
+    Button* chime = addButton(P, -1, L"Channel Test", {kLeftX, 200, kHalfW, 24},
+        L"Play sequential Left -> Right speaker channel identification chime", [] {});
+    Button* noise = addButton(P, -1, L"Pink Noise", {kLeftX + kHalfW + 8, 200, kHalfW, 24},
+        L"Play pink noise calibration burst through selected output", [] {});
+    chime->isEnabled = noise->isEnabled = [] { return false; };
+    addToggle(P, -1, &Settings::monitor, L"Hear Myself", {kLeftX, 232, kHalfW, 28},
+        L"Hear the processed voice in the headphones");
+    addToggle(P, -1, &Settings::wide, L"Wide Echo", {kLeftX + kHalfW + 8, 232, kHalfW, 28},
+        L"Spread the echo wide in the headphones");
+    addToggle(P, -1, &Settings::ambit, L"Ambit 3D Surround", {kLeftX, 264, kHalfW, 28},
+        L"Enable Vantor Multi-Speaker Surround width & stereo spread");
+    addToggle(P, -1, &Settings::raw, L"Raw Microphone", {kLeftX + kHalfW + 8, 264, kHalfW, 28},
+        L"Skip the input tone shaping");
+
+    // Bass Management.
+    addToggle(P, -1, &Settings::card_mic, L"Zephra Voicing", {kRightX, 120, kHalfW, 28},
+        L"Card microphone tone curve (Zephra voicing)");
+    addToggle(P, -1, &Settings::tone_on, L"Mic Tone", {kRightX + kHalfW + 8, 120, kHalfW, 28},
+        L"Custom mic tone and vocal lift on or off");
+    addToggle(P, -1, &Settings::effects, L"Environment Effects", {kRightX, 152, kRightW, 28},
+        L"Turn environmental audio reverb/echo processing on or off");
+    addSlider(P, -1,
+        {&Settings::pan, L"Voice Pan", {kRightX, 184, kHalfW, 44}, -100, 100, 0, panText,
+            L"Voice position, left to right (double-click centres)"});
+    addSlider(P, -1,
+        {&Settings::app_pan, L"Program Pan", {kRightX + kHalfW + 8, 184, kHalfW, 44}, -100, 100, 0, panText,
+            L"Program audio balance, left to right (double-click centres)"});
+    addToggle(P, -1, &Settings::pan_cable, L"To Mic Cable", {kRightX, 232, kHalfW, 28},
+        L"Apply the voice pan to the virtual microphone");
+    addToggle(P, -1, &Settings::pan_mon, L"To Monitor", {kRightX + kHalfW + 8, 232, kHalfW, 28},
+        L"Apply the voice pan to your headphones");
+
+    // Bass Boost.
+    Slider* level = addSlider(P, -1,
+        {&Settings::mic_level, L"Microphone Level", {kLeftX, kLower, kLeftW, 44}, 0, 1000, 100, levelText,
+            L"Microphone input boost level (100 = 0 dB normal, double-click resets)", 5, 50});
+    level->scale = SliderScale::Square;
+    addSlider(P, -1,
+        {&Settings::eq_level, L"EQ Level", {kLeftX, kLower + 56, kLeftW, 44}, 0, 24, 0, attenuationText,
+            L"Equalizer output level, 0 to -24 dB (double-click resets)", 1, 3});
+    addToggle(P, -1, &Settings::eq_on, L"Graphic Equalizer", {kLeftX, kLower + 112, kLeftW, 28},
+        L"Enable 7-band Graphic Equalizer");
+
+    // Virtual Cable: laid out, not yet working.
+    Button* install = addButton(P, -1, L"VB-CABLE Setup...", {kRightX, kLower + 32, kHalfW, 24},
+        L"Download and install the virtual cable", [] {});
+    Button* sound = addButton(P, -1, L"Sound Settings", {kRightX + kHalfW + 8, kLower + 32, kHalfW, 24},
+        L"Open the Windows sound control panel", [] {});
+    install->isEnabled = sound->isEnabled = [] { return false; };
+}
+
+void MainWindow::Impl::paintSpeaker(Painter& painter) const
+{
+    painter.text(kBassBoostLine, bassBoostText(s.mic_level), TextRole::Body, kText, Align::Left);
+    const std::wstring endpoint = settings::lockedText(s, &Settings::cableEndpointName);
+    painter.text({kRightX, kLower, kRightW, 20}, L"Capture Endpoint: " + (endpoint.empty() ? L"(not found)" : endpoint),
+        TextRole::Body, kTextDim, Align::Left);
+}
+
+} // namespace ui
