@@ -144,6 +144,7 @@ void Engine::close()
 void Engine::shutdown()
 {
     close();
+    session_.stop();
     registration_.reset();
     phase_ = EnginePhase::Ended;
 }

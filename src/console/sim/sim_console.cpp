@@ -5,7 +5,7 @@
 namespace console {
 
 SimConsole::SimConsole(SimOptions options)
-    : settle_(options.settleDeviceWorkers),
+    : settle_(options.settleDeviceThread),
       console_(Platform{clock, audio, &keys, options.files, std::move(options.responseFolder), nullptr}, options.steps)
 { }
 
@@ -13,7 +13,7 @@ engine::StepWait SimConsole::step()
 {
     const engine::StepWait wait = console_.engine().step();
     if (settle_)
-        console_.engine().waitForDeviceWorkers();
+        console_.engine().waitForDeviceThread();
     return wait;
 }
 
