@@ -67,7 +67,7 @@ void DeviceSession::restartGapDetection()
     goodPackets_ = 0;
 }
 
-bool DeviceSession::open()
+bool DeviceSession::open(const settings::Snapshot& st)
 {
     close();
     // The voice does not flow yet: the opens run here, one after the other.
@@ -78,8 +78,7 @@ bool DeviceSession::open()
 
     if (mic.empty())
         return false;
-    captureClient_
-        = openCaptureClient(s_.devices, mic, s_.settings.raw.load() != 0, s_.captureEvent, captureBufferFrames_);
+    captureClient_ = openCaptureClient(s_.devices, mic, st.raw != 0, s_.captureEvent, captureBufferFrames_);
     if (!captureClient_)
         return false;
     AudioResult r = AudioResult::Failed;
@@ -92,7 +91,7 @@ bool DeviceSession::open()
     if (!cable.empty())
         openRenderOutput(cable_, s_.devices, cable, false);
 
-    monitorFlags_ = monitorNeeds();
+    monitorFlags_ = monitorNeeds(st);
     std::wstring wanted;
     if (monitorFlags_ != 0)
         wanted = monitorEndpointFor(s_.devices, spk, needOf(monitorFlags_));
@@ -183,12 +182,12 @@ void DeviceSession::retireCapture() noexcept
     captureClient_.reset();
 }
 
-void DeviceSession::manage()
+void DeviceSession::manage(const settings::Snapshot& st)
 {
     takeResults();
-    manageMonitor();
+    manageMonitor(st);
     retryCable();
-    reopenMic();
+    reopenMic(st);
 }
 
 void DeviceSession::runJob(DeviceJob& job) const
@@ -257,9 +256,8 @@ void DeviceSession::takeResults() noexcept
     }
 }
 
-uint8_t DeviceSession::monitorNeeds() const
+uint8_t DeviceSession::monitorNeeds(const settings::Snapshot& st) const
 {
-    const auto& st = s_.settings;
     uint8_t flags = 0;
     if (st.monitor)
         flags |= kMonitorForVoice;
@@ -283,11 +281,11 @@ void DeviceSession::monitorOpenFailed(int64_t attemptMillis)
 // A change of needs asks the device thread which endpoint they want and has
 // it opened there; the open monitor keeps playing until the new one is in.
 // Needs that want no monitor close it at once.
-void DeviceSession::manageMonitor()
+void DeviceSession::manageMonitor(const settings::Snapshot& st)
 {
     if (monitorInFlight_)
         return;
-    const uint8_t flags = monitorNeeds();
+    const uint8_t flags = monitorNeeds(st);
     const int64_t now = s_.clock.nowMillis();
     const bool changed = flags != monitorFlags_;
     if (flags == 0) {
@@ -378,14 +376,14 @@ void DeviceSession::takeCable(DeviceJob& result) noexcept
     }
 }
 
-void DeviceSession::reopenMic()
+void DeviceSession::reopenMic(const settings::Snapshot& st)
 {
     if (micInFlight_ || !s_.state.micReopenRequest.exchange(0))
         return;
     DeviceJob* job = newJob(DeviceJobKind::OpenMic);
     if (!job)
         return;
-    job->raw = s_.settings.raw.load() != 0;
+    job->raw = st.raw != 0;
     devices_.post();
     micInFlight_ = true;
 }

@@ -66,7 +66,7 @@ public:
 
     // The open sequence: capture, cable, monitor, all started. false: the
     // microphone could not be opened (the outputs stay as they are; close()).
-    bool open();
+    bool open(const settings::Snapshot& st);
     // Waits for the device thread's jobs and closes every stream; the cable
     // status is back to not running.
     void close();
@@ -74,7 +74,7 @@ public:
     void stop();
     // Once per packet while running: the device thread's results, the
     // monitor's needs, a requested cable retry, a requested microphone re-open.
-    void manage();
+    void manage(const settings::Snapshot& st);
     // The next capture packet, copied out, with the gap before it; every
     // buffer of the session then holds a block of the larger of the two.
     CaptureResult nextPacket(CapturedPacket& packet);
@@ -111,11 +111,11 @@ private:
     void takeCable(DeviceJob& result) noexcept;
     void takeMic(DeviceJob& result) noexcept;
 
-    uint8_t monitorNeeds() const;
+    uint8_t monitorNeeds(const settings::Snapshot& st) const;
     void monitorOpenFailed(int64_t attemptMillis);
-    void manageMonitor();
+    void manageMonitor(const settings::Snapshot& st);
     void retryCable();
-    void reopenMic();
+    void reopenMic(const settings::Snapshot& st);
     void restartGapDetection();
 
     SessionServices s_;
