@@ -20,7 +20,7 @@ void checkRanges(const settings::Settings& s)
         for (const auto& field : table) {
             const int32_t value = field.load(s);
             const int32_t top
-                = field.key == "eq_preset" ? 9 + static_cast<int32_t>(s.userEqPresets.size()) : field.maximum;
+                = field.key == "eq_preset" ? 9 + static_cast<int32_t>(s.userEqPresets().size()) : field.maximum;
             if (field.registryKey != settings::RegistryKey::None && (value < field.minimum || value > top)
                 && !(field.registryName == L"PresetTop" && value == settings::Settings::kUnset))
                 std::abort();

@@ -91,26 +91,13 @@ void GlitchRepeater::reset() noexcept
     lastG_.fill(0.0f);
     restartFrom_.fill(0.0f);
     restart_ = 0;
-    loop_ = {};
-    nextLoop_ = {};
-    takeover_ = 0;
-    recaptureAt_ = -1;
-    beepPhase_ = 0.0;
-    beepLevel_ = 0.05;
-    crushHeld_.fill(0.0f);
-    crushCount_ = 0;
-    readPos_ = 0.0;
-    robotPhase_ = 0.0;
-    queueHead_ = 0;
-    queueSize_ = 0;
-    playPos_ = -1;
-    phraseOpen_ = false;
-    pause_ = 0;
-    grainsReady_ = false;
-    grains_ = {};
-    grainClock_ = 0;
-    lastGrain_ = {};
-    random_ = Lcg{0x5eed1234u};
+    repeat_ = {};
+    beep_ = {};
+    stutter_ = {};
+    reverse_ = {};
+    playhead_ = {};
+    crush_ = {};
+    grain_ = {};
     echoState_.fill(0.0);
     echoIdle_ = 0;
 }
@@ -155,9 +142,9 @@ void GlitchRepeater::record(float mono) noexcept
         onsetCount_ = std::min(onsetCount_ + 1, static_cast<int>(onsets_.size()));
         // Repeat re-arms on a new word: its loop is captured 0.16 s after the
         // word shows here, from the (early) onset on.
-        if (held_ && running_ == kGlitchRepeat && recaptureAt_ < 0 && takeover_ == 0) {
-            recaptureOnset_ = at;
-            recaptureAt_ = now_ + recaptureDelay_;
+        if (held_ && running_ == kGlitchRepeat && repeat_.recaptureAt < 0 && repeat_.takeover == 0) {
+            repeat_.recaptureOnset = at;
+            repeat_.recaptureAt = now_ + recaptureDelay_;
         }
     }
     ++now_;

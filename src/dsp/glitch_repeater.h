@@ -15,8 +15,8 @@
 // allocate or lock.
 
 #include "dsp/delay_ring.h"
+#include "dsp/glitch_styles.h"
 #include "dsp/one_pole.h"
-#include "dsp/random.h"
 
 #include <array>
 #include <cmath>
@@ -54,7 +54,7 @@ inline int clampGlitchStyle(int style) noexcept
 
 class GlitchRepeater {
 public:
-    static constexpr int kMaxChannels = 2;
+    static constexpr int kMaxChannels = glitch::kMaxChannels;
 
     // Sizes every ring and buffer for fs and one or two channels, and clears them.
     void prepare(double sampleRate, int channels);
@@ -80,31 +80,13 @@ public:
     double sampleRate() const noexcept { return fs_; }
 
 private:
-    // A loop over a captured buffer whose first `fade` frames of each pass
-    // crossfade from the continuation of the previous pass's end (the buffer
-    // holds at least len + fade frames), so the seam never steps.
-    struct Loop {
-        int64_t pos = 0;
-        int64_t len = 1;
-        int64_t prevLen = 0;
-        int64_t fade = 0;
-        int64_t passes = 0;
-        float read(const float* buf) const noexcept;
-        // Advances; returns true when a pass has just ended.
-        bool advance() noexcept;
-    };
-    // One backward-played stretch [begin, end) of the long ring.
-    struct Stretch {
-        int64_t begin = 0;
-        int64_t end = 0;
-    };
-    struct Grain {
-        double start = 0.0; // capture position of the grain's first read
-        double rate = 1.0;  // frames per frame; negative plays backwards
-        int64_t age = -1;   // frames into the grain; −1: idle
-    };
+    using Loop = glitch::Loop;
+    using Grain = glitch::GrainState::Grain;
 
-    static int64_t frames(double seconds, double fs) noexcept { return static_cast<int64_t>(std::lround(seconds * fs)); }
+    static int64_t frames(double seconds, double fs) noexcept
+    {
+        return static_cast<int64_t>(std::lround(seconds * fs));
+    }
 
     // The shell (glitch_repeater.cpp): the press latches the style and starts
     // its tail; every frame is recorded; while on, a frame of the style is
@@ -181,38 +163,16 @@ private:
     std::array<float, kMaxChannels> lastG_{}, restartFrom_{};
     int64_t restart_ = 0;
 
-    // Per-style state: set up by startStyle() at a press and run by
-    // styleSample(); the shell above only clears it in reset().
-    // Repeat.
-    Loop loop_, nextLoop_;
-    int64_t takeover_ = 0;       // frames left of the old-to-new loop crossfade
-    int64_t recaptureAt_ = -1;   // absolute time of the scheduled re-capture
-    int64_t recaptureOnset_ = 0; // the onset it captures from
-    // Beep.
-    double beepPhase_ = 0.0;
-    double beepLevel_ = 0.05;
-    // Crush.
-    std::array<float, kMaxChannels> crushHeld_{};
-    int64_t crushCount_ = 0;
-    // Tape stop, robot.
-    double readPos_ = 0.0;
-    double robotPhase_ = 0.0;
-    // Reverse.
-    std::array<Stretch, 8> queue_{};
-    int queueHead_ = 0;
-    int queueSize_ = 0;
-    Stretch playing_{};
-    int64_t playPos_ = -1; // position in playing_ being read; −1: nothing playing
-    bool phraseOpen_ = false;
-    int64_t phraseStart_ = 0;
-    int64_t pause_ = 0;
-    // Glitch.
-    bool grainsReady_ = false;
-    std::array<Grain, 2> grains_{};
-    int64_t grainClock_ = 0;
-    double grainLo_ = 0.0, grainHi_ = 0.0;
-    Grain lastGrain_{};
-    Lcg random_{0x5eed1234u};
+    // Per-style state (glitch_styles.h): set up by startStyle() at a press
+    // of that style and run by styleSample(); the shell only clears it in reset().
+    glitch::RepeatState repeat_;
+    glitch::BeepState beep_;
+    glitch::StutterState stutter_;
+    glitch::ReverseState reverse_;
+    glitch::PlayheadState playhead_;
+    glitch::CrushState crush_;
+    glitch::GrainState grain_;
+
     // Echo line.
     double echoLowPass_ = 0.0;
     std::array<double, kMaxChannels> echoState_{};

@@ -1,7 +1,7 @@
 #include "dsp/glitch_repeater.h"
 
-// The thirteen styles: what each captures at a press and plays while it runs.
-// The press, the ramp, the tail and the echo line around them are the
+// The thirteen styles: what each captures at a press and plays while it runs,
+// each on its own state (glitch_styles.h). The press, the ramp, the tail and the echo line around them are the
 // repeater's shell (glitch_repeater.cpp).
 
 #include <algorithm>
@@ -27,7 +27,7 @@ float readInterpolated(const std::vector<float>& buf, double pos, int64_t length
 
 } // namespace
 
-float GlitchRepeater::Loop::read(const float* buf) const noexcept
+float glitch::Loop::read(const float* buf) const noexcept
 {
     if (len <= 0)
         return 0.0f;
@@ -38,7 +38,7 @@ float GlitchRepeater::Loop::read(const float* buf) const noexcept
     return buf[pos];
 }
 
-bool GlitchRepeater::Loop::advance() noexcept
+bool glitch::Loop::advance() noexcept
 {
     if (len <= 0)
         return false;
@@ -76,45 +76,43 @@ void GlitchRepeater::startStyle() noexcept
 {
     const int64_t c = onsetOffset(0, capMax_);
     capLen_ = 0;
-    loop_ = {};
-    takeover_ = 0;
-    recaptureAt_ = -1;
-    queueSize_ = 0;
-    playPos_ = -1;
-    grainsReady_ = false;
 
     switch (running_) {
     case kGlitchRepeat: {
+        repeat_.takeover = 0;
+        repeat_.recaptureAt = -1;
         // The current word from its onset (at least 0.12 s of it), or the last quarter second.
         const int64_t age = onsetOffset(frames(0.12, fs_), capMax_);
         capLen_ = capture(cap_, age > 0 ? age : frames(0.25, fs_), 0);
-        loop_ = makeLoop<Loop>(capLen_, crossfade_);
+        repeat_.loop = makeLoop<Loop>(capLen_, crossfade_);
         break;
     }
     case kGlitchBeep:
-        beepLevel_ = std::min(0.3, std::max(0.05, 0.8 * medium_.y));
-        beepPhase_ = 0.0;
+        beep_.level = std::min(0.3, std::max(0.05, 0.8 * medium_.y));
+        beep_.phase = 0.0;
         break;
     case kGlitchStutter: {
         const int64_t length = frames(0.12, fs_);
         const int64_t from = bestStutterStart(c, length);
         capLen_ = capture(cap_, length + loopFade_, now_ - (from + length + loopFade_));
-        loop_ = makeLoop<Loop>(capLen_, loopFade_);
+        stutter_.loop = makeLoop<Loop>(capLen_, loopFade_);
         break;
     }
     case kGlitchReverse:
+        reverse_.queueSize = 0;
+        reverse_.playPos = -1;
         queueStretch(now_ - frames(0.6, fs_) - c, now_ - c);
-        phraseOpen_ = slow_.y > std::max(2.0 * minimum_, 0.004);
-        phraseStart_ = c > 0 ? now_ - c : now_ - frames(0.02, fs_);
-        pause_ = 0;
+        reverse_.phraseOpen = slow_.y > std::max(2.0 * minimum_, 0.004);
+        reverse_.phraseStart = c > 0 ? now_ - c : now_ - frames(0.02, fs_);
+        reverse_.pause = 0;
         break;
     case kGlitchTapeStop:
     case kGlitchRobot: {
         const int64_t earliest = std::max<int64_t>(0, now_ - static_cast<int64_t>(history_[0].length()) + 2);
-        readPos_ = static_cast<double>(std::max(now_ - frames(0.12, fs_) - c, earliest));
+        playhead_.readPos = static_cast<double>(std::max(now_ - frames(0.12, fs_) - c, earliest));
         for (auto& comb : comb_)
             comb.reset();
-        robotPhase_ = 0.0;
+        playhead_.robotPhase = 0.0;
         tailLength_ = frames(running_ == kGlitchTapeStop ? 0.8 : 0.9, fs_);
         break;
     }
@@ -123,8 +121,8 @@ void GlitchRepeater::startStyle() noexcept
         break;
     case kGlitchCrush:
         capLen_ = capture(cap_, frames(0.16, fs_), 0);
-        loop_ = makeLoop<Loop>(capLen_, loopFade_);
-        crushCount_ = 0;
+        crush_.loop = makeLoop<Loop>(capLen_, loopFade_);
+        crush_.count = 0;
         if (capLen_ > 2 * loopFade_ + 8)
             tailLength_ = frames(0.7, fs_);
         break;
@@ -157,19 +155,20 @@ void GlitchRepeater::startStyle() noexcept
     case kGlitchCut:
         break;
     case kGlitchGlitch: {
+        grain_.ready = false;
         capLen_ = capture(cap_, capMax_, 0);
         if (capLen_ - grainLength_ - 2 > frames(0.04, fs_) + 2) {
-            grainLo_ = static_cast<double>(frames(0.02, fs_));
-            grainHi_ = static_cast<double>(capLen_ - frames(0.3, fs_));
-            if (grainHi_ < grainLo_) {
-                grainLo_ = 0.0;
-                grainHi_ = static_cast<double>(std::max<int64_t>(0, capLen_ - 2 * grainLength_ - 2));
+            grain_.lo = static_cast<double>(frames(0.02, fs_));
+            grain_.hi = static_cast<double>(capLen_ - frames(0.3, fs_));
+            if (grain_.hi < grain_.lo) {
+                grain_.lo = 0.0;
+                grain_.hi = static_cast<double>(std::max<int64_t>(0, capLen_ - 2 * grainLength_ - 2));
             }
-            grains_ = {};
-            lastGrain_ = {};
-            startGrain(grains_[0]);
-            grainClock_ = 0;
-            grainsReady_ = true;
+            grain_.grains = {};
+            grain_.last = {};
+            startGrain(grain_.grains[0]);
+            grain_.clock = 0;
+            grain_.ready = true;
         }
         break;
     }
@@ -230,40 +229,42 @@ void GlitchRepeater::queueStretch(int64_t begin, int64_t end) noexcept
     begin = std::max<int64_t>(begin, 0);
     if (end - begin < 2 * crossfade_)
         return;
-    if (playPos_ < 0) {
-        playing_ = {begin, end};
-        playPos_ = end - 1;
+    if (reverse_.playPos < 0) {
+        reverse_.playing = {begin, end};
+        reverse_.playPos = end - 1;
         return;
     }
-    if (queueSize_ == static_cast<int>(queue_.size()))
+    if (reverse_.queueSize == static_cast<int>(reverse_.queue.size()))
         return;
-    queue_[static_cast<size_t>((queueHead_ + queueSize_) % static_cast<int>(queue_.size()))] = {begin, end};
-    ++queueSize_;
+    reverse_
+        .queue[static_cast<size_t>((reverse_.queueHead + reverse_.queueSize) % static_cast<int>(reverse_.queue.size()))]
+        = {begin, end};
+    ++reverse_.queueSize;
 }
 // Backward play reads the long ring from the stretch's end down to its
 // start, with 5 ms fades at both ends so that stretches join without steps.
 float GlitchRepeater::reverseSample(int ch) const noexcept
 {
-    if (playPos_ < 0)
+    if (reverse_.playPos < 0)
         return 0.0f;
-    const double fromEnd = static_cast<double>(playing_.end - playPos_);
-    const double fromBegin = static_cast<double>(playPos_ - playing_.begin + 1);
+    const double fromEnd = static_cast<double>(reverse_.playing.end - reverse_.playPos);
+    const double fromBegin = static_cast<double>(reverse_.playPos - reverse_.playing.begin + 1);
     const double gain = std::min(1.0, std::min(fromEnd, fromBegin) / static_cast<double>(crossfade_));
-    return static_cast<float>(gain * long_[ch].at(playPos_));
+    return static_cast<float>(gain * long_[ch].at(reverse_.playPos));
 }
 void GlitchRepeater::advanceReverse() noexcept
 {
     const int64_t oldest = now_ - static_cast<int64_t>(long_[0].length()) + 1;
-    if (playPos_ >= 0 && --playPos_ >= std::max(playing_.begin, oldest))
+    if (reverse_.playPos >= 0 && --reverse_.playPos >= std::max(reverse_.playing.begin, oldest))
         return;
-    playPos_ = -1;
-    while (queueSize_ > 0 && playPos_ < 0) {
-        const Stretch next = queue_[static_cast<size_t>(queueHead_)];
-        queueHead_ = (queueHead_ + 1) % static_cast<int>(queue_.size());
-        --queueSize_;
-        playing_ = {std::max(next.begin, oldest + 1), next.end};
-        if (playing_.end - playing_.begin >= 2 * crossfade_)
-            playPos_ = playing_.end - 1;
+    reverse_.playPos = -1;
+    while (reverse_.queueSize > 0 && reverse_.playPos < 0) {
+        const auto next = reverse_.queue[static_cast<size_t>(reverse_.queueHead)];
+        reverse_.queueHead = (reverse_.queueHead + 1) % static_cast<int>(reverse_.queue.size());
+        --reverse_.queueSize;
+        reverse_.playing = {std::max(next.begin, oldest + 1), next.end};
+        if (reverse_.playing.end - reverse_.playing.begin >= 2 * crossfade_)
+            reverse_.playPos = reverse_.playing.end - 1;
     }
 }
 // Phrases for backward play: a phrase is open while the slow follower is
@@ -273,23 +274,23 @@ void GlitchRepeater::advanceReverse() noexcept
 void GlitchRepeater::trackPhrases() noexcept
 {
     const bool loud = slow_.y > std::max(2.0 * minimum_, 0.004);
-    if (!phraseOpen_) {
-        phraseStart_ = now_ - frames(0.02, fs_);
-        phraseOpen_ = loud;
-        pause_ = 0;
+    if (!reverse_.phraseOpen) {
+        reverse_.phraseStart = now_ - frames(0.02, fs_);
+        reverse_.phraseOpen = loud;
+        reverse_.pause = 0;
         return;
     }
-    pause_ = loud ? 0 : pause_ + 1;
-    if (pause_ >= frames(0.07, fs_)) {
-        queueStretch(phraseStart_, now_ + frames(0.03, fs_) - pause_);
-        phraseOpen_ = false;
-        pause_ = 0;
+    reverse_.pause = loud ? 0 : reverse_.pause + 1;
+    if (reverse_.pause >= frames(0.07, fs_)) {
+        queueStretch(reverse_.phraseStart, now_ + frames(0.03, fs_) - reverse_.pause);
+        reverse_.phraseOpen = false;
+        reverse_.pause = 0;
         return;
     }
-    if (now_ - phraseStart_ > frames(1.0, fs_)) {
-        const int64_t cut = quietestCut(phraseStart_ + frames(0.35, fs_), now_);
-        queueStretch(phraseStart_, cut);
-        phraseStart_ = cut;
+    if (now_ - reverse_.phraseStart > frames(1.0, fs_)) {
+        const int64_t cut = quietestCut(reverse_.phraseStart + frames(0.35, fs_), now_);
+        queueStretch(reverse_.phraseStart, cut);
+        reverse_.phraseStart = cut;
     }
 }
 int64_t GlitchRepeater::quietestCut(int64_t from, int64_t to) const noexcept
@@ -318,14 +319,14 @@ int64_t GlitchRepeater::quietestCut(int64_t from, int64_t to) const noexcept
 void GlitchRepeater::startGrain(Grain& grain) noexcept
 {
     static constexpr double kRates[] = {1.0, 1.0, 1.0, 0.5, 2.0, -1.0, -1.0};
-    if (lastGrain_.age >= 0 && random_.next() % 3 == 0) {
-        grain = lastGrain_;
+    if (grain_.last.age >= 0 && grain_.random.next() % 3 == 0) {
+        grain = grain_.last;
     } else {
-        grain.start = grainLo_ + static_cast<double>(random_.uniform()) * (grainHi_ - grainLo_);
-        grain.rate = kRates[(random_.next() >> 8) % 7];
+        grain.start = grain_.lo + static_cast<double>(grain_.random.uniform()) * (grain_.hi - grain_.lo);
+        grain.rate = kRates[(grain_.random.next() >> 8) % 7];
     }
     grain.age = 0;
-    lastGrain_ = grain;
+    grain_.last = grain;
 }
 float GlitchRepeater::grainSample(const Grain& grain, int ch) const noexcept
 {
@@ -341,44 +342,44 @@ void GlitchRepeater::styleSample(float* g, int channels, double a, double progre
 {
     switch (running_) {
     case kGlitchRepeat: {
-        if (held_ && recaptureAt_ >= 0 && now_ >= recaptureAt_) {
-            const int64_t length = std::min(now_ - recaptureOnset_, capMax_);
-            nextLoop_ = makeLoop<Loop>(capture(next_, length, 0), crossfade_);
-            if (nextLoop_.len > 0)
-                takeover_ = crossfade_;
-            recaptureAt_ = -1;
+        if (held_ && repeat_.recaptureAt >= 0 && now_ >= repeat_.recaptureAt) {
+            const int64_t length = std::min(now_ - repeat_.recaptureOnset, capMax_);
+            repeat_.next = makeLoop<Loop>(capture(next_, length, 0), crossfade_);
+            if (repeat_.next.len > 0)
+                repeat_.takeover = crossfade_;
+            repeat_.recaptureAt = -1;
         }
-        const float w = static_cast<float>(takeover_) / static_cast<float>(crossfade_ + 1);
+        const float w = static_cast<float>(repeat_.takeover) / static_cast<float>(crossfade_ + 1);
         for (int ch = 0; ch < channels; ++ch) {
-            g[ch] = loop_.read(cap_[ch].data());
-            if (takeover_ > 0)
-                g[ch] = g[ch] * w + nextLoop_.read(next_[ch].data()) * (1.0f - w);
+            g[ch] = repeat_.loop.read(cap_[ch].data());
+            if (repeat_.takeover > 0)
+                g[ch] = g[ch] * w + repeat_.next.read(next_[ch].data()) * (1.0f - w);
         }
-        loop_.advance();
-        if (takeover_ > 0) {
-            nextLoop_.advance();
-            if (--takeover_ == 0) {
+        repeat_.loop.advance();
+        if (repeat_.takeover > 0) {
+            repeat_.next.advance();
+            if (--repeat_.takeover == 0) {
                 std::swap(cap_, next_);
-                loop_ = nextLoop_;
-                capLen_ = nextLoop_.len + nextLoop_.fade;
+                repeat_.loop = repeat_.next;
+                capLen_ = repeat_.next.len + repeat_.next.fade;
             }
         }
         break;
     }
     case kGlitchBeep: {
-        const auto v = static_cast<float>(std::sin(kTwoPi * beepPhase_) * beepLevel_);
-        beepPhase_ += 1000.0 / fs_;
-        beepPhase_ -= std::floor(beepPhase_);
+        const auto v = static_cast<float>(std::sin(kTwoPi * beep_.phase) * beep_.level);
+        beep_.phase += 1000.0 / fs_;
+        beep_.phase -= std::floor(beep_.phase);
         for (int ch = 0; ch < channels; ++ch)
             g[ch] = v;
         break;
     }
     case kGlitchStutter:
         for (int ch = 0; ch < channels; ++ch)
-            g[ch] = loop_.read(cap_[ch].data());
+            g[ch] = stutter_.loop.read(cap_[ch].data());
         // Every second pass halves the loop while it stays at least 25 ms: the stutter accelerates.
-        if (loop_.advance() && loop_.passes % 2 == 0 && loop_.len / 2 >= minLoop_)
-            loop_.len /= 2;
+        if (stutter_.loop.advance() && stutter_.loop.passes % 2 == 0 && stutter_.loop.len / 2 >= minLoop_)
+            stutter_.loop.len /= 2;
         break;
     case kGlitchReverse:
         for (int ch = 0; ch < channels; ++ch)
@@ -391,18 +392,18 @@ void GlitchRepeater::styleSample(float* g, int channels, double a, double progre
             break;
         const double d = std::max(0.0, 1.0 - progress);
         const double level = std::min(1.0, 4.0 * d);
-        const double ring = std::sin(kTwoPi * robotPhase_);
+        const double ring = std::sin(kTwoPi * playhead_.robotPhase);
         for (int ch = 0; ch < channels; ++ch) {
-            double x = history_[ch].readLinear(readPos_) * level;
+            double x = history_[ch].readLinear(playhead_.readPos) * level;
             if (running_ == kGlitchRobot) {
                 x = x * ring + 0.35 * comb_[ch].at(comb_[ch].writeCounter() - combDelay_);
                 comb_[ch].write(static_cast<float>(x));
             }
             g[ch] = static_cast<float>(x);
         }
-        readPos_ += d;
-        robotPhase_ += (0.4 + 0.6 * d) * 55.0 / fs_;
-        robotPhase_ -= std::floor(robotPhase_);
+        playhead_.readPos += d;
+        playhead_.robotPhase += (0.4 + 0.6 * d) * 55.0 / fs_;
+        playhead_.robotPhase -= std::floor(playhead_.robotPhase);
         break;
     }
     case kGlitchScratch: {
@@ -418,20 +419,20 @@ void GlitchRepeater::styleSample(float* g, int channels, double a, double progre
         break;
     }
     case kGlitchCrush: {
-        if (tail_ <= 0 || loop_.len <= 0)
+        if (tail_ <= 0 || crush_.loop.len <= 0)
             break;
-        if (crushCount_ <= 0) {
+        if (crush_.count <= 0) {
             const double h = 16.0 * std::pow(0.25, progress);
             for (int ch = 0; ch < channels; ++ch) {
-                const double x = loop_.read(cap_[ch].data());
-                crushHeld_[ch] = static_cast<float>(std::clamp(std::round(x * h) / h, -1.0, 1.0));
+                const double x = crush_.loop.read(cap_[ch].data());
+                crush_.held[ch] = static_cast<float>(std::clamp(std::round(x * h) / h, -1.0, 1.0));
             }
-            crushCount_ = 1 + static_cast<int64_t>(47.0 * progress * progress);
+            crush_.count = 1 + static_cast<int64_t>(47.0 * progress * progress);
         }
-        --crushCount_;
-        loop_.advance();
+        --crush_.count;
+        crush_.loop.advance();
         for (int ch = 0; ch < channels; ++ch)
-            g[ch] = crushHeld_[ch];
+            g[ch] = crush_.held[ch];
         break;
     }
     case kGlitchChipmunk:
@@ -445,9 +446,9 @@ void GlitchRepeater::styleSample(float* g, int channels, double a, double progre
         break;
     }
     case kGlitchGlitch: {
-        if (!grainsReady_)
+        if (!grain_.ready)
             break;
-        for (Grain& grain : grains_) {
+        for (Grain& grain : grain_.grains) {
             if (grain.age < 0)
                 continue;
             for (int ch = 0; ch < channels; ++ch)
@@ -455,9 +456,9 @@ void GlitchRepeater::styleSample(float* g, int channels, double a, double progre
             if (++grain.age >= grainLength_)
                 grain.age = -1;
         }
-        if (++grainClock_ >= grainLength_ / 2) {
-            grainClock_ = 0;
-            startGrain(grains_[0].age < 0 ? grains_[0] : grains_[1]);
+        if (++grain_.clock >= grainLength_ / 2) {
+            grain_.clock = 0;
+            startGrain(grain_.grains[0].age < 0 ? grain_.grains[0] : grain_.grains[1]);
         }
         break;
     }

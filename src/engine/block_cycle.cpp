@@ -39,7 +39,7 @@ void BlockCycle::ensureScratch(uint32_t frames)
 
 void BlockCycle::pollGlitchKey() noexcept
 {
-    const auto code = static_cast<uint32_t>(s_.settings.GlitchKey.load());
+    const auto code = static_cast<uint32_t>(snapshot_.GlitchKey);
     const bool held = s_.keys != nullptr && platform::keyCodeHeld(*s_.keys, code);
     if (held) {
         glitchKeyHeld_ = glitchKeyArmed_;
@@ -57,7 +57,6 @@ void BlockCycle::checkInputActivity() noexcept
 
 void BlockCycle::run(const float* interleaved, uint32_t n, int pass) noexcept
 {
-    s_.settings.trySnapshot(snapshot_);
     const settings::Snapshot& st = snapshot_;
     const int32_t level = st.mic_level;
     if (level != micLevelSeen_) {

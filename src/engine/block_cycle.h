@@ -1,9 +1,9 @@
 #pragma once
 // The block cycle: one block of captured (or gap) frames through the voice
 // chain into the cable and monitor buses, in the fixed order of its steps.
-// It reads the settings, polls the glitch key, feeds the recorder rings and
-// raises the output peak; writing the buses to the devices is the session's.
-// Engine thread only; run() neither allocates nor locks.
+// It reads the settings once per packet into the snapshot every stage uses,
+// polls the glitch key, feeds the recorder rings and raises the output peak; writing the buses to the devices is the
+// session's. Engine thread only; run() neither allocates nor locks.
 
 #include "engine/block_steps.h"
 #include "engine/engine_report.h"
@@ -32,8 +32,14 @@ class BlockCycle {
 public:
     explicit BlockCycle(CycleServices services);
 
-    // At engine start: the equalizer counter as it is now counts as seen.
+    // At engine start: the record read, and its equalizer counter as it is
+    // now counts as seen.
     void start();
+    // Once per packet, before the devices are managed and the blocks run: the
+    // record copied into the snapshot that the session and every stage read.
+    // A transaction being written leaves the last copy (the engine never waits).
+    void readSettings() noexcept { s_.settings.trySnapshot(snapshot_); }
+    const settings::Snapshot& settings() const { return snapshot_; }
     // Every buffer holds a block of frames.
     void ensureScratch(uint32_t frames);
     // One block of n frames: interleaved stereo capture, or nullptr for gap
@@ -52,8 +58,7 @@ private:
 
     CycleServices s_;
     platform::InputActivityCheck inputCheck_;
-    // The record as the last block read it; a block that meets a transaction
-    // being written keeps it (the engine never waits).
+    // The record as readSettings() last copied it.
     settings::Snapshot snapshot_;
     uint32_t eqRevisionSeen_ = 0;
     int32_t micLevelSeen_ = -1;

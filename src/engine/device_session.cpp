@@ -20,14 +20,33 @@ MonitorNeed needOf(uint8_t flags)
     return {(flags & (kMonitorForVoice | kMonitorForClips | kMonitorForPreview)) != 0, (flags & kMonitorForApp) != 0};
 }
 
+bool lowLatencyFor(uint8_t flags)
+{
+    return (flags & kMonitorLowLatencyNeeds) != 0;
+}
+
+// Device thread: opens and starts an output with its scratch for frames;
+// false, and the output closed, when either fails.
+bool openStartedOutput(RenderOutput& output, platform::AudioDevices& devices, const std::wstring& endpoint,
+    bool lowLatency, uint32_t frames)
+{
+    if (openRenderOutput(output, devices, endpoint, lowLatency) && ok(output.client->start())) {
+        reserveRenderScratch(output, frames);
+        return true;
+    }
+    closeRenderOutput(output);
+    output = RenderOutput{};
+    return false;
+}
+
 } // namespace
 
-DeviceSession::DeviceSession(SessionServices services) : s_(services)
+DeviceSession::DeviceSession(SessionServices services) : s_(services), devices_([this](DeviceJob& job) { runJob(job); })
 { }
 
 DeviceSession::~DeviceSession()
 {
-    close();
+    stop();
 }
 
 void DeviceSession::ensureScratch(uint32_t frames)
@@ -35,8 +54,11 @@ void DeviceSession::ensureScratch(uint32_t frames)
     scratchFrames_ = std::max(scratchFrames_, frames);
     if (capture_.size() < size_t{frames} * 2)
         capture_.resize(size_t{frames} * 2);
-    reserveRenderScratch(cable_, frames);
-    reserveRenderScratch(monitor_, frames);
+    // A closed output holds no scratch: it went to the device thread whole.
+    for (RenderOutput* output : {&cable_, &monitor_}) {
+        if (output->isOpen())
+            reserveRenderScratch(*output, frames);
+    }
 }
 
 void DeviceSession::restartGapDetection()
@@ -45,38 +67,40 @@ void DeviceSession::restartGapDetection()
     goodPackets_ = 0;
 }
 
-bool DeviceSession::open()
+bool DeviceSession::open(const settings::Snapshot& st)
 {
     close();
+    // The voice does not flow yet: the opens run here, one after the other.
     const std::wstring mic = settings::deviceName(s_.settings, settings::DeviceKind::Mic);
     const std::wstring spk = settings::deviceName(s_.settings, settings::DeviceKind::Spk);
-    cableEndpoint_ = findCableEndpoint(s_.devices, platform::kStateActive).id;
+    const std::wstring cable = findCableEndpoint(s_.devices, platform::kStateActive).id;
+    cableEndpoint_.assign(cable);
 
     if (mic.empty())
         return false;
-    captureClient_
-        = openCaptureClient(s_.devices, mic, s_.settings.raw.load() != 0, s_.captureEvent, captureBufferFrames_);
+    captureClient_ = openCaptureClient(s_.devices, mic, st.raw != 0, s_.captureEvent, captureBufferFrames_);
     if (!captureClient_)
         return false;
     AudioResult r = AudioResult::Failed;
     captureService_ = captureClient_->captureService(r);
     if (!captureService_ || !ok(r))
         return false;
-    captureEndpoint_ = mic;
+    captureEndpoint_.assign(mic);
     ensureScratch(captureBufferFrames_);
 
-    if (!cableEndpoint_.empty())
-        openRenderOutput(cable_, s_.devices, cableEndpoint_, false);
+    if (!cable.empty())
+        openRenderOutput(cable_, s_.devices, cable, false);
 
-    monitorFlags_ = monitorNeeds();
-    monitorWanted_.clear();
+    monitorFlags_ = monitorNeeds(st);
+    std::wstring wanted;
     if (monitorFlags_ != 0)
-        monitorWanted_ = monitorEndpointFor(s_.devices, spk, needOf(monitorFlags_));
+        wanted = monitorEndpointFor(s_.devices, spk, needOf(monitorFlags_));
+    monitorWanted_.assign(wanted);
     monitorRetries_ = 0;
     monitorRetryAtMillis_ = 0;
-    if (!monitorWanted_.empty()) {
-        if (openRenderOutput(monitor_, s_.devices, monitorWanted_, (monitorFlags_ & kMonitorLowLatencyNeeds) != 0))
-            monitorEndpoint_ = monitorWanted_;
+    if (!wanted.empty()) {
+        if (openRenderOutput(monitor_, s_.devices, wanted, lowLatencyFor(monitorFlags_)))
+            monitorEndpoint_.assign(wanted);
         else
             monitorOpenFailed(s_.clock.nowMillis());
     }
@@ -90,7 +114,7 @@ bool DeviceSession::open()
         monitorEndpoint_.clear();
         monitorOpenFailed(s_.clock.nowMillis());
     }
-    cableStatus_ = cable_.isOpen() ? kCableOpen : (cableEndpoint_.empty() ? kCableMissing : kCableRefused);
+    cableStatus_ = cable_.isOpen() ? kCableOpen : (cable.empty() ? kCableMissing : kCableRefused);
     if (cableStatus_ == kCableRefused)
         s_.reports.post({EngineEventKind::CableRefused});
     s_.state.micReopenRequest.store(0);
@@ -100,14 +124,13 @@ bool DeviceSession::open()
 
 void DeviceSession::close()
 {
-    // Opens in flight are waited for and their streams closed with the rest.
-    micWorker_.wait();
-    micWorker_.take();
-    for (auto* worker : {&monitorWorker_, &cableWorker_}) {
-        worker->wait();
-        OutputOpen result = worker->take();
-        closeRenderOutput(result.output);
+    // Jobs in flight are waited for and their streams closed with the rest.
+    devices_.waitIdle();
+    while (DeviceJob* left = devices_.result()) {
+        left->closeStreams();
+        devices_.done();
     }
+    monitorInFlight_ = cableInFlight_ = micInFlight_ = false;
     captureService_.reset();
     closeRenderOutput(monitor_);
     closeRenderOutput(cable_);
@@ -118,23 +141,123 @@ void DeviceSession::close()
     cableStatus_ = kCableNotRunning;
 }
 
-void DeviceSession::waitForWorkers()
+void DeviceSession::stop()
 {
-    micWorker_.wait();
-    monitorWorker_.wait();
-    cableWorker_.wait();
+    close();
+    devices_.stop();
 }
 
-void DeviceSession::manage()
+DeviceJob* DeviceSession::newJob(DeviceJobKind kind) noexcept
 {
-    manageMonitor();
+    DeviceJob* job = devices_.jobSlot();
+    if (job)
+        job->kind = kind;
+    return job;
+}
+
+void DeviceSession::retire(RenderOutput& output) noexcept
+{
+    if (!output.client && !output.renderClient)
+        return;
+    if (DeviceJob* job = newJob(DeviceJobKind::Retire)) {
+        job->output = std::move(output);
+        output = RenderOutput{};
+        devices_.post();
+        return;
+    }
+    closeRenderOutput(output);
+}
+
+void DeviceSession::retireCapture() noexcept
+{
+    if (DeviceJob* job = newJob(DeviceJobKind::Retire)) {
+        job->captureService = std::move(captureService_);
+        job->captureClient = std::move(captureClient_);
+        devices_.post();
+        return;
+    }
+    captureService_.reset();
+    if (captureClient_)
+        captureClient_->stop();
+    captureClient_.reset();
+}
+
+void DeviceSession::manage(const settings::Snapshot& st)
+{
+    takeResults();
+    manageMonitor(st);
     retryCable();
-    reopenMic();
+    reopenMic(st);
 }
 
-uint8_t DeviceSession::monitorNeeds() const
+void DeviceSession::runJob(DeviceJob& job) const
 {
-    const auto& st = s_.settings;
+    switch (job.kind) {
+    case DeviceJobKind::OpenMonitor: {
+        std::wstring wanted;
+        if (job.monitorNeeds != 0)
+            wanted = monitorEndpointFor(
+                s_.devices, settings::deviceName(s_.settings, settings::DeviceKind::Spk), needOf(job.monitorNeeds));
+        job.endpoint.assign(wanted);
+        if (wanted.empty())
+            job.monitorOutcome = MonitorOutcome::NotWanted;
+        else if (job.endpoint == job.monitorOpenOn)
+            job.monitorOutcome = MonitorOutcome::Kept;
+        else if (!job.mayOpen && job.endpoint == job.monitorWantedSoFar)
+            job.monitorOutcome = MonitorOutcome::Waiting;
+        else if (openStartedOutput(job.output, s_.devices, wanted, lowLatencyFor(job.monitorNeeds), job.frames))
+            job.monitorOutcome = MonitorOutcome::Opened;
+        else
+            job.monitorOutcome = MonitorOutcome::Failed;
+        break;
+    }
+    case DeviceJobKind::OpenCable:
+        openStartedOutput(job.output, s_.devices, job.endpoint.str(), false, job.frames);
+        break;
+    case DeviceJobKind::OpenMic: {
+        const std::wstring mic = settings::deviceName(s_.settings, settings::DeviceKind::Mic);
+        job.endpoint.assign(mic);
+        auto client = openCaptureClient(s_.devices, mic, job.raw, s_.captureEvent, job.captureBufferFrames);
+        if (!client)
+            break;
+        AudioResult r = AudioResult::Failed;
+        auto service = client->captureService(r);
+        if (!service || !ok(r) || !ok(client->start())) {
+            service.reset();
+            client->stop();
+            break;
+        }
+        job.captureClient = std::move(client);
+        job.captureService = std::move(service);
+        break;
+    }
+    case DeviceJobKind::Retire:
+        break;
+    }
+}
+
+void DeviceSession::takeResults() noexcept
+{
+    while (DeviceJob* result = devices_.result()) {
+        switch (result->kind) {
+        case DeviceJobKind::OpenMonitor:
+            takeMonitor(*result);
+            break;
+        case DeviceJobKind::OpenCable:
+            takeCable(*result);
+            break;
+        case DeviceJobKind::OpenMic:
+            takeMic(*result);
+            break;
+        case DeviceJobKind::Retire:
+            break;
+        }
+        devices_.done();
+    }
+}
+
+uint8_t DeviceSession::monitorNeeds(const settings::Snapshot& st) const
+{
     uint8_t flags = 0;
     if (st.monitor)
         flags |= kMonitorForVoice;
@@ -155,130 +278,128 @@ void DeviceSession::monitorOpenFailed(int64_t attemptMillis)
     ++monitorRetries_;
 }
 
-void DeviceSession::startOutputOpen(DeviceWorker<OutputOpen>& worker, const std::wstring& endpoint, bool lowLatency)
+// A change of needs asks the device thread which endpoint they want and has
+// it opened there; the open monitor keeps playing until the new one is in.
+// Needs that want no monitor close it at once.
+void DeviceSession::manageMonitor(const settings::Snapshot& st)
 {
-    worker.start([&devices = s_.devices, endpoint, lowLatency, frames = scratchFrames_] {
-        OutputOpen result;
-        result.endpoint = endpoint;
-        if (openRenderOutput(result.output, devices, endpoint, lowLatency) && ok(result.output.client->start()))
-            reserveRenderScratch(result.output, frames);
-        else
-            closeRenderOutput(result.output);
-        return result;
-    });
-}
-
-void DeviceSession::manageMonitor()
-{
-    const uint8_t flags = monitorNeeds();
-    if (flags != monitorFlags_) {
-        monitorFlags_ = flags;
-        std::wstring wanted;
-        if (flags != 0)
-            wanted = monitorEndpointFor(
-                s_.devices, settings::deviceName(s_.settings, settings::DeviceKind::Spk), needOf(flags));
-        if (!(monitor_.isOpen() && wanted == monitorEndpoint_)) {
-            if (monitor_.isOpen()) {
-                closeRenderOutput(monitor_);
-                monitorEndpoint_.clear();
-            }
-            if (wanted != monitorWanted_) {
-                monitorRetries_ = 0;
-                monitorRetryAtMillis_ = 0;
-            }
-        }
-        monitorWanted_ = std::move(wanted);
-    }
-    takeMonitor();
+    if (monitorInFlight_)
+        return;
+    const uint8_t flags = monitorNeeds(st);
     const int64_t now = s_.clock.nowMillis();
-    if (monitorWanted_.empty() || monitor_.isOpen() || monitorWorker_.active() || now < monitorRetryAtMillis_)
+    const bool changed = flags != monitorFlags_;
+    if (flags == 0) {
+        monitorFlags_ = 0;
+        if (!monitorWanted_.empty()) {
+            monitorRetries_ = 0;
+            monitorRetryAtMillis_ = 0;
+        }
+        monitorWanted_.clear();
+        retire(monitor_);
+        monitorEndpoint_.clear();
         return;
+    }
+    const bool retryDue = !monitorWanted_.empty() && !monitor_.isOpen() && now >= monitorRetryAtMillis_;
+    if (!changed && !retryDue)
+        return;
+    DeviceJob* job = newJob(DeviceJobKind::OpenMonitor);
+    if (!job)
+        return;
+    job->monitorNeeds = flags;
+    if (monitor_.isOpen())
+        job->monitorOpenOn = monitorEndpoint_;
+    else
+        job->monitorOpenOn.clear();
+    job->monitorWantedSoFar = monitorWanted_;
+    job->mayOpen = now >= monitorRetryAtMillis_;
+    job->frames = scratchFrames_;
+    devices_.post();
+    monitorFlags_ = flags;
+    monitorInFlight_ = true;
     monitorAttemptMillis_ = now;
-    startOutputOpen(monitorWorker_, monitorWanted_, (flags & kMonitorLowLatencyNeeds) != 0);
 }
 
-void DeviceSession::takeMonitor()
+void DeviceSession::takeMonitor(DeviceJob& result) noexcept
 {
-    if (!monitorWorker_.finished())
+    monitorInFlight_ = false;
+    if (!(result.endpoint == monitorWanted_)) {
+        monitorRetries_ = 0;
+        monitorRetryAtMillis_ = 0;
+    }
+    monitorWanted_ = result.endpoint;
+    switch (result.monitorOutcome) {
+    case MonitorOutcome::Kept:
         return;
-    OutputOpen result = monitorWorker_.take();
-    if (!result.output.isOpen()) {
+    case MonitorOutcome::Opened:
+        retire(monitor_);
+        std::swap(monitor_, result.output);
+        monitorEndpoint_ = result.endpoint;
+        monitorRetries_ = 0;
+        return;
+    case MonitorOutcome::Failed:
         monitorOpenFailed(monitorAttemptMillis_);
-        return;
+        break;
+    case MonitorOutcome::NotWanted:
+    case MonitorOutcome::Waiting:
+        break;
     }
-    if (result.endpoint != monitorWanted_ || monitor_.isOpen()) {
-        // The needs changed while it opened: the next packet opens the one wanted now.
-        closeRenderOutput(result.output);
-        return;
-    }
-    std::swap(monitor_, result.output);
-    monitorEndpoint_ = result.endpoint;
-    monitorRetries_ = 0;
+    // The open monitor is on an endpoint no longer wanted.
+    retire(monitor_);
+    monitorEndpoint_.clear();
 }
 
 void DeviceSession::retryCable()
 {
-    takeCable();
-    if (cable_.isOpen() || cableEndpoint_.empty() || cableWorker_.active() || !s_.state.cableRetryRequest.exchange(0))
+    if (cable_.isOpen() || cableEndpoint_.empty() || cableInFlight_ || !s_.state.cableRetryRequest.exchange(0))
         return;
-    startOutputOpen(cableWorker_, cableEndpoint_, false);
+    DeviceJob* job = newJob(DeviceJobKind::OpenCable);
+    if (!job)
+        return;
+    job->endpoint = cableEndpoint_;
+    job->frames = scratchFrames_;
+    devices_.post();
+    cableInFlight_ = true;
 }
 
-void DeviceSession::takeCable()
+void DeviceSession::takeCable(DeviceJob& result) noexcept
 {
-    if (!cableWorker_.finished())
-        return;
-    OutputOpen result = cableWorker_.take();
+    cableInFlight_ = false;
     if (result.output.isOpen() && !cable_.isOpen()) {
         std::swap(cable_, result.output);
         cableStatus_ = kCableOpen;
         return;
     }
-    closeRenderOutput(result.output);
+    retire(result.output);
     if (!cable_.isOpen()) {
         cableStatus_ = kCableRefused;
         s_.reports.post({EngineEventKind::CableRefused});
     }
 }
 
-void DeviceSession::reopenMic()
+void DeviceSession::reopenMic(const settings::Snapshot& st)
 {
-    takeMic();
-    if (micWorker_.active() || !s_.state.micReopenRequest.exchange(0))
+    if (micInFlight_ || !s_.state.micReopenRequest.exchange(0))
         return;
-    const std::wstring mic = settings::deviceName(s_.settings, settings::DeviceKind::Mic);
-    const bool raw = s_.settings.raw.load() != 0;
-    micWorker_.start([&devices = s_.devices, &event = s_.captureEvent, mic, raw] {
-        CaptureOpen result;
-        result.client = openCaptureClient(devices, mic, raw, event, result.bufferFrames);
-        return result;
-    });
+    DeviceJob* job = newJob(DeviceJobKind::OpenMic);
+    if (!job)
+        return;
+    job->raw = st.raw != 0;
+    devices_.post();
+    micInFlight_ = true;
 }
 
-void DeviceSession::takeMic()
+void DeviceSession::takeMic(DeviceJob& result) noexcept
 {
-    if (!micWorker_.finished())
-        return;
-    CaptureOpen result = micWorker_.take();
-    auto client = std::move(result.client);
-    if (!client) {
-        s_.reports.post({EngineEventKind::MicReopenFailed});
-        return;
-    }
-    AudioResult r = AudioResult::Failed;
-    auto service = client->captureService(r);
-    if (!service || !ok(r) || !ok(client->start())) {
-        client->stop();
+    micInFlight_ = false;
+    if (!result.captureClient) {
         s_.reports.post({EngineEventKind::MicReopenFailed});
         return; // the old capture stays
     }
-    captureService_.reset();
-    if (captureClient_)
-        captureClient_->stop();
-    captureClient_ = std::move(client);
-    captureService_ = std::move(service);
-    captureEndpoint_ = settings::deviceName(s_.settings, settings::DeviceKind::Mic);
-    captureBufferFrames_ = result.bufferFrames;
+    retireCapture();
+    captureClient_ = std::move(result.captureClient);
+    captureService_ = std::move(result.captureService);
+    captureEndpoint_ = result.endpoint;
+    captureBufferFrames_ = result.captureBufferFrames;
     ensureScratch(captureBufferFrames_);
     restartGapDetection();
     s_.reports.post({EngineEventKind::MicReopened});
@@ -333,7 +454,7 @@ bool DeviceSession::writeOutputs(const float* cable, const float* monitor, uint3
     if (cable_.isOpen() && !writeRenderBlock(cable_, cable, n))
         return false;
     if (monitor_.isOpen() && !writeRenderBlock(monitor_, monitor, n)) {
-        closeRenderOutput(monitor_);
+        retire(monitor_);
         monitorEndpoint_.clear();
         monitorRetryAtMillis_ = s_.clock.nowMillis() + kMonitorRetryBaseMillis;
         s_.reports.post({EngineEventKind::MonitorLost});

@@ -3,14 +3,16 @@
 // the open sequence to the close. It opens the devices while the engine is
 // not running, keeps the monitor output to its needs with back-off, retries
 // the cable output on request, swaps the microphone, takes capture packets
-// with gap detection and writes the outputs. While the voice flows every open
-// runs on a device worker and the session takes its result at a later packet,
-// so an output that is slow to open never stalls the other one.
+// with gap detection and writes the outputs. While the voice flows every
+// open, close and endpoint look-up runs on the device thread
+// (device_thread.h) and the session takes its result at a later packet, so an
+// output that is slow to open never stalls the other one and a re-open costs
+// the engine thread no allocation.
 //
-// Engine thread only; the workers touch nothing here but their own results.
+// Engine thread only; the device thread sees nothing here but its jobs.
 
 #include "engine/audio_io.h"
-#include "engine/device_worker.h"
+#include "engine/device_thread.h"
 #include "engine/engine_report.h"
 #include "engine/engine_state.h"
 #include "platform/audio_endpoints.h"
@@ -20,6 +22,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace engine {
@@ -63,13 +66,15 @@ public:
 
     // The open sequence: capture, cable, monitor, all started. false: the
     // microphone could not be opened (the outputs stay as they are; close()).
-    bool open();
-    // Ends every worker and closes every stream; the cable status is back to
-    // not running.
+    bool open(const settings::Snapshot& st);
+    // Waits for the device thread's jobs and closes every stream; the cable
+    // status is back to not running.
     void close();
-    // Once per packet while running: the monitor's needs, a requested cable
-    // retry, a requested microphone re-open, and the workers' results.
-    void manage();
+    // close(), and the device thread ends.
+    void stop();
+    // Once per packet while running: the device thread's results, the
+    // monitor's needs, a requested cable retry, a requested microphone re-open.
+    void manage(const settings::Snapshot& st);
     // The next capture packet, copied out, with the gap before it; every
     // buffer of the session then holds a block of the larger of the two.
     CaptureResult nextPacket(CapturedPacket& packet);
@@ -87,30 +92,30 @@ public:
     const RenderOutput& cableOutput() const { return cable_; }
     const RenderOutput& monitorOutput() const { return monitor_; }
     int goodPackets() const { return goodPackets_; }
-    const std::wstring& captureEndpoint() const { return captureEndpoint_; }
-    const std::wstring& monitorEndpoint() const { return monitorEndpoint_; }
-    // Blocks until every running device worker has finished its open.
-    void waitForWorkers();
+    std::wstring_view captureEndpoint() const { return captureEndpoint_.view(); }
+    std::wstring_view monitorEndpoint() const { return monitorEndpoint_.view(); }
+    // Blocks until the device thread has run every job posted so far.
+    void waitForDeviceThread() { devices_.waitIdle(); }
 
 private:
-    struct CaptureOpen {
-        std::unique_ptr<platform::AudioClient> client;
-        uint32_t bufferFrames = 0;
-    };
-    struct OutputOpen {
-        RenderOutput output;
-        std::wstring endpoint;
-    };
+    // The device thread's side: runs one open job.
+    void runJob(DeviceJob& job) const;
+    // Engine thread: a job slot to fill, or null when the ring is full.
+    DeviceJob* newJob(DeviceJobKind kind) noexcept;
+    // Hands the device thread what the engine lets go of; closed here only
+    // when its ring is full.
+    void retire(RenderOutput& output) noexcept;
+    void retireCapture() noexcept;
+    void takeResults() noexcept;
+    void takeMonitor(DeviceJob& result) noexcept;
+    void takeCable(DeviceJob& result) noexcept;
+    void takeMic(DeviceJob& result) noexcept;
 
-    uint8_t monitorNeeds() const;
+    uint8_t monitorNeeds(const settings::Snapshot& st) const;
     void monitorOpenFailed(int64_t attemptMillis);
-    void manageMonitor();
-    void takeMonitor();
+    void manageMonitor(const settings::Snapshot& st);
     void retryCable();
-    void takeCable();
-    void reopenMic();
-    void takeMic();
-    void startOutputOpen(DeviceWorker<OutputOpen>& worker, const std::wstring& endpoint, bool lowLatency);
+    void reopenMic(const settings::Snapshot& st);
     void restartGapDetection();
 
     SessionServices s_;
@@ -120,7 +125,7 @@ private:
     // Capture.
     std::unique_ptr<platform::AudioClient> captureClient_;
     std::unique_ptr<platform::CaptureService> captureService_;
-    std::wstring captureEndpoint_;
+    EndpointId captureEndpoint_;
     uint32_t captureBufferFrames_ = 0;
     std::vector<float> capture_;
     uint64_t expectedPosition_ = 0;
@@ -130,17 +135,19 @@ private:
     // Outputs.
     RenderOutput cable_;
     RenderOutput monitor_;
-    std::wstring cableEndpoint_;
-    std::wstring monitorEndpoint_; // endpoint of the open monitor
-    std::wstring monitorWanted_;   // endpoint the monitor should be open on
-    uint8_t monitorFlags_ = 0;
+    EndpointId cableEndpoint_;
+    EndpointId monitorEndpoint_; // endpoint of the open monitor
+    EndpointId monitorWanted_;   // endpoint the monitor should be open on
+    uint8_t monitorFlags_ = 0;   // the needs last asked for
     int64_t monitorRetryAtMillis_ = 0;
     int monitorRetries_ = 0;
-    int64_t monitorAttemptMillis_ = 0; // when the open in flight was started
+    int64_t monitorAttemptMillis_ = 0; // when the job in flight was posted
 
-    DeviceWorker<CaptureOpen> micWorker_;
-    DeviceWorker<OutputOpen> monitorWorker_;
-    DeviceWorker<OutputOpen> cableWorker_;
+    // One job of each kind at most in flight.
+    bool monitorInFlight_ = false;
+    bool cableInFlight_ = false;
+    bool micInFlight_ = false;
+    DeviceThread devices_; // last: its thread ends before the rest goes
 };
 
 } // namespace engine

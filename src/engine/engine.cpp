@@ -56,9 +56,9 @@ void Engine::start()
     platform::flushDenormals();
     registration_ = s_.devices.registerAudioThread();
     irLoaded_ = s_.steps.loadImpulseResponse();
-    presetInUse_ = s_.settings.preset.load();
-    s_.steps.prepare(platform::kSampleRate, kInitialScratchFrames, presetInUse_);
     cycle_.start();
+    presetInUse_ = cycle_.settings().preset;
+    s_.steps.prepare(platform::kSampleRate, kInitialScratchFrames, presetInUse_);
     phase_ = EnginePhase::Idle;
     publish();
 }
@@ -92,7 +92,8 @@ StepWait Engine::idleStep()
         return {nullptr, kIdlePollMicros};
     phase_ = EnginePhase::Opening;
     ++openAttempts_;
-    if (session_.open()) {
+    cycle_.readSettings();
+    if (session_.open(cycle_.settings())) {
         ensureScratch(session_.captureBufferFrames());
         status_ = EngineStatus::Ok;
         running_ = true;
@@ -144,6 +145,7 @@ void Engine::close()
 void Engine::shutdown()
 {
     close();
+    session_.stop();
     registration_.reset();
     phase_ = EnginePhase::Ended;
 }
@@ -159,10 +161,12 @@ StepWait Engine::runningStep()
         phase_ = EnginePhase::Idle;
         return {};
     }
-    session_.manage();
+    cycle_.readSettings();
+    const settings::Snapshot& st = cycle_.settings();
+    session_.manage(st);
     ensureScratch(session_.captureBufferFrames());
 
-    const int preset = s_.settings.preset.load();
+    const int preset = st.preset;
     if (preset != presetInUse_) {
         presetInUse_ = preset;
         s_.steps.changeEnvironment(preset);

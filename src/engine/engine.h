@@ -75,9 +75,9 @@ public:
     // interface reads the report instead.
     const DeviceSession& session() const { return session_; }
     int openAttempts() const { return openAttempts_; }
-    // Blocks until every running device worker (microphone, monitor or cable
-    // open) has finished; its result is taken at the next packet.
-    void waitForDeviceWorkers() { session_.waitForWorkers(); }
+    // Blocks until the device thread has run every job posted so far (an
+    // open, a close); an open's result is taken at the next packet.
+    void waitForDeviceThread() { session_.waitForDeviceThread(); }
 
 private:
     StepWait idleStep();

@@ -67,14 +67,14 @@ std::wstring eqPresetName(const Settings& settings, int index)
     if (index >= 0 && index < kBuiltInEqPresets)
         return kBuiltInEqPresetTable[index].name;
     const int user = index - kBuiltInEqPresets;
-    if (user >= 0 && user < static_cast<int>(settings.userEqPresets.size()))
-        return settings.userEqPresets[user].name;
+    if (user >= 0 && user < static_cast<int>(settings.userEqPresets().size()))
+        return settings.userEqPresets()[user].name;
     return {};
 }
 
 int findEqPreset(const Settings& settings, std::wstring_view name)
 {
-    const int count = kBuiltInEqPresets + static_cast<int>(settings.userEqPresets.size());
+    const int count = kBuiltInEqPresets + static_cast<int>(settings.userEqPresets().size());
     for (int index = 0; index < count; ++index) {
         if (platform::equalsNoCase(eqPresetName(settings, index), name))
             return index;
@@ -85,9 +85,9 @@ int findEqPreset(const Settings& settings, std::wstring_view name)
 bool selectEqPreset(Settings& settings, int index)
 {
     const int user = index - kBuiltInEqPresets;
-    if (index < 0 || user >= static_cast<int>(settings.userEqPresets.size()))
+    if (index < 0 || user >= static_cast<int>(settings.userEqPresets().size()))
         return false;
-    const EqGains& gains = user < 0 ? kBuiltInEqPresetTable[index].gains : settings.userEqPresets[user].gains;
+    const EqGains& gains = user < 0 ? kBuiltInEqPresetTable[index].gains : settings.userEqPresets()[user].gains;
     // One transaction: the engine never builds the equalizer from the new
     // preset's first bands and the old one's last.
     Settings::Transaction transaction(settings);

@@ -172,16 +172,16 @@ void RegistrySettings::loadRegistrySettings(Settings& settings, std::span<const 
     if (auto face = registry_.readString(key, L"UiFont", kUiFontChars)) {
         for (const auto& installed : installedFaces) {
             if (platform::equalsNoCase(installed, *face)) {
-                settings.font = installed;
+                settings.setFont(installed);
                 break;
             }
         }
     }
     if (auto folder = registry_.readString(key, L"ClipsFolder", kClipsFolderChars))
-        settings.ClipsFolder = *folder;
+        settings.setClipsFolder(*folder);
     if (auto last = registry_.readString(key, L"LastSetup", kLastSetupChars))
-        settings.LastSetup = *last;
-    settings.CopyFolders = readCopyFolders();
+        settings.setLastSetup(*last);
+    settings.setCopyFolders(readCopyFolders());
 
     settings.touch(Counter::Tone);
     settings.touch(Counter::Isolation);
@@ -203,8 +203,8 @@ void RegistrySettings::saveRegistrySettings(const Settings& settings)
                 key, std::wstring(name), static_cast<uint32_t>(field.load(settings) + storedOffset(name)));
         }
     }
-    registry_.writeString(key, L"UiFont", settings.font);
-    registry_.writeString(key, L"ClipsFolder", settings.ClipsFolder);
+    registry_.writeString(key, L"UiFont", settings.font());
+    registry_.writeString(key, L"ClipsFolder", settings.clipsFolder());
 }
 
 void RegistrySettings::loadEqualizer(Settings& settings)
@@ -213,7 +213,7 @@ void RegistrySettings::loadEqualizer(Settings& settings)
     if (!registry_.keyExists(key))
         return;
     Settings::Transaction transaction(settings, false);
-    const int32_t presetTop = kBuiltInEqPresets - 1 + static_cast<int32_t>(settings.userEqPresets.size());
+    const int32_t presetTop = kBuiltInEqPresets - 1 + static_cast<int32_t>(settings.userEqPresets().size());
     for (const auto& field : recordFields()) {
         if (field.registryKey == RegistryKey::Equalizer)
             loadPlain(registry_, key, settings, field, field.key == "eq_preset" ? presetTop : field.maximum);
@@ -235,7 +235,7 @@ void RegistrySettings::saveEqualizer(const Settings& settings)
 
 void RegistrySettings::loadUserEqPresets(Settings& settings)
 {
-    settings.userEqPresets.clear();
+    std::vector<EqPreset> presets;
     const std::wstring key = presetsKey();
     for (const auto& value : registry_.listValues(key)) {
         if (value.type != platform::ValueType::String || value.name.empty() || value.name.size() > kMaxEqPresetName)
@@ -243,8 +243,9 @@ void RegistrySettings::loadUserEqPresets(Settings& settings)
         auto data = registry_.readString(key, value.name, kEqPresetDataChars);
         if (!data)
             continue;
-        settings.userEqPresets.push_back({value.name, parseEqGains(std::wstring_view(*data))});
+        presets.push_back({value.name, parseEqGains(std::wstring_view(*data))});
     }
+    settings.setUserEqPresets(std::move(presets));
 }
 
 bool RegistrySettings::saveUserEqPreset(Settings& settings, const std::wstring& name, const EqGains& gains)
@@ -255,7 +256,7 @@ bool RegistrySettings::saveUserEqPreset(Settings& settings, const std::wstring& 
     for (int band = 0; band < kEqBandCount; ++band)
         clamped[band] = std::clamp(gains[band], -12, 12);
 
-    auto& presets = settings.userEqPresets;
+    std::vector<EqPreset> presets = settings.userEqPresets();
     auto existing = std::find_if(presets.begin(), presets.end(),
         [&](const EqPreset& preset) { return platform::equalsNoCase(preset.name, name); });
     if (existing != presets.end()) {
@@ -267,6 +268,7 @@ bool RegistrySettings::saveUserEqPreset(Settings& settings, const std::wstring& 
     } else {
         presets.push_back({name, clamped});
     }
+    settings.setUserEqPresets(std::move(presets));
     registry_.writeString(presetsKey(), name, formatEqGains(clamped));
 
     // A user preset named like a built-in one is stored, but the built-in one is selected.
@@ -278,10 +280,12 @@ bool RegistrySettings::saveUserEqPreset(Settings& settings, const std::wstring& 
 bool RegistrySettings::deleteUserEqPreset(Settings& settings, int index)
 {
     const int user = index - kBuiltInEqPresets;
-    if (user < 0 || user >= static_cast<int>(settings.userEqPresets.size()))
+    if (user < 0 || user >= static_cast<int>(settings.userEqPresets().size()))
         return false;
-    registry_.deleteValue(presetsKey(), settings.userEqPresets[user].name);
-    settings.userEqPresets.erase(settings.userEqPresets.begin() + user);
+    registry_.deleteValue(presetsKey(), settings.userEqPresets()[user].name);
+    std::vector<EqPreset> presets = settings.userEqPresets();
+    presets.erase(presets.begin() + user);
+    settings.setUserEqPresets(std::move(presets));
     selectEqPreset(settings, 0);
     saveEqualizer(settings);
     return true;

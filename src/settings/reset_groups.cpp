@@ -101,7 +101,7 @@ ResetOutcome applyResetGroup(Settings& settings, ResetGroup group)
     case ResetGroup::Appearance:
         restore(settings, {"alpha", "font_bold", "font_size"});
         restoreRegistryOnly(settings, {L"UiAnim", L"UiTop", L"UiPlace", L"UiHints", L"UiZoom"});
-        settings.font = L"Tahoma";
+        settings.setFont(L"Tahoma");
         outcome.applyWindowLook = true;
         outcome.message = L"Restored default Appearance & Settings";
         break;

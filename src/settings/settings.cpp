@@ -23,7 +23,7 @@ const FieldInfo* rowOf(Settings& settings, const void* member)
 
 } // namespace
 
-Settings::Settings() : font(L"Tahoma")
+Settings::Settings()
 {
     // No other thread can see the record yet: plain writes, no counters.
     for (auto table : {recordFields(), registryOnlyFields()}) {
@@ -42,7 +42,7 @@ void Settings::write(const FieldInfo& field, int32_t value) noexcept
 
 bool Settings::set(const FieldInfo& field, int64_t value)
 {
-    int32_t clamped = clampField(field, value, static_cast<int>(userEqPresets.size()));
+    int32_t clamped = clampField(field, value, static_cast<int>(userEqPresets_.size()));
     // The two values no file or store may load, but the interface may set.
     if ((&field == findField("eq_preset") && value == kCustomEqPreset)
         || (&field == findRegistryField(L"PresetTop") && value == kUnset))
@@ -182,28 +182,65 @@ uint32_t Settings::saveRequests(RegistryKey key) const
     return saveRequests_[static_cast<size_t>(key)].load(std::memory_order_relaxed);
 }
 
-void setDeviceName(Settings& settings, DeviceKind kind, const std::wstring& identifier)
+void Settings::textChanged(RegistryKey key)
 {
-    std::lock_guard lock(settings.deviceNameLock);
-    (kind == DeviceKind::Mic ? settings.mic : settings.spk) = identifier;
+    Transaction transaction(*this);
+    keysChanged_[static_cast<size_t>(key)] = true;
 }
 
-std::wstring deviceName(const Settings& settings, DeviceKind kind)
+void Settings::setFont(std::wstring face)
 {
-    std::lock_guard lock(settings.deviceNameLock);
-    return kind == DeviceKind::Mic ? settings.mic : settings.spk;
+    if (face == font_)
+        return;
+    font_ = std::move(face);
+    textChanged(RegistryKey::Settings);
 }
 
-void setLockedText(Settings& settings, std::wstring Settings::*text, const std::wstring& value)
+void Settings::setClipsFolder(std::wstring folder)
 {
-    std::lock_guard lock(settings.deviceNameLock);
-    settings.*text = value.substr(0, kTextCapacity - 1);
+    if (folder == clipsFolder_)
+        return;
+    clipsFolder_ = std::move(folder);
+    textChanged(RegistryKey::Settings);
 }
 
-std::wstring lockedText(const Settings& settings, std::wstring Settings::*text)
+void Settings::setLastSetup(std::wstring name)
 {
-    std::lock_guard lock(settings.deviceNameLock);
-    return settings.*text;
+    lastSetup_ = std::move(name);
+}
+
+void Settings::setCopyFolders(std::vector<std::wstring> folders)
+{
+    copyFolders_ = std::move(folders);
+}
+
+void Settings::setUserEqPresets(std::vector<EqPreset> presets)
+{
+    userEqPresets_ = std::move(presets);
+}
+
+std::wstring Settings::deviceName(DeviceKind kind) const
+{
+    std::lock_guard lock(deviceNameLock_);
+    return kind == DeviceKind::Mic ? mic_ : spk_;
+}
+
+void Settings::setDeviceName(DeviceKind kind, const std::wstring& identifier)
+{
+    std::lock_guard lock(deviceNameLock_);
+    (kind == DeviceKind::Mic ? mic_ : spk_) = identifier;
+}
+
+std::wstring Settings::cableText(CableText text) const
+{
+    std::lock_guard lock(deviceNameLock_);
+    return text == CableText::Problem ? cableProblem_ : cableEndpointName_;
+}
+
+void Settings::setCableText(CableText text, const std::wstring& value)
+{
+    std::lock_guard lock(deviceNameLock_);
+    (text == CableText::Problem ? cableProblem_ : cableEndpointName_) = value.substr(0, kTextCapacity - 1);
 }
 
 } // namespace settings

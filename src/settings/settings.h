@@ -28,6 +28,8 @@ inline constexpr int kHotkeyCount = 10;
 inline constexpr int kTextCapacity = 256; // wide characters, terminator included
 
 enum class DeviceKind { Mic, Spk };
+// The cable subsystem's two texts.
+enum class CableText { Problem, EndpointName };
 // The change counters: each tells the engine that a group of fields changed
 // and its filters must be rebuilt.
 enum class Counter { None, Eq, Tone, Isolation };
@@ -220,26 +222,53 @@ struct Settings {
     // interface's saver compares them with the counts it saved last.
     uint32_t saveRequests(RegistryKey key) const;
 
-    // Owned by the interface thread; never read elsewhere.
-    std::wstring font;
-    std::wstring ClipsFolder;
-    std::wstring LastSetup;
-    std::vector<std::wstring> CopyFolders;
+    // The texts and lists, owned by the interface thread and never read by
+    // the engine. The font and the clips folder ask for a save of their
+    // registry key like the numeric fields; the last setup, the copy folders
+    // and the user equalizer presets are written to the store by whoever
+    // sets them.
+    const std::wstring& font() const
+    {
+        return font_;
+    }
+    void setFont(std::wstring face);
+    const std::wstring& clipsFolder() const
+    {
+        return clipsFolder_;
+    }
+    void setClipsFolder(std::wstring folder);
+    const std::wstring& lastSetup() const
+    {
+        return lastSetup_;
+    }
+    void setLastSetup(std::wstring name);
+    const std::vector<std::wstring>& copyFolders() const
+    {
+        return copyFolders_;
+    }
+    void setCopyFolders(std::vector<std::wstring> folders);
     // The user equalizer presets in registry order; preset-list index 10 is the first.
-    std::vector<EqPreset> userEqPresets;
+    const std::vector<EqPreset>& userEqPresets() const
+    {
+        return userEqPresets_;
+    }
+    void setUserEqPresets(std::vector<EqPreset> presets);
 
-    // Guards mic, spk and the two cable texts; held only to copy or assign.
-    mutable std::mutex deviceNameLock;
-    std::wstring mic;               // endpoint id of the chosen microphone
-    std::wstring spk;               // endpoint id of the chosen output
-    std::wstring cableProblem;      // at most 255 characters
-    std::wstring cableEndpointName; // at most 255 characters
+    // Any thread: the chosen endpoints and the cable texts, copied or
+    // assigned under a lock held for that only. The texts are cut to 255
+    // characters.
+    std::wstring deviceName(DeviceKind kind) const;
+    void setDeviceName(DeviceKind kind, const std::wstring& identifier);
+    std::wstring cableText(CableText text) const;
+    void setCableText(CableText text, const std::wstring& value);
 
     static constexpr int32_t kUnset = -1;
     static constexpr int32_t kCustomEqPreset = -1;
 
 private:
     void write(const FieldInfo& field, int32_t value) noexcept;
+    // A text of registry key changed: its save is asked for like a field's.
+    void textChanged(RegistryKey key);
     void begin(bool requestSave) noexcept;
     void commit() noexcept;
     static constexpr int kSnapshotTries = 8;
@@ -252,13 +281,29 @@ private:
     bool requestSave_ = true;
     std::array<bool, 4> countersMoved_{}; // by Counter
     std::array<bool, 3> keysChanged_{};   // by RegistryKey
+
+    // Interface thread only.
+    std::wstring font_ = L"Tahoma";
+    std::wstring clipsFolder_;
+    std::wstring lastSetup_;
+    std::vector<std::wstring> copyFolders_;
+    std::vector<EqPreset> userEqPresets_;
+
+    mutable std::mutex deviceNameLock_; // guards the four texts below
+    std::wstring mic_;                  // endpoint id of the chosen microphone
+    std::wstring spk_;                  // endpoint id of the chosen output
+    std::wstring cableProblem_;
+    std::wstring cableEndpointName_;
 };
 
-// mic or spk, assigned and copied under deviceNameLock.
-void setDeviceName(Settings& settings, DeviceKind kind, const std::wstring& identifier);
-std::wstring deviceName(const Settings& settings, DeviceKind kind);
-// The status texts, cut to 255 characters, under deviceNameLock.
-void setLockedText(Settings& settings, std::wstring Settings::*text, const std::wstring& value);
-std::wstring lockedText(const Settings& settings, std::wstring Settings::*text);
+// mic or spk: the record's deviceName and setDeviceName.
+inline void setDeviceName(Settings& settings, DeviceKind kind, const std::wstring& identifier)
+{
+    settings.setDeviceName(kind, identifier);
+}
+inline std::wstring deviceName(const Settings& settings, DeviceKind kind)
+{
+    return settings.deviceName(kind);
+}
 
 } // namespace settings

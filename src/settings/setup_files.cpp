@@ -132,7 +132,7 @@ std::string formatSetupFile(const Settings& settings)
             continue;
         }
         if (field.key == "font_bold")
-            appendLine(out, "font", platform::utf8FromWide(settings.font));
+            appendLine(out, "font", platform::utf8FromWide(settings.font()));
         appendLine(out, field.key, std::to_string(field.load(settings)));
     }
     appendLine(out, "eq_bands", bands);
@@ -206,7 +206,7 @@ SetupApplied applySetupText(std::span<const uint8_t> bytes, Settings& settings, 
         } else if (const FieldInfo* field = findField(key)) {
             // eq_preset's load clamp first: a file never restores "Custom".
             settings.set(
-                *field, clampField(*field, readDecimal(value), static_cast<int>(settings.userEqPresets.size())));
+                *field, clampField(*field, readDecimal(value), static_cast<int>(settings.userEqPresets().size())));
             applied.presetSeen |= key == "preset";
             applied.glitchStyleSeen |= key == "glitch_style";
             applied.equalizerSeen |= field->registryKey == RegistryKey::Equalizer;
@@ -216,7 +216,7 @@ SetupApplied applySetupText(std::span<const uint8_t> bytes, Settings& settings, 
     if (face) {
         for (const auto& installed : environment.installedFaces) {
             if (platform::equalsNoCase(installed, *face)) {
-                settings.font = installed;
+                settings.setFont(installed);
                 break;
             }
         }
@@ -325,7 +325,7 @@ std::optional<SetupApplied> Setups::applySetupFile(const std::wstring& path, con
 void Setups::makeCurrent(const std::wstring& name)
 {
     current_ = name;
-    settings_.LastSetup = name;
+    settings_.setLastSetup(name);
     store_.storeLastSetup(name);
 }
 
@@ -387,8 +387,8 @@ std::optional<SetupApplied> Setups::cycleSetup(int step, const SetupEnvironment&
 std::optional<SetupApplied> Setups::restoreCurrentSetup(
     bool firstRun, const std::wstring& executableFolder, const SetupEnvironment& environment)
 {
-    if (!settings_.LastSetup.empty() && files_.exists(setupPath(settings_.LastSetup)))
-        return loadSetup(settings_.LastSetup, environment);
+    if (!settings_.lastSetup().empty() && files_.exists(setupPath(settings_.lastSetup())))
+        return loadSetup(settings_.lastSetup(), environment);
     if (firstRun)
         return applySetupFile(join(executableFolder, L"VantorOvix.ini"), environment);
     return std::nullopt;
@@ -405,7 +405,7 @@ void Setups::buildSyncFolders(const std::optional<std::wstring>& autostartFolder
             folders.erase(folders.begin(), folders.end() - kMaxCopyFolders);
         store_.writeCopyFolders(folders);
     }
-    settings_.CopyFolders = folders;
+    settings_.setCopyFolders(folders);
     for (const auto& folder : folders) {
         const std::wstring setups = join(folder, L"setups");
         if (files_.isFolder(setups))

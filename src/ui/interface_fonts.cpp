@@ -191,8 +191,8 @@ FontChange InterfaceFonts::removeFont(const std::wstring& family)
     rebuildFaces();
 
     FontChange change{kFontRemovedText + family, false};
-    if (contains(removed.families, settings_.font) && !contains(faces_, settings_.font)) {
-        settings_.font = kFallbackFace;
+    if (contains(removed.families, settings_.font()) && !contains(faces_, settings_.font())) {
+        settings_.setFont(kFallbackFace);
         change.faceChanged = true;
     }
     store_.saveRegistrySettings(settings_);

@@ -308,8 +308,8 @@ void MainWindow::Impl::paintDiagnostics(Painter& painter) const
     DiagnosticInputs in;
     in.engineRunning = report.running;
     in.irLoaded = report.irLoaded;
-    in.cableEndpoint = settings::lockedText(s, &Settings::cableEndpointName);
-    in.cableProblem = settings::lockedText(s, &Settings::cableProblem);
+    in.cableEndpoint = s.cableText(settings::CableText::EndpointName);
+    in.cableProblem = s.cableText(settings::CableText::Problem);
     for (int i = 0; i < kDiagnosticLines; ++i) {
         const DiagnosticLine line = diagnosticLine(i, in);
         painter.text({kLeftX, 240.0f + 20.0f * i, 828, 20}, line.text, TextRole::Body, line.colour, Align::Left);
@@ -379,8 +379,8 @@ std::vector<MainWindow::Impl::Region> MainWindow::Impl::regions()
     }
     pageRegions(out);
     if (page == 5) {
-        const uint64_t texts = std::hash<std::wstring>{}(settings::lockedText(s, &Settings::cableEndpointName))
-            ^ std::hash<std::wstring>{}(settings::lockedText(s, &Settings::cableProblem));
+        const uint64_t texts = std::hash<std::wstring>{}(s.cableText(settings::CableText::EndpointName))
+            ^ std::hash<std::wstring>{}(s.cableText(settings::CableText::Problem));
         const uint64_t diag = (uint64_t{report.running} | uint64_t{report.irLoaded} << 1) ^ (texts << 2);
         out.push_back({{kLeftX, 240, 828, 20 * kDiagnosticLines}, diag});
     }
@@ -505,7 +505,7 @@ settings::SetupEnvironment MainWindow::Impl::setupEnvironment() const
         env.captureIds.push_back(e.id);
     for (const auto& e : devices.renderList)
         env.renderIds.push_back(e.id);
-    env.installedFaces = fontFaces.empty() ? std::vector<std::wstring>{s.font} : fontFaces;
+    env.installedFaces = fontFaces.empty() ? std::vector<std::wstring>{s.font()} : fontFaces;
     return env;
 }
 

@@ -171,7 +171,7 @@ void MainWindow::Impl::buildEqualizerPage()
 void MainWindow::Impl::fillEqPresets()
 {
     eqPresets->items.clear();
-    for (int i = 0; i < settings::kBuiltInEqPresets + static_cast<int>(s.userEqPresets.size()); ++i)
+    for (int i = 0; i < settings::kBuiltInEqPresets + static_cast<int>(s.userEqPresets().size()); ++i)
         eqPresets->items.push_back(settings::eqPresetName(s, i));
 }
 

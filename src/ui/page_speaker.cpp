@@ -84,7 +84,7 @@ void MainWindow::Impl::buildSpeakerPage()
 void MainWindow::Impl::paintSpeaker(Painter& painter) const
 {
     painter.text(kBassBoostLine, bassBoostText(s.mic_level), TextRole::Body, kText, Align::Left);
-    const std::wstring endpoint = settings::lockedText(s, &Settings::cableEndpointName);
+    const std::wstring endpoint = s.cableText(settings::CableText::EndpointName);
     painter.text({kRightX, kLower, kRightW, 20}, L"Capture Endpoint: " + (endpoint.empty() ? L"(not found)" : endpoint),
         TextRole::Body, kTextDim, Align::Left);
 }

@@ -24,8 +24,8 @@ inline const std::wstring kCable = L"{cable}";
 inline const std::wstring kPhones = L"{phones}";
 
 // The engine of a console on simulated endpoints: a microphone, a second
-// microphone, the virtual cable and a pair of headphones. Device workers are
-// settled after each step unless the options say otherwise.
+// microphone, the virtual cable and a pair of headphones. The device thread
+// is settled after each step unless the options say otherwise.
 struct EngineRig {
     console::SimConsole sim;
     platform::sim::ManualClock& clock = sim.clock;

@@ -307,8 +307,8 @@ TEST(Engine, SelectingAnotherMicrophoneSwapsTheCaptureWhileTheOutputsKeepRunning
 
     settings::setDeviceName(rig.settings, settings::DeviceKind::Mic, kMic2);
     engine::requestMicReopen(rig.state);
-    rig.runPackets(1, steps.packets); // starts the worker
-    rig.engine->waitForDeviceWorkers();
+    rig.runPackets(1, steps.packets); // posts the open
+    rig.engine->waitForDeviceThread();
     rig.runMillis(300);
 
     EXPECT_EQ(rig.session().captureEndpoint(), kMic2);
@@ -333,7 +333,7 @@ TEST(Engine, MicrophoneReopenThatFailsKeepsTheOldCapture)
     settings::setDeviceName(rig.settings, settings::DeviceKind::Mic, L"{nowhere}");
     engine::requestMicReopen(rig.state);
     rig.runPackets(1, steps.packets);
-    rig.engine->waitForDeviceWorkers();
+    rig.engine->waitForDeviceThread();
     const int before = steps.packets;
     rig.runMillis(100);
     EXPECT_EQ(rig.session().captureEndpoint(), kMic);
@@ -409,13 +409,13 @@ TEST(Engine, RefusedCableReportsThreeUntilARetryRequestOpensIt)
     EXPECT_EQ(rig.events(), std::vector{engine::EngineEventKind::CableRefused});
 }
 
-// Opens while the voice flows run on device workers: an output that takes
+// Opens while the voice flows run on the device thread: an output that takes
 // seconds to open (on the virtual clock) never holds up the other one.
 TEST(Engine, AnOutputThatIsSlowToOpenNeverStopsTheOtherOne)
 {
     engine::BlockSteps steps;
     console::SimOptions options;
-    options.settleDeviceWorkers = false; // the opens are meant to be under way while the engine runs
+    options.settleDeviceThread = false; // the opens are meant to be under way while the engine runs
     EngineRig rig(steps, options);
     rig.audio.setRefuseOpen(kCable, true);
     rig.open();
@@ -427,14 +427,14 @@ TEST(Engine, AnOutputThatIsSlowToOpenNeverStopsTheOtherOne)
     // keeps every block and the slow one stays closed; then it opens.
     auto slowOpen = [&rig](const std::wstring& other, auto slowIsOpen) {
         rig.run(1);
-        rig.clock.awaitWaiters(1); // the worker waits inside the open from now on
+        rig.clock.awaitWaiters(1); // the device thread waits inside the open from now on
         const auto before = rig.audio.stats(other);
         rig.runMillis(1000);
         EXPECT_FALSE(slowIsOpen());
         EXPECT_GE(rig.audio.stats(other).framesWritten - before.framesWritten, 480u * 95);
         EXPECT_EQ(rig.audio.stats(other).underruns, before.underruns);
         rig.runMillis(1100);
-        rig.engine->waitForDeviceWorkers();
+        rig.engine->waitForDeviceThread();
         rig.runMillis(20);
         EXPECT_TRUE(slowIsOpen());
     };

@@ -115,14 +115,14 @@ TEST_P(RegistrySettingsCases, TheFontIsTakenOnlyWhenInstalledAndSpelledAsInstall
     ASSERT_TRUE(registry().writeString(settingsKey(), L"UiFont", L"segoe ui"));
     Settings s;
     store().loadRegistrySettings(s, kFaces);
-    EXPECT_EQ(s.font, L"Segoe UI");
+    EXPECT_EQ(s.font(), L"Segoe UI");
     ASSERT_TRUE(registry().writeString(settingsKey(), L"UiFont", L"Comic Sans MS"));
     store().loadRegistrySettings(s, kFaces);
-    EXPECT_EQ(s.font, L"Segoe UI");
+    EXPECT_EQ(s.font(), L"Segoe UI");
     ASSERT_TRUE(registry().writeString(settingsKey(), L"UiFont", std::wstring(31, L'V')));
     const std::vector<std::wstring> longFace = {std::wstring(31, L'V')};
     store().loadRegistrySettings(s, longFace);
-    EXPECT_EQ(s.font, L"Segoe UI") << "longer than 30 characters is ignored";
+    EXPECT_EQ(s.font(), L"Segoe UI") << "longer than 30 characters is ignored";
 }
 
 TEST_P(RegistrySettingsCases, ASaveThenALoadRestoresEveryValueOfEveryTable)
@@ -139,8 +139,8 @@ TEST_P(RegistrySettingsCases, ASaveThenALoadRestoresEveryValueOfEveryTable)
     saved.set(&Settings::eq_preset, 9);
     for (int i = 0; i < settings::kHotkeyCount; ++i)
         saved.setHotkey(i, kCtrl | (0x70 + i));
-    saved.font = L"Verdana";
-    saved.ClipsFolder = L"D:\\Takes \u00e9";
+    saved.setFont(L"Verdana");
+    saved.setClipsFolder(L"D:\\Takes \u00e9");
     store().saveRegistrySettings(saved);
     store().saveEqualizer(saved);
 
@@ -155,8 +155,8 @@ TEST_P(RegistrySettingsCases, ASaveThenALoadRestoresEveryValueOfEveryTable)
         }
     }
     EXPECT_EQ(loaded.WinSet, 1);
-    EXPECT_EQ(loaded.font, L"Verdana");
-    EXPECT_EQ(loaded.ClipsFolder, saved.ClipsFolder);
+    EXPECT_EQ(loaded.font(), L"Verdana");
+    EXPECT_EQ(loaded.clipsFolder(), saved.clipsFolder());
 }
 
 TEST_P(RegistrySettingsCases, OffsetValuesAreStoredWithTheirConversions)
@@ -200,7 +200,7 @@ TEST_P(RegistrySettingsCases, TheEqualizerKeyConvertsBandsAndPreset)
     ASSERT_TRUE(registry().writeDword(store().equalizerKey(), L"Preset", 50));
     store().loadEqualizer(loaded);
     EXPECT_EQ(loaded.eq_preset, 9) << "no user presets";
-    loaded.userEqPresets.resize(2);
+    loaded.setUserEqPresets(std::vector<settings::EqPreset>(2));
     store().loadEqualizer(loaded);
     EXPECT_EQ(loaded.eq_preset, 11);
 }
@@ -217,15 +217,15 @@ TEST_P(RegistrySettingsCases, UserPresetsLoadWithTheirSkipRulesAndParsing)
     ASSERT_TRUE(registry().writeString(key, L"Full", L"1,2,3,4,5,6,7,8"));
     Settings s;
     store().loadUserEqPresets(s);
-    ASSERT_EQ(s.userEqPresets.size(), 4u);
-    std::sort(
-        s.userEqPresets.begin(), s.userEqPresets.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
-    EXPECT_EQ(s.userEqPresets[0].name, L"Full");
-    EXPECT_EQ(s.userEqPresets[0].gains, (settings::EqGains{1, 2, 3, 4, 5, 6, 7}));
-    EXPECT_EQ(s.userEqPresets[1].name, L"Short");
-    EXPECT_EQ(s.userEqPresets[1].gains, (settings::EqGains{1, 5, 0, 0, 0, 0, 0})) << "the next number follows a comma";
-    EXPECT_EQ(s.userEqPresets[2].gains, (settings::EqGains{-3, 4, 0, 0, 0, 0, 0})) << "missing gains are 0";
-    EXPECT_EQ(s.userEqPresets[3].gains, (settings::EqGains{3, -2, 0, 12, -12, 0, 0}));
+    ASSERT_EQ(s.userEqPresets().size(), 4u);
+    std::vector<settings::EqPreset> presets = s.userEqPresets();
+    std::sort(presets.begin(), presets.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+    EXPECT_EQ(presets[0].name, L"Full");
+    EXPECT_EQ(presets[0].gains, (settings::EqGains{1, 2, 3, 4, 5, 6, 7}));
+    EXPECT_EQ(presets[1].name, L"Short");
+    EXPECT_EQ(presets[1].gains, (settings::EqGains{1, 5, 0, 0, 0, 0, 0})) << "the next number follows a comma";
+    EXPECT_EQ(presets[2].gains, (settings::EqGains{-3, 4, 0, 0, 0, 0, 0})) << "missing gains are 0";
+    EXPECT_EQ(presets[3].gains, (settings::EqGains{3, -2, 0, 12, -12, 0, 0}));
 }
 
 TEST_P(RegistrySettingsCases, SavingAndDeletingUserPresets)
@@ -237,9 +237,9 @@ TEST_P(RegistrySettingsCases, SavingAndDeletingUserPresets)
     // The same name in other letters renames the preset and takes the new gains.
     ASSERT_TRUE(store().saveUserEqPreset(s, L"WARM", {-1, 0, 0, 0, 0, 0, 1}));
     store().loadUserEqPresets(s);
-    ASSERT_EQ(s.userEqPresets.size(), 1u);
-    EXPECT_EQ(s.userEqPresets[0].name, L"WARM");
-    EXPECT_EQ(s.userEqPresets[0].gains, (settings::EqGains{-1, 0, 0, 0, 0, 0, 1}));
+    ASSERT_EQ(s.userEqPresets().size(), 1u);
+    EXPECT_EQ(s.userEqPresets()[0].name, L"WARM");
+    EXPECT_EQ(s.userEqPresets()[0].gains, (settings::EqGains{-1, 0, 0, 0, 0, 0, 1}));
     // Named like a built-in: stored, but the built-in one is selected.
     ASSERT_TRUE(store().saveUserEqPreset(s, L"bass", {0, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(s.eq_preset, 1);
@@ -251,8 +251,8 @@ TEST_P(RegistrySettingsCases, SavingAndDeletingUserPresets)
     EXPECT_EQ(s.eq_preset, 0);
     EXPECT_EQ(s.eq_bands[0], 0);
     store().loadUserEqPresets(s);
-    ASSERT_EQ(s.userEqPresets.size(), 1u);
-    EXPECT_EQ(s.userEqPresets[0].name, L"bass");
+    ASSERT_EQ(s.userEqPresets().size(), 1u);
+    EXPECT_EQ(s.userEqPresets()[0].name, L"bass");
 }
 
 TEST_P(RegistrySettingsCases, LastSetupAndCopyFoldersHaveTheirOwnOperations)
@@ -265,10 +265,10 @@ TEST_P(RegistrySettingsCases, LastSetupAndCopyFoldersHaveTheirOwnOperations)
     Settings s;
     store().saveRegistrySettings(s); // leaves both alone
     store().loadRegistrySettings(s, kFaces);
-    EXPECT_EQ(s.LastSetup, L"Night");
-    ASSERT_EQ(s.CopyFolders.size(), 32u);
-    EXPECT_EQ(s.CopyFolders.front(), L"C:\\Copy8") << "the newest 32 remain";
-    EXPECT_EQ(s.CopyFolders.back(), L"C:\\Copy39");
+    EXPECT_EQ(s.lastSetup(), L"Night");
+    ASSERT_EQ(s.copyFolders().size(), 32u);
+    EXPECT_EQ(s.copyFolders().front(), L"C:\\Copy8") << "the newest 32 remain";
+    EXPECT_EQ(s.copyFolders().back(), L"C:\\Copy39");
 }
 
 TEST_P(RegistrySettingsCases, TheAutostartEntry)

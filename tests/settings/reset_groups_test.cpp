@@ -19,7 +19,7 @@ void scramble(Settings& s)
         for (const auto& field : table)
             s.set(field, field.defaultValue == field.maximum ? field.minimum : field.maximum);
     }
-    s.font = L"Verdana";
+    s.setFont(L"Verdana");
 }
 
 std::string nameOf(const FieldInfo& field)
@@ -90,7 +90,7 @@ TEST(ResetGroups, EachGroupRestoresOnlyItsOwnFields)
                 EXPECT_EQ(field.load(s), restored ? field.defaultValue : scrambled) << name;
             }
         }
-        EXPECT_EQ(s.font, c.group == ResetGroup::Appearance ? L"Tahoma" : L"Verdana");
+        EXPECT_EQ(s.font(), c.group == ResetGroup::Appearance ? L"Tahoma" : L"Verdana");
         EXPECT_EQ(s.eqRevision - eq, static_cast<uint32_t>(c.eq));
         EXPECT_EQ(s.toneRevision - tone, static_cast<uint32_t>(c.tone));
         EXPECT_EQ(s.isolationRevision - iso, static_cast<uint32_t>(c.isolation));

@@ -167,12 +167,12 @@ TEST(SettingsTables, EveryRegistryOnlyFieldHasItsRangeAndDefault)
 TEST(SettingsTables, ANewRecordHoldsTheDefaultsOfItsStringsAndUnsetPositions)
 {
     const Settings s;
-    EXPECT_EQ(s.font, L"Tahoma");
-    EXPECT_TRUE(s.mic.empty());
-    EXPECT_TRUE(s.spk.empty());
-    EXPECT_TRUE(s.LastSetup.empty());
-    EXPECT_TRUE(s.ClipsFolder.empty());
-    EXPECT_TRUE(s.CopyFolders.empty());
+    EXPECT_EQ(s.font(), L"Tahoma");
+    EXPECT_TRUE(s.deviceName(settings::DeviceKind::Mic).empty());
+    EXPECT_TRUE(s.deviceName(settings::DeviceKind::Spk).empty());
+    EXPECT_TRUE(s.lastSetup().empty());
+    EXPECT_TRUE(s.clipsFolder().empty());
+    EXPECT_TRUE(s.copyFolders().empty());
     EXPECT_EQ(s.WinSet.load(), 0);
     EXPECT_EQ(s.PresetTop.load(), Settings::kUnset);
     EXPECT_EQ(s.eqRevision.load(), 0u);
@@ -305,10 +305,10 @@ TEST(DeviceNames, AssignAndCopyUnderTheLockFromTwoThreads)
 TEST(DeviceNames, StatusTextsKeepAtMost255Characters)
 {
     Settings s;
-    setLockedText(s, &Settings::cableEndpointName, std::wstring(400, L'x'));
-    EXPECT_EQ(lockedText(s, &Settings::cableEndpointName).size(), 255u);
-    setLockedText(s, &Settings::cableProblem, L"Virtual cable not installed");
-    EXPECT_EQ(lockedText(s, &Settings::cableProblem), L"Virtual cable not installed");
+    s.setCableText(settings::CableText::EndpointName, std::wstring(400, L'x'));
+    EXPECT_EQ(s.cableText(settings::CableText::EndpointName).size(), 255u);
+    s.setCableText(settings::CableText::Problem, L"Virtual cable not installed");
+    EXPECT_EQ(s.cableText(settings::CableText::Problem), L"Virtual cable not installed");
 }
 
 } // namespace

@@ -49,7 +49,7 @@ TEST_F(SetupFiles, ASavedFileIsByteForByteTheFormat)
 {
     setDeviceName(s, DeviceKind::Mic, L"{0.0.1}.{mic-\u00e9}");
     s.set(&Settings::pan, -35);
-    s.font = L"Verdana";
+    s.setFont(L"Verdana");
     s.set(&Settings::eq_preset, -1);
     s.setEqBand(0, -12);
     s.setEqBand(6, 4);
@@ -133,7 +133,7 @@ TEST_F(SetupFiles, ReadingRulesForKeysAndNumbers)
     EXPECT_EQ(s.glitch_style, 0);
     EXPECT_EQ(s.toneRevision, tone + 1);
 
-    s.userEqPresets.resize(2);
+    s.setUserEqPresets(std::vector<settings::EqPreset>(2));
     apply("eq_preset=50\n");
     EXPECT_EQ(s.eq_preset, 11);
     apply("eq_preset=-1\n");
@@ -145,7 +145,7 @@ TEST_F(SetupFiles, ALineLongerThanTheBufferIsReadAsSeveral)
     std::string text = "font=" + std::string(2042, 'x') + "amount=33\n";
     apply(text);
     EXPECT_EQ(s.amount, 33) << "the tail of a 2047-byte read starts a new line";
-    EXPECT_EQ(s.font, L"Tahoma");
+    EXPECT_EQ(s.font(), L"Tahoma");
 }
 
 TEST_F(SetupFiles, DevicesAndTheFontMustExistHere)
@@ -156,10 +156,10 @@ TEST_F(SetupFiles, DevicesAndTheFontMustExistHere)
     EXPECT_EQ(applied.micIndex, -1);
     EXPECT_EQ(deviceName(s, DeviceKind::Spk), L"{0.0.0}.{spk-a}");
     EXPECT_EQ(applied.spkIndex, 0);
-    EXPECT_EQ(s.font, L"Verdana");
+    EXPECT_EQ(s.font(), L"Verdana");
     EXPECT_EQ(s.font_bold, 1);
     apply("font=Wingdings\n");
-    EXPECT_EQ(s.font, L"Verdana");
+    EXPECT_EQ(s.font(), L"Verdana");
 }
 
 TEST_F(SetupFiles, TheOldRoutingKeyMapsToEchoOn)
@@ -286,7 +286,7 @@ TEST_F(SetupFiles, SaveLoadAndDeleteFlows)
     EXPECT_FALSE(setups.saveCurrentSetupAs(L"<>"));
     ASSERT_TRUE(setups.saveCurrentSetupAs(L" Night "));
     EXPECT_EQ(setups.currentSetup(), L"Night");
-    EXPECT_EQ(s.LastSetup, L"Night");
+    EXPECT_EQ(s.lastSetup(), L"Night");
     EXPECT_EQ(setups.setupList(), std::vector<std::wstring>{L"Night"});
     EXPECT_EQ(fileText(sync + L"\\Night.ini"), fileText(own(L"Night.ini")));
     EXPECT_EQ(savedSetupMessage(L"Night"), L"Saved setup \"Night\"");
@@ -349,7 +349,7 @@ TEST_F(SetupFiles, StartUpRestoresTheLastSetupOrOnAFirstRunTheSeedFile)
     EXPECT_EQ(s.amount, 77);
     EXPECT_EQ(setups.currentSetup(), L"");
     files.put(own(L"Night.ini"), bytesOf("amount=5\n"));
-    s.LastSetup = L"Night";
+    s.setLastSetup(L"Night");
     ASSERT_TRUE(setups.restoreCurrentSetup(true, L"G:\\Ovix", env));
     EXPECT_EQ(s.amount, 5);
     EXPECT_EQ(setups.currentSetup(), L"Night");

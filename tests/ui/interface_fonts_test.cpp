@@ -220,11 +220,11 @@ TEST(InterfaceFonts, AnAddedFontThenRemovedLeavesItsMarkerAndTheFaceFallsBackToT
     EXPECT_THAT(f.fonts.faces(), ElementsAre(L"Tahoma", L"Arial", L"Neat Sans"));
     EXPECT_EQ(f.savedFace(), L"Tahoma");
 
-    f.settings.font = L"Neat Sans";
+    f.settings.setFont(L"Neat Sans");
     const auto removed = f.fonts.removeFont(L"Neat Sans");
     EXPECT_EQ(removed.toast, L"Removed font: Neat Sans");
     EXPECT_TRUE(removed.faceChanged);
-    EXPECT_EQ(f.settings.font, L"Tahoma");
+    EXPECT_EQ(f.settings.font(), L"Tahoma");
     EXPECT_EQ(f.savedFace(), L"Tahoma");
     EXPECT_TRUE(f.files.exists(kFonts + L"\\Neat.ttf.removed"));
     EXPECT_EQ(f.system.registrations[kFonts + L"\\Neat.ttf"], 0);
@@ -244,7 +244,7 @@ TEST(InterfaceFonts, EachNameIsListedOnceAndAFailedAddChangesNothing)
     Fonts f;
     f.system.installed = {L"Tahoma", L"Arial"};
     f.fonts.loadNow();
-    f.settings.font = L"Arial";
+    f.settings.setFont(L"Arial");
     f.files.put(L"D:\\a.ttf", collectionImage({{{L"arial"}}, {{L"Twin"}}}));
     f.files.put(L"D:\\b.ttf", fontImage({{L"TWIN"}}));
     EXPECT_EQ(f.fonts.addFont(L"D:\\a.ttf").toast, L"Added font: arial");
@@ -255,7 +255,7 @@ TEST(InterfaceFonts, EachNameIsListedOnceAndAFailedAddChangesNothing)
     const auto removed = f.fonts.removeFont(L"Arial");
     EXPECT_EQ(removed.toast, L"Removed font: Arial");
     EXPECT_FALSE(removed.faceChanged);
-    EXPECT_EQ(f.settings.font, L"Arial");
+    EXPECT_EQ(f.settings.font(), L"Arial");
     EXPECT_THAT(f.fonts.faces(), ElementsAre(L"Tahoma", L"Arial", L"TWIN"));
     EXPECT_EQ(f.fonts.removeFont(L"Tahoma").toast, L"");
 
@@ -273,5 +273,5 @@ TEST(InterfaceFonts, EachNameIsListedOnceAndAFailedAddChangesNothing)
     // Without its marker a removal would come back at the next start, so it is refused.
     EXPECT_EQ(f.fonts.removeFont(L"Twin").toast, L"Could not remove that font file");
     EXPECT_EQ(f.fonts.faces(), before);
-    EXPECT_EQ(f.settings.font, L"Arial");
+    EXPECT_EQ(f.settings.font(), L"Arial");
 }

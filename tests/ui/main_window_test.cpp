@@ -784,7 +784,7 @@ TEST_F(Pages, EqualizerBandsGoCustomPresetsSaveSelectAndDeleteAndFlattenAndReset
     const Rect save{440, 216, 129.33f, 24}, remove{577.33f, 216, 129.33f, 24}, flatten{714.67f, 216, 129.33f, 24};
     host.promptAnswers = {L"Loud Top"};
     click(centre(save));
-    ASSERT_EQ(s.userEqPresets.size(), 1u);
+    ASSERT_EQ(s.userEqPresets().size(), 1u);
     EXPECT_EQ(s.eq_preset.load(), 10);
     EXPECT_NE(paint().findText(L"Loud Top"), nullptr);
     // A built-in preset, then the user's again from the list.
@@ -792,12 +792,12 @@ TEST_F(Pages, EqualizerBandsGoCustomPresetsSaveSelectAndDeleteAndFlattenAndReset
     EXPECT_EQ(s.eq_preset.load(), 1);
     EXPECT_NE(s.eq_bands[6].load(), 12);
     click(centre(remove));
-    EXPECT_EQ(s.userEqPresets.size(), 1u) << "a built-in preset is not deleted";
+    EXPECT_EQ(s.userEqPresets().size(), 1u) << "a built-in preset is not deleted";
     pick(presets, 10);
     EXPECT_EQ(s.eq_preset.load(), 10);
     EXPECT_EQ(s.eq_bands[6].load(), 12);
     click(centre(remove));
-    EXPECT_TRUE(s.userEqPresets.empty());
+    EXPECT_TRUE(s.userEqPresets().empty());
     EXPECT_EQ(s.eq_preset.load(), 0);
     EXPECT_EQ(s.eq_bands[6].load(), 0);
     // Flatten: every band and the level to 0.

@@ -83,7 +83,7 @@ bool checkValue(const std::string& label, const std::string& key, const std::str
         error = label + " " + key + " needs a whole number, got \"" + value + "\"";
         return false;
     }
-    const int32_t clamped = settings::clampField(*field, number, static_cast<int>(record.userEqPresets.size()));
+    const int32_t clamped = settings::clampField(*field, number, static_cast<int>(record.userEqPresets().size()));
     if (clamped != number)
         warnings.push_back(key + "=" + value + " is out of range; using " + std::to_string(clamped));
     return true;

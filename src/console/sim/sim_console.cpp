@@ -5,7 +5,7 @@
 namespace console {
 
 SimConsole::SimConsole(SimOptions options)
-    : settle_(options.settleDeviceWorkers),
+    : settle_(options.settleDeviceThread),
       console_(Platform{clock, audio, &keys, options.files, std::move(options.responseFolder), options.registry},
           options.steps)
 { }
@@ -14,7 +14,7 @@ engine::StepWait SimConsole::step()
 {
     const engine::StepWait wait = console_.engine().step();
     if (settle_)
-        console_.engine().waitForDeviceWorkers();
+        console_.engine().waitForDeviceThread();
     return wait;
 }
 

@@ -19,10 +19,10 @@ struct SimOptions {
     platform::Files* files = nullptr;    // where the cavern's response is looked for
     std::wstring responseFolder;
     platform::RegistryStore* registry = nullptr; // none: no registry store
-    // After each step, wait for a device open the engine started on a worker,
-    // so that its result arrives at the same virtual time on every run. Off
-    // for a test of an open that takes virtual time.
-    bool settleDeviceWorkers = true;
+    // After each step, wait for the jobs the engine gave its device thread
+    // (opens, closes), so that their results arrive at the same virtual time
+    // on every run. Off for a test of an open that takes virtual time.
+    bool settleDeviceThread = true;
 };
 
 class SimConsole {
@@ -36,7 +36,7 @@ public:
     Console& console() { return console_; }
     engine::Engine& engine() { return console_.engine(); }
 
-    // One engine step; the device workers settled as the options say.
+    // One engine step; the device thread settled as the options say.
     engine::StepWait step();
     // Steps the engine for micros of virtual time. A wait for the capture
     // event advances the clock 1 ms at a time, so packets are taken as they

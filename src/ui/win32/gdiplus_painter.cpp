@@ -105,7 +105,7 @@ InterfaceFonts::~InterfaceFonts()
 
 void InterfaceFonts::update(const settings::Settings& settings)
 {
-    update(settings.font.empty() ? std::wstring(L"Tahoma") : settings.font, settings.font_size.load(),
+    update(settings.font().empty() ? std::wstring(L"Tahoma") : settings.font(), settings.font_size.load(),
         settings.font_bold.load() != 0);
 }
 
