@@ -22,13 +22,20 @@ constexpr Rect kCaptionTools[kCaptionToolCount] = {
 
 } // namespace
 
-// Six equal tabs across the canvas between the margins, close together so
-// that the longest label keeps its room.
+// Six tabs across the canvas between the margins, each as wide as its label
+// needs, so that every label keeps the tab size of text.
 Rect pageTabRect(int page)
 {
     constexpr float gap = kGap / 2;
-    const float w = (kWidth - (kPageCount - 1) * gap) / kPageCount;
-    return {kMargin + static_cast<float>(page) * (w + gap), 44.0f, w, 28.0f};
+    constexpr float widths[kPageCount] = {112, 128, 140, 134, 134, 160};
+    static_assert(widths[0] + widths[1] + widths[2] + widths[3] + widths[4] + widths[5] + (kPageCount - 1) * gap
+        == kWidth);
+    if (page < 0 || page >= kPageCount)
+        return {};
+    float x = kMargin;
+    for (int i = 0; i < page; ++i)
+        x += widths[i] + gap;
+    return {x, 44.0f, widths[page], 28.0f};
 }
 
 int subTabCount(int page)
