@@ -61,10 +61,10 @@ public:
     {
         const bool on = s_.tone_on.load() != 0;
         painter.fillRoundRect(bounds, 6, mix(kHover, kPanel, look.hover * 0.5f));
-        painter.line({bounds.x, static_cast<float>(kTonePadCentreY)}, {bounds.right(), static_cast<float>(kTonePadCentreY)},
-            kTrack, 1.0f);
-        painter.line({static_cast<float>(kTonePadCentreX), bounds.y}, {static_cast<float>(kTonePadCentreX), bounds.bottom()},
-            kTrack, 1.0f);
+        painter.line({bounds.x, static_cast<float>(kTonePadCentreY)},
+            {bounds.right(), static_cast<float>(kTonePadCentreY)}, kTrack, 1.0f);
+        painter.line({static_cast<float>(kTonePadCentreX), bounds.y},
+            {static_cast<float>(kTonePadCentreX), bounds.bottom()}, kTrack, 1.0f);
         painter.frameRoundRect(bounds, 6, on ? kBorder : kDisabled, 1.0f);
         const Point at = dot();
         const float r = 8.0f + 2.0f * std::max(look.hover, look.press);
@@ -272,12 +272,12 @@ void ToneWindow::Impl::paintLabels(Painter& painter) const
     // The pad's axes: left warms (more low, less high), up lifts the mids.
     painter.text({kPad.x, 68, kPad.w, 20}, L"Mid +", TextRole::Small, kTextDim, Align::Centre);
     painter.text({kPad.x, kPad.bottom() + 2, kPad.w / 3, 20}, L"Warm", TextRole::Small, kTextDim, Align::Left);
-    painter.text({kPad.x + kPad.w / 3, kPad.bottom() + 2, kPad.w / 3, 20}, L"Mid -", TextRole::Small, kTextDim,
-        Align::Centre);
-    painter.text({kPad.right() - kPad.w / 3, kPad.bottom() + 2, kPad.w / 3, 20}, L"Bright", TextRole::Small,
-        kTextDim, Align::Right);
-    const std::wstring padLine = L"X " + std::to_wstring(s.tone_pad_x.load()) + L"   Y "
-        + std::to_wstring(s.tone_pad_y.load());
+    painter.text(
+        {kPad.x + kPad.w / 3, kPad.bottom() + 2, kPad.w / 3, 20}, L"Mid -", TextRole::Small, kTextDim, Align::Centre);
+    painter.text({kPad.right() - kPad.w / 3, kPad.bottom() + 2, kPad.w / 3, 20}, L"Bright", TextRole::Small, kTextDim,
+        Align::Right);
+    const std::wstring padLine
+        = L"X " + std::to_wstring(s.tone_pad_x.load()) + L"   Y " + std::to_wstring(s.tone_pad_y.load());
     painter.text({kMargin, kPad.bottom() + 22, kPad.right() - kMargin + 4, 20}, padLine, TextRole::Small, kTextDim,
         Align::Centre);
 
@@ -286,8 +286,8 @@ void ToneWindow::Impl::paintLabels(Painter& painter) const
     painter.text({kMargin + kHalfW + kGrid, kGateTop - 32, kHalfW, 24}, L"used by the Vocal isolation mode",
         TextRole::Small, kTextDim, Align::Right);
     painter.text(kStatus,
-        expanderStatusText(s.vocal_level.load(), s.gate_out.load(), s.gate_lo.load(), s.gate_mid.load(),
-            s.gate_hi.load()),
+        expanderStatusText(
+            s.vocal_level.load(), s.gate_out.load(), s.gate_lo.load(), s.gate_mid.load(), s.gate_hi.load()),
         TextRole::Small, kTextDim, Align::Left);
 }
 
@@ -306,8 +306,9 @@ void ToneWindow::paint(Painter& painter)
     w.paintLabels(painter);
     for (size_t i = 0; i < w.controls.size(); ++i) {
         const Control* c = w.controls[i].get();
-        c->paint(painter, {static_cast<float>(w.motion[i].hover.value), static_cast<float>(w.motion[i].press.value),
-                              c == w.focused && w.focusShown});
+        c->paint(painter,
+            {static_cast<float>(w.motion[i].hover.value), static_cast<float>(w.motion[i].press.value),
+                c == w.focused && w.focusShown});
     }
     w.drawn = w.signature();
 }

@@ -154,7 +154,8 @@ TEST_F(ToneWindowTest, ResetAllRestoresTheToneAndTheVocalLift)
     EXPECT_NE(painter.findText(L"Gate 0   Out +12.0 dB   Tone Lo -12.0  Mid +12.0  Hi +12.0"), nullptr);
     EXPECT_NE(painter.findText(L"+24.0 dB"), nullptr);
     if (const char* dir = std::getenv("OVIX_UI_SVG_DIR"))
-        std::ofstream(std::string(dir) + "/tone_window.svg") << painter.svg({ui::kToneWindowWidth, ui::kToneWindowHeight});
+        std::ofstream(std::string(dir) + "/tone_window.svg")
+            << painter.svg({ui::kToneWindowWidth, ui::kToneWindowHeight});
 
     const uint32_t tone = s.toneRevision.load(), isolation = s.isolationRevision.load();
     // Once the hover has faded and the window is drawn, a tick asks for nothing.
