@@ -137,6 +137,19 @@ std::wstring attenuationText(int32_t value)
     return value == 0 ? std::wstring(L"0 dB") : printed("-%.0f dB", value);
 }
 
+std::wstring tenthsDecibelText(int32_t tenths)
+{
+    return printed("%+.1f dB", tenths / 10.0);
+}
+
+std::wstring expanderStatusText(int32_t vocalLevel, int32_t out, int32_t lo, int32_t mid, int32_t hi)
+{
+    char line[128];
+    std::snprintf(line, sizeof line, "Gate %d   Out %+.1f dB   Tone Lo %+.1f  Mid %+.1f  Hi %+.1f", vocalLevel,
+        out / 10.0, lo / 10.0, mid / 10.0, hi / 10.0);
+    return platform::wideFromUtf8(line);
+}
+
 std::wstring pitchText(int32_t detectedHz, int32_t targetHz)
 {
     if (detectedHz <= 0)

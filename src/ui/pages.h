@@ -42,6 +42,10 @@ std::wstring timesText(int32_t value, int32_t unity);
 std::wstring hertzText(int32_t value);
 std::wstring decibelText(int32_t value);
 std::wstring attenuationText(int32_t value);
+// "+3.0 dB" for a gain in tenths of a decibel.
+std::wstring tenthsDecibelText(int32_t tenths);
+// The vocal expander's line: its level, output gain and gate tone (tenths of a dB).
+std::wstring expanderStatusText(int32_t vocalLevel, int32_t out, int32_t lo, int32_t mid, int32_t hi);
 // The pitch line: "Voice 120 Hz  ->  150 Hz", or "Pitch tracking ready" before a detection.
 std::wstring pitchText(int32_t detectedHz, int32_t targetHz);
 // The equalizer's bass-boost line for the microphone level.

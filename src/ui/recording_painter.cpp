@@ -187,9 +187,10 @@ std::string pointList(const std::vector<Point>& points)
 
 } // namespace
 
-std::string RecordingPainter::svg() const
+std::string RecordingPainter::svg(Point canvas) const
 {
-    std::string out = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"860\" height=\"560\">\n";
+    std::string out = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + number(canvas.x) + "\" height=\""
+        + number(canvas.y) + "\">\n";
     int clipId = 0;
     for (const auto& c : calls) {
         std::string clip;

@@ -48,8 +48,8 @@ public:
     std::vector<std::wstring> overflows;
     // The first text call whose text equals t, or nullptr.
     const Call* findText(std::wstring_view t) const;
-    // The drawing as an SVG document of the 860 x 560 canvas.
-    std::string svg() const;
+    // The drawing as an SVG document of a canvas of that size (the main window's by default).
+    std::string svg(Point canvas = {kCanvasWidth, kCanvasHeight}) const;
 
 private:
     void add(Call call);

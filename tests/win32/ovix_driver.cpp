@@ -7,7 +7,7 @@
 //   ovix_driver wait-shown MS | click X Y | page P [T] | key VK | minimise |
 //               restored | move X Y | close | scale | capture FILE.png [TOP BOTTOM] |
 //               reg-get NAME | reg-set NAME VALUE | tabs P |
-//               repaint N | wheel X Y NOTCHES
+//               repaint N | wheel X Y NOTCHES | tone-open | tone-capture FILE.png | tone-escape
 
 #include "ui/geometry.h"
 #include "ui/layout.h"
@@ -30,6 +30,7 @@
 namespace {
 
 constexpr wchar_t kClass[] = L"VantorOvixWnd";
+constexpr wchar_t kToneClass[] = L"VantorOvixTone";
 constexpr wchar_t kSettingsKey[] = L"Software\\VantorOvix\\Settings";
 
 HWND findWindow()
@@ -106,11 +107,22 @@ CLSID pngEncoder()
     return CLSID{};
 }
 
-// Captures the window's area of the screen. Exit 3: the capture is one
-// colour (blank); 4: nothing is drawn between logical rows top and bottom.
-int capture(const wchar_t* file, float top, float bottom)
+// Waits until the tone window exists (or, with gone, no longer exists).
+bool waitTone(bool gone)
 {
-    HWND window = findWindow();
+    for (int waited = 0; waited < 5000; waited += 50) {
+        HWND tone = FindWindowW(kToneClass, nullptr);
+        if (gone ? !tone : tone && IsWindowVisible(tone))
+            return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+// Captures a window's area of the screen. Exit 3: the capture is one
+// colour (blank); 4: nothing is drawn between logical rows top and bottom.
+int capture(HWND window, const wchar_t* file, float top, float bottom)
+{
     if (!window)
         return 1;
     RECT r{};
@@ -245,11 +257,31 @@ int wmain(int argc, wchar_t** argv)
         PostMessageW(window, WM_CLOSE, 0, 0);
     } else if (command == L"scale") {
         std::printf("%.3f\n", scaleOf(window));
+    } else if (command == L"tone-open") {
+        // The caption's Tone tool opens the Mic Tone & Vocal Lift window.
+        clickCentre(window, ui::captionToolRect(ui::CaptionTool::Tone));
+        if (!waitTone(false)) {
+            std::printf("no tone window\n");
+            return 1;
+        }
+    } else if (command == L"tone-escape") {
+        if (HWND tone = FindWindowW(kToneClass, nullptr)) {
+            PostMessageW(tone, WM_KEYDOWN, VK_ESCAPE, 1);
+            PostMessageW(tone, WM_KEYUP, VK_ESCAPE, 0xC0000001);
+        }
+        return waitTone(true) ? 0 : 1;
+    } else if (command == L"tone-capture" && argc == 3) {
+        Gdiplus::GdiplusStartupInput input;
+        ULONG_PTR token = 0;
+        Gdiplus::GdiplusStartup(&token, &input, nullptr);
+        const int result = capture(FindWindowW(kToneClass, nullptr), argv[2], 0, 0);
+        Gdiplus::GdiplusShutdown(token);
+        return result;
     } else if (command == L"capture" && argc >= 3) {
         Gdiplus::GdiplusStartupInput input;
         ULONG_PTR token = 0;
         Gdiplus::GdiplusStartup(&token, &input, nullptr);
-        const int result = capture(argv[2], number(3), number(4));
+        const int result = capture(findWindow(), argv[2], number(3), number(4));
         Gdiplus::GdiplusShutdown(token);
         return result;
     } else {

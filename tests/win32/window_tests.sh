@@ -170,6 +170,16 @@ screens)
         esac
       done
     done
+    # The Mic Tone & Vocal Lift window from the caption's Tone tool; Escape closes it.
+    drive tone-open >/dev/null || fail "the Tone tool opened no window at zoom $zoom"
+    file=$screens/tone_scale${scale%0}.png
+    out=$(drive tone-capture "$(winepath -w "$file")")
+    case $? in
+      0) echo "$(basename "$file"): $out" ;;
+      3) fail "$(basename "$file") is blank ($out)" ;;
+      *) fail "cannot capture $(basename "$file")" ;;
+    esac
+    drive tone-escape || fail "Escape did not close the tone window at zoom $zoom"
     # The frame time of a full repaint, in the program's closing line.
     drive repaint 50
     close_ovix || fail "the program did not close cleanly at zoom $zoom"

@@ -1,6 +1,7 @@
 #include "ui/win32/main_frame.h"
 
 #include "console/console.h"
+#include "ui/win32/pointer_input.h"
 #include "ui/win32/secondary_windows.h"
 
 #include <objbase.h>
@@ -21,6 +22,8 @@ constexpr int kFadeOtherMillis = 200;
 constexpr UINT kFadeStepMillis = 8;
 // Saved positions further left or up than this are a minimised window's.
 constexpr int kLowestPosition = -15999;
+
+} // namespace
 
 Key keyOf(WPARAM vk)
 {
@@ -59,8 +62,6 @@ Modifiers modifiersNow()
     return {(GetKeyState(VK_SHIFT) & 0x8000) != 0, (GetKeyState(VK_CONTROL) & 0x8000) != 0};
 }
 
-} // namespace
-
 WorkArea primaryWorkArea()
 {
     RECT area{};
@@ -95,7 +96,7 @@ int primaryMonitorDpi()
 }
 
 MainFrame::MainFrame(console::Console& console, platform::Clock& clock, InterfaceFonts& fonts)
-    : console_(console), clock_(clock), fonts_(fonts)
+    : console_(console), clock_(clock), fonts_(fonts), tone_(console.settings(), clock, fonts)
 { }
 
 MainFrame::~MainFrame()
@@ -108,25 +109,11 @@ MainFrame::~MainFrame()
 
 bool MainFrame::registerClasses(HINSTANCE instance, HICON icon, HICON smallIcon)
 {
-    WNDCLASSEXW main{};
-    main.cbSize = sizeof(main);
-    main.style = CS_DBLCLKS;
-    main.lpfnWndProc = windowProc;
-    main.hInstance = instance;
-    main.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    main.hIcon = icon;
-    main.hIconSm = smallIcon;
-    main.lpszClassName = kMainClass;
-    if (!RegisterClassExW(&main))
+    if (!registerWindowClass(instance, kMainClass, windowProc, icon, smallIcon, CS_DBLCLKS))
         return false;
-    WNDCLASSEXW zoom{};
-    zoom.cbSize = sizeof(zoom);
-    zoom.lpfnWndProc = zoomProc;
-    zoom.hInstance = instance;
-    zoom.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    zoom.lpszClassName = kZoomClass;
-    RegisterClassExW(&zoom);
+    registerWindowClass(instance, kZoomClass, zoomProc, nullptr, nullptr);
     registerSecondaryClasses(instance, icon, smallIcon);
+    ToneFrame::registerClass(instance, icon, smallIcon);
     return true;
 }
 
@@ -287,6 +274,12 @@ void MainFrame::showAbout()
     about_ = openAbout(instance_, hwnd_, fonts_, scale_);
 }
 
+void MainFrame::openSecondary(SecondaryWindow window)
+{
+    if (window == SecondaryWindow::MicTone)
+        tone_.open(instance_, hwnd_, scale_);
+}
+
 void MainFrame::runInBackground(std::function<void()> work, std::function<void()> done)
 {
     const HWND target = hwnd_;
@@ -309,12 +302,6 @@ bool MainFrame::routeEscape()
         return false;
     InvalidateRect(hwnd_, nullptr, FALSE);
     return true;
-}
-
-Point MainFrame::logical(LPARAM clientPixels) const
-{
-    return {static_cast<float>(GET_X_LPARAM(clientPixels)) / scale_,
-        static_cast<float>(GET_Y_LPARAM(clientPixels)) / scale_};
 }
 
 bool MainFrame::ensureBackBuffer(HDC dc, int width, int height)
@@ -516,6 +503,8 @@ LRESULT CALLBACK MainFrame::windowProc(HWND hwnd, UINT message, WPARAM wParam, L
 
 LRESULT MainFrame::handle(UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (routePointer(hwnd_, message, wParam, lParam, scale_, trackingLeave_, model_))
+        return 0;
     switch (message) {
     case WM_ERASEBKGND:
         return 1;
@@ -537,45 +526,6 @@ LRESULT MainFrame::handle(UINT message, WPARAM wParam, LPARAM lParam)
         ScreenToClient(hwnd_, &p);
         return model_->inCaption({static_cast<float>(p.x) / scale_, static_cast<float>(p.y) / scale_}) ? HTCAPTION
                                                                                                        : hit;
-    }
-    case WM_MOUSEMOVE:
-        if (!trackingLeave_) {
-            TRACKMOUSEEVENT track{};
-            track.cbSize = sizeof(track);
-            track.dwFlags = TME_LEAVE;
-            track.hwndTrack = hwnd_;
-            trackingLeave_ = TrackMouseEvent(&track) != FALSE;
-        }
-        if (model_)
-            model_->pointerMove(logical(lParam));
-        return 0;
-    case WM_MOUSELEAVE:
-        trackingLeave_ = false;
-        if (model_)
-            model_->pointerLeave();
-        return 0;
-    case WM_LBUTTONDOWN:
-        SetCapture(hwnd_);
-        if (model_)
-            model_->pointerDown(logical(lParam));
-        return 0;
-    case WM_LBUTTONUP:
-        if (GetCapture() == hwnd_)
-            ReleaseCapture();
-        if (model_)
-            model_->pointerUp(logical(lParam));
-        return 0;
-    case WM_LBUTTONDBLCLK:
-        if (model_)
-            model_->doubleClick(logical(lParam));
-        return 0;
-    case WM_MOUSEWHEEL: {
-        POINT p{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-        ScreenToClient(hwnd_, &p);
-        if (model_)
-            model_->wheel({static_cast<float>(p.x) / scale_, static_cast<float>(p.y) / scale_},
-                static_cast<float>(GET_WHEEL_DELTA_WPARAM(wParam)) / WHEEL_DELTA);
-        return 0;
     }
     case WM_KEYDOWN:
         if (model_ && model_->key(keyOf(wParam), modifiersNow()))

@@ -9,6 +9,7 @@
 #include "platform/clock.h"
 #include "ui/main_window.h"
 #include "ui/win32/gdiplus_painter.h"
+#include "ui/win32/tone_frame.h"
 #include "ui/window_host.h"
 #include "ui/window_placement.h"
 
@@ -38,6 +39,10 @@ inline constexpr UINT_PTR kSlowTimer = 1; // 350 ms
 inline constexpr UINT_PTR kTickTimer = 2; // 16 ms
 inline constexpr UINT_PTR kFadeTimer = 3; // 8 ms
 
+// The model's key for a virtual key, and the modifiers held now.
+Key keyOf(WPARAM vk);
+Modifiers modifiersNow();
+
 // The monitor the window is on (the primary one before it exists): its work
 // area and effective DPI.
 WorkArea primaryWorkArea();
@@ -50,7 +55,7 @@ public:
     MainFrame(const MainFrame&) = delete;
     MainFrame& operator=(const MainFrame&) = delete;
 
-    // The main, about, zoom and prompt classes (arrow cursor, icon resource 1).
+    // The main, about, zoom, prompt and tone classes (arrow cursor, icon resource 1).
     static bool registerClasses(HINSTANCE instance, HICON icon, HICON smallIcon);
 
     // Creates the window hidden at the given scale and place; applies
@@ -90,6 +95,7 @@ public:
     void shellOpen(const std::wstring& file, const std::wstring& parameters) override;
     void showAbout() override;
     void runInBackground(std::function<void()> work, std::function<void()> done) override;
+    void openSecondary(SecondaryWindow window) override;
 
 private:
     static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -99,7 +105,6 @@ private:
     void paint(HDC dc, const RECT& invalid);
     bool ensureBackBuffer(HDC dc, int width, int height);
     void dropBackBuffer();
-    Point logical(LPARAM clientPixels) const;
     double nowSeconds() const { return static_cast<double>(clock_.nowMicros()) / 1e6; }
     uint8_t targetAlpha() const;
     void setAlpha(uint8_t alpha);
@@ -141,6 +146,7 @@ private:
     double lastTickSeconds_ = -1.0;
 
     HWND about_ = nullptr;
+    ToneFrame tone_;
     PaintTimes paintTimes_;
 };
 

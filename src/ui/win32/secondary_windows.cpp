@@ -54,21 +54,6 @@ int px(float logical, float scale)
     return static_cast<int>(std::lround(logical * scale));
 }
 
-// Client size in pixels for a logical canvas, plus the frame the style adds.
-SIZE outerSize(float width, float height, float scale, DWORD style)
-{
-    RECT r{0, 0, px(width, scale), px(height, scale)};
-    AdjustWindowRectEx(&r, style, FALSE, 0);
-    return {r.right - r.left, r.bottom - r.top};
-}
-
-POINT centredOver(HWND owner, SIZE size)
-{
-    RECT o{};
-    GetWindowRect(owner, &o);
-    return {o.left + (o.right - o.left - size.cx) / 2, o.top + (o.bottom - o.top - size.cy) / 2};
-}
-
 HWND makeButton(HWND parent, const wchar_t* text, int id, Rect r, float scale, HFONT font, bool isDefault)
 {
     HWND button = CreateWindowExW(0, L"BUTTON", text,
@@ -188,20 +173,39 @@ LRESULT CALLBACK promptProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 
 } // namespace
 
+// Client size in pixels for a logical canvas, plus the frame the style adds.
+SIZE outerSize(float width, float height, float scale, DWORD style)
+{
+    RECT r{0, 0, px(width, scale), px(height, scale)};
+    AdjustWindowRectEx(&r, style, FALSE, 0);
+    return {r.right - r.left, r.bottom - r.top};
+}
+
+POINT centredOver(HWND owner, SIZE size)
+{
+    RECT o{};
+    GetWindowRect(owner, &o);
+    return {o.left + (o.right - o.left - size.cx) / 2, o.top + (o.bottom - o.top - size.cy) / 2};
+}
+
+bool registerWindowClass(HINSTANCE instance, const wchar_t* name, WNDPROC proc, HICON icon, HICON smallIcon, UINT style)
+{
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.style = style;
+    wc.lpfnWndProc = proc;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hIcon = icon;
+    wc.hIconSm = smallIcon;
+    wc.lpszClassName = name;
+    return RegisterClassExW(&wc) != 0;
+}
+
 void registerSecondaryClasses(HINSTANCE instance, HICON icon, HICON smallIcon)
 {
-    const std::pair<const wchar_t*, WNDPROC> classes[] = {{kAboutClass, aboutProc}, {kPromptClass, promptProc}};
-    for (const auto& [name, proc] : classes) {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof(wc);
-        wc.lpfnWndProc = proc;
-        wc.hInstance = instance;
-        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        wc.hIcon = icon;
-        wc.hIconSm = smallIcon;
-        wc.lpszClassName = name;
-        RegisterClassExW(&wc);
-    }
+    registerWindowClass(instance, kAboutClass, aboutProc, icon, smallIcon);
+    registerWindowClass(instance, kPromptClass, promptProc, icon, smallIcon);
 }
 
 HWND openAbout(HINSTANCE instance, HWND owner, InterfaceFonts& fonts, float scale)

@@ -12,6 +12,14 @@
 
 namespace ui::win32 {
 
+// The outer size of a window whose client holds a logical canvas at scale.
+SIZE outerSize(float width, float height, float scale, DWORD style);
+// Where a window of that size sits centred over owner.
+POINT centredOver(HWND owner, SIZE size);
+
+// Registers a window class with the arrow cursor; false when it fails.
+bool registerWindowClass(
+    HINSTANCE instance, const wchar_t* name, WNDPROC proc, HICON icon, HICON smallIcon, UINT style = 0);
 void registerSecondaryClasses(HINSTANCE instance, HICON icon, HICON smallIcon);
 
 // Opens the About window (class VantorOvixAbout) beside owner; its handle.
