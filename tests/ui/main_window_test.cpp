@@ -156,7 +156,7 @@ protected:
     platform::sim::MemoryFiles files;
     settings::Setups setups{files, *sim.console().registrySettings(), s, L"C:\\Data\\VantorOvix"};
     FakeHost host;
-    ui::MainWindow window{sim.console(), host, {&setups, L""}};
+    ui::MainWindow window{sim.console(), host, {&setups, L"", nullptr, L""}};
 };
 
 // Page 0's controls as the page lays them out.
@@ -537,7 +537,7 @@ TEST(StartUp, AFirstRunImportsThePortableFileAndTheSearchAddsOtherCopiesToTheSyn
     settings::Setups setups{files, *sim.console().registrySettings(), s, L"C:\\Data\\VantorOvix"};
     FakeHost host;
     s.set(&Settings::PresetTop, 5);
-    ui::MainWindow window{sim.console(), host, {&setups, L""}};
+    ui::MainWindow window{sim.console(), host, {&setups, L"", nullptr, L""}};
     window.setInstallationsSearch(files, known);
     window.start({true, L"C:\\App"});
     EXPECT_EQ(s.amount.load(), 42);
