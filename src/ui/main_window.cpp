@@ -641,6 +641,7 @@ MainWindow::~MainWindow() = default;
 
 void MainWindow::start(const StartInfo& info)
 {
+    impl_->faceDrop->items = impl_->faceList();
     Impl& w = *impl_;
     w.devices = engine::populateDeviceLists(w.console.platform().devices, w.s);
     w.fillDeviceDropDowns();
