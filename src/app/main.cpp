@@ -274,7 +274,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     settings::Setups setups(*files, store, settings, appData);
     // Outlives the model: the installations search walks these folders.
     const auto knownFolders = platform::win32::makeKnownFolders();
-    std::optional<ui::MainWindow> model(std::in_place, *console, *frame, ui::Services{&setups, {}, &interfaceFonts, executablePath()});
+    std::optional<ui::MainWindow> model(
+        std::in_place, *console, *frame, ui::Services{&setups, {}, &interfaceFonts, executablePath()});
     frame->attach(*model);
     model->setInstallationsSearch(*files, *knownFolders);
     // The setup restore, the portable file on a first run, the installations

@@ -89,9 +89,9 @@ void MainWindow::Impl::fontsChanged(const FontChange& change)
 void MainWindow::Impl::buildSettingsPage()
 {
     constexpr int P = 5;
-    auto lookSlider = [&](settings::IntField Settings::*field, std::wstring label, Rect bounds, int32_t lo,
-                          int32_t hi, int32_t def, std::function<std::wstring(int32_t)> format, std::wstring tooltip,
-                          int32_t step, int32_t pageStep, bool whileDragging) {
+    auto lookSlider = [&](settings::IntField Settings::*field, std::wstring label, Rect bounds, int32_t lo, int32_t hi,
+                          int32_t def, std::function<std::wstring(int32_t)> format, std::wstring tooltip, int32_t step,
+                          int32_t pageStep, bool whileDragging) {
         auto c = std::make_unique<SettlingSlider>(s, field, std::move(label));
         c->bounds = bounds;
         c->minimum = lo;
@@ -117,8 +117,8 @@ void MainWindow::Impl::buildSettingsPage()
         L"Interface zoom (double-click resets to 100 %)", 5, 25, false);
     lookSlider(&Settings::alpha, L"Opacity", {kLeftX + kHalfW + 8, 144, kHalfW, 44}, 20, 100, 100, opacityText,
         L"Main window opacity (double-click resets to 100 %)", 1, 10, true);
-    Toggle* top = addToggle(P, -1, &Settings::UiTop, L"Always on Top", {kLeftX, 200, kHalfW, 28},
-        L"Keep the window above other windows");
+    Toggle* top = addToggle(
+        P, -1, &Settings::UiTop, L"Always on Top", {kLeftX, 200, kHalfW, 28}, L"Keep the window above other windows");
     top->onChange = [this] { host.applyWindowLook(); };
     addToggle(P, -1, &Settings::UiPlace, L"Remember Position", {kLeftX + kHalfW + 8, 200, kHalfW, 28},
         L"Open the window where it was last closed");

@@ -27,7 +27,8 @@ TEST(GdiFontSystem, EnumeratedFamiliesPassTheFaceCheckAndAnUnknownOrNonFontDoesN
 
     wchar_t temp[MAX_PATH + 1] = {};
     GetTempPathW(MAX_PATH, temp);
-    const std::wstring path = std::wstring(temp) + L"ovix-not-a-font-" + std::to_wstring(GetCurrentProcessId()) + L".ttf";
+    const std::wstring path
+        = std::wstring(temp) + L"ovix-not-a-font-" + std::to_wstring(GetCurrentProcessId()) + L".ttf";
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     DWORD written = 0;
