@@ -641,8 +641,9 @@ MainWindow::~MainWindow() = default;
 
 void MainWindow::start(const StartInfo& info)
 {
-    impl_->faceDrop->items = impl_->faceList();
     Impl& w = *impl_;
+    // The interface fonts may have scanned since the page was built.
+    w.faceDrop->items = w.faceList();
     w.devices = engine::populateDeviceLists(w.console.platform().devices, w.s);
     w.fillDeviceDropDowns();
     if (auto* setups = w.services.setups) {

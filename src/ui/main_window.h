@@ -65,7 +65,8 @@ public:
     void start(const StartInfo& info);
     // Before start: the folders the installations search walks (without
     // them there is no search), and the installed faces a setup's font is
-    // checked against (without them only the current face is kept).
+    // checked against (without them only the current face is kept; the
+    // interface fonts of the services, when given, take their place).
     void setInstallationsSearch(platform::Files& files, platform::KnownFolders& knownFolders);
     void setFontFaces(std::vector<std::wstring> faces);
 

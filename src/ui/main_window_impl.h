@@ -90,7 +90,7 @@ struct MainWindow::Impl {
     // The faces the font drop-down offers: the interface fonts' list when
     // there are interface fonts, else the list start-up handed over.
     const std::vector<std::wstring>& faceList() const;
-    void fontsChanged(const FontChange& change);
+    void afterFontChange(const FontChange& change);
     engine::EngineReport report;
 
     std::vector<Region> painted;

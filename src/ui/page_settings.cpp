@@ -76,7 +76,7 @@ const std::vector<std::wstring>& MainWindow::Impl::faceList() const
     return fontFaces;
 }
 
-void MainWindow::Impl::fontsChanged(const FontChange& change)
+void MainWindow::Impl::afterFontChange(const FontChange& change)
 {
     if (change.faceChanged)
         host.fontsChanged();
@@ -183,14 +183,14 @@ void MainWindow::Impl::buildSettingsPage()
         L"Add a TrueType or OpenType font file for this program only", [this] {
             const FontChange change = services.fonts->addFontFromDialog();
             faceDrop->items = faceList();
-            fontsChanged(change);
+            afterFontChange(change);
         });
     addFont->isEnabled = [this] { return services.fonts != nullptr; };
     Button* removeFont = addButton(P, -1, L"Remove Font", {kRightX + kHalfW + 8, 240, kHalfW, 24},
         L"Remove the chosen added font; the text falls back to Tahoma", [this] {
             const FontChange change = services.fonts->removeFont(s.font);
             faceDrop->items = faceList();
-            fontsChanged(change);
+            afterFontChange(change);
         });
     removeFont->isEnabled = [this] { return services.fonts && services.fonts->isAdded(s.font); };
 
