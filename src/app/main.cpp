@@ -12,6 +12,7 @@
 #include "settings/setup_files.h"
 #include "ui/interface_fonts.h"
 #include "ui/main_window.h"
+#include "ui/win32/gdi_font_system.h"
 #include "ui/win32/gdiplus_painter.h"
 #include "ui/win32/main_frame.h"
 #include "ui/window_placement.h"
@@ -49,13 +50,19 @@ void say(const std::wstring& text)
     std::fflush(stderr);
 }
 
-std::wstring executableFolder()
+std::wstring executablePath()
 {
     std::wstring path(MAX_PATH, L'\0');
     DWORD length = 0;
     while ((length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) == path.size())
         path.resize(path.size() * 2);
     path.resize(length);
+    return path;
+}
+
+std::wstring executableFolder()
+{
+    const std::wstring path = executablePath();
     const size_t slash = path.find_last_of(L'\\');
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
@@ -129,31 +136,6 @@ private:
     HMODULE module_ = nullptr;
     bool started_ = false;
 };
-
-// The built-in faces the system really has: a face is offered only when a
-// font made with its name reads back under the same name.
-std::vector<std::wstring> installedFaces()
-{
-    std::vector<std::wstring> faces;
-    HDC dc = CreateCompatibleDC(nullptr);
-    for (const wchar_t* name : ui::kBuiltInFaces) {
-        HFONT font = CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-            CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, name);
-        if (!font)
-            continue;
-        HGDIOBJ old = SelectObject(dc, font);
-        wchar_t face[32] = {};
-        GetTextFaceW(dc, 32, face);
-        SelectObject(dc, old);
-        DeleteObject(font);
-        if (_wcsicmp(face, name) == 0)
-            faces.emplace_back(name);
-    }
-    DeleteDC(dc);
-    if (faces.empty())
-        faces.emplace_back(ui::kFallbackFace);
-    return faces;
-}
 
 std::wstring nameOf(const engine::EndpointList& list, int index)
 {
@@ -249,11 +231,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     auto& settings = console->settings();
     auto& store = *console->registrySettings();
 
+    // The interface faces come first: the stored face is checked against them.
+    const std::wstring appData = settings::applicationDataFolder(environmentVariable(L"APPDATA"), exeFolder);
+    ui::win32::GdiFontSystem fontSystem;
+    ui::InterfaceFonts interfaceFonts(*files, fontSystem, settings, store, appData);
+    interfaceFonts.loadNow();
+
     // The stores, in their order: equalizer presets and state, the settings, autostart.
-    const std::vector<std::wstring> faces = installedFaces();
     store.loadUserEqPresets(settings);
     store.loadEqualizer(settings);
-    store.loadRegistrySettings(settings, faces);
+    store.loadRegistrySettings(settings, interfaceFonts.faces());
+    store.refreshAutostart(executablePath());
     const bool autostart = store.autostartEnabled();
 
     std::optional<ui::win32::InterfaceFonts> fonts(std::in_place);
@@ -282,14 +270,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     gMainWindow = frame->handle();
     SetConsoleCtrlHandler(consoleHandler, TRUE);
 
-    settings::Setups setups(
-        *files, store, settings, settings::applicationDataFolder(environmentVariable(L"APPDATA"), exeFolder));
+    fontSystem.setOwner(frame->handle());
+    settings::Setups setups(*files, store, settings, appData);
     // Outlives the model: the installations search walks these folders.
     const auto knownFolders = platform::win32::makeKnownFolders();
-    std::optional<ui::MainWindow> model(std::in_place, *console, *frame, ui::Services{&setups, {}});
+    std::optional<ui::MainWindow> model(
+        std::in_place, *console, *frame, ui::Services{&setups, {}, &interfaceFonts, executablePath()});
     frame->attach(*model);
     model->setInstallationsSearch(*files, *knownFolders);
-    model->setFontFaces(faces);
     // The setup restore, the portable file on a first run, the installations
     // search and the environment list's scroll row.
     model->start({firstRun, exeFolder});

@@ -74,8 +74,10 @@ public:
 MainWindow::Impl::Impl(console::Console& c, WindowHost& h, Services sv)
     : console(c), host(h), services(std::move(sv)), s(c.settings()), store(c.registrySettings())
 {
-    if (store)
+    if (store) {
         throttle.emplace(*store, s, console.platform().clock);
+        autostartOn = !services.executablePath.empty() && store->autostartEnabled();
+    }
     savedSettingsRequests = s.saveRequests(settings::RegistryKey::Settings);
     savedEqualizerRequests = s.saveRequests(settings::RegistryKey::Equalizer);
     windowPosition = {s.WinSet.load(), s.WinX.load(), s.WinY.load()};
@@ -97,7 +99,7 @@ MainWindow::Impl::Impl(console::Console& c, WindowHost& h, Services sv)
     buildMixerPage();
     buildEqualizerPage();
     buildSpeakerPage();
-    buildDiagnostics();
+    buildSettingsPage();
 }
 
 void MainWindow::Impl::buildChrome()
@@ -227,23 +229,6 @@ Button* MainWindow::Impl::addButton(int onPage, int tab, std::wstring label, Rec
     return add(pages[onPage], std::move(c), tab);
 }
 
-void MainWindow::Impl::buildDiagnostics()
-{
-    auto cable = std::make_unique<Button>();
-    cable->bounds = {kLeftX, 392, 160, 24};
-    cable->label = L"VB-CABLE Setup...";
-    cable->tooltip = L"Open the Virtual Cable section";
-    cable->onClick = [this] { select(3, -1); };
-    add(pages[5], std::move(cable));
-
-    auto about = std::make_unique<Button>();
-    about->bounds = {kLeftX + 168, 392, 160, 24};
-    about->label = L"About Vantor Ovix...";
-    about->tooltip = L"About Vantor Ovix Settings";
-    about->onClick = [this] { host.showAbout(); };
-    aboutButton = add(pages[5], std::move(about));
-}
-
 std::vector<Control*> MainWindow::Impl::visible() const
 {
     std::vector<Control*> out;
@@ -299,20 +284,9 @@ void MainWindow::Impl::paintHeadings(Painter& painter) const
         for (int i = 0; i < 4; ++i)
             section({i % 2 ? kRightX : kLeftX, i < 2 ? kContentTop - 32 : 304.0f, kLeftW, 24}, speakerSection(i));
     } else if (page == 5) {
-        section({kLeftX, 208, kLeftW, 24}, L"Vantor Engine & WASAPI Live Diagnostics");
-    }
-}
-
-void MainWindow::Impl::paintDiagnostics(Painter& painter) const
-{
-    DiagnosticInputs in;
-    in.engineRunning = report.running;
-    in.irLoaded = report.irLoaded;
-    in.cableEndpoint = s.cableText(settings::CableText::EndpointName);
-    in.cableProblem = s.cableText(settings::CableText::Problem);
-    for (int i = 0; i < kDiagnosticLines; ++i) {
-        const DiagnosticLine line = diagnosticLine(i, in);
-        painter.text({kLeftX, 240.0f + 20.0f * i, 828, 20}, line.text, TextRole::Body, line.colour, Align::Left);
+        section({kLeftX, kContentTop, kLeftW, 20}, L"Window Appearance");
+        section({kRightX, kContentTop, kRightW, 20}, L"Interface Font");
+        section({kLeftX, 304, kLeftW, 24}, L"Vantor Engine & WASAPI Live Diagnostics");
     }
 }
 
@@ -378,12 +352,8 @@ std::vector<MainWindow::Impl::Region> MainWindow::Impl::regions()
         out.push_back({{}, 0});
     }
     pageRegions(out);
-    if (page == 5) {
-        const uint64_t texts = std::hash<std::wstring>{}(s.cableText(settings::CableText::EndpointName))
-            ^ std::hash<std::wstring>{}(s.cableText(settings::CableText::Problem));
-        const uint64_t diag = (uint64_t{report.running} | uint64_t{report.irLoaded} << 1) ^ (texts << 2);
-        out.push_back({{kLeftX, 240, 828, 20 * kDiagnosticLines}, diag});
-    }
+    if (page == 5)
+        settingsRegions(out);
     return out;
 }
 
@@ -485,8 +455,10 @@ void MainWindow::Impl::resetGroup(int resetPage, int tab)
     if (all.releaseGlitch)
         console.state().glitchButtonHeld.store(0);
     showChosenMask();
-    if (all.applyWindowLook)
+    if (all.applyWindowLook) {
         host.applyWindowLook();
+        host.fontsChanged();
+    }
     // One save of everything the reset wrote; what the setters asked for is part of it.
     if (throttle)
         throttle->saveNow();
@@ -505,7 +477,7 @@ settings::SetupEnvironment MainWindow::Impl::setupEnvironment() const
         env.captureIds.push_back(e.id);
     for (const auto& e : devices.renderList)
         env.renderIds.push_back(e.id);
-    env.installedFaces = fontFaces.empty() ? std::vector<std::wstring>{s.font()} : fontFaces;
+    env.installedFaces = faceList().empty() ? std::vector<std::wstring>{s.font()} : faceList();
     return env;
 }
 
@@ -670,6 +642,8 @@ MainWindow::~MainWindow() = default;
 void MainWindow::start(const StartInfo& info)
 {
     Impl& w = *impl_;
+    // The interface fonts may have scanned since the page was built.
+    w.faceDrop->items = w.faceList();
     w.devices = engine::populateDeviceLists(w.console.platform().devices, w.s);
     w.fillDeviceDropDowns();
     if (auto* setups = w.services.setups) {
@@ -714,6 +688,7 @@ void MainWindow::setInstallationsSearch(platform::Files& files, platform::KnownF
 void MainWindow::setFontFaces(std::vector<std::wstring> faces)
 {
     impl_->fontFaces = std::move(faces);
+    impl_->faceDrop->items = impl_->faceList();
 }
 
 void MainWindow::paint(Painter& painter, const Rect& invalid)
@@ -734,7 +709,7 @@ void MainWindow::paint(Painter& painter, const Rect& invalid)
     else if (w.page == 3)
         w.paintSpeaker(painter);
     else if (w.page == 5)
-        w.paintDiagnostics(painter);
+        w.paintSettings(painter);
     const auto shown = w.visible();
     for (Control* c : shown) {
         if (!c->bounds.inset(-4, -4).intersects(invalid))

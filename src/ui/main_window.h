@@ -26,6 +26,8 @@ class KnownFolders;
 
 namespace ui {
 
+class InterfaceFonts;
+
 enum class Key { Tab, Enter, Space, Escape, Left, Right, Up, Down, PageUp, PageDown, Home, End, Other };
 
 struct Modifiers {
@@ -38,6 +40,10 @@ struct Modifiers {
 struct Services {
     settings::Setups* setups = nullptr;
     std::wstring recordingsFolder;
+    // The face list with the add and remove flows (the font buttons need it).
+    InterfaceFonts* fonts = nullptr;
+    // The running program, for the autostart entry (the option needs it).
+    std::wstring executablePath;
 };
 
 struct StartInfo {
@@ -59,7 +65,8 @@ public:
     void start(const StartInfo& info);
     // Before start: the folders the installations search walks (without
     // them there is no search), and the installed faces a setup's font is
-    // checked against (without them only the current face is kept).
+    // checked against (without them only the current face is kept; the
+    // interface fonts of the services, when given, take their place).
     void setInstallationsSearch(platform::Files& files, platform::KnownFolders& knownFolders);
     void setFontFaces(std::vector<std::wstring> faces);
 

@@ -7,6 +7,7 @@
 #include "settings/registry_settings.h"
 #include "settings/reset_groups.h"
 #include "settings/setup_files.h"
+#include "ui/interface_fonts.h"
 #include "ui/layout.h"
 #include "ui/main_window.h"
 #include "ui/toolkit.h"
@@ -84,6 +85,12 @@ struct MainWindow::Impl {
     DropDown* micDrop = nullptr;
     DropDown* spkDrop = nullptr;
     Button* aboutButton = nullptr;
+    DropDown* faceDrop = nullptr;
+    bool autostartOn = false; // the Run entry as read at start, then as written
+    // The faces the font drop-down offers: the interface fonts' list when
+    // there are interface fonts, else the list start-up handed over.
+    const std::vector<std::wstring>& faceList() const;
+    void afterFontChange(const FontChange& change);
     engine::EngineReport report;
 
     std::vector<Region> painted;
@@ -123,7 +130,7 @@ struct MainWindow::Impl {
         Rect bounds, std::wstring tooltip);
     Button* addButton(int onPage, int tab, std::wstring label, Rect bounds, std::wstring tooltip,
         std::function<void()> onClick, ButtonStyle style = ButtonStyle::Plain);
-    void buildDiagnostics();
+    void buildSettingsPage();
     DropDown* addDeviceDropDown(std::wstring label, float y, std::wstring emptyText, std::wstring tooltip,
         int engine::DeviceLists::*index, engine::EndpointList engine::DeviceLists::*entries,
         std::function<void(const engine::EndpointInfo&)> choose);
@@ -137,11 +144,12 @@ struct MainWindow::Impl {
     // Painting and repaint tracking.
     void paintHeadings(Painter& painter) const;
     void paintFooter(Painter& painter) const;
-    void paintDiagnostics(Painter& painter) const;
     // What pages 1 to 3 draw besides their controls, and the regions of it that change.
     void paintMixer(Painter& painter) const;
     void paintEqualizer(Painter& painter) const;
     void paintSpeaker(Painter& painter) const;
+    void paintSettings(Painter& painter) const;
+    void settingsRegions(std::vector<Region>& out) const;
     void pageRegions(std::vector<Region>& out) const;
     std::vector<Region> regions();
     void refresh(bool everything = false);

@@ -36,6 +36,9 @@ public:
     // Opacity, always-on-top and zoom come from the settings record: apply
     // them after a change (the zoom animates to the new scale).
     virtual void applyWindowLook() = 0;
+    // The interface face, size or bold flag changed: remake the faces and
+    // repaint. A host whose faces follow the settings at paint ignores it.
+    virtual void fontsChanged() {}
 
     // A pop-up menu below logical point at; the chosen item's index, or -1.
     virtual int showMenu(const std::vector<MenuItem>& items, Point at) = 0;

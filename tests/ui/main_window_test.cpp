@@ -8,6 +8,9 @@
 #include "platform/sim/memory_registry.h"
 #include "platform/text.h"
 #include "settings/setup_files.h"
+#include "support/fake_font_system.h"
+#include "support/font_image.h"
+#include "ui/interface_fonts.h"
 #include "ui/layout.h"
 #include "ui/main_window.h"
 #include "ui/pages.h"
@@ -72,7 +75,7 @@ public:
 class FakeHost final : public ui::WindowHost {
 public:
     std::vector<Rect> invalidated;
-    int minimised = 0, closed = 0, looks = 0, abouts = 0;
+    int minimised = 0, closed = 0, looks = 0, abouts = 0, fontChanges = 0;
     std::vector<std::vector<ui::MenuItem>> menus;
     int menuAnswer = -1;
     std::vector<std::wstring> promptAnswers; // taken front first; none left: cancelled
@@ -82,6 +85,7 @@ public:
     void minimise() override { ++minimised; }
     void close() override { ++closed; }
     void applyWindowLook() override { ++looks; }
+    void fontsChanged() override { ++fontChanges; }
     int showMenu(const std::vector<ui::MenuItem>& items, Point) override
     {
         menus.push_back(items);
@@ -133,6 +137,9 @@ protected:
         sim.audio.addEndpoint({platform::Flow::Render, L"spk-main", L"Speakers"});
         sim.audio.addEndpoint({platform::Flow::Render, L"spk-phones", L"Studio Headphones"});
         sim.audio.addEndpoint({platform::Flow::Render, L"cable", L"CABLE Input"});
+        for (const wchar_t* face : ui::kBuiltInFaces)
+            fontSystem.installed.insert(face);
+        fonts.loadNow();
         window.start({});
     }
 
@@ -156,7 +163,9 @@ protected:
     platform::sim::MemoryFiles files;
     settings::Setups setups{files, *sim.console().registrySettings(), s, L"C:\\Data\\VantorOvix"};
     FakeHost host;
-    ui::MainWindow window{sim.console(), host, {&setups, L""}};
+    test_support::FakeFontSystem fontSystem;
+    ui::InterfaceFonts fonts{files, fontSystem, s, *sim.console().registrySettings(), L"C:\\Data\\VantorOvix"};
+    ui::MainWindow window{sim.console(), host, {&setups, L"", &fonts, L"C:\\Apps\\VantorOvix.exe"}};
 };
 
 // Page 0's controls as the page lays them out.
@@ -537,7 +546,7 @@ TEST(StartUp, AFirstRunImportsThePortableFileAndTheSearchAddsOtherCopiesToTheSyn
     settings::Setups setups{files, *sim.console().registrySettings(), s, L"C:\\Data\\VantorOvix"};
     FakeHost host;
     s.set(&Settings::PresetTop, 5);
-    ui::MainWindow window{sim.console(), host, {&setups, L""}};
+    ui::MainWindow window{sim.console(), host, {&setups, L"", nullptr, L""}};
     window.setInstallationsSearch(files, known);
     window.start({true, L"C:\\App"});
     EXPECT_EQ(s.amount.load(), 42);
@@ -877,6 +886,82 @@ TEST_F(Pages, SpeakerControlsMapTheirFieldsTheTestsAndCableAreDisabledAndTheRese
     EXPECT_EQ(s.mic_level.load(), 100);
     EXPECT_EQ(s.eq_on.load(), 1);
     EXPECT_EQ(s.amount.load(), 50);
+}
+
+TEST_F(Pages, SettingsControlsMapTheirFieldsFontsComeAndGoWithToastsAndTheResetRestoresTheAppearance)
+{
+    window.selectPage(5);
+    for (const auto& c : std::vector<SliderCase>{
+             {{16, 144, 198, 44}, &Settings::UiZoom, 70, 250, 100},
+             {{222, 144, 198, 44}, &Settings::alpha, 20, 100, 100},
+             {{440, 184, 198, 44}, &Settings::font_size, 11, 13, 12},
+         })
+        checkSlider(c);
+    // The zoom reaches the window once the drag ends, not under the pointer.
+    const int looks = host.looks;
+    window.pointerDown({16, 176});
+    window.pointerMove({150, 176});
+    EXPECT_EQ(host.looks, looks);
+    window.pointerUp({150, 176});
+    EXPECT_EQ(host.looks, looks + 1);
+
+    const std::pair<Rect, settings::FlagField Settings::*> flags[] = {
+        {{16, 200, 198, 28}, &Settings::UiTop},
+        {{222, 200, 198, 28}, &Settings::UiPlace},
+        {{16, 232, 198, 28}, &Settings::UiHints},
+        {{222, 232, 198, 28}, &Settings::UiAnim},
+        {{646, 200, 198, 28}, &Settings::font_bold},
+    };
+    for (const auto& [r, field] : flags)
+        checkFlag(r, field);
+    EXPECT_GE(host.looks, looks + 3); // always on top applies at once
+
+    // Autostart writes and deletes the Run entry; the page reset leaves it.
+    auto& store = *sim.console().registrySettings();
+    click({100, 278});
+    EXPECT_TRUE(store.autostartEnabled());
+
+    // A font added through the dialog is listed, chosen, then removed.
+    fontSystem.chosen = L"D:\\Neat.ttf";
+    files.put(L"D:\\Neat.ttf", test_support::fontImage({{L"Neat Sans"}}));
+    fontSystem.fileFamilies[L"C:\\Data\\VantorOvix\\fonts\\Neat.ttf"] = {L"Neat Sans"};
+    click({539, 252});
+    EXPECT_NE(paint().findText(L"Added font: Neat Sans"), nullptr);
+    const int fontChanges = host.fontChanges;
+    pick({528, 144, 316, 24}, static_cast<int>(std::size(ui::kBuiltInFaces)));
+    EXPECT_EQ(s.font(), L"Neat Sans");
+    EXPECT_EQ(host.fontChanges, fontChanges + 1);
+    click({745, 252});
+    EXPECT_NE(paint().findText(L"Removed font: Neat Sans"), nullptr);
+    EXPECT_EQ(s.font(), L"Tahoma");
+    EXPECT_EQ(host.fontChanges, fontChanges + 2);
+
+    // The reset restores exactly the appearance group.
+    s.set(&Settings::UiZoom, 150);
+    s.set(&Settings::alpha, 40);
+    s.set(&Settings::UiTop, 1);
+    s.set(&Settings::UiPlace, 0);
+    s.set(&Settings::UiHints, 0);
+    s.set(&Settings::UiAnim, 0);
+    s.set(&Settings::font_size, 13);
+    s.set(&Settings::font_bold, 1);
+    s.setFont(L"Arial");
+    s.set(&Settings::amount, 50);
+    reset();
+    EXPECT_EQ(s.UiZoom.load(), 100);
+    EXPECT_EQ(s.alpha.load(), 100);
+    EXPECT_EQ(s.UiTop.load(), 0);
+    EXPECT_EQ(s.UiPlace.load(), 1);
+    EXPECT_EQ(s.UiHints.load(), 1);
+    EXPECT_EQ(s.UiAnim.load(), 1);
+    EXPECT_EQ(s.font_size.load(), 12);
+    EXPECT_EQ(s.font_bold.load(), 0);
+    EXPECT_EQ(s.font(), L"Tahoma");
+    EXPECT_EQ(s.amount.load(), 50);
+    EXPECT_TRUE(store.autostartEnabled());
+    EXPECT_EQ(host.fontChanges, fontChanges + 3);
+    click({100, 278});
+    EXPECT_FALSE(store.autostartEnabled());
 }
 
 } // namespace

@@ -226,6 +226,15 @@ void MainFrame::applyWindowLook()
     endZoom();
 }
 
+void MainFrame::fontsChanged()
+{
+    // Remade now rather than at the next paint, so that measuring before it
+    // already sees the new faces.
+    fonts_.update(console_.settings());
+    if (hwnd_)
+        InvalidateRect(hwnd_, nullptr, FALSE);
+}
+
 int MainFrame::showMenu(const std::vector<MenuItem>& items, Point at)
 {
     HMENU menu = CreatePopupMenu();

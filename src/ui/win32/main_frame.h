@@ -89,6 +89,7 @@ public:
     void minimise() override;
     void close() override;
     void applyWindowLook() override;
+    void fontsChanged() override;
     int showMenu(const std::vector<MenuItem>& items, Point at) override;
     std::optional<std::wstring> promptText(
         std::wstring_view title, std::wstring_view label, std::wstring_view initial) override;
