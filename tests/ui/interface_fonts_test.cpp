@@ -78,6 +78,10 @@ TEST(FontNames, UsEnglishWinsWhicheverComesFirstAndOnlyWindowsRecordsCount)
     EXPECT_TRUE(readFamilyNames(fontImage({{L"Full Name", 1033, 3, 1, 4}, {L"Big5", 1033, 3, 4}})).empty());
     EXPECT_THAT(readFamilyNames(fontImage({{L"Wide", 1033, 3, 10}})), ElementsAre(L"Wide"));
     EXPECT_THAT(readFamilyNames(fontImage({{std::wstring(L"Ze\0ro", 5)}})), ElementsAre(L"Zero"));
+    // A whole font: the name table among nine others, beside style and full names.
+    const auto whole = test_support::completeFontImage(L"Whole Face");
+    seed("complete.ttf", whole);
+    EXPECT_THAT(readFamilyNames(whole), ElementsAre(L"Whole Face"));
 }
 
 TEST(FontNames, ACollectionDeclaringAHundredFontsIsReadAsSixtyFourAndEachNameOnce)
