@@ -58,19 +58,11 @@ cleanup() {
   close_ovix >/dev/null 2>&1
   if [ -n "$PAREC_PID" ]; then kill "$PAREC_PID" 2>/dev/null; wait "$PAREC_PID" 2>/dev/null; fi
   stop_stall_meters
-  stop_xvfb
-  "$root/e2e/pulse_rig.sh" stop "$run/pulse" >/dev/null 2>&1
+  stop_rig "$run"
 }
 trap cleanup EXIT
 
-"$root/e2e/pulse_rig.sh" start "$run/pulse" || fail "the PulseAudio rig did not start"
-while IFS= read -r kv; do export "${kv?}"; done < <("$root/e2e/pulse_rig.sh" env "$run/pulse")
-export WINEPREFIX=$work/wineprefix WINEDEBUG=${OVIX_WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
-start_xvfb "$run"
-if [ ! -d "$WINEPREFIX" ]; then
-  echo "e2e: making the wine prefix (once)"
-  wineboot --init >"$work/wineboot.log" 2>&1 || fail "wineboot failed (see $work/wineboot.log)"
-fi
+start_rig "$run" "$work" || fail "the rig is not ready"
 
 # The feed: speech looped to a minute at 48 kHz with a 20 ms chirp every
 # 500 ms on top (the first 300 ms into the file), silence around it.

@@ -1,4 +1,4 @@
-# Functions to run VantorOvix.exe under wine and close it again, sourced by
+# Functions to set up the rig, run VantorOvix.exe under wine and close it again, sourced by
 # e2e/run.sh, scripts/run.sh and the Windows start-and-close test. Every
 # process is started in the background and remembered by its PID, so that
 # exactly those processes are stopped again.
@@ -23,6 +23,28 @@ stop_xvfb() {
     wait "$XVFB_PID" 2>/dev/null || true
     XVFB_PID=
   fi
+}
+
+# start_rig RUN WORK: the PulseAudio rig under RUN/pulse with its variables
+# exported, a display (start_xvfb), and wine's prefix WORK/wineprefix, made
+# once. Says which step failed and returns non-zero then; stop_rig RUN stops
+# what it started.
+start_rig() {
+  local run=$1 work=$2 rig kv
+  rig=$(dirname "${BASH_SOURCE[0]}")/pulse_rig.sh
+  "$rig" start "$run/pulse" || { echo "the PulseAudio rig did not start"; return 1; }
+  while IFS= read -r kv; do export "${kv?}"; done < <("$rig" env "$run/pulse")
+  export WINEPREFIX=$work/wineprefix WINEDEBUG=${OVIX_WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
+  start_xvfb "$run"
+  if [ ! -d "$WINEPREFIX" ]; then
+    echo "e2e: making the wine prefix (once)"
+    wineboot --init >"$work/wineboot.log" 2>&1 || { echo "wineboot failed (see $work/wineboot.log)"; return 1; }
+  fi
+}
+
+stop_rig() {
+  stop_xvfb
+  "$(dirname "${BASH_SOURCE[0]}")/pulse_rig.sh" stop "$1/pulse" >/dev/null 2>&1
 }
 
 # start_ovix EXE LOG: starts the program under wine (WINEPREFIX must be set)

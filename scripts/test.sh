@@ -104,6 +104,11 @@ if [ -x e2e/run.sh ]; then
     if e2e/run.sh; then passed=$((passed + 1)); else step_failed "e2e/run.sh failed (run $n)"; fi
   done
 fi
+# A mask chosen on page 1 by clicks moves the cable's fundamental by its ratio.
+if [ -x e2e/mask.sh ]; then
+  say "end to end, masks chosen by clicks"
+  if e2e/mask.sh; then passed=$((passed + 1)); else step_failed "e2e/mask.sh failed"; fi
+fi
 
 say "done in $(( $(date +%s) - start )) s"
 for f in "${failures[@]+"${failures[@]}"}"; do echo "FAILED: $f"; done
