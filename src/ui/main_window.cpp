@@ -348,11 +348,17 @@ std::vector<MainWindow::Impl::Region> MainWindow::Impl::regions()
     const std::wstring status = console::engineStatusText(report.status);
     out.push_back({{footerRect().x, footerRect().y, meterRect().x - footerRect().x, footerRect().h},
         (toastOn ? std::hash<std::wstring>{}(toast.text()) : std::hash<std::wstring>{}(status)) * 2 + toastOn});
-    // The bar and the value text repaint apart: the bar moves by whole
-    // units, the text by whole dB, and most ticks change only one of them.
+    // The meter repaints in pieces: the bar's end (a region around it, the
+    // old and new ends together when it moves; the whole bar when its colour
+    // is the warning one), the peak tick, the value text. Each moves by whole
+    // units or whole dB, and most ticks move only the bar's end.
     const MicMeter::Look look = meter.look();
-    out.push_back({meterBar().inset(-2, -4),
-        static_cast<uint64_t>(look.bar) | static_cast<uint64_t>(look.peak) << 16 | uint64_t{look.hot} << 32});
+    const Rect bar = meterBar();
+    const float end = look.bar > 0 ? std::max(8.0f, static_cast<float>(look.bar)) : 0.0f;
+    out.push_back({look.hot ? bar.inset(-1, -1) : Rect{bar.x + end - 6, bar.y - 1, 8, bar.h + 2},
+        static_cast<uint64_t>(look.bar) | uint64_t{look.hot} << 16});
+    out.push_back({{bar.x + static_cast<float>(look.peak) - 2, bar.y - 3, 4, bar.h + 6},
+        static_cast<uint64_t>(look.peak)});
     out.push_back({meterValueRect(), static_cast<uint64_t>(look.db - MicMeter::kSilentDb)});
     // The tooltip appears after its delay with nothing else changing: its
     // own region, a box around the pointer that holds the largest tip.
