@@ -33,6 +33,18 @@ constexpr double kTooltipDelay = 0.5;
 // After a save, the "Saved setup" message stays for 3.5 s.
 constexpr double kSavedSetupLife = 3.5;
 
+// The mic meter's track and, right of it, its value.
+Rect meterBar()
+{
+    const Rect m = meterRect();
+    return {m.x + 32, m.y + 8, static_cast<float>(MicMeter::kTrackUnits), 8};
+}
+Rect meterValueRect()
+{
+    const Rect m = meterRect(), bar = meterBar();
+    return {bar.right() + 8, m.y, m.right() - bar.right() - 8, m.h};
+}
+
 // A menu shows "&&" as one "&".
 std::wstring menuText(const std::wstring& text)
 {
@@ -307,21 +319,18 @@ void MainWindow::Impl::paintFooter(Painter& painter) const
     // The mic meter: a bar over -60..0 dB with the peak hold as a tick.
     const Rect m = meterRect();
     painter.text({m.x, m.y, 28, m.h}, L"Mic", TextRole::Small, kTextDim, Align::Left);
-    const Rect bar{m.x + 32, m.y + 8, 120, 8};
+    const MicMeter::Look look = meter.look();
+    const Rect bar = meterBar();
     painter.fillRoundRect(bar, 4, kPanel);
-    auto fraction = [](double db) { return static_cast<float>(std::clamp((db + 60.0) / 60.0, 0.0, 1.0)); };
-    const float level = fraction(meter.level());
-    if (level > 0)
-        painter.fillRoundRect(
-            {bar.x, bar.y, std::max(8.0f, bar.w * level), bar.h}, 4, meter.level() > -3.0 ? kDanger : kAccent);
-    const float peak = fraction(meter.peakHold());
-    if (peak > 0)
-        painter.fillRect({bar.x + bar.w * peak - 1, bar.y - 2, 2, bar.h + 4}, kText);
+    if (look.bar > 0)
+        painter.fillRoundRect({bar.x, bar.y, std::max(8.0f, static_cast<float>(look.bar)), bar.h}, 4,
+            look.hot ? kDanger : kAccent);
+    if (look.peak > 0)
+        painter.fillRect({bar.x + static_cast<float>(look.peak) - 1, bar.y - 2, 2, bar.h + 4}, kText);
     char value[32] = "-inf dB";
-    if (meter.level() > -99.5)
-        std::snprintf(value, sizeof value, "%.1f dB", meter.level());
-    painter.text({bar.right() + 8, m.y, m.right() - bar.right() - 8, m.h}, platform::wideFromUtf8(value),
-        TextRole::Small, kTextDim, Align::Right);
+    if (look.db != MicMeter::kSilentDb)
+        std::snprintf(value, sizeof value, "%d dB", look.db);
+    painter.text(meterValueRect(), platform::wideFromUtf8(value), TextRole::Small, kTextDim, Align::Right);
 }
 
 std::vector<MainWindow::Impl::Region> MainWindow::Impl::regions()
@@ -339,9 +348,18 @@ std::vector<MainWindow::Impl::Region> MainWindow::Impl::regions()
     const std::wstring status = console::engineStatusText(report.status);
     out.push_back({{footerRect().x, footerRect().y, meterRect().x - footerRect().x, footerRect().h},
         (toastOn ? std::hash<std::wstring>{}(toast.text()) : std::hash<std::wstring>{}(status)) * 2 + toastOn});
-    out.push_back({meterRect(),
-        static_cast<uint64_t>(std::lround(meter.level() * 4) + 1000)
-            | static_cast<uint64_t>(std::lround(meter.peakHold() * 4) + 1000) << 16});
+    // The meter repaints in pieces: the bar's end (a region around it, the
+    // old and new ends together when it moves; the whole bar when its colour
+    // is the warning one), the peak tick, the value text. Each moves by whole
+    // units or whole dB, and most ticks move only the bar's end.
+    const MicMeter::Look look = meter.look();
+    const Rect bar = meterBar();
+    const float end = look.bar > 0 ? std::max(8.0f, static_cast<float>(look.bar)) : 0.0f;
+    out.push_back({look.hot ? bar.inset(-1, -1) : Rect{bar.x + end - 6, bar.y - 1, 8, bar.h + 2},
+        static_cast<uint64_t>(look.bar) | uint64_t{look.hot} << 16});
+    out.push_back({{bar.x + static_cast<float>(look.peak) - 2, bar.y - 3, 4, bar.h + 6},
+        static_cast<uint64_t>(look.peak)});
+    out.push_back({meterValueRect(), static_cast<uint64_t>(look.db - MicMeter::kSilentDb)});
     // The tooltip appears after its delay with nothing else changing: its
     // own region, a box around the pointer that holds the largest tip.
     if (tooltipShown()) {

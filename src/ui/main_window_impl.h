@@ -10,6 +10,7 @@
 #include "ui/interface_fonts.h"
 #include "ui/layout.h"
 #include "ui/main_window.h"
+#include "ui/page_places.h"
 #include "ui/toolkit.h"
 
 #include <array>
@@ -22,8 +23,6 @@
 
 namespace ui {
 
-// The two columns every page lines up on.
-inline constexpr float kLeftX = 16, kLeftW = 404, kRightX = 440, kRightW = 404;
 // Page 3's bass-boost line, repainted when the microphone level moves.
 inline constexpr Rect kBassBoostLine{kLeftX, 484, kLeftW, 20};
 

@@ -21,8 +21,6 @@ using namespace theme;
 namespace {
 
 constexpr int kMaxGain = 12;
-constexpr float kBandStep = 58, kBandW = 52;
-constexpr Rect kBandArea{kLeftX, kContentTop, kLeftW, 248};
 
 // One band: its frequency on top, a vertical track, its gain below. Moving
 // it by hand makes the curve "Custom".
@@ -131,16 +129,16 @@ void MainWindow::Impl::buildEqualizerPage()
     constexpr int P = 2;
     for (int b = 0; b < settings::kEqBandCount; ++b) {
         auto band = std::make_unique<BandSlider>(s, b);
-        band->bounds = {kBandArea.x + b * kBandStep + (kBandStep - kBandW) / 2 - 3, kBandArea.y, kBandW, kBandArea.h};
+        band->bounds = eqBandRect(b);
         band->tooltip = L"Band gain, -12 to +12 dB (double-click resets, moving it makes the curve Custom)";
         band->isEnabled = [this] { return s.eq_on.load() != 0; };
         add(pages[P], std::move(band));
     }
     addSlider(P, -1,
-        {&Settings::eq_level, L"Level", {kLeftX, 384, kLeftW, 44}, 0, 24, 0, attenuationText,
+        {&Settings::eq_level, L"Level", kEqLevelRect, 0, 24, 0, attenuationText,
             L"Equalizer output level, 0 to -24 dB (double-click resets)", 1, 3});
 
-    addToggle(P, -1, &Settings::eq_on, L"Graphic Equalizer", {kRightX, kContentTop, kRightW, 28},
+    addToggle(P, -1, &Settings::eq_on, L"Graphic Equalizer", kEqSwitchRect,
         L"Enable 7-band Graphic Equalizer");
     auto presets = std::make_unique<DropDown>();
     presets->bounds = {kRightX, 184, kRightW, 24};
@@ -223,7 +221,7 @@ void MainWindow::Impl::paintEqualizer(Painter& painter) const
     if (!first)
         return;
     const float zero = first->yOf(0);
-    painter.fillRect({kBandArea.x, zero, kBandArea.w, 1}, kTrack);
+    painter.fillRect({kEqBandArea.x, zero, kEqBandArea.w, 1}, kTrack);
     const Colour ink = s.eq_on.load() ? kAccentHot : kDisabled;
     for (size_t i = 1; i < points.size(); ++i) {
         // A smooth step between neighbours: eight short segments of a cosine ease.

@@ -21,7 +21,6 @@ namespace {
 
 constexpr int kBasic = 0, kAdvanced = 1;
 constexpr int kIsolationModes = 5;
-constexpr float kHalfW = (kLeftW - 8) / 2;
 // The mask bits of mask_on: the voice, the sound clip, the program.
 constexpr const wchar_t* kMaskTargets[] = {L"My voice", L"Sound clip", L"Program"};
 constexpr Rect kPitchLine{kLeftX, 472, kLeftW, 20};

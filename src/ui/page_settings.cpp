@@ -16,7 +16,6 @@ using settings::Settings;
 using namespace theme;
 
 namespace {
-constexpr float kHalfW = (kLeftW - 8) / 2;
 constexpr float kDiagnosticsTop = 336; // the first diagnostics line, under its heading at 304
 const Rect kDiagnosticsArea{kLeftX, kDiagnosticsTop, 828, 20.0f * kDiagnosticLines};
 
@@ -113,18 +112,18 @@ void MainWindow::Impl::buildSettingsPage()
     };
 
     // Window Appearance.
-    lookSlider(&Settings::UiZoom, L"Zoom", {kLeftX, 144, kHalfW, 44}, 70, 250, 100, zoomText,
+    lookSlider(&Settings::UiZoom, L"Zoom", kZoomRect, 70, 250, 100, zoomText,
         L"Interface zoom (double-click resets to 100 %)", 5, 25, false);
-    lookSlider(&Settings::alpha, L"Opacity", {kLeftX + kHalfW + 8, 144, kHalfW, 44}, 20, 100, 100, opacityText,
+    lookSlider(&Settings::alpha, L"Opacity", kOpacityRect, 20, 100, 100, opacityText,
         L"Main window opacity (double-click resets to 100 %)", 1, 10, true);
     Toggle* top = addToggle(
-        P, -1, &Settings::UiTop, L"Always on Top", {kLeftX, 200, kHalfW, 28}, L"Keep the window above other windows");
+        P, -1, &Settings::UiTop, L"Always on Top", kOnTopRect, L"Keep the window above other windows");
     top->onChange = [this] { host.applyWindowLook(); };
-    addToggle(P, -1, &Settings::UiPlace, L"Remember Position", {kLeftX + kHalfW + 8, 200, kHalfW, 28},
+    addToggle(P, -1, &Settings::UiPlace, L"Remember Position", kRememberPlaceRect,
         L"Open the window where it was last closed");
-    addToggle(P, -1, &Settings::UiHints, L"Show Tooltips", {kLeftX, 232, kHalfW, 28},
+    addToggle(P, -1, &Settings::UiHints, L"Show Tooltips", kHintsRect,
         L"Show hints when the pointer rests on a control");
-    addToggle(P, -1, &Settings::UiAnim, L"Animations", {kLeftX + kHalfW + 8, 232, kHalfW, 28},
+    addToggle(P, -1, &Settings::UiAnim, L"Animations", kAnimationsRect,
         L"Fade the window in and out and animate zoom changes");
     auto autostart = std::make_unique<Toggle>(
         L"Start automatically with Windows", [this] { return autostartOn; },

@@ -13,7 +13,6 @@ using settings::Settings;
 using namespace theme;
 
 namespace {
-constexpr float kHalfW = (kLeftW - 8) / 2;
 constexpr float kLower = 336; // first row under the lower two headings
 } // namespace
 

@@ -35,6 +35,18 @@ double MicMeter::levelDb(int32_t peak)
     return linear > 0.00001 ? 20.0 * std::log10(linear) : kFloorDb;
 }
 
+MicMeter::Look MicMeter::look() const
+{
+    auto units = [](double db) { return static_cast<int>(std::lround(std::clamp((db + 60.0) / 60.0, 0.0, 1.0) * kTrackUnits)); };
+    Look l;
+    l.bar = units(level_);
+    l.peak = units(peak_);
+    l.hot = level_ > -3.0;
+    if (level_ > -99.5)
+        l.db = static_cast<int>(std::lround(level_));
+    return l;
+}
+
 void MicMeter::tick(double seconds, int32_t peak)
 {
     const double target = levelDb(peak);

@@ -58,6 +58,20 @@ public:
     double level() const { return level_; }
     double peakHold() const { return peak_; }
 
+    // What the meter draws, in whole steps: the bar's and the peak tick's
+    // length over a track of kTrackUnits (-60..0 dB), the warning colour at
+    // -3 dB, the value in whole dB (kSilentDb: "-inf"). The window repaints
+    // the meter only when this changes, not on every sub-step of the level.
+    static constexpr int kTrackUnits = 120;
+    static constexpr int kSilentDb = -1000;
+    struct Look {
+        int bar = 0, peak = 0;
+        bool hot = false;
+        int db = kSilentDb;
+        bool operator==(const Look&) const = default;
+    };
+    Look look() const;
+
 private:
     double level_ = kFloorDb;
     double peak_ = kFloorDb;

@@ -209,6 +209,13 @@ TEST(MicMeter, ASilentPeakReadsMinusHundredAndTheLevelFallsTwentySixDecibelsPerS
         meter.tick(0.02, 0);
     EXPECT_NEAR(meter.peakHold(), -20.0 - 14.0 * 0.3, 0.3); // 1.2 s
     EXPECT_GE(meter.peakHold(), meter.level());
+
+    // What it draws moves in whole units of its track and whole dB of text.
+    ui::MicMeter steady;
+    for (int i = 0; i < 100; ++i)
+        steady.tick(0.016, 1000);
+    EXPECT_EQ(steady.look(), (ui::MicMeter::Look{80, 80, false, -20}));
+    EXPECT_EQ(ui::MicMeter().look().db, ui::MicMeter::kSilentDb);
 }
 
 TEST(SmoothScroll, TheListFollowsItsTargetWithFortyFiveMillisecondsAndSnaps)

@@ -174,6 +174,25 @@ TEST_F(GdiPlusPainterTest, ClipsNestAndPopAndThePixelClipHolds)
     EXPECT_EQ(surface.at(80, 45), kWhite);
 }
 
+TEST_F(GdiPlusPainterTest, APainterClippedThroughTheDeviceContextLeavesItsClipAsItWas)
+{
+    Surface surface(100, 100);
+    {
+        ui::win32::GdiPlusPainter painter(surface.dc(), 1.0f, fonts, RECT{10, 0, 40, 100});
+        painter.fillRect({0, 0, 100, 10}, kBlue); // only 10..40
+    }
+    {
+        ui::win32::GdiPlusPainter painter(surface.dc(), 1.0f, fonts);
+        painter.fillRect({0, 20, 100, 10}, kBlue); // the whole row again
+    }
+    EXPECT_EQ(surface.at(9, 5), kWhite);
+    EXPECT_EQ(surface.at(10, 5), kBlue);
+    EXPECT_EQ(surface.at(39, 5), kBlue);
+    EXPECT_EQ(surface.at(40, 5), kWhite);
+    EXPECT_EQ(surface.at(0, 25), kBlue);
+    EXPECT_EQ(surface.at(99, 25), kBlue);
+}
+
 TEST(PixelRectangles, InvalidPixelsCoverTheirLogicalRectangleAndBack)
 {
     const ui::Rect logical = ui::win32::logicalFromPixels({15, 15, 31, 46}, 1.5f);

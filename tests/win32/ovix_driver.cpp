@@ -6,11 +6,12 @@
 // around it).
 //   ovix_driver wait-shown MS | click X Y | page P [T] | key VK | minimise |
 //               restored | move X Y | close | scale | capture FILE.png [TOP BOTTOM] |
-//               reg-get NAME | reg-set NAME VALUE | tabs P |
+//               reg-get NAME [KEY] | reg-set NAME VALUE | tabs P | place NAME [FX FY] |
 //               repaint N | wheel X Y NOTCHES | tone-open | tone-capture FILE.png | tone-escape
 
 #include "ui/geometry.h"
 #include "ui/layout.h"
+#include "ui/page_places.h"
 
 #include <windows.h>
 
@@ -23,8 +24,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -71,6 +74,25 @@ void click(HWND window, float x, float y)
 void clickCentre(HWND window, const ui::Rect& r)
 {
     click(window, r.x + r.w / 2, r.y + r.h / 2);
+}
+
+// A control the window tests click, by name, where its page puts it.
+std::optional<ui::Rect> placeOf(const std::wstring& name)
+{
+    static const std::pair<const wchar_t*, ui::Rect> kPlaces[] = {
+        {L"eq-switch", ui::kEqSwitchRect},
+        {L"eq-level", ui::kEqLevelRect},
+        {L"zoom", ui::kZoomRect},
+        {L"opacity", ui::kOpacityRect},
+        {L"on-top", ui::kOnTopRect},
+        {L"hints", ui::kHintsRect},
+    };
+    for (const auto& [key, rect] : kPlaces)
+        if (name == key)
+            return rect;
+    if (name.starts_with(L"eq-band-"))
+        return ui::eqBandRect(std::clamp(std::wcstol(name.c_str() + 8, nullptr, 10), 0L, 6L));
+    return std::nullopt;
 }
 
 // Waits until the window exists, is visible and has faded in to its opacity.
@@ -194,9 +216,11 @@ int wmain(int argc, wchar_t** argv)
     const std::wstring command = argv[1];
     auto number = [&](int i) { return i < argc ? std::wcstof(argv[i], nullptr) : 0.0f; };
 
-    if (command == L"reg-get" && argc == 3) {
+    if (command == L"reg-get" && (argc == 3 || argc == 4)) {
+        // A second name reads the program's other key of that name (Equalizer).
+        const std::wstring key = argc == 4 ? std::wstring(L"Software\\VantorOvix\\") + argv[3] : kSettingsKey;
         DWORD value = 0, size = sizeof(value);
-        if (RegGetValueW(HKEY_CURRENT_USER, kSettingsKey, argv[2], RRF_RT_REG_DWORD, nullptr, &value, &size)
+        if (RegGetValueW(HKEY_CURRENT_USER, key.c_str(), argv[2], RRF_RT_REG_DWORD, nullptr, &value, &size)
             != ERROR_SUCCESS) {
             std::printf("missing\n");
             return 1;
@@ -221,6 +245,15 @@ int wmain(int argc, wchar_t** argv)
     }
     if (command == L"click" && argc == 4) {
         click(window, number(2), number(3));
+    } else if (command == L"place" && (argc == 3 || argc == 5)) {
+        // At a fraction of the named control's box (its centre by default).
+        const auto r = placeOf(argv[2]);
+        if (!r) {
+            std::printf("no place %ls\n", argv[2]);
+            return 2;
+        }
+        const float fx = argc == 5 ? number(3) : 0.5f, fy = argc == 5 ? number(4) : 0.5f;
+        click(window, r->x + r->w * fx, r->y + r->h * fy);
     } else if (command == L"page" && argc >= 3) {
         const int page = static_cast<int>(number(2));
         clickCentre(window, ui::pageTabRect(page));

@@ -97,12 +97,37 @@ window_state)
     # Three notches down over page 0's room list scroll it; its top row is kept.
     drive wheel ${OVIX_ROOM_LIST:-218 200} -3
   fi
+  # Page 2: band 0 to its top (+12 dB), the level slider to its end (-24 dB),
+  # then the equalizer off. Page 5: always on top, tooltips off, opacity to
+  # its lowest (20 %). All of them are read back from the registry below.
+  drive page 2
+  drive place eq-band-0 0.5 0.05
+  drive place eq-level 0.99 0.75
+  drive place eq-switch
+  drive page 5
+  drive place on-top
+  drive place hints
+  drive place opacity 0.01 0.75
   sleep 0.2
   close_ovix || fail "the program did not close cleanly (exit code $OVIX_RC)"
   grep -q "VantorOvix: stopped" "$run/ovix.log" || fail "no orderly stop"
   [ "$(drive reg-get WinX)" = 123 ] || fail "WinX is $(drive reg-get WinX), not 123"
   [ "$(drive reg-get WinY)" = 87 ] || fail "WinY is $(drive reg-get WinY), not 87"
   [ "$(drive reg-get UiZoom)" = 100 ] || fail "UiZoom was not saved"
+  # NAME WANTED [KEY]: Band0 keeps +12 dB as 24 (stored 12 up), Level 24 is -24 dB.
+  while read -r name wanted key; do
+    got=$(drive reg-get "$name" $key </dev/null)
+    [ "$got" = "$wanted" ] || fail "registry $name is $got, not $wanted, after the clicks"
+  done <<'CHECKS'
+Band0 24 Equalizer
+Level 24 Equalizer
+Enabled 0 Equalizer
+UiTop 1
+UiHints 0
+UiAlpha 20
+CHECKS
+  # wait-shown waits for the fade to reach full opacity.
+  drive reg-set UiAlpha 100
   if [ "${OVIX_PAGES_PENDING:-0}" != 1 ]; then
     top=$(drive reg-get PresetTop)
     [ "${top:-0}" -ge 1 ] 2>/dev/null || fail "the room list's scroll row was not kept (PresetTop $top)"

@@ -156,8 +156,25 @@ HFONT InterfaceFonts::bodyFont(float scale)
     return gdiFont_;
 }
 
-GdiPlusPainter::GdiPlusPainter(HDC dc, float scale, InterfaceFonts& fonts)
-    : graphics_(std::make_unique<Gdiplus::Graphics>(dc)), fonts_(fonts), scale_(scale)
+namespace {
+int clipDc(HDC dc, const RECT& clip)
+{
+    const int saved = SaveDC(dc);
+    IntersectClipRect(dc, clip.left, clip.top, clip.right, clip.bottom);
+    return saved;
+}
+} // namespace
+
+GdiPlusPainter::GdiPlusPainter(HDC dc, float scale, InterfaceFonts& fonts, const RECT& clip)
+    : GdiPlusPainter(dc, clipDc(dc, clip), scale, fonts)
+{
+    clipBounds_.assign(1, logicalFromPixels(clip, scale));
+}
+
+GdiPlusPainter::GdiPlusPainter(HDC dc, float scale, InterfaceFonts& fonts) : GdiPlusPainter(dc, 0, scale, fonts) { }
+
+GdiPlusPainter::GdiPlusPainter(HDC dc, int savedDc, float scale, InterfaceFonts& fonts)
+    : dc_(dc), savedDc_(savedDc), graphics_(std::make_unique<Gdiplus::Graphics>(dc)), fonts_(fonts), scale_(scale)
 {
     // Unclipped: as far as coordinates go.
     clipBounds_.push_back({-1e6f, -1e6f, 2e6f, 2e6f});
@@ -168,7 +185,12 @@ GdiPlusPainter::GdiPlusPainter(HDC dc, float scale, InterfaceFonts& fonts)
     graphics_->SetTextRenderingHint(Gdiplus::TextRenderingHintClearTypeGridFit);
 }
 
-GdiPlusPainter::~GdiPlusPainter() = default;
+GdiPlusPainter::~GdiPlusPainter()
+{
+    graphics_.reset();
+    if (savedDc_)
+        RestoreDC(dc_, savedDc_);
+}
 
 void GdiPlusPainter::clipPixels(const RECT& pixels)
 {

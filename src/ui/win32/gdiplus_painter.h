@@ -66,6 +66,11 @@ private:
 class GdiPlusPainter final : public Painter {
 public:
     GdiPlusPainter(HDC dc, float scale, InterfaceFonts& fonts);
+    // Drawing limited to a rectangle in pixels (the invalid region) through
+    // the device context's own clip, restored when the painter goes. GDI+
+    // under wine turns a clip of its own into a GDI region at every call,
+    // which a partial repaint of a few shapes pays for several times over.
+    GdiPlusPainter(HDC dc, float scale, InterfaceFonts& fonts, const RECT& clip);
     ~GdiPlusPainter() override;
 
     void fillRect(const Rect& r, Colour c) override;
@@ -85,11 +90,17 @@ public:
     void clipPixels(const RECT& pixels);
 
 private:
+    // savedDc: the state clipDc saved, restored at the end (0: none).
+    GdiPlusPainter(HDC dc, int savedDc, float scale, InterfaceFonts& fonts);
+
     // Whether anything of bounds (logical units) can show through the clip:
     // drawing that cannot is skipped before it reaches GDI+, which otherwise
     // works through every clipped-away shape and glyph.
     bool visible(const Rect& bounds) const { return bounds.intersects(clipBounds_.back()); }
 
+    // Made before the graphics, which take up the device context's clip.
+    HDC dc_;
+    int savedDc_ = 0;
     std::unique_ptr<Gdiplus::Graphics> graphics_;
     InterfaceFonts& fonts_;
     float scale_;

@@ -358,8 +358,7 @@ void MainFrame::paint(HDC dc, const RECT& invalid)
     const bool buffered = ensureBackBuffer(dc, client.right, client.bottom);
     {
         // Without a back buffer the page is drawn straight onto the window.
-        GdiPlusPainter painter(buffered ? backDc_ : dc, scale_, fonts_);
-        painter.clipPixels(invalid);
+        GdiPlusPainter painter(buffered ? backDc_ : dc, scale_, fonts_, invalid);
         QueryPerformanceCounter(&modelBegin);
         model_->paint(painter, area);
         QueryPerformanceCounter(&drawn);

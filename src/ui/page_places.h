@@ -1,0 +1,33 @@
+#pragma once
+// Where the pages put the controls the window tests click: the pages build
+// them here and the test driver clicks them here, so the two cannot drift.
+
+#include "ui/geometry.h"
+#include "ui/layout.h"
+
+namespace ui {
+
+// The two columns every page lines up on.
+inline constexpr float kLeftX = 16, kLeftW = 404, kRightX = 440, kRightW = 404;
+inline constexpr float kHalfW = (kLeftW - 8) / 2;
+
+// Page 2: the seven bands, the output level, the switch.
+inline constexpr float kEqBandStep = 58, kEqBandW = 52;
+inline constexpr Rect kEqBandArea{kLeftX, kContentTop, kLeftW, 248};
+constexpr Rect eqBandRect(int band)
+{
+    return {kEqBandArea.x + band * kEqBandStep + (kEqBandStep - kEqBandW) / 2 - 3, kEqBandArea.y, kEqBandW,
+        kEqBandArea.h};
+}
+inline constexpr Rect kEqLevelRect{kLeftX, 384, kLeftW, 44};
+inline constexpr Rect kEqSwitchRect{kRightX, kContentTop, kRightW, 28};
+
+// Page 5: the window's look.
+inline constexpr Rect kZoomRect{kLeftX, 144, kHalfW, 44};
+inline constexpr Rect kOpacityRect{kLeftX + kHalfW + 8, 144, kHalfW, 44};
+inline constexpr Rect kOnTopRect{kLeftX, 200, kHalfW, 28};
+inline constexpr Rect kRememberPlaceRect{kLeftX + kHalfW + 8, 200, kHalfW, 28};
+inline constexpr Rect kHintsRect{kLeftX, 232, kHalfW, 28};
+inline constexpr Rect kAnimationsRect{kLeftX + kHalfW + 8, 232, kHalfW, 28};
+
+} // namespace ui
