@@ -27,7 +27,7 @@ constexpr Rect kCaptionTools[kCaptionToolCount] = {
 Rect pageTabRect(int page)
 {
     constexpr float gap = kGap / 2;
-    constexpr float widths[kPageCount] = {112, 128, 140, 134, 134, 160};
+    constexpr float widths[kPageCount] = {108, 124, 138, 132, 134, 172};
     static_assert(widths[0] + widths[1] + widths[2] + widths[3] + widths[4] + widths[5] + (kPageCount - 1) * gap
         == kWidth);
     if (page < 0 || page >= kPageCount)
