@@ -3,6 +3,7 @@
 #include "console/console.h"
 #include "ui/win32/pointer_input.h"
 #include "ui/win32/secondary_windows.h"
+#include "ui/win32/window_object.h"
 
 #include <objbase.h>
 #include <shellapi.h>
@@ -493,12 +494,9 @@ void MainFrame::onDestroy()
 
 LRESULT CALLBACK MainFrame::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_NCCREATE) {
-        auto* self = static_cast<MainFrame*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    auto* self = windowObject<MainFrame>(hwnd, message, lParam);
+    if (self && message == WM_NCCREATE)
         self->hwnd_ = hwnd;
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<MainFrame*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (!self)
         return DefWindowProcW(hwnd, message, wParam, lParam);
     const LRESULT result = self->handle(message, wParam, lParam);

@@ -1,6 +1,7 @@
 #include "ui/win32/secondary_windows.h"
 
 #include "ui/win32/main_frame.h"
+#include "ui/win32/window_object.h"
 
 #include <algorithm>
 #include <cmath>
@@ -96,22 +97,9 @@ void drawPrompt(Painter& p, const Secondary& state)
     p.text({16, 12, kPromptWidth - 32, 22}, state.label, TextRole::Body, kText, Align::Left);
 }
 
-Secondary* stateOf(HWND hwnd)
-{
-    return reinterpret_cast<Secondary*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-}
-
-void keepState(HWND hwnd, LPARAM createParams)
-{
-    SetWindowLongPtrW(hwnd, GWLP_USERDATA,
-        reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(createParams)->lpCreateParams));
-}
-
 LRESULT CALLBACK aboutProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_NCCREATE)
-        keepState(hwnd, lParam);
-    Secondary* state = stateOf(hwnd);
+    Secondary* state = windowObject<Secondary>(hwnd, message, lParam);
     switch (message) {
     case WM_PAINT:
         if (state) {
@@ -137,9 +125,7 @@ LRESULT CALLBACK aboutProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam
 
 LRESULT CALLBACK promptProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_NCCREATE)
-        keepState(hwnd, lParam);
-    Secondary* state = stateOf(hwnd);
+    Secondary* state = windowObject<Secondary>(hwnd, message, lParam);
     switch (message) {
     case WM_PAINT:
         if (state) {

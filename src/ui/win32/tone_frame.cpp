@@ -3,6 +3,7 @@
 #include "ui/win32/main_frame.h"
 #include "ui/win32/pointer_input.h"
 #include "ui/win32/secondary_windows.h"
+#include "ui/win32/window_object.h"
 
 #include <algorithm>
 #include <cmath>
@@ -82,12 +83,9 @@ void ToneFrame::after()
 
 LRESULT CALLBACK ToneFrame::windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_NCCREATE) {
-        auto* self = static_cast<ToneFrame*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    auto* self = windowObject<ToneFrame>(hwnd, message, lParam);
+    if (self && message == WM_NCCREATE)
         self->hwnd_ = hwnd;
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<ToneFrame*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (!self || !self->model_)
         return DefWindowProcW(hwnd, message, wParam, lParam);
     const LRESULT result = self->handle(message, wParam, lParam);
