@@ -29,7 +29,7 @@ struct BenchConsole : console::SimConsole {
     explicit BenchConsole(engine::BlockSteps* steps = nullptr) : console::SimConsole(options(steps))
     {
         auto add = [&](platform::Flow flow, const wchar_t* id, const wchar_t* name) {
-            platform::sim::SimEndpointSpec s;
+            platform::sim::SimEndpointSetup s;
             s.flow = flow;
             s.id = id;
             s.name = name;

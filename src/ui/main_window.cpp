@@ -206,17 +206,17 @@ void MainWindow::Impl::buildSubTabs()
     }
 }
 
-Slider* MainWindow::Impl::addSlider(int onPage, int tab, SliderSpec spec)
+Slider* MainWindow::Impl::addSlider(int onPage, int tab, SliderSetup setup)
 {
-    auto c = std::make_unique<Slider>(s, spec.field, std::move(spec.label));
-    c->bounds = spec.bounds;
-    c->minimum = spec.minimum;
-    c->maximum = spec.maximum;
-    c->defaultValue = spec.defaultValue;
-    c->step = spec.step;
-    c->pageStep = spec.pageStep;
-    c->format = std::move(spec.format);
-    c->tooltip = std::move(spec.tooltip);
+    auto c = std::make_unique<Slider>(s, setup.field, std::move(setup.label));
+    c->bounds = setup.bounds;
+    c->minimum = setup.minimum;
+    c->maximum = setup.maximum;
+    c->defaultValue = setup.defaultValue;
+    c->step = setup.step;
+    c->pageStep = setup.pageStep;
+    c->format = std::move(setup.format);
+    c->tooltip = std::move(setup.tooltip);
     return add(pages[onPage], std::move(c), tab);
 }
 

@@ -114,7 +114,7 @@ struct MainWindow::Impl {
     void buildEqualizerPage();
     void buildSpeakerPage();
     // A labelled slider on a page (one tab of it, or every tab with -1).
-    struct SliderSpec {
+    struct SliderSetup {
         settings::IntField settings::Settings::*field;
         std::wstring label;
         Rect bounds;
@@ -124,7 +124,7 @@ struct MainWindow::Impl {
         int32_t step = 1;
         int32_t pageStep = 10;
     };
-    Slider* addSlider(int onPage, int tab, SliderSpec spec);
+    Slider* addSlider(int onPage, int tab, SliderSetup setup);
     Toggle* addToggle(int onPage, int tab, settings::FlagField settings::Settings::*field, std::wstring label,
         Rect bounds, std::wstring tooltip);
     Button* addButton(int onPage, int tab, std::wstring label, Rect bounds, std::wstring tooltip,

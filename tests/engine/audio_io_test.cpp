@@ -185,7 +185,7 @@ protected:
 
     void add(platform::Flow flow, const std::wstring& id, platform::MixFormat format = {}, uint32_t minPeriod = 480)
     {
-        platform::sim::SimEndpointSpec s;
+        platform::sim::SimEndpointSetup s;
         s.flow = flow;
         s.id = id;
         s.mixFormat = format;

@@ -13,11 +13,11 @@
 namespace {
 
 using platform::Flow;
-using platform::sim::SimEndpointSpec;
+using platform::sim::SimEndpointSetup;
 
-SimEndpointSpec render(std::wstring id, std::wstring name, std::wstring adapter = L"Realtek Audio")
+SimEndpointSetup render(std::wstring id, std::wstring name, std::wstring adapter = L"Realtek Audio")
 {
-    SimEndpointSpec s;
+    SimEndpointSetup s;
     s.flow = Flow::Render;
     s.id = std::move(id);
     s.name = std::move(name);
@@ -25,9 +25,9 @@ SimEndpointSpec render(std::wstring id, std::wstring name, std::wstring adapter 
     return s;
 }
 
-SimEndpointSpec capture(std::wstring id, std::wstring name, std::wstring adapter = L"Realtek Audio")
+SimEndpointSetup capture(std::wstring id, std::wstring name, std::wstring adapter = L"Realtek Audio")
 {
-    SimEndpointSpec s = render(std::move(id), std::move(name), std::move(adapter));
+    SimEndpointSetup s = render(std::move(id), std::move(name), std::move(adapter));
     s.flow = Flow::Capture;
     return s;
 }

@@ -7,10 +7,10 @@
 
 namespace test {
 
-inline platform::sim::SimEndpointSpec endpointSpec(
+inline platform::sim::SimEndpointSetup endpointSetup(
     platform::Flow flow, std::wstring id, std::wstring name, std::wstring adapter = L"Sim Audio")
 {
-    platform::sim::SimEndpointSpec s;
+    platform::sim::SimEndpointSetup s;
     s.flow = flow;
     s.id = std::move(id);
     s.name = std::move(name);
@@ -87,11 +87,11 @@ private:
     }
     void addEndpoints()
     {
-        audio.addEndpoint(endpointSpec(platform::Flow::Capture, kMic, L"Microphone (Sim USB)"));
-        audio.addEndpoint(endpointSpec(platform::Flow::Capture, kMic2, L"Headset Microphone"));
-        audio.addEndpoint(endpointSpec(
+        audio.addEndpoint(endpointSetup(platform::Flow::Capture, kMic, L"Microphone (Sim USB)"));
+        audio.addEndpoint(endpointSetup(platform::Flow::Capture, kMic2, L"Headset Microphone"));
+        audio.addEndpoint(endpointSetup(
             platform::Flow::Render, kCable, L"CABLE Input (VB-Audio Virtual Cable)", L"VB-Audio Virtual Cable"));
-        audio.addEndpoint(endpointSpec(platform::Flow::Render, kPhones, L"Headphones (Sim)"));
+        audio.addEndpoint(endpointSetup(platform::Flow::Render, kPhones, L"Headphones (Sim)"));
         settings::setDeviceName(settings, settings::DeviceKind::Mic, kMic);
         settings::setDeviceName(settings, settings::DeviceKind::Spk, kPhones);
     }

@@ -256,7 +256,7 @@ TEST(Engine, ApplicationAudioAloneOpensNoMonitorOnAMixerInput)
 {
     engine::BlockSteps steps;
     EngineRig rig(steps);
-    rig.audio.addEndpoint(test::endpointSpec(platform::Flow::Render, L"{vm}", L"Voicemeeter Input"));
+    rig.audio.addEndpoint(test::endpointSetup(platform::Flow::Render, L"{vm}", L"Voicemeeter Input"));
     settings::setDeviceName(rig.settings, settings::DeviceKind::Spk, L"{vm}");
     rig.settings.set(&settings::Settings::monitor, 0);
     rig.settings.set(&settings::Settings::clip_hear, 0);
@@ -376,7 +376,7 @@ TEST(Engine, CableThatDisappearsRunsWithoutItAndComesBackOnRequest)
     EngineRig rig(steps);
     rig.open();
     rig.runMillis(100);
-    const auto cableSpec = test::endpointSpec(
+    const auto cableSetup = test::endpointSetup(
         platform::Flow::Render, kCable, L"CABLE Input (VB-Audio Virtual Cable)", L"VB-Audio Virtual Cable");
     rig.audio.removeEndpoint(kCable);
     auto seen = statusesOver(rig, 1200, {engine::kCableOpen});
@@ -384,7 +384,7 @@ TEST(Engine, CableThatDisappearsRunsWithoutItAndComesBackOnRequest)
     EXPECT_TRUE(rig.session().monitorOutput().isOpen());
 
     // The cable watcher asks for an open once the cable is back.
-    rig.audio.addEndpoint(cableSpec);
+    rig.audio.addEndpoint(cableSetup);
     engine::requestOpen(rig.state);
     seen = statusesOver(rig, 100, seen);
     EXPECT_EQ(seen,
@@ -597,8 +597,8 @@ TEST(EngineThread, RunsBesideAnInterfaceThreadThatPokesEverythingItShares)
     console::SimOptions options;
     options.steps = &steps;
     console::SimConsole rig(options);
-    rig.audio.addEndpoint(test::endpointSpec(platform::Flow::Capture, kMic, L"Microphone (Sim USB)"));
-    rig.audio.addEndpoint(test::endpointSpec(
+    rig.audio.addEndpoint(test::endpointSetup(platform::Flow::Capture, kMic, L"Microphone (Sim USB)"));
+    rig.audio.addEndpoint(test::endpointSetup(
         platform::Flow::Render, kCable, L"CABLE Input (VB-Audio Virtual Cable)", L"VB-Audio Virtual Cable"));
     console::Console& console = rig.console();
     settings::Settings& settings = console.settings();

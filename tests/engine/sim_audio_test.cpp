@@ -18,7 +18,7 @@ protected:
 
     std::unique_ptr<platform::AudioClient> open(const std::wstring& id, Flow flow)
     {
-        platform::sim::SimEndpointSpec s;
+        platform::sim::SimEndpointSetup s;
         s.flow = flow;
         s.id = id;
         audio.addEndpoint(s);

@@ -47,10 +47,10 @@ bool parseSeconds(const std::string& text, double& value)
     return ec == std::errc() && end == text.data() + text.size() && !text.empty() && std::isfinite(value);
 }
 
-platform::sim::SimEndpointSpec endpoint(platform::Flow flow, const std::wstring& id, const wchar_t* name,
+platform::sim::SimEndpointSetup endpoint(platform::Flow flow, const std::wstring& id, const wchar_t* name,
                                         const wchar_t* adapter)
 {
-    platform::sim::SimEndpointSpec s;
+    platform::sim::SimEndpointSetup s;
     s.flow = flow;
     s.id = id;
     s.name = name;

@@ -38,7 +38,7 @@ struct StreamState {
 };
 
 struct SimAudio::EndpointState {
-    SimEndpointSpec setup;
+    SimEndpointSetup setup;
     bool removed = false;
     bool refuseOpen = false;
     int64_t openDelayMicros = 0;
@@ -423,7 +423,7 @@ SimAudio::SimAudio(Clock& clock) : shared_(std::make_shared<Shared>(clock))
 { }
 SimAudio::~SimAudio() = default;
 
-void SimAudio::addEndpoint(const SimEndpointSpec& setup)
+void SimAudio::addEndpoint(const SimEndpointSetup& setup)
 {
     std::lock_guard lock(shared_->mutex);
     if (auto existing = shared_->find(setup.id)) {

@@ -24,7 +24,7 @@ namespace platform::sim {
 // the stream's frame index firstFrame. Called with the simulation's lock held.
 using CaptureSource = std::function<void(uint64_t firstFrame, float* interleaved, uint32_t frames)>;
 
-struct SimEndpointSpec {
+struct SimEndpointSetup {
     Flow flow = Flow::Capture;
     std::wstring id;
     std::wstring name = L"Simulated endpoint";
@@ -57,7 +57,7 @@ public:
     ~SimAudio() override;
 
     // Endpoint set-up. Adding an id that exists replaces its set-up.
-    void addEndpoint(const SimEndpointSpec& setup);
+    void addEndpoint(const SimEndpointSetup& setup);
     // The endpoint disappears: its streams fail with DeviceGone from now on,
     // and it is no longer enumerated or activated.
     void removeEndpoint(const std::wstring& id);
