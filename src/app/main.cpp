@@ -227,7 +227,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     // The artwork is drawn in code by the pages; the theme is their palette.
     const std::wstring exeFolder = executableFolder();
     std::optional<console::Console> console(
-        std::in_place, console::Platform{*clock, *devices, keys.get(), files.get(), exeFolder, registry.get()});
+        std::in_place, console::Platform{.clock = *clock, .devices = *devices, .keys = keys.get(), .files = files.get(),
+            .responseFolder = exeFolder, .registry = registry.get()});
     auto& settings = console->settings();
     auto& store = *console->registrySettings();
 

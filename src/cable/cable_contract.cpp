@@ -12,7 +12,7 @@ bool contains(std::wstring_view text, std::wstring_view part)
 
 } // namespace
 
-bool isTrustedSigner(std::wstring_view signerName)
+bool signerAccepted(std::wstring_view signerName)
 {
     std::wstring lower(signerName);
     for (auto& c : lower)

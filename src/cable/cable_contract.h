@@ -33,7 +33,7 @@ inline constexpr uint16_t kStreamChannels = 2;
 inline constexpr uint16_t kStreamBitsPerSample = 32; // IEEE float
 
 // Whether an Authenticode signer display name is the vendor's.
-bool isTrustedSigner(std::wstring_view signerName);
+bool signerAccepted(std::wstring_view signerName);
 // kPackagePrefix + version + kPackageSuffix.
 std::wstring packageFileName(std::wstring_view version);
 

@@ -8,7 +8,9 @@ Console::Console(Platform platform, engine::BlockSteps* steps)
       chain_(environments_, settings_),
       engine_({platform_.clock, platform_.devices, settings_, state_, reports_, rings_, steps ? *steps : chain_,
           platform_.keys}),
-      thread_(engine_, platform_.clock, state_)
+      thread_(engine_, platform_.clock, state_),
+      cable_({platform_.clock, platform_.devices, settings_, state_, platform_.machineRegistry, platform_.files,
+          platform_.web, platform_.processes, platform_.signatures, platform_.cableFolder, platform_.vendorSite})
 {
     if (platform_.registry)
         registry_.emplace(*platform_.registry);

@@ -5,6 +5,7 @@
 // The program runs the engine on its own thread; the headless tool, the tests
 // and the benchmarks step it (sim_console.h). Features join as members here.
 
+#include "cable/cable.h"
 #include "console/background_workers.h"
 #include "engine/effect_chain.h"
 #include "engine/engine.h"
@@ -40,6 +41,15 @@ struct Platform {
     std::wstring responseFolder;
     // The per-user registry; none: no registry store.
     platform::RegistryStore* registry = nullptr;
+    // The virtual cable's services: the local machine's registry, the web,
+    // child programs and signature checks; each absent one disables what
+    // needs it. cableFolder is cable::cableFolderFor(LOCALAPPDATA).
+    platform::RegistryStore* machineRegistry = nullptr;
+    platform::Web* web = nullptr;
+    platform::Processes* processes = nullptr;
+    platform::Signatures* signatures = nullptr;
+    std::wstring cableFolder{};
+    cable::VendorSite vendorSite{};
 };
 
 class Console {
@@ -63,6 +73,7 @@ public:
     engine::SoundPlayer& previewToMic() { return previewToMic_; }
     engine::SoundPlayer& previewPhones() { return previewPhones_; }
     engine::Engine& engine() { return engine_; }
+    cable::Cable& cable() { return cable_; }
     const Platform& platform() const { return platform_; }
     // Short-lived workers count themselves here; shutdown waits on both.
     BackgroundWorkers& workers() { return workers_; }
@@ -85,6 +96,7 @@ private:
     engine::SoundPlayer pads_, previewToMic_, previewPhones_;
     engine::Engine engine_;
     engine::EngineThread thread_;
+    cable::Cable cable_;
     BackgroundWorkers workers_, fetches_;
 };
 

@@ -38,10 +38,10 @@ TEST(CableContract, TheCaptureSideIsFoundByAdapterOrNameAndAfterRenaming)
 
 TEST(CableContract, OnlyTheVendorsSignersAreTrusted)
 {
-    EXPECT_TRUE(cable::isTrustedSigner(L"VB-Audio Software"));
-    EXPECT_TRUE(cable::isTrustedSigner(L"Vincent Burel KARDEL"));
-    EXPECT_FALSE(cable::isTrustedSigner(L"VB Audio"));
-    EXPECT_FALSE(cable::isTrustedSigner(L""));
+    EXPECT_TRUE(cable::signerAccepted(L"VB-Audio Software"));
+    EXPECT_TRUE(cable::signerAccepted(L"Vincent Burel KARDEL"));
+    EXPECT_FALSE(cable::signerAccepted(L"VB Audio"));
+    EXPECT_FALSE(cable::signerAccepted(L""));
 }
 
 TEST(CableContract, PackageNamesAndStreamFormat)

@@ -6,7 +6,8 @@ namespace console {
 
 SimConsole::SimConsole(SimOptions options)
     : settle_(options.settleDeviceThread),
-      console_(Platform{clock, audio, &keys, options.files, std::move(options.responseFolder), options.registry},
+      console_(Platform{.clock = clock, .devices = audio, .keys = &keys, .files = options.files,
+                   .responseFolder = std::move(options.responseFolder), .registry = options.registry},
           options.steps)
 { }
 

@@ -1,0 +1,123 @@
+#pragma once
+// The virtual cable as the program looks after it: whether it is there and
+// healthy (the status worker's passes, with the plain-words message it
+// leaves in the settings record's cable texts), the rename of its capture
+// side to "Omnimix", and the install flow that fetches, checks and runs the
+// vendor's signed installer. Every outside service comes through the
+// platform seam, so the whole flow runs on the simulated platform.
+
+#include "cable/cable_contract.h"
+#include "engine/engine_state.h"
+#include "platform/audio_endpoints.h"
+#include "platform/clock.h"
+#include "platform/files.h"
+#include "platform/processes.h"
+#include "platform/registry_store.h"
+#include "platform/signatures.h"
+#include "platform/web.h"
+#include "settings/settings.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace cable {
+
+// Install state.
+enum class Install : int32_t { Idle = 0, Downloading = 1, Extracting = 2, Installing = 3, Failed = 4 };
+// Health state, written by the status worker.
+enum class Health : int32_t { Missing = 0, RestartNeeded = 1, Ready = 2, Blocked = 3 };
+
+// Where the vendor's page and packages come from: configuration, so tests
+// point them at a server of their own.
+struct VendorSite {
+    std::wstring webSite = L"https://vb-audio.com";           // the page under "/Cable/"
+    std::wstring downloadHost = L"https://download.vb-audio.com"; // packages under "/Download_CABLE/"
+};
+
+// What the cable needs of the platform and the rest of the program; the
+// services outlive the cable. A missing service disables what needs it.
+struct CableServices {
+    platform::Clock& clock;
+    platform::AudioDevices& devices;
+    settings::Settings& settings;      // the cable texts, under deviceNameLock
+    engine::EngineState& engine;       // engineReopenRequest, cableRetryRequest
+    platform::RegistryStore* machine = nullptr; // local machine, 64-bit view
+    platform::Files* files = nullptr;
+    platform::Web* web = nullptr;
+    platform::Processes* processes = nullptr;
+    platform::Signatures* signatures = nullptr;
+    std::wstring cableFolder; // cableFolderFor(LOCALAPPDATA)
+    VendorSite site;
+};
+
+// The cable folder: LOCALAPPDATA (or "C:\Users\Public" when it is missing or
+// 260 characters or longer) + "\VantorOvix\vbcable".
+std::wstring cableFolderFor(const std::wstring* localAppData);
+
+// Result codes of verifyAndRunInstaller (and of "--install-cable").
+inline constexpr int kInstallerRan = 0;
+inline constexpr int kInstallerNotStarted = 1;
+inline constexpr int kInstallerRefused = 2;
+
+// The elevated half: checks the file name, holds the file, verifies its
+// signature and signer, runs it, waits for it, then calls detect every
+// 100 ms (at most 200 times) until it finds the cable. 0 ran, 1 could not
+// start, 2 refused (nothing run).
+int verifyAndRunInstaller(platform::Clock& clock, platform::Files& files, platform::Processes& processes,
+    platform::Signatures& signatures, const std::wstring& path, const std::function<bool()>& detect);
+
+class Cable {
+public:
+    explicit Cable(CableServices services);
+    ~Cable(); // stops the status worker
+    Cable(const Cable&) = delete;
+    Cable& operator=(const Cable&) = delete;
+
+    Install installState() const { return static_cast<Install>(install_.load()); }
+    Health health() const { return static_cast<Health>(health_.load()); }
+    const CableServices& services() const { return services_; }
+
+    // --- Status (cable_status.cpp) ---
+    // Finds the cable's capture endpoint, keeps its name in the cable texts
+    // (or clears it) and renames it when allowed; true when found.
+    bool detectCableCapture();
+    // One pass of the status worker: the message, the health and the requests.
+    void statusPass();
+    // The status worker on its own thread: a pass, then 30 waits of 100 ms,
+    // until stopStatusWorker. COM is the thread's own business (initThread).
+    void startStatusWorker(std::function<void()> initThread = {}, std::function<void()> endThread = {});
+    void stopStatusWorker();
+    // Renames a capture endpoint through its registry properties.
+    bool renameCableCapture(const std::wstring& endpointId, const std::wstring& newName);
+
+    // --- Install (cable_install.cpp) ---
+    // What a request asks the caller to do next.
+    enum class Next { Nothing, Download, StartInstaller };
+    // "Download & Install": StartInstaller when an installer is already in the
+    // cable folder; Download (install state now 1) when idle or failed;
+    // otherwise Nothing.
+    Next requestInstall();
+    // The download worker's body (blocking; run it on a worker thread). Ends in
+    // install state 3, when the caller goes on with startInstaller on the
+    // interface thread, or 4.
+    void downloadPackage();
+    bool extractPackage(const std::wstring& zip, const std::wstring& folder);
+    std::wstring findInstaller(const std::wstring& folder);
+    // Starts the installer (elevated through the shell when this process is
+    // not). Returns the wait that must run on a worker thread (the elevated
+    // run, or the waiter), which ends in install state 0 and the engine's
+    // reopen request; empty when nothing is left to wait for.
+    std::function<void()> startInstaller();
+
+private:
+    CableServices services_;
+    std::atomic<int32_t> install_{0};
+    std::atomic<int32_t> health_{0};
+    struct Status;
+    std::unique_ptr<Status> status_;
+};
+
+} // namespace cable
