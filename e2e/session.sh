@@ -35,6 +35,11 @@ start_rig() {
   "$rig" start "$run/pulse" || { echo "the PulseAudio rig did not start"; return 1; }
   while IFS= read -r kv; do export "${kv?}"; done < <("$rig" env "$run/pulse")
   export WINEPREFIX=$work/wineprefix WINEDEBUG=${OVIX_WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
+  # A desktop session loads X resources; with none at all (a bare Xvfb),
+  # Xlib reads the resource files again at every lookup, and wine looks one
+  # up at every font selection. One harmless resource stands in for a session's.
+  printf 'VantorOvix.rig: 1\n' >"$run/xresources"
+  export XENVIRONMENT=$run/xresources
   start_xvfb "$run"
   if [ ! -d "$WINEPREFIX" ]; then
     echo "e2e: making the wine prefix (once)"

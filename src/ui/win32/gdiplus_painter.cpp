@@ -99,8 +99,7 @@ InterfaceFonts::InterfaceFonts() = default;
 
 InterfaceFonts::~InterfaceFonts()
 {
-    if (gdiFont_)
-        DeleteObject(gdiFont_);
+    dropGdiFonts();
 }
 
 void InterfaceFonts::update(const settings::Settings& settings)
@@ -120,23 +119,55 @@ void InterfaceFonts::update(const std::wstring& face, int size, bool bold)
     // alone refuses an unknown family and draws no text at all). A GDI font
     // of height −em gives an em of that many world units, so the world
     // transform scales it with everything else.
-    const int body = size;
     HDC screen = GetDC(nullptr);
-    auto make = [&](int em, bool heavy) {
-        const LOGFONTW lf = logFont(face, em, heavy);
-        return std::make_unique<Gdiplus::Font>(screen, &lf);
-    };
-    fonts_[static_cast<size_t>(TextRole::Body)] = make(body, bold);
-    fonts_[static_cast<size_t>(TextRole::Small)] = make(std::max(body - 2, 9), bold);
-    fonts_[static_cast<size_t>(TextRole::Heading)] = make(body + 1, true);
-    fonts_[static_cast<size_t>(TextRole::Tab)] = make(body, bold);
-    fonts_[static_cast<size_t>(TextRole::TabActive)] = make(body, true);
-    fonts_[static_cast<size_t>(TextRole::Title)] = make(body + 3, bold);
-    ReleaseDC(nullptr, screen);
-    if (gdiFont_) {
-        DeleteObject(gdiFont_);
-        gdiFont_ = nullptr;
+    for (size_t role = 0; role < fonts_.size(); ++role) {
+        const LOGFONTW lf = logFont(face, emOf(static_cast<TextRole>(role)), boldOf(static_cast<TextRole>(role)));
+        fonts_[role] = std::make_unique<Gdiplus::Font>(screen, &lf);
     }
+    ReleaseDC(nullptr, screen);
+    dropGdiFonts();
+}
+
+int InterfaceFonts::emOf(TextRole role) const
+{
+    switch (role) {
+    case TextRole::Small:
+        return std::max(size_ - 2, 9);
+    case TextRole::Heading:
+        return size_ + 1;
+    case TextRole::Title:
+        return size_ + 3;
+    default:
+        return size_;
+    }
+}
+
+bool InterfaceFonts::boldOf(TextRole role) const
+{
+    return bold_ || role == TextRole::Heading || role == TextRole::TabActive;
+}
+
+void InterfaceFonts::dropGdiFonts()
+{
+    for (HFONT& f : gdiFonts_) {
+        if (f)
+            DeleteObject(f);
+        f = nullptr;
+    }
+}
+
+HFONT InterfaceFonts::pixelFont(TextRole role, float scale)
+{
+    if (gdiFontsScale_ != scale) {
+        dropGdiFonts();
+        gdiFontsScale_ = scale;
+    }
+    HFONT& f = gdiFonts_[static_cast<size_t>(role)];
+    if (!f && !face_.empty()) {
+        const LOGFONTW lf = logFont(face_, static_cast<int>(std::lround(emOf(role) * scale)), boldOf(role));
+        f = CreateFontIndirectW(&lf);
+    }
+    return f;
 }
 
 Gdiplus::Font* InterfaceFonts::font(TextRole role) const
@@ -146,14 +177,7 @@ Gdiplus::Font* InterfaceFonts::font(TextRole role) const
 
 HFONT InterfaceFonts::bodyFont(float scale)
 {
-    if (gdiFont_ && gdiScale_ == scale)
-        return gdiFont_;
-    if (gdiFont_)
-        DeleteObject(gdiFont_);
-    const LOGFONTW lf = logFont(face_, static_cast<int>(std::lround(size_ * scale)), bold_);
-    gdiFont_ = CreateFontIndirectW(&lf);
-    gdiScale_ = scale;
-    return gdiFont_;
+    return pixelFont(TextRole::Body, scale);
 }
 
 namespace {
@@ -188,6 +212,8 @@ GdiPlusPainter::GdiPlusPainter(HDC dc, int savedDc, float scale, InterfaceFonts&
 GdiPlusPainter::~GdiPlusPainter()
 {
     graphics_.reset();
+    if (originalFont_)
+        SelectObject(dc_, originalFont_);
     if (savedDc_)
         RestoreDC(dc_, savedDc_);
 }
@@ -204,18 +230,71 @@ void GdiPlusPainter::clipPixels(const RECT& pixels)
     graphics_->SetClip(&region);
     graphics_->SetTransform(&current);
     clipBounds_.assign(1, logicalFromPixels(pixels, scale_));
+    graphicsClip_ = true;
 }
 
 void GdiPlusPainter::fillRect(const Rect& r, Colour c)
 {
     if (!visible(r))
         return;
-    Gdiplus::SolidBrush brush(colourOf(c));
-    // Square fills are drawn without anti-aliasing so edges on the grid stay sharp.
-    const auto mode = graphics_->GetSmoothingMode();
-    graphics_->SetSmoothingMode(Gdiplus::SmoothingModeNone);
-    graphics_->FillRectangle(&brush, rectOf(r));
-    graphics_->SetSmoothingMode(mode);
+    // Square fills are whole pixels (edges on the grid stay sharp) and go
+    // straight to GDI: through GDI+ under wine every fill, however small,
+    // pays for a region made from the device context's clip.
+    HDC dc = graphics_->GetHDC();
+    if (!dc)
+        return;
+    const HRGN saved = clipToPushed(dc);
+    const RECT box = pixelBox(r);
+    SetDCBrushColor(dc, c & 0xFFFFFF);
+    FillRect(dc, &box, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
+    unclip(dc, saved);
+    graphics_->ReleaseHDC(dc);
+}
+
+RECT GdiPlusPainter::pixelBox(const Rect& r) const
+{
+    return {static_cast<LONG>(std::lround(r.x * scale_)), static_cast<LONG>(std::lround(r.y * scale_)),
+        static_cast<LONG>(std::lround(r.right() * scale_)), static_cast<LONG>(std::lround(r.bottom() * scale_))};
+}
+
+HRGN GdiPlusPainter::clipToPushed(HDC dc) const
+{
+    // The pushed clips and clipPixels, which GDI+ keeps to itself, in pixels. The clip is
+    // kept and put back as a region rather than through SaveDC: restoring a
+    // saved state selects its font again, and every font selection costs a
+    // lookup of the X resources under wine.
+    if (clipBounds_.size() < 2 && !graphicsClip_)
+        return nullptr;
+    HRGN saved = CreateRectRgn(0, 0, 0, 0);
+    if (saved && GetClipRgn(dc, saved) != 1) {
+        DeleteObject(saved);
+        saved = nullptr;
+    }
+    const Rect& clip = clipBounds_.back();
+    IntersectClipRect(dc, static_cast<int>(std::floor(clip.x * scale_)), static_cast<int>(std::floor(clip.y * scale_)),
+        static_cast<int>(std::ceil(clip.right() * scale_)), static_cast<int>(std::ceil(clip.bottom() * scale_)));
+    return saved ? saved : reinterpret_cast<HRGN>(HGDI_ERROR);
+}
+
+void GdiPlusPainter::unclip(HDC dc, HRGN saved) const
+{
+    if (!saved)
+        return; // nothing was pushed: the clip was not touched
+    const bool hadClip = saved != reinterpret_cast<HRGN>(HGDI_ERROR);
+    SelectClipRgn(dc, hadClip ? saved : nullptr);
+    if (hadClip)
+        DeleteObject(saved);
+}
+
+void GdiPlusPainter::selectFont(HDC dc, HFONT font)
+{
+    // Kept selected from one text to the next (see clipToPushed).
+    if (font == selectedFont_)
+        return;
+    HGDIOBJ old = SelectObject(dc, font);
+    if (!originalFont_)
+        originalFont_ = old;
+    selectedFont_ = font;
 }
 
 void GdiPlusPainter::fillRoundRect(const Rect& r, float radius, Colour c)
@@ -289,34 +368,46 @@ void GdiPlusPainter::polyline(std::span<const Point> points, Colour c, float wid
 
 void GdiPlusPainter::text(const Rect& r, std::wstring_view text, TextRole role, Colour c, Align align)
 {
-    if (!visible(r))
+    if (!visible(r) || text.empty() || r.empty())
         return;
-    Gdiplus::Font* font = fonts_.font(role);
-    if (!font || text.empty() || r.empty())
+    // Drawn by GDI in a face made at the pixel size: GDI+ under wine makes
+    // and drops a transformed face at every call, which costs most of a
+    // small repaint and lets no glyph cache help.
+    HFONT font = fonts_.pixelFont(role, scale_);
+    if (!font)
         return;
-    Gdiplus::StringFormat format(Gdiplus::StringFormatFlagsNoWrap);
-    format.SetAlignment(align == Align::Left ? Gdiplus::StringAlignmentNear
-            : align == Align::Centre         ? Gdiplus::StringAlignmentCenter
-                                             : Gdiplus::StringAlignmentFar);
-    format.SetLineAlignment(Gdiplus::StringAlignmentCenter);
-    format.SetTrimming(Gdiplus::StringTrimmingEllipsisCharacter);
-    Gdiplus::SolidBrush brush(colourOf(c));
-    // The layout rectangle clips: text never spills out of r.
-    graphics_->DrawString(text.data(), static_cast<INT>(text.size()), font, rectOf(r), &format, &brush);
+    HDC dc = graphics_->GetHDC();
+    if (!dc)
+        return;
+    const HRGN saved = clipToPushed(dc);
+    selectFont(dc, font);
+    SetTextColor(dc, c & 0xFFFFFF);
+    SetBkMode(dc, TRANSPARENT);
+    RECT box = pixelBox(r);
+    const UINT alignment = align == Align::Left ? DT_LEFT : align == Align::Centre ? DT_CENTER : DT_RIGHT;
+    // The box clips: text never spills out of r.
+    DrawTextW(dc, text.data(), static_cast<int>(text.size()), &box,
+        alignment | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
+    unclip(dc, saved);
+    graphics_->ReleaseHDC(dc);
 }
 
 Point GdiPlusPainter::measureText(std::wstring_view text, TextRole role)
 {
-    Gdiplus::Font* font = fonts_.font(role);
+    HFONT font = fonts_.pixelFont(role, scale_);
     if (!font)
         return {};
-    Gdiplus::StringFormat format(Gdiplus::StringFormatFlagsNoWrap);
-    Gdiplus::RectF box;
-    // MeasureString answers in world units: logical units here.
-    const wchar_t* s = text.empty() ? L" " : text.data();
-    graphics_->MeasureString(
-        s, text.empty() ? 1 : static_cast<INT>(text.size()), font, Gdiplus::PointF(0, 0), &format, &box);
-    return {text.empty() ? 0.0f : box.Width, box.Height};
+    HDC dc = graphics_->GetHDC();
+    if (!dc)
+        return {};
+    selectFont(dc, font);
+    SIZE size{};
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    if (!text.empty())
+        GetTextExtentPoint32W(dc, text.data(), static_cast<int>(text.size()), &size);
+    graphics_->ReleaseHDC(dc);
+    return {static_cast<float>(size.cx) / scale_, static_cast<float>(metrics.tmHeight) / scale_};
 }
 
 void GdiPlusPainter::pushClip(const Rect& r)

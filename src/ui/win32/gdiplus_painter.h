@@ -52,14 +52,21 @@ public:
     Gdiplus::Font* font(TextRole role) const;
     // A GDI font of the body face at pixel height −size × scale, for native controls.
     HFONT bodyFont(float scale);
+    // The role's face made at its pixel size for scale, kept until the
+    // scale or the settings change.
+    HFONT pixelFont(TextRole role, float scale);
 
 private:
+    int emOf(TextRole role) const;
+    bool boldOf(TextRole role) const;
+    void dropGdiFonts();
+
     std::wstring face_;
     int size_ = 0;
     bool bold_ = false;
     std::array<std::unique_ptr<Gdiplus::Font>, 6> fonts_;
-    HFONT gdiFont_ = nullptr;
-    float gdiScale_ = 0.0f;
+    std::array<HFONT, 6> gdiFonts_{};
+    float gdiFontsScale_ = 0.0f;
 };
 
 // Draws on a device context; logical units map to pixels by scale.
@@ -97,6 +104,13 @@ private:
     // drawing that cannot is skipped before it reaches GDI+, which otherwise
     // works through every clipped-away shape and glyph.
     bool visible(const Rect& bounds) const { return bounds.intersects(clipBounds_.back()); }
+    // For drawing with GDI on the graphics' device context: r in whole
+    // pixels, and the pushed clips (which GDI+ keeps to itself) applied.
+    RECT pixelBox(const Rect& r) const;
+    // Returns what unclip needs to put the clip back (nullptr: untouched).
+    HRGN clipToPushed(HDC dc) const;
+    void unclip(HDC dc, HRGN saved) const;
+    void selectFont(HDC dc, HFONT font);
 
     // Made before the graphics, which take up the device context's clip.
     HDC dc_;
@@ -106,6 +120,9 @@ private:
     float scale_;
     std::vector<unsigned> clipStates_;
     std::vector<Rect> clipBounds_; // the clip's bounds, innermost last; never empty
+    bool graphicsClip_ = false; // clipPixels clipped the graphics, not the device context
+    HFONT selectedFont_ = nullptr;
+    HGDIOBJ originalFont_ = nullptr; // put back when the painter goes
 };
 
 // A logical rectangle from a pixel one, grown to whole units.
