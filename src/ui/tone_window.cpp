@@ -148,6 +148,8 @@ Rect toneStatusRect()
     return kStatus;
 }
 
+constexpr double kToneTipDelay = 0.5;
+
 struct ToneWindow::Impl {
     explicit Impl(Settings& settings) : s(settings) { }
 
@@ -161,6 +163,16 @@ struct ToneWindow::Impl {
     bool closing = false;
     Point pointer{-1, -1};
     uint64_t drawn = 0;
+    // How long the pointer has rested on hot; a press hides the tip until
+    // the pointer moves on, as in the main window.
+    double hoverSeconds = 0.0;
+    bool tipBlocked = false;
+
+    bool tooltipShown() const
+    {
+        return hot && !hot->tooltip.empty() && s.UiHints.load() && !captured && !tipBlocked
+            && hoverSeconds >= kToneTipDelay;
+    }
 
     Control* at(Point p) const
     {
@@ -187,6 +199,7 @@ struct ToneWindow::Impl {
             fold(static_cast<uint64_t>(motion[i].press.value * 1000.0));
         }
         fold(static_cast<uint64_t>(indexOf(focused) + 1) | (uint64_t{focusShown} << 8));
+        fold(tooltipShown() ? static_cast<uint64_t>(indexOf(hot) + 1) : 0);
         return h;
     }
 
@@ -310,6 +323,15 @@ void ToneWindow::paint(Painter& painter)
             {static_cast<float>(w.motion[i].hover.value), static_cast<float>(w.motion[i].press.value),
                 c == w.focused && w.focusShown});
     }
+    if (w.tooltipShown()) {
+        // Kept inside the small window: a tip near its edge moves in.
+        Rect r = tooltipRect(painter, w.hot->tooltip, w.pointer);
+        if (r.bottom() > kToneWindowHeight - 4)
+            r.y = w.pointer.y - 8 - r.h;
+        r.x = std::clamp(r.x, 4.0f, std::max(4.0f, kToneWindowWidth - r.w - 4));
+        r.y = std::clamp(r.y, 4.0f, std::max(4.0f, kToneWindowHeight - r.h - 4));
+        paintTooltip(painter, w.hot->tooltip, r);
+    }
     w.drawn = w.signature();
 }
 
@@ -319,13 +341,19 @@ void ToneWindow::pointerMove(Point p)
     w.pointer = p;
     if (w.captured)
         w.captured->drag(p);
-    w.hot = w.captured ? w.captured : w.at(p);
+    Control* over = w.captured ? w.captured : w.at(p);
+    if (over != w.hot) {
+        w.hot = over;
+        w.hoverSeconds = 0.0;
+        w.tipBlocked = false;
+    }
 }
 
 void ToneWindow::pointerDown(Point p)
 {
     Impl& w = *impl_;
     w.pointer = p;
+    w.tipBlocked = true;
     Control* c = w.at(p);
     if (c && c->enabled()) {
         w.focused = c;
@@ -399,6 +427,7 @@ bool ToneWindow::tick(double seconds)
         m.hover.advance(seconds, kHoverTimeConstant, 0.01);
         m.press.advance(seconds, kHoverTimeConstant / 2, 0.01);
     }
+    w.hoverSeconds += seconds;
     return w.signature() != w.drawn;
 }
 

@@ -175,6 +175,20 @@ TEST_F(ToneWindowTest, ResetAllRestoresTheToneAndTheVocalLift)
     EXPECT_GT(s.toneRevision.load(), tone);
     EXPECT_GT(s.isolationRevision.load(), isolation);
 
+    // A rest of half a second on a control shows its tip, only while hints are on.
+    const Point onSwitch = centre(ui::tonePartRect(TonePart::On));
+    const wchar_t* tip = L"Custom mic tone and vocal lift on or off";
+    window.pointerMove({onSwitch.x, onSwitch.y + 1});
+    for (int i = 0; i < 28; ++i)
+        window.tick(0.016);
+    EXPECT_EQ(paint().findText(tip), nullptr);
+    for (int i = 0; i < 4; ++i)
+        window.tick(0.016);
+    EXPECT_NE(paint().findText(tip), nullptr);
+    s.set(&Settings::UiHints, 0);
+    EXPECT_TRUE(window.tick(0.016));
+    EXPECT_EQ(paint().findText(tip), nullptr);
+
     EXPECT_FALSE(window.closeRequested());
     window.key(ui::Key::Escape, {});
     EXPECT_TRUE(window.closeRequested());
