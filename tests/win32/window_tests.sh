@@ -75,7 +75,7 @@ second_instance)
   close_ovix || fail "the first instance did not close cleanly (exit code $OVIX_RC)"
   ;;
 install_switch)
-  # With a path the installer run is all that happens (its code: not built yet).
+  # With a path the installer run is all that happens (no installer's name: refused, 2).
   timeout 60 wine "$app" --install-cable 'C:\cable.exe' >"$run/installer.log" 2>&1
   rc=$?
   [ "$rc" -eq 2 ] || fail "an installer run exited with $rc, not 2"
