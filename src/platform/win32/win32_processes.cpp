@@ -4,12 +4,12 @@
 #include <windows.h>
 
 #include <aclapi.h>
-#include <exdisp.h>
 #include <oleauto.h>
 #include <shellapi.h>
 #include <shldisp.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace platform::win32 {
