@@ -1,15 +1,21 @@
 #!/usr/bin/env bash
 # A private PulseAudio daemon with null sinks named like a real machine's:
-#   "CABLE Input (VB-Audio Virtual Cable)"  the virtual cable's render side
+#   "CABLE Input"                           the virtual cable's render side
+#   "CABLE Output (VB-Audio Virtual Cable)" its capture side: what reaches the
+#                                           render side, as a microphone
 #   "Headphones"                            the monitor output (default sink)
 #   "Microphone"                            a capture source fed by the sink mic_feed
 # Usage: pulse_rig.sh start DIR   starts it (state, socket and log under DIR)
+#        pulse_rig.sh start DIR nocable   the same without either cable side:
+#                                 a machine where the cable is not installed
 #        pulse_rig.sh stop DIR    stops the daemon started for DIR, by its PID
 #        pulse_rig.sh env DIR     prints the variables that reach it
 # Clients reach it through PULSE_SERVER=unix:DIR/native.
 set -euo pipefail
 cmd=${1:?start, stop or env}
 dir=${2:?state directory}
+cable=yes
+[ "${3:-}" = nocable ] && cable=no
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
 
@@ -56,8 +62,15 @@ case "$cmd" in
       exit 1
     fi
     trap stop ERR # a half-made rig is taken down again
-    pactl load-module module-null-sink sink_name=cable_input rate=48000 channels=2 \
-      "sink_properties='device.description=\"CABLE Input (VB-Audio Virtual Cable)\"'" >/dev/null
+    if [ "$cable" = yes ]; then
+      # The render side's name alone: wine lists the sink's monitor as a capture
+      # endpoint too, "Monitor of" the description, and with the adapter's name
+      # in it the monitor would pass for the cable's capture side.
+      pactl load-module module-null-sink sink_name=cable_input rate=48000 channels=2 \
+        "sink_properties='device.description=\"CABLE Input\"'" >/dev/null
+      pactl load-module module-remap-source source_name=cable_output master=cable_input.monitor \
+        "source_properties='device.description=\"CABLE Output (VB-Audio Virtual Cable)\"'" >/dev/null
+    fi
     pactl load-module module-null-sink sink_name=headphones rate=48000 channels=2 \
       "sink_properties='device.description=\"Headphones\"'" >/dev/null
     pactl load-module module-null-sink sink_name=mic_feed rate=48000 channels=2 \

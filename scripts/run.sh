@@ -1,12 +1,20 @@
 #!/usr/bin/env bash
 # Builds VantorOvix.exe when needed and starts it. On Linux it runs under
 # wine; when no audio server is running it starts a private PulseAudio daemon
-# whose null sink "CABLE Input" stands in for the virtual cable (with a
-# "Headphones" sink and a "Microphone" source fed by the sink mic_feed), and
+# whose null sink "CABLE Input" and its monitor "CABLE Output" stand in for
+# the virtual cable's two sides (with a "Headphones" sink and a "Microphone" source fed by the sink mic_feed), and
 # Xvfb when there is no display. Stop it with Ctrl+C.
 #   scripts/run.sh
+#   scripts/run.sh --no-cable   a private daemon without the cable (even when
+#                               an audio server runs): a machine without it
 #   OVIX_BUILD_DIR=build/other scripts/run.sh   use another Windows build tree
 set -uo pipefail
+rig_options=()
+no_cable=0
+if [ "${1:-}" = --no-cable ]; then
+  rig_options=(nocable)
+  no_cable=1
+fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${OVIX_BUILD_DIR:-$root/build/windows}
 case "$build" in /*) ;; *) build=$root/$build ;; esac
@@ -38,9 +46,13 @@ cleanup() {
 trap cleanup EXIT
 trap 'echo; echo "== closing"; exit 0' INT TERM
 
-if ! pactl info >/dev/null 2>&1; then
-  echo "== no audio server running: starting a private PulseAudio with a \"CABLE Input\" null sink"
-  "$root/e2e/pulse_rig.sh" start "$state/pulse" || exit 1
+if [ "$no_cable" -eq 1 ] || ! pactl info >/dev/null 2>&1; then
+  if [ "$no_cable" -eq 1 ]; then
+    echo "== starting a private PulseAudio without the cable"
+  else
+    echo "== no audio server running: starting a private PulseAudio with the cable's \"CABLE Input\" and \"CABLE Output\""
+  fi
+  "$root/e2e/pulse_rig.sh" start "$state/pulse" "${rig_options[@]}" || exit 1
   own_pulse=1
   while IFS= read -r kv; do export "${kv?}"; done < <("$root/e2e/pulse_rig.sh" env "$state/pulse")
 fi

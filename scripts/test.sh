@@ -16,7 +16,7 @@ say() { printf '\n== %s\n' "$*"; }
 # --- packages ---------------------------------------------------------------
 packages=(cmake ninja-build clang libclang-rt-14-dev googletest
           gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix wine wine64
-          pulseaudio xvfb espeak-ng sox pkg-config libaubio-dev)
+          pulseaudio xvfb espeak-ng sox pkg-config libaubio-dev osslsigncode openssl)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

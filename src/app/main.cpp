@@ -3,9 +3,11 @@
 // order, restores the settings, makes the main window, starts the engine,
 // runs the message loop and tears it all down in the reverse order.
 
+#include "cable/cable.h"
 #include "console/background_workers.h"
 #include "console/console.h"
 #include "engine/endpoints.h"
+#include "engine/engine_state.h"
 #include "platform/win32/win32_audio.h"
 #include "platform/win32/win32_known_folders.h"
 #include "platform/win32/win32_platform.h"
@@ -34,9 +36,6 @@ namespace {
 
 constexpr wchar_t kMutexName[] = L"Local\\VantorOvix.Running";
 constexpr wchar_t kInstallCableSwitch[] = L"--install-cable";
-// The cable installer's elevated step is not part of this build yet: an
-// installer run fails with this code rather than pretending success.
-constexpr int kInstallerUnavailable = 2;
 constexpr int kNoWindow = 1;
 
 void say(const std::wstring& text)
@@ -50,19 +49,9 @@ void say(const std::wstring& text)
     std::fflush(stderr);
 }
 
-std::wstring executablePath()
+// The folder of the executable: the module path cut at its last backslash.
+std::wstring folderOf(const std::wstring& path)
 {
-    std::wstring path(MAX_PATH, L'\0');
-    DWORD length = 0;
-    while ((length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()))) == path.size())
-        path.resize(path.size() * 2);
-    path.resize(length);
-    return path;
-}
-
-std::wstring executableFolder()
-{
-    const std::wstring path = executablePath();
     const size_t slash = path.find_last_of(L'\\');
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
@@ -75,6 +64,43 @@ std::optional<std::wstring> environmentVariable(const wchar_t* name)
         return std::nullopt;
     value.resize(length);
     return value;
+}
+
+// The cable installer's elevated step, started by the program itself through
+// the elevation prompt: checks and runs the vendor's installer, then looks
+// for the new capture endpoint (renaming it, since this process is elevated).
+// No window, no mutex, no settings of the user's.
+int runCableInstaller(const std::wstring& installer)
+{
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    int code = cable::kInstallerNotStarted;
+    {
+        auto clock = platform::win32::makeClock();
+        auto devices = platform::win32::makeAudioDevices();
+        auto files = platform::win32::makeFiles();
+        auto machine = platform::win32::makeRegistry(platform::Hive::LocalMachine);
+        auto processes = platform::win32::makeProcesses();
+        auto signatures = platform::win32::makeSignatures();
+        settings::Settings settings;
+        engine::EngineState state;
+        const auto localAppData = environmentVariable(L"LOCALAPPDATA");
+        cable::Cable cable({.clock = *clock,
+            .devices = *devices,
+            .settings = settings,
+            .engine = state,
+            .machine = machine.get(),
+            .files = files.get(),
+            .processes = processes.get(),
+            .signatures = signatures.get(),
+            .cableFolder = cable::cableFolderFor(localAppData ? &*localAppData : nullptr),
+            .site = {}});
+        // What counts as "found" after the installer ended; one place to change it.
+        const auto detect = [&cable] { return cable.detectCableCapture(); };
+        code = cable::verifyAndRunInstaller(*clock, *files, *processes, *signatures, installer, detect);
+    }
+    if (SUCCEEDED(com))
+        CoUninitialize();
+    return code;
 }
 
 // Per-monitor awareness v2 (Windows 10 1703 on), looked up so older systems still start.
@@ -190,10 +216,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     const bool installerRun = argv && argc >= 3 && std::wcscmp(argv[1], kInstallCableSwitch) == 0;
+    const std::wstring installer = installerRun ? argv[2] : L"";
     LocalFree(argv);
     if (installerRun) {
-        say(L"the cable installer is not part of this build");
-        return kInstallerUnavailable;
+        const int code = runCableInstaller(installer);
+        say(L"cable installer run: " + std::to_wstring(code));
+        return code;
     }
 
     becomePerMonitorDpiAware();
@@ -214,6 +242,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     const auto keys = platform::win32::makeKeyState();
     auto files = platform::win32::makeFiles();
     auto registry = platform::win32::makeRegistry(platform::Hive::CurrentUser);
+    // The cable's services: its driver key, the package download, the
+    // installer's start and its signature check.
+    auto machineRegistry = platform::win32::makeRegistry(platform::Hive::LocalMachine);
+    auto web = platform::win32::makeWeb();
+    auto processes = platform::win32::makeProcesses();
+    auto signatures = platform::win32::makeSignatures();
+    const auto localAppData = environmentVariable(L"LOCALAPPDATA");
     const bool firstRun = !registry->keyExists(std::wstring(settings::kStoreRoot) + L"\\Settings");
 
     MediaFoundation mediaFoundation;
@@ -225,10 +260,21 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     std::optional<ui::win32::GdiPlusSession> gdiplus(std::in_place);
 
     // The artwork is drawn in code by the pages; the theme is their palette.
-    const std::wstring exeFolder = executableFolder();
-    std::optional<console::Console> console(
-        std::in_place, console::Platform{.clock = *clock, .devices = *devices, .keys = keys.get(), .files = files.get(),
-            .responseFolder = exeFolder, .registry = registry.get()});
+    const std::wstring exePath = processes->ownExecutable();
+    const std::wstring exeFolder = folderOf(exePath);
+    std::optional<console::Console> console(std::in_place,
+        console::Platform{.clock = *clock,
+            .devices = *devices,
+            .keys = keys.get(),
+            .files = files.get(),
+            .responseFolder = exeFolder,
+            .registry = registry.get(),
+            .machineRegistry = machineRegistry.get(),
+            .web = web.get(),
+            .processes = processes.get(),
+            .signatures = signatures.get(),
+            .cableFolder = cable::cableFolderFor(localAppData ? &*localAppData : nullptr),
+            .vendorSite = {}});
     auto& settings = console->settings();
     auto& store = *console->registrySettings();
 
@@ -242,7 +288,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     store.loadUserEqPresets(settings);
     store.loadEqualizer(settings);
     store.loadRegistrySettings(settings, interfaceFonts.faces());
-    store.refreshAutostart(executablePath());
+    store.refreshAutostart(exePath);
     const bool autostart = store.autostartEnabled();
 
     std::optional<ui::win32::InterfaceFonts> fonts(std::in_place);
@@ -276,7 +322,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     // Outlives the model: the installations search walks these folders.
     const auto knownFolders = platform::win32::makeKnownFolders();
     std::optional<ui::MainWindow> model(
-        std::in_place, *console, *frame, ui::Services{&setups, {}, &interfaceFonts, executablePath()});
+        std::in_place, *console, *frame, ui::Services{&setups, {}, &interfaceFonts, exePath});
     frame->attach(*model);
     model->setInstallationsSearch(*files, *knownFolders);
     // The setup restore, the portable file on a first run, the installations

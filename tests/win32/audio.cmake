@@ -8,9 +8,9 @@ add_test(NAME pulse_rig_stop COMMAND ${CMAKE_SOURCE_DIR}/e2e/pulse_rig.sh stop $
 set_tests_properties(pulse_rig_start PROPERTIES FIXTURES_SETUP pulse TIMEOUT 60)
 set_tests_properties(pulse_rig_stop PROPERTIES FIXTURES_CLEANUP pulse TIMEOUT 60)
 
-add_executable(ovix_win32_audio_tests win32_audio_test.cpp)
+add_executable(ovix_win32_audio_tests win32_audio_test.cpp win32_cable_test.cpp)
 target_include_directories(ovix_win32_audio_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests)
-target_link_libraries(ovix_win32_audio_tests PRIVATE ovix_engine ovix_platform_win32 GTest::gtest_main ovix_warnings)
+target_link_libraries(ovix_win32_audio_tests PRIVATE ovix_engine ovix_cable ovix_platform_win32 GTest::gtest_main ovix_warnings)
 add_test(NAME ovix_win32_audio_tests COMMAND ovix_win32_audio_tests)
 set_tests_properties(ovix_win32_audio_tests PROPERTIES
   ENVIRONMENT "${OVIX_TEST_ENV};PULSE_SERVER=unix:${OVIX_PULSE_DIR}/native"

@@ -7,7 +7,8 @@
 //   ovix_driver wait-shown MS | click X Y | page P [T] | key VK | minimise |
 //               restored | move X Y | close | scale | capture FILE.png [TOP BOTTOM] |
 //               reg-get NAME [KEY] | reg-set NAME VALUE | tabs P | place NAME [FX FY] |
-//               repaint N | wheel X Y NOTCHES | tone-open | tone-capture FILE.png | tone-escape
+//               repaint N | wheel X Y NOTCHES | tone-open | tone-capture FILE.png | tone-escape |
+//               capture-part FILE.png X Y W H
 
 #include "ui/geometry.h"
 #include "ui/layout.h"
@@ -24,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -141,9 +143,10 @@ bool waitTone(bool gone)
     return false;
 }
 
-// Captures a window's area of the screen. Exit 3: the capture is one
-// colour (blank); 4: nothing is drawn between logical rows top and bottom.
-int capture(HWND window, const wchar_t* file, float top, float bottom)
+// Captures a window's area of the screen, or only the logical rectangle
+// part of it when given. Exit 3: the capture is one colour (blank); 4:
+// nothing is drawn between logical rows top and bottom.
+int capture(HWND window, const wchar_t* file, float top, float bottom, const ui::Rect* part = nullptr)
 {
     if (!window)
         return 1;
@@ -189,9 +192,18 @@ int capture(HWND window, const wchar_t* file, float top, float bottom)
         }
     int result = 0;
     {
-        Gdiplus::Bitmap image(bitmap, nullptr);
+        Gdiplus::Bitmap whole(bitmap, nullptr);
+        Gdiplus::Bitmap* image = &whole;
+        std::unique_ptr<Gdiplus::Bitmap> cropped;
+        if (part) {
+            const float scale = scaleOf(window);
+            cropped.reset(whole.Clone(static_cast<INT>(std::lround(part->x * scale)),
+                static_cast<INT>(std::lround(part->y * scale)), static_cast<INT>(std::lround(part->w * scale)),
+                static_cast<INT>(std::lround(part->h * scale)), PixelFormat32bppRGB));
+            image = cropped.get();
+        }
         const CLSID png = pngEncoder();
-        if (image.Save(file, &png, nullptr) != Gdiplus::Ok) {
+        if (!image || image->Save(file, &png, nullptr) != Gdiplus::Ok) {
             std::printf("cannot save %ls\n", file);
             result = 1;
         }
@@ -308,6 +320,14 @@ int wmain(int argc, wchar_t** argv)
         ULONG_PTR token = 0;
         Gdiplus::GdiplusStartup(&token, &input, nullptr);
         const int result = capture(FindWindowW(kToneClass, nullptr), argv[2], 0, 0);
+        Gdiplus::GdiplusShutdown(token);
+        return result;
+    } else if (command == L"capture-part" && argc == 7) {
+        Gdiplus::GdiplusStartupInput input;
+        ULONG_PTR token = 0;
+        Gdiplus::GdiplusStartup(&token, &input, nullptr);
+        const ui::Rect part{number(3), number(4), number(5), number(6)};
+        const int result = capture(findWindow(), argv[2], 0, 0, &part);
         Gdiplus::GdiplusShutdown(token);
         return result;
     } else if (command == L"capture" && argc >= 3) {

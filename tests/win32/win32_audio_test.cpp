@@ -1,5 +1,5 @@
 // The WASAPI adapter against the endpoints wine shows for the PulseAudio rig
-// (e2e/pulse_rig.sh): "CABLE Input (VB-Audio Virtual Cable)", "Headphones"
+// (e2e/pulse_rig.sh): "CABLE Input", "Headphones"
 // (the default sink) and "Microphone" (the default source). Without an audio
 // server there are no endpoints and every test says it skipped.
 

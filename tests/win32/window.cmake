@@ -26,7 +26,12 @@ if(first_frame GREATER -1)
   message(STATUS "window tests: the window model is the first frame; the page-dependent window tests are disabled")
 endif()
 
-set(window_cases second_instance install_switch window_state first_run_setup dropdown_escape screens)
+# Page 3's cable section on the rig with and without the cable: it shows the
+# status worker's findings, so it waits for the worker to exist.
+file(READ ${CMAKE_SOURCE_DIR}/src/cable/cable_status.cpp status_source)
+string(FIND "${status_source}" "Placeholder: the status worker" status_placeholder)
+
+set(window_cases second_instance install_switch window_state first_run_setup dropdown_escape screens cable_page)
 foreach(case IN LISTS window_cases)
   add_test(NAME window_${case} COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/window_tests.sh ${case}
     $<TARGET_FILE:VantorOvix> $<TARGET_FILE:ovix_driver> ${window_dir} ${CMAKE_BINARY_DIR}/../screens)
@@ -36,4 +41,8 @@ foreach(case IN LISTS window_cases)
 endforeach()
 if(pages_pending)
   set_tests_properties(window_first_run_setup window_dropdown_escape PROPERTIES DISABLED TRUE)
+endif()
+if(pages_pending OR status_placeholder GREATER -1)
+  message(STATUS "window tests: the cable status worker is a placeholder; the cable page test is disabled")
+  set_tests_properties(window_cable_page PROPERTIES DISABLED TRUE)
 endif()

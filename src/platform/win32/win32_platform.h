@@ -4,7 +4,10 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/key_state.h"
+#include "platform/processes.h"
 #include "platform/registry_store.h"
+#include "platform/signatures.h"
+#include "platform/web.h"
 
 #include <memory>
 
@@ -18,5 +21,12 @@ std::unique_ptr<RegistryStore> makeRegistry(Hive hive);
 std::unique_ptr<Files> makeFiles();
 // GetAsyncKeyState: the keys as they are now, whichever window has the focus.
 std::unique_ptr<KeyState> makeKeyState();
+// URLDownloadToFileW through the system's download cache; DeleteUrlCacheEntryW.
+std::unique_ptr<Web> makeWeb();
+// CreateProcessW without a window, ShellExecuteExW with a verb, the shell's
+// copy out of a zip folder, the token's elevation and registry key ownership.
+std::unique_ptr<Processes> makeProcesses();
+// A file held with FILE_SHARE_READ; WinVerifyTrust's generic policy on its handle.
+std::unique_ptr<Signatures> makeSignatures();
 
 } // namespace platform::win32
