@@ -3,6 +3,10 @@
 #   "CABLE Input (VB-Audio Virtual Cable)"  the virtual cable's render side
 #   "Headphones"                            the monitor output (default sink)
 #   "Microphone"                            a capture source fed by the sink mic_feed
+# Wine also lists the sink's monitor as a capture endpoint, "Monitor of CABLE
+# Input (VB-Audio Virtual Cable)", with the sink's adapter name: the cable
+# rule takes it as the cable's capture side. OVIX_RIG_CABLE=0 starts the rig
+# without the cable, as a machine without the driver.
 # Usage: pulse_rig.sh start DIR   starts it (state, socket and log under DIR)
 #        pulse_rig.sh stop DIR    stops the daemon started for DIR, by its PID
 #        pulse_rig.sh env DIR     prints the variables that reach it
@@ -56,8 +60,10 @@ case "$cmd" in
       exit 1
     fi
     trap stop ERR # a half-made rig is taken down again
-    pactl load-module module-null-sink sink_name=cable_input rate=48000 channels=2 \
-      "sink_properties='device.description=\"CABLE Input (VB-Audio Virtual Cable)\"'" >/dev/null
+    if [ "${OVIX_RIG_CABLE:-1}" != 0 ]; then
+      pactl load-module module-null-sink sink_name=cable_input rate=48000 channels=2 \
+        "sink_properties='device.description=\"CABLE Input (VB-Audio Virtual Cable)\"'" >/dev/null
+    fi
     pactl load-module module-null-sink sink_name=headphones rate=48000 channels=2 \
       "sink_properties='device.description=\"Headphones\"'" >/dev/null
     pactl load-module module-null-sink sink_name=mic_feed rate=48000 channels=2 \

@@ -6,6 +6,7 @@
 # Xvfb when there is no display. Stop it with Ctrl+C.
 #   scripts/run.sh
 #   OVIX_BUILD_DIR=build/other scripts/run.sh   use another Windows build tree
+#   OVIX_RIG_CABLE=0 scripts/run.sh             the private rig without the cable
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${OVIX_BUILD_DIR:-$root/build/windows}

@@ -23,10 +23,9 @@ inline constexpr Rect kEqLevelRect{kLeftX, 384, kLeftW, 44};
 inline constexpr Rect kEqSwitchRect{kRightX, kContentTop, kRightW, 28};
 
 // Page 3: the virtual cable section (right column, under its heading): the
-// state in up to two lines, the capture endpoint, two rows of buttons, the
-// vendor's page.
-inline constexpr Rect kCableStateRect{kRightX, 336, kRightW, 40};
-inline constexpr Rect kCableEndpointRect{kRightX, 376, kRightW, 20};
+// state in up to two lines with the capture endpoint under it, two rows of
+// buttons, the vendor's page.
+inline constexpr Rect kCableTextRect{kRightX, 336, kRightW, 60};
 inline constexpr Rect kCableInstallRect{kRightX, 408, kHalfW, 24};
 inline constexpr Rect kCableFolderRect{kRightX + kHalfW + 8, 408, kHalfW, 24};
 inline constexpr Rect kCableSoundRect{kRightX, 440, kHalfW, 24};

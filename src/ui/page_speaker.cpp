@@ -112,30 +112,32 @@ void MainWindow::Impl::paintSpeaker(Painter& painter) const
 {
     painter.text(kBassBoostLine, bassBoostText(s.mic_level), TextRole::Body, kText, Align::Left);
 
-    // The cable's state in up to two lines, the second cut when it is longer.
+    // The cable's state in up to two lines (the second cut when it is
+    // longer), the capture endpoint on the line after it.
     const cable::Health health = console.cable().health();
     const Colour ink = health == cable::Health::Ready ? kRunning : health == cable::Health::Blocked ? kDanger : kText;
-    auto lines = wrapLines(painter, cableSectionLine(), TextRole::Body, kCableStateRect.w);
-    const float lineH = kCableStateRect.h / 2;
-    for (size_t i = 0; i < std::min<size_t>(lines.size(), 2); ++i) {
+    const auto lines = wrapLines(painter, cableSectionLine(), TextRole::Body, kCableTextRect.w);
+    constexpr float kLine = kCableTextRect.h / 3;
+    Rect row{kCableTextRect.x, kCableTextRect.y, kCableTextRect.w, kLine};
+    for (size_t i = 0; i < std::min<size_t>(lines.size(), 2); ++i, row.y += kLine) {
         std::wstring line = lines[i];
         for (size_t rest = 2; i == 1 && rest < lines.size(); ++rest)
             line += L" " + lines[rest];
-        painter.text({kCableStateRect.x, kCableStateRect.y + lineH * static_cast<float>(i), kCableStateRect.w, lineH},
-            fitted(painter, line, TextRole::Body, kCableStateRect.w), TextRole::Body, ink, Align::Left);
+        painter.text(row, fitted(painter, line, TextRole::Body, row.w), TextRole::Body, ink, Align::Left);
     }
     const std::wstring endpoint = s.cableText(settings::CableText::EndpointName);
-    painter.text(kCableEndpointRect,
+    painter.text(row,
         fitted(painter, L"Capture Endpoint: " + (endpoint.empty() ? std::wstring(L"(not found)") : endpoint),
-            TextRole::Body, kCableEndpointRect.w),
+            TextRole::Body, row.w),
         TextRole::Body, kTextDim, Align::Left);
 }
 
 void MainWindow::Impl::cableRegions(std::vector<Region>& out) const
 {
-    out.push_back({kCableStateRect,
-        std::hash<std::wstring>{}(cableSectionLine()) * 4 + static_cast<uint64_t>(console.cable().health())});
-    out.push_back({kCableEndpointRect, std::hash<std::wstring>{}(s.cableText(settings::CableText::EndpointName))});
+    const std::hash<std::wstring> hash;
+    out.push_back({kCableTextRect,
+        (hash(cableSectionLine()) * 4 + static_cast<uint64_t>(console.cable().health()))
+            ^ (hash(s.cableText(settings::CableText::EndpointName)) << 2)});
 }
 
 } // namespace ui
