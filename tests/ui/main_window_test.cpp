@@ -661,7 +661,8 @@ TEST_F(Window, TheCableSectionAndTheStatusLineShowTheCablesStateAndLeadToItsShor
     cable.statusPass();
     window.selectPage(0);
     window.tick(now());
-    const auto* link = paint().findText(L"VB-CABLE not installed - click here to install \"Omnimix\"");
+    const auto missing = paint();
+    const auto* link = missing.findText(L"VB-CABLE not installed - click here to install \"Omnimix\"");
     ASSERT_NE(link, nullptr);
     click(centre(link->rect));
     EXPECT_EQ(window.page(), 3);
