@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds VantorOvix.exe when needed and starts it. On Linux it runs under
 # wine; when no audio server is running it starts a private PulseAudio daemon
-# whose null sink "CABLE Input" and its monitor "CABLE Output" stand in for
-# the virtual cable's two sides (with a "Headphones" sink and a "Microphone" source fed by the sink mic_feed), and
-# Xvfb when there is no display. Stop it with Ctrl+C.
+# whose null sink "CABLE Input" and the source "CABLE Output" fed by it stand
+# in for the virtual cable's two sides (with a "Headphones" sink and a
+# "Microphone" source fed by the sink mic_feed), and Xvfb when there is no
+# display. Stop it with Ctrl+C.
 #   scripts/run.sh
 #   scripts/run.sh --no-cable   a private daemon without the cable (even when
 #                               an audio server runs): a machine without it

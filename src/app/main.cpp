@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -337,7 +338,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     say(std::wstring(L"scale ") + std::to_wstring(scale) + L" at " + std::to_wstring(dpi) + L" dpi"
         + (firstRun ? L", first run" : L"") + (autostart ? L", starts with Windows" : L"")
         + (mediaFoundation.started() ? L"" : L", no Media Foundation"));
-    // The cable-status thread joins here, before the engine, when it arrives.
+    // The cable's status worker before the engine, in its own apartment for
+    // the endpoint enumeration.
+    auto cableCom = std::make_shared<HRESULT>(E_FAIL);
+    console->startCableWorker([cableCom] { *cableCom = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); },
+        [cableCom] {
+            if (SUCCEEDED(*cableCom))
+                CoUninitialize();
+        });
     console->startEngineThread();
 
     frame->startTimers();
@@ -376,6 +384,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     SetConsoleCtrlHandler(consoleHandler, FALSE);
     gMainWindow = nullptr;
     console->stopEngineThread();
+    console->stopCableWorker();
     model.reset();
     frame.reset();
     fonts.reset();

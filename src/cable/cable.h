@@ -7,6 +7,7 @@
 // platform seam, so the whole flow runs on the simulated platform.
 
 #include "cable/cable_contract.h"
+#include "engine/engine_report.h"
 #include "engine/engine_state.h"
 #include "platform/audio_endpoints.h"
 #include "platform/clock.h"
@@ -51,6 +52,49 @@ struct CableServices {
     platform::Signatures* signatures = nullptr;
     std::wstring cableFolder; // cableFolderFor(LOCALAPPDATA)
     VendorSite site;
+    // The engine's report (its cableStatus and whether it runs); none: the
+    // engine counts as not running.
+    const engine::EngineReports* reports = nullptr;
+};
+
+// The status worker's messages (the cable problem text).
+inline constexpr wchar_t kDownloadingMessage[] = L"Downloading VB-CABLE...";
+inline constexpr wchar_t kInstallingMessage[]
+    = L"Installing VB-CABLE. Finish the installer window, then restart your PC.";
+inline constexpr wchar_t kHeldMessage[]
+    = L"Another app is holding CABLE Input (Voicemeeter or OBS?). Close it or change its output.";
+inline constexpr wchar_t kReadyMessage[] = L"Virtual mic ready";
+inline constexpr wchar_t kRenderOffMessage[]
+    = L"CABLE Input is turned off. Turn it back on in Windows Sound settings, Playback tab.";
+inline constexpr wchar_t kIncompleteMessage[] = L"VB-CABLE didn't install completely. Click here to install it again.";
+inline constexpr wchar_t kMicOffMessage[]
+    = L"The virtual mic is turned off. Turn on CABLE Output and CABLE Input in Windows Sound settings.";
+inline constexpr wchar_t kNotInstalledMessage[] = L"No virtual mic yet. Click here to install VB-CABLE.";
+inline constexpr wchar_t kRestartMessage[] = L"Restart your PC to finish installing VB-CABLE.";
+
+// Passes in a row in which another program holds the cable before the engine
+// is asked to try it again.
+inline constexpr int kHeldPassesBeforeRetry = 5;
+// Renames that may fail before the capture side keeps its vendor name.
+inline constexpr int kMaxRenameFailures = 20;
+// The status worker's rhythm: a pass, then this many waits of kStatusWaitMicros.
+inline constexpr int kStatusWaits = 30;
+inline constexpr int64_t kStatusWaitMicros = 100'000;
+
+// The capture endpoints' registry home (local machine) and the value that
+// holds an endpoint's device description, which its shown name comes from.
+inline constexpr std::wstring_view kCaptureEndpointsKey
+    = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\MMDevices\\Audio\\Capture\\";
+inline constexpr std::wstring_view kDescriptionValue = L"{a45c254e-df1c-4efd-8020-67d146a850e0},2";
+
+// Where the rename of the cable's capture side stands, for the diagnostics.
+enum class Rename : int32_t {
+    NoCable,    // no cable capture endpoint found
+    Named,      // it carries the new name (or was just renamed)
+    OwnName,    // its name is neither the vendor's nor the new one: left alone
+    NeedsAdmin, // only an elevated process renames it
+    Failing,    // renames failed; tried again on the next passes
+    GaveUp,     // kMaxRenameFailures renames failed; it keeps the vendor's name
 };
 
 // The cable folder: LOCALAPPDATA (or "C:\Users\Public" when it is missing or
@@ -78,6 +122,9 @@ public:
 
     Install installState() const { return static_cast<Install>(install_.load()); }
     Health health() const { return static_cast<Health>(health_.load()); }
+    Rename renameState() const { return static_cast<Rename>(rename_.load()); }
+    // Whether a pass has judged the cable yet (the health means something).
+    bool checked() const { return checked_.load(); }
     const CableServices& services() const { return services_; }
 
     // --- Status (cable_status.cpp) ---
@@ -85,6 +132,7 @@ public:
     // (or clears it) and renames it when allowed; true when found.
     bool detectCableCapture();
     // One pass of the status worker: the message, the health and the requests.
+    // Status worker only (or a test stepping it).
     void statusPass();
     // The status worker on its own thread: a pass, then 30 waits of 100 ms,
     // until stopStatusWorker. COM is the thread's own business (initThread).
@@ -116,6 +164,8 @@ private:
     CableServices services_;
     std::atomic<int32_t> install_{0};
     std::atomic<int32_t> health_{0};
+    std::atomic<int32_t> rename_{0};
+    std::atomic<bool> checked_{false};
     struct Status;
     std::unique_ptr<Status> status_;
 };

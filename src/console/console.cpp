@@ -10,7 +10,8 @@ Console::Console(Platform platform, engine::BlockSteps* steps)
           platform_.keys}),
       thread_(engine_, platform_.clock, state_),
       cable_({platform_.clock, platform_.devices, settings_, state_, platform_.machineRegistry, platform_.files,
-          platform_.web, platform_.processes, platform_.signatures, platform_.cableFolder, platform_.vendorSite})
+          platform_.web, platform_.processes, platform_.signatures, platform_.cableFolder, platform_.vendorSite,
+          &reports_})
 {
     if (platform_.registry)
         registry_.emplace(*platform_.registry);
@@ -38,6 +39,16 @@ void Console::startEngineThread()
 void Console::stopEngineThread()
 {
     thread_.stop();
+}
+
+void Console::startCableWorker(std::function<void()> initThread, std::function<void()> endThread)
+{
+    cable_.startStatusWorker(std::move(initThread), std::move(endThread));
+}
+
+void Console::stopCableWorker()
+{
+    cable_.stopStatusWorker();
 }
 
 } // namespace console

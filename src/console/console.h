@@ -23,6 +23,7 @@
 #include "settings/registry_settings.h"
 #include "settings/settings.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -83,6 +84,10 @@ public:
     void startEngineThread();
     // Raises the stop request and joins the engine thread.
     void stopEngineThread();
+    // The cable's status worker, started before the engine thread; the hooks
+    // run first and last on its thread (the program's COM apartment).
+    void startCableWorker(std::function<void()> initThread = {}, std::function<void()> endThread = {});
+    void stopCableWorker();
 
 private:
     Platform platform_;

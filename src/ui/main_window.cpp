@@ -81,7 +81,51 @@ public:
     }
 };
 
+// The main status line's cable text: while it shows, a link that leads to
+// the cable section (and starts the install when the cable is missing).
+class StatusLink final : public Control {
+public:
+    std::function<std::wstring()> text;
+    std::function<Colour()> colour;
+    std::function<void()> onClick;
 
+    bool focusable() const override { return !text().empty(); }
+    bool hit(Point p) const override { return bounds.contains(p) && !text().empty(); }
+    void paint(Painter& painter, const ControlLook& look) const override
+    {
+        const std::wstring t = text();
+        if (t.empty())
+            return;
+        const std::wstring shown = fitted(painter, t, TextRole::Body, bounds.w);
+        painter.text(bounds, shown, TextRole::Body, colour(), Align::Left);
+        if (look.hover > 0.0f) {
+            const Point size = painter.measureText(shown, TextRole::Body);
+            painter.fillRect(
+                {bounds.x, bounds.y + (bounds.h + size.y) / 2, size.x, 1}, mix(kCanvas, colour(), look.hover));
+        }
+        if (look.focused)
+            drawFocusRing(painter, bounds, 4.0f);
+    }
+    void press(Point) override { down_ = true; }
+    void release(Point, bool inside) override
+    {
+        const bool clicked = down_ && inside && !text().empty();
+        down_ = false;
+        if (clicked && onClick)
+            onClick();
+    }
+    bool key(Key key, Modifiers) override
+    {
+        if ((key != Key::Enter && key != Key::Space) || text().empty() || !onClick)
+            return false;
+        onClick();
+        return true;
+    }
+    uint64_t state() const override { return std::hash<std::wstring>{}(text()); }
+
+private:
+    bool down_ = false;
+};
 
 MainWindow::Impl::Impl(console::Console& c, WindowHost& h, Services sv)
     : console(c), host(h), services(std::move(sv)), s(c.settings()), store(c.registrySettings())
@@ -175,6 +219,21 @@ void MainWindow::Impl::buildChrome()
         }
         add(chrome, std::move(b));
     }
+    auto link = std::make_unique<StatusLink>();
+    link->bounds = {footerRect().x, footerRect().y, meterRect().x - footerRect().x - 16, footerRect().h};
+    link->tooltip = L"Set up the virtual cable";
+    link->text = [this] { return cableStatusLine(); };
+    link->colour = [this] {
+        const cable::Health health = console.cable().health();
+        return health == cable::Health::Missing ? kAccent : health == cable::Health::Blocked ? kDanger : kText;
+    };
+    link->onClick = [this] {
+        select(3, -1);
+        if (console.cable().health() == cable::Health::Missing)
+            startCableInstall();
+    };
+    statusLink = std::move(link);
+
     auto grip = std::make_unique<ResizeGrip>();
     grip->bounds = resizeGripRect();
     grip->tooltip = L"Drag to resize window cleanly";
@@ -249,6 +308,7 @@ std::vector<Control*> MainWindow::Impl::visible() const
     for (const auto& p : pages[page])
         if (p.tab < 0 || p.tab == tabs[page])
             out.push_back(p.control.get());
+    out.push_back(statusLink.get());
     return out;
 }
 
@@ -625,6 +685,42 @@ void MainWindow::Impl::saveChanges(bool positionMoved)
         if (store)
             store->saveEqualizer(s);
     }
+}
+
+std::wstring MainWindow::Impl::cableStatusLine() const
+{
+    const cable::Cable& c = console.cable();
+    if (!c.checked() || toast.shown(now()) || !console::engineStatusText(report.status).empty())
+        return {};
+    return cableStatusLineText(c.health(), s.cableText(settings::CableText::Problem));
+}
+
+void MainWindow::Impl::startCableInstall()
+{
+    cable::Cable& c = console.cable();
+    switch (c.requestInstall()) {
+    case cable::Cable::Next::Download:
+        // The cable outlives the window; done runs only while the window is there.
+        host.runInBackground([&c] { c.downloadPackage(); },
+            [this] {
+                if (console.cable().installState() == cable::Install::Installing)
+                    startCableInstaller();
+                refresh();
+            });
+        break;
+    case cable::Cable::Next::StartInstaller:
+        startCableInstaller();
+        break;
+    case cable::Cable::Next::Nothing:
+        break;
+    }
+    refresh();
+}
+
+void MainWindow::Impl::startCableInstaller()
+{
+    if (auto wait = console.cable().startInstaller())
+        host.runInBackground(std::move(wait), [this] { refresh(); });
 }
 
 void MainWindow::Impl::fillDeviceDropDowns()

@@ -59,6 +59,9 @@ struct MainWindow::Impl {
     MicMeter meter;
 
     std::vector<Placed> chrome; // caption tools and page tabs
+    // The main status line's cable text, a link while it shows; last in
+    // reading order, after the page's controls.
+    std::unique_ptr<Control> statusLink;
     std::array<std::vector<Placed>, kPageCount> pages;
     std::unordered_map<const Control*, Motion> motion;
     Control* hot = nullptr;
@@ -147,6 +150,8 @@ struct MainWindow::Impl {
     void paintMixer(Painter& painter) const;
     void paintEqualizer(Painter& painter) const;
     void paintSpeaker(Painter& painter) const;
+    std::wstring cableSectionLine() const;
+    void cableRegions(std::vector<Region>& out) const;
     void paintSettings(Painter& painter) const;
     void settingsRegions(std::vector<Region>& out) const;
     void pageRegions(std::vector<Region>& out) const;
@@ -170,6 +175,13 @@ struct MainWindow::Impl {
     void saveChanges(bool positionMoved);
     void finishRefresh();
     void fillDeviceDropDowns();
+    // The cable's install flow: the request, the download on a worker, the
+    // installer started here and its wait on a worker.
+    void startCableInstall();
+    void startCableInstaller();
+    // The main status line's cable text; empty while a toast or the
+    // engine's own status takes the line, or the cable is ready.
+    std::wstring cableStatusLine() const;
 };
 
 } // namespace ui

@@ -22,6 +22,16 @@ constexpr Rect eqBandRect(int band)
 inline constexpr Rect kEqLevelRect{kLeftX, 384, kLeftW, 44};
 inline constexpr Rect kEqSwitchRect{kRightX, kContentTop, kRightW, 28};
 
+// Page 3: the virtual cable section (right column, under its heading): the
+// state in up to two lines with the capture endpoint under it, two rows of
+// buttons, the vendor's page.
+inline constexpr Rect kCableTextRect{kRightX, 336, kRightW, 60};
+inline constexpr Rect kCableInstallRect{kRightX, 408, kHalfW, 24};
+inline constexpr Rect kCableFolderRect{kRightX + kHalfW + 8, 408, kHalfW, 24};
+inline constexpr Rect kCableSoundRect{kRightX, 440, kHalfW, 24};
+inline constexpr Rect kCableRescanRect{kRightX + kHalfW + 8, 440, kHalfW, 24};
+inline constexpr Rect kCableVendorRect{kRightX, 472, kHalfW, 24};
+
 // Page 5: the window's look.
 inline constexpr Rect kZoomRect{kLeftX, 144, kHalfW, 44};
 inline constexpr Rect kOpacityRect{kLeftX + kHalfW + 8, 144, kHalfW, 44};

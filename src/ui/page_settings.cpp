@@ -216,6 +216,7 @@ void MainWindow::Impl::paintSettings(Painter& painter) const
     in.irLoaded = report.irLoaded;
     in.cableEndpoint = s.cableText(settings::CableText::EndpointName);
     in.cableProblem = s.cableText(settings::CableText::Problem);
+    in.cableNote = cableNoteText(console.cable().renameState());
     for (int i = 0; i < kDiagnosticLines; ++i) {
         const DiagnosticLine line = diagnosticLine(i, in);
         painter.text({kDiagnosticsArea.x, kDiagnosticsArea.y + 20.0f * i, kDiagnosticsArea.w, 20}, line.text,
@@ -226,7 +227,8 @@ void MainWindow::Impl::paintSettings(Painter& painter) const
 void MainWindow::Impl::settingsRegions(std::vector<Region>& out) const
 {
     const uint64_t texts = std::hash<std::wstring>{}(s.cableText(settings::CableText::EndpointName))
-        ^ std::hash<std::wstring>{}(s.cableText(settings::CableText::Problem));
+        ^ std::hash<std::wstring>{}(s.cableText(settings::CableText::Problem))
+        ^ static_cast<uint64_t>(console.cable().renameState()) << 40;
     out.push_back({kDiagnosticsArea, (uint64_t{report.running} | uint64_t{report.irLoaded} << 1) ^ (texts << 2)});
 }
 

@@ -1,11 +1,14 @@
 // Page 3, "Speaker Settings": the output kind and the speaker test, bass
 // management (voicing, tone, effects and pans), the bass boost, and the
-// virtual cable section, which stays laid out but disabled for now.
+// virtual cable section: its state, its capture endpoint, the install flow
+// and the shortcuts to the folder, the sound panel and the vendor's page.
 
 #include "settings/fields.h"
 #include "ui/main_window_impl.h"
 #include "ui/pages.h"
 #include "ui/theme.h"
+
+#include <algorithm>
 
 namespace ui {
 
@@ -72,20 +75,69 @@ void MainWindow::Impl::buildSpeakerPage()
     addToggle(P, -1, &Settings::eq_on, L"Graphic Equalizer", {kLeftX, kLower + 112, kLeftW, 28},
         L"Enable 7-band Graphic Equalizer");
 
-    // Virtual Cable: laid out, not yet working.
-    Button* install = addButton(P, -1, L"VB-CABLE Setup...", {kRightX, kLower + 32, kHalfW, 24},
-        L"Download and install the virtual cable", [] {});
-    Button* sound = addButton(P, -1, L"Sound Settings", {kRightX + kHalfW + 8, kLower + 32, kHalfW, 24},
-        L"Open the Windows sound control panel", [] {});
-    install->isEnabled = sound->isEnabled = [] { return false; };
+    // Virtual Cable.
+    Button* install = addButton(
+        P, -1, L"", kCableInstallRect, L"Download, check and install the VB-CABLE driver",
+        [this] { startCableInstall(); }, ButtonStyle::Primary);
+    install->dynamicLabel = [this] {
+        return std::wstring(
+            console.cable().health() == cable::Health::Missing ? L"Download & Install" : L"Install / Repair VB-CABLE");
+    };
+    // A download or installer under way answers no new request.
+    install->isEnabled = [this] {
+        const cable::Install state = console.cable().installState();
+        return state == cable::Install::Idle || state == cable::Install::Failed;
+    };
+    addButton(P, -1, L"Open Folder", kCableFolderRect, L"Open the folder the cable package is downloaded to",
+        [this] { host.shellOpen(console.cable().services().cableFolder, L""); });
+    addButton(P, -1, L"Sound Settings", kCableSoundRect, L"Open the Windows sound control panel",
+        [this] { host.shellOpen(L"control.exe", L"mmsys.cpl,,1"); });
+    addButton(P, -1, L"Re-scan Audio Devices", kCableRescanRect,
+        L"Re-open the audio devices and re-read the device lists", [this] {
+            engine::requestOpen(console.state());
+            refresher->refresh(true);
+        });
+    addButton(
+        P, -1, L"VB-Audio's VB-CABLE page", kCableVendorRect, L"Open the cable's page on the vendor's web site",
+        [this] { host.shellOpen(console.cable().services().site.webSite + L"/Cable/", L""); }, ButtonStyle::Link);
+}
+
+std::wstring MainWindow::Impl::cableSectionLine() const
+{
+    const cable::Cable& c = console.cable();
+    return cableSectionText(c.installState(), c.health(), s.cableText(settings::CableText::Problem));
 }
 
 void MainWindow::Impl::paintSpeaker(Painter& painter) const
 {
     painter.text(kBassBoostLine, bassBoostText(s.mic_level), TextRole::Body, kText, Align::Left);
+
+    // The cable's state in up to two lines (the second cut when it is
+    // longer), the capture endpoint on the line after it.
+    const cable::Health health = console.cable().health();
+    const Colour ink = health == cable::Health::Ready ? kRunning : health == cable::Health::Blocked ? kDanger : kText;
+    const auto lines = wrapLines(painter, cableSectionLine(), TextRole::Body, kCableTextRect.w);
+    constexpr float kLine = kCableTextRect.h / 3;
+    Rect row{kCableTextRect.x, kCableTextRect.y, kCableTextRect.w, kLine};
+    for (size_t i = 0; i < std::min<size_t>(lines.size(), 2); ++i, row.y += kLine) {
+        std::wstring line = lines[i];
+        for (size_t rest = 2; i == 1 && rest < lines.size(); ++rest)
+            line += L" " + lines[rest];
+        painter.text(row, fitted(painter, line, TextRole::Body, row.w), TextRole::Body, ink, Align::Left);
+    }
     const std::wstring endpoint = s.cableText(settings::CableText::EndpointName);
-    painter.text({kRightX, kLower, kRightW, 20}, L"Capture Endpoint: " + (endpoint.empty() ? L"(not found)" : endpoint),
+    painter.text(row,
+        fitted(painter, L"Capture Endpoint: " + (endpoint.empty() ? std::wstring(L"(not found)") : endpoint),
+            TextRole::Body, row.w),
         TextRole::Body, kTextDim, Align::Left);
+}
+
+void MainWindow::Impl::cableRegions(std::vector<Region>& out) const
+{
+    const std::hash<std::wstring> hash;
+    out.push_back({kCableTextRect,
+        (hash(cableSectionLine()) * 4 + static_cast<uint64_t>(console.cable().health()))
+            ^ (hash(s.cableText(settings::CableText::EndpointName)) << 2)});
 }
 
 } // namespace ui

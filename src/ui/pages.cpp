@@ -164,6 +164,58 @@ std::wstring bassBoostText(int32_t micLevel)
     return printed("Bass boost at 100 Hz: %+.1f dB", dsp::bassBoostForMicLevel(micLevel));
 }
 
+std::wstring cableSectionText(cable::Install install, cable::Health health, const std::wstring& problem)
+{
+    using cable::Health;
+    using cable::Install;
+    if (install == Install::Downloading || install == Install::Extracting)
+        return L"Downloading VB-CABLE package...";
+    if (install == Install::Installing)
+        return L"Installer active - follow installer prompt";
+    switch (health) {
+    case Health::Ready:
+        return L"VB-CABLE is installed and routing audio!";
+    case Health::RestartNeeded:
+        return L"Driver installed - restart your PC once to activate endpoints";
+    case Health::Blocked:
+        return problem.empty() ? L"Check Sound Control Panel endpoints" : problem;
+    default:
+        return L"VB-CABLE driver is not installed yet";
+    }
+}
+
+std::wstring cableStatusLineText(cable::Health health, const std::wstring& problem)
+{
+    switch (health) {
+    case cable::Health::Missing:
+        return L"VB-CABLE not installed - click here to install \"Omnimix\"";
+    case cable::Health::RestartNeeded:
+        return L"Restart PC once to finish VB-CABLE driver setup";
+    case cable::Health::Blocked:
+        return problem.empty() ? L"Virtual Cable check required - click here" : problem;
+    default:
+        return {};
+    }
+}
+
+std::wstring cableNoteText(cable::Rename rename)
+{
+    switch (rename) {
+    case cable::Rename::NoCable:
+        return L"No cable capture endpoint to rename yet";
+    case cable::Rename::OwnName:
+        return L"The capture endpoint keeps the name it was given";
+    case cable::Rename::NeedsAdmin:
+        return L"Becomes Omnimix when VB-CABLE is installed from here";
+    case cable::Rename::Failing:
+        return L"Renaming to Omnimix failed; trying again";
+    case cable::Rename::GaveUp:
+        return L"Renaming to Omnimix gave up; the cable keeps its name";
+    default:
+        return {};
+    }
+}
+
 DiagnosticLine diagnosticLine(int index, const DiagnosticInputs& in)
 {
     switch (index) {

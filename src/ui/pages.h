@@ -3,6 +3,7 @@
 // controls show: tab labels and tooltips, headings, the caption's tooltips,
 // value texts in their units, and the rows that stored choices select.
 
+#include "cable/cable.h"
 #include "settings/settings.h"
 
 #include <cstdint>
@@ -50,6 +51,14 @@ std::wstring expanderStatusText(int32_t vocalLevel, int32_t out, int32_t lo, int
 std::wstring pitchText(int32_t detectedHz, int32_t targetHz);
 // The equalizer's bass-boost line for the microphone level.
 std::wstring bassBoostText(int32_t micLevel);
+
+// The virtual cable's texts: page 3's state line by install state and
+// health (the worker's problem text for a blocked cable), the main status
+// line's text (empty when the cable is ready), and page 5's note on the
+// capture side's rename (empty when it carries the new name).
+std::wstring cableSectionText(cable::Install install, cable::Health health, const std::wstring& problem);
+std::wstring cableStatusLineText(cable::Health health, const std::wstring& problem);
+std::wstring cableNoteText(cable::Rename rename);
 
 // The diagnostics lines of page 5 and their colours.
 struct DiagnosticLine {

@@ -142,6 +142,18 @@ void Button::paint(Painter& painter, const ControlLook& look) const
         border = fill;
         ink = sel ? kWhite : kText;
         break;
+    case ButtonStyle::Link: {
+        const std::wstring caption = fitted(painter, text(), role, bounds.w);
+        const Point size = painter.measureText(caption, role);
+        painter.text(bounds, caption, role, on ? kAccent : kDisabled, Align::Left);
+        if (on && look.hover > 0.0f) {
+            const float under = bounds.y + (bounds.h + size.y) / 2;
+            painter.fillRect({bounds.x, under, size.x, 1}, mix(kCanvas, kAccent, look.hover));
+        }
+        if (look.focused)
+            drawFocusRing(painter, bounds, 4.0f);
+        return;
+    }
     }
     const float radius = style == ButtonStyle::Tab ? 6.0f : 4.0f;
     painter.fillRoundRect(bounds, radius, fill);
@@ -821,12 +833,8 @@ void help(Painter& p, const Rect& r, Colour c)
 
 } // namespace icons
 
-// --- Tooltips ---------------------------------------------------------------
-
-namespace {
-
-// Greedy word wrap to the tip's width.
-std::vector<std::wstring> wrapLines(Painter& painter, std::wstring_view text, float width)
+// Greedy, one word at a time.
+std::vector<std::wstring> wrapLines(Painter& painter, std::wstring_view text, TextRole role, float width)
 {
     std::vector<std::wstring> lines;
     std::wstring line;
@@ -836,7 +844,7 @@ std::vector<std::wstring> wrapLines(Painter& painter, std::wstring_view text, fl
         const size_t end = space == std::wstring_view::npos ? text.size() : space;
         const std::wstring word(text.substr(i, end - i));
         const std::wstring tryLine = line.empty() ? word : line + L" " + word;
-        if (!line.empty() && painter.measureText(tryLine, TextRole::Small).x > width) {
+        if (!line.empty() && painter.measureText(tryLine, role).x > width) {
             lines.push_back(line);
             line = word;
         } else {
@@ -849,13 +857,17 @@ std::vector<std::wstring> wrapLines(Painter& painter, std::wstring_view text, fl
     return lines;
 }
 
+// --- Tooltips ---------------------------------------------------------------
+
+namespace {
+
 constexpr float kTipPad = 6.0f;
 
 } // namespace
 
 Rect tooltipRect(Painter& painter, std::wstring_view text, Point pointer)
 {
-    const auto lines = wrapLines(painter, text, kTipMaxWidth - 2 * kTipPad);
+    const auto lines = wrapLines(painter, text, TextRole::Small, kTipMaxWidth - 2 * kTipPad);
     float width = 0, lineHeight = painter.measureText(L"Ag", TextRole::Small).y;
     for (const auto& line : lines)
         width = std::max(width, painter.measureText(line, TextRole::Small).x);
@@ -871,7 +883,7 @@ void paintTooltip(Painter& painter, std::wstring_view text, const Rect& r)
 {
     painter.fillRect(r, kTipBack);
     painter.frameRoundRect(r, 0, kTipFrame, 1.0f);
-    const auto lines = wrapLines(painter, text, kTipMaxWidth - 2 * kTipPad);
+    const auto lines = wrapLines(painter, text, TextRole::Small, kTipMaxWidth - 2 * kTipPad);
     const float lineHeight = painter.measureText(L"Ag", TextRole::Small).y;
     float y = r.y + kTipPad;
     for (const auto& line : lines) {

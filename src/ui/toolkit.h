@@ -130,12 +130,16 @@ public:
 void drawFocusRing(Painter& painter, const Rect& r, float radius);
 // text when it fits in width, else its longest start that fits followed by "...".
 std::wstring fitted(Painter& painter, std::wstring_view text, TextRole role, float width);
+// text broken at spaces into lines no wider than width (a word wider than
+// width gets a line of its own).
+std::vector<std::wstring> wrapLines(Painter& painter, std::wstring_view text, TextRole role, float width);
 
 enum class ButtonStyle {
     Plain,   // a bordered button on the canvas
     Primary, // filled with the accent
     Tool,    // a caption tool: no border until hovered
     Tab,     // a page tab or sub-tab: accent fill when selected
+    Link,    // accent text on the canvas, underlined under the pointer: opens a web page
 };
 
 class Button : public Control {

@@ -1,6 +1,7 @@
 // The window model against a simulated console and a fake window: what a
 // click, a key or a tick changes, what is drawn, and what is saved.
 
+#include "cable/cable.h"
 #include "console/sim/sim_console.h"
 #include "dsp/mask_table.h"
 #include "platform/sim/fixed_known_folders.h"
@@ -13,6 +14,7 @@
 #include "ui/interface_fonts.h"
 #include "ui/layout.h"
 #include "ui/main_window.h"
+#include "ui/page_places.h"
 #include "ui/pages.h"
 #include "ui/recording_painter.h"
 #include "ui/toolkit.h"
@@ -80,6 +82,7 @@ public:
     int menuAnswer = -1;
     std::vector<std::wstring> promptAnswers; // taken front first; none left: cancelled
     std::vector<std::pair<std::function<void()>, std::function<void()>>> jobs;
+    std::vector<std::pair<std::wstring, std::wstring>> opened; // shell opens: file, parameters
 
     void invalidate(const Rect& r) override { invalidated.push_back(r); }
     void minimise() override { ++minimised; }
@@ -99,7 +102,10 @@ public:
         promptAnswers.erase(promptAnswers.begin());
         return answer;
     }
-    void shellOpen(const std::wstring&, const std::wstring&) override { }
+    void shellOpen(const std::wstring& file, const std::wstring& parameters) override
+    {
+        opened.emplace_back(file, parameters);
+    }
     void showAbout() override { ++abouts; }
     void runInBackground(std::function<void()> work, std::function<void()> done) override
     {
@@ -609,6 +615,98 @@ TEST_F(Window, NoTextOnAnyPageOrTabIsCut)
         std::ofstream(std::string(dir) + "/page0_open.svg") << painter.svg();
 }
 
+// Page 3's cable section, the main status line and page 5's lines follow
+// what the cable's status pass found; their clicks open what they name.
+TEST_F(Window, TheCableSectionAndTheStatusLineShowTheCablesStateAndLeadToItsShortcuts)
+{
+    auto drew = [](const RecordingPainter& p, std::wstring_view part) {
+        for (const auto& c : p.calls)
+            if (c.op == RecordingPainter::Op::Text && c.text.find(part) != std::wstring::npos)
+                return true;
+        return false;
+    };
+    cable::Cable& cable = sim.console().cable();
+    window.selectPage(3);
+    EXPECT_FALSE(drew(paint(), L"VB-CABLE not installed")) << "nothing is said before a pass has looked";
+
+    sim.audio.addEndpoint({platform::Flow::Capture, L"cable-out", L"CABLE Output (VB-Audio Virtual Cable)"});
+    cable.statusPass();
+    window.tick(now());
+    const auto ready = paint();
+    EXPECT_NE(ready.findText(L"VB-CABLE is installed and routing audio!"), nullptr);
+    EXPECT_NE(ready.findText(L"Capture Endpoint: CABLE Output (VB-Audio Virtual Cable)"), nullptr);
+    EXPECT_NE(ready.findText(L"Install / Repair VB-CABLE"), nullptr);
+    EXPECT_FALSE(drew(ready, L"click here"));
+
+    // Turned off: the pass's message in the section (over two lines) and on
+    // the status line, repainted once when it changes.
+    sim.audio.setState(L"cable", platform::kStateDisabled);
+    cable.statusPass();
+    host.invalidated.clear();
+    window.tick(now());
+    EXPECT_FALSE(host.invalidated.empty());
+    const auto off = paint();
+    EXPECT_TRUE(drew(off, L"CABLE Input is turned off."));
+    EXPECT_NE(off.findText(cable::kRenderOffMessage), nullptr) << "the status line";
+    EXPECT_TRUE(off.overflows.empty()) << platform::utf8FromWide(off.overflows.front());
+    if (const char* dir = std::getenv("OVIX_UI_SVG_DIR"))
+        std::ofstream(std::string(dir) + "/page3_cable_off.svg") << off.svg();
+    host.invalidated.clear();
+    window.tick(now());
+    EXPECT_TRUE(host.invalidated.empty()) << "nothing repaints while nothing changes";
+
+    // Missing: the status line's link leads to the section.
+    sim.audio.removeEndpoint(L"cable");
+    sim.audio.removeEndpoint(L"cable-out");
+    cable.statusPass();
+    window.selectPage(0);
+    window.tick(now());
+    const auto missing = paint();
+    const auto* link = missing.findText(L"VB-CABLE not installed - click here to install \"Omnimix\"");
+    ASSERT_NE(link, nullptr);
+    click(centre(link->rect));
+    EXPECT_EQ(window.page(), 3);
+    const auto section = paint();
+    EXPECT_NE(section.findText(L"VB-CABLE driver is not installed yet"), nullptr);
+    EXPECT_NE(section.findText(L"Capture Endpoint: (not found)"), nullptr);
+    EXPECT_NE(section.findText(L"Download & Install"), nullptr);
+
+    host.opened.clear();
+    click(centre(ui::kCableSoundRect));
+    click(centre(ui::kCableFolderRect));
+    click(centre(ui::kCableVendorRect));
+    using Opened = std::pair<std::wstring, std::wstring>;
+    EXPECT_EQ(host.opened,
+        (std::vector<Opened>{{L"control.exe", L"mmsys.cpl,,1"}, {cable.services().cableFolder, L""},
+            {L"https://vb-audio.com/Cable/", L""}}));
+    host.runJobs();
+    sim.console().state().engineReopenRequest.store(0);
+    click(centre(ui::kCableRescanRect));
+    EXPECT_EQ(sim.console().state().engineReopenRequest.load(), 1);
+    EXPECT_EQ(host.jobs.size(), 1u) << "the device lists are read again";
+    host.runJobs();
+
+    window.selectPage(5);
+    const auto diagnostics = paint();
+    EXPECT_NE(diagnostics.findText(L"Virtual Cable: Not active"), nullptr);
+    EXPECT_NE(diagnostics.findText(std::wstring(L"Driver Msg: ") + cable::kNotInstalledMessage), nullptr);
+    EXPECT_NE(diagnostics.findText(L"Cable Note: No cable capture endpoint to rename yet"), nullptr);
+}
+
+TEST_F(Window, TheInstallButtonAsksTheCableForAnInstallAndRunsItsDownloadInTheBackground)
+{
+    cable::Cable& cable = sim.console().cable();
+    window.selectPage(3);
+    host.runJobs();
+    click(centre(ui::kCableInstallRect));
+    if (cable.installState() == cable::Install::Idle && host.jobs.empty())
+        GTEST_SKIP() << "the install request starts nothing in this build";
+    EXPECT_EQ(cable.installState(), cable::Install::Downloading);
+    ASSERT_EQ(host.jobs.size(), 1u);
+    click(centre(ui::kCableInstallRect));
+    EXPECT_EQ(host.jobs.size(), 1u) << "no second request while one runs";
+}
+
 // Pages 1 to 3: a slider's ends by click and drag, its default by double-click.
 struct SliderCase {
     Rect bounds;
@@ -837,7 +935,7 @@ TEST_F(Pages, EqualizerBandsGoCustomPresetsSaveSelectAndDeleteAndFlattenAndReset
     EXPECT_NE(paint().findText(L"Bass boost at 100 Hz: +6.2 dB"), nullptr);
 }
 
-TEST_F(Pages, SpeakerControlsMapTheirFieldsTheTestsAndCableAreDisabledAndTheResetRestoresTheFourSections)
+TEST_F(Pages, SpeakerControlsMapTheirFieldsTheTestsAreDisabledAndTheResetRestoresTheFourSections)
 {
     window.selectPage(3);
     for (const auto& c : std::vector<SliderCase>{
@@ -866,9 +964,9 @@ TEST_F(Pages, SpeakerControlsMapTheirFieldsTheTestsAndCableAreDisabledAndTheRese
     EXPECT_EQ(s.SpkHeadphone.load(), 1);
     click({110, 132});
     EXPECT_EQ(s.SpkHeadphone.load(), 0);
-    // The speaker tests and the cable buttons are laid out, with their tooltips, and do nothing yet.
+    // The speaker tests are laid out, with their tooltips, and do nothing yet.
     const auto painted = paint();
-    for (const wchar_t* label : {L"Channel Test", L"Pink Noise", L"VB-CABLE Setup...", L"Sound Settings"})
+    for (const wchar_t* label : {L"Channel Test", L"Pink Noise", L"Download & Install", L"Sound Settings"})
         EXPECT_NE(painted.findText(label), nullptr);
     window.pointerMove({110, 212});
     sim.clock.advanceMillis(600);

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <vector>
 
@@ -53,6 +54,11 @@ TEST_F(Win32Audio, EnumeratesTheRigEndpointsWithNamesAndUniqueIds)
     EXPECT_FALSE(find(Flow::Render, L"CABLE Input").id.empty());
     EXPECT_FALSE(find(Flow::Render, L"Headphones").id.empty());
     EXPECT_FALSE(find(Flow::Capture, L"Microphone").id.empty());
+    // The cable's capture side is found by the cable's rule, and is no microphone.
+    const auto cableOut = std::find_if(capture.begin(), capture.end(),
+        [](const platform::EndpointInfo& e) { return engine::isCableCapture(e.name, e.interfaceName); });
+    ASSERT_NE(cableOut, capture.end());
+    EXPECT_EQ(engine::indexOfId(engine::microphoneList(*devices), cableOut->id), -1);
 }
 
 TEST_F(Win32Audio, DefaultEndpointsAndTheCableAreFound)
