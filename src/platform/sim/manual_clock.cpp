@@ -53,7 +53,8 @@ int ManualClock::waitAny(std::span<Event* const> events, int64_t timeoutMicros)
     std::unique_lock lock(mutex_);
     const int64_t deadline = timeoutMicros < 0 ? -1 : now_ + timeoutMicros;
     ++waiting_;
-    changed_.notify_all(); // wakes awaitWaiters
+    ++begun_;
+    changed_.notify_all(); // wakes awaitWaiters and awaitWaitsBegun
     int result = kWaitTimeout;
     for (;;) {
         bool found = false;
@@ -90,6 +91,18 @@ int ManualClock::waiters() const
 {
     std::lock_guard lock(mutex_);
     return waiting_;
+}
+
+int64_t ManualClock::waitsBegun() const
+{
+    std::lock_guard lock(mutex_);
+    return begun_;
+}
+
+void ManualClock::awaitWaitsBegun(int64_t count)
+{
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return begun_ >= count; });
 }
 
 } // namespace platform::sim

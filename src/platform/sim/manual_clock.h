@@ -23,6 +23,11 @@ public:
     // Blocks the caller (a test) until at least count threads are inside waitAny.
     void awaitWaiters(int count);
     int waiters() const;
+    // Waits begun since the clock was made. A test steps a thread one wait at
+    // a time: note the count, advance, then await count + 1 (a thread that
+    // ends its work instead must say so with a zero wait).
+    int64_t waitsBegun() const;
+    void awaitWaitsBegun(int64_t count);
 
 private:
     class SimEvent;
@@ -30,8 +35,9 @@ private:
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    int64_t now_ = 0; // guarded by mutex_
-    int waiting_ = 0; // guarded by mutex_
+    int64_t now_ = 0;   // guarded by mutex_
+    int waiting_ = 0;   // guarded by mutex_
+    int64_t begun_ = 0; // guarded by mutex_
 };
 
 } // namespace platform::sim
