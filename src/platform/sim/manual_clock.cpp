@@ -53,10 +53,9 @@ int ManualClock::waitAny(std::span<Event* const> events, int64_t timeoutMicros)
     std::unique_lock lock(mutex_);
     const int64_t deadline = timeoutMicros < 0 ? -1 : now_ + timeoutMicros;
     ++waiting_;
-    ++begun_;
-    changed_.notify_all(); // wakes awaitWaiters and awaitWaitsBegun
+    changed_.notify_all(); // wakes awaitWaiters
     int result = kWaitTimeout;
-    for (;;) {
+    for (bool slept = false;; slept = true) {
         bool found = false;
         for (size_t i = 0; i < events.size(); ++i) {
             if (static_cast<SimEvent*>(events[i])->consume()) {
@@ -67,6 +66,10 @@ int ManualClock::waitAny(std::span<Event* const> events, int64_t timeoutMicros)
         }
         if (found || (deadline >= 0 && now_ >= deadline))
             break;
+        if (!slept) {
+            ++blocked_;
+            changed_.notify_all(); // wakes awaitBlockedWaits
+        }
         changed_.wait(lock);
     }
     --waiting_;
@@ -93,16 +96,16 @@ int ManualClock::waiters() const
     return waiting_;
 }
 
-int64_t ManualClock::waitsBegun() const
+int64_t ManualClock::blockedWaits() const
 {
     std::lock_guard lock(mutex_);
-    return begun_;
+    return blocked_;
 }
 
-void ManualClock::awaitWaitsBegun(int64_t count)
+void ManualClock::awaitBlockedWaits(int64_t count)
 {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return begun_ >= count; });
+    changed_.wait(lock, [&] { return blocked_ >= count; });
 }
 
 } // namespace platform::sim

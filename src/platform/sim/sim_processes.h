@@ -34,10 +34,10 @@ public:
 
     // What a program does when started. Unscripted programs start and end with 0.
     struct Script {
-        bool refuses = false;          // cannot start, or the user declined elevation
-        uint32_t exitCode = 0;         // when it ends
-        bool keepsRunning = false;     // runs until finish()
-        std::function<void()> onStart; // runs on the starting thread
+        bool refuses = false;            // cannot start, or the user declined elevation
+        uint32_t exitCode = 0;           // when it ends
+        bool keepsRunning = false;       // runs until finish()
+        std::function<void()> onStart{}; // runs on the starting thread
     };
     // program is a path, compared without case (for run, the command line's first item).
     void script(const std::wstring& program, Script script);
