@@ -50,7 +50,7 @@ int verifyAndRunInstaller(platform::Clock& clock, platform::Files& files, platfo
 
     // The new endpoints appear a moment after the installer ends; finding
     // them here, elevated, is when the capture side gets its new name.
-    for (int i = 0; detect && i < kDetectTries && !detect(); ++i)
+    for (int i = 0; detect && !detect() && i + 1 < kDetectTries; ++i)
         clock.sleepMicros(kDetectIntervalMicros);
     return kInstallerRan;
 }

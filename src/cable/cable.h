@@ -23,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace cable {
 
@@ -34,7 +35,7 @@ enum class Health : int32_t { Missing = 0, RestartNeeded = 1, Ready = 2, Blocked
 // Where the vendor's page and packages come from: configuration, so tests
 // point them at a server of their own.
 struct VendorSite {
-    std::wstring webSite = L"https://vb-audio.com";           // the page under "/Cable/"
+    std::wstring webSite = L"https://vb-audio.com";               // the page under "/Cable/"
     std::wstring downloadHost = L"https://download.vb-audio.com"; // packages under "/Download_CABLE/"
 };
 
@@ -43,8 +44,8 @@ struct VendorSite {
 struct CableServices {
     platform::Clock& clock;
     platform::AudioDevices& devices;
-    settings::Settings& settings;      // the cable texts, under deviceNameLock
-    engine::EngineState& engine;       // engineReopenRequest, cableRetryRequest
+    settings::Settings& settings;               // the cable texts, under deviceNameLock
+    engine::EngineState& engine;                // engineReopenRequest, cableRetryRequest
     platform::RegistryStore* machine = nullptr; // local machine, 64-bit view
     platform::Files* files = nullptr;
     platform::Web* web = nullptr;
@@ -101,6 +102,9 @@ enum class Rename : int32_t {
 // 260 characters or longer) + "\VantorOvix\vbcable".
 std::wstring cableFolderFor(const std::wstring* localAppData);
 
+// The command-line switch of the elevated half: "--install-cable" "PATH".
+inline constexpr std::wstring_view kInstallCableSwitch = L"--install-cable";
+
 // Result codes of verifyAndRunInstaller (and of "--install-cable").
 inline constexpr int kInstallerRan = 0;
 inline constexpr int kInstallerNotStarted = 1;
@@ -144,15 +148,19 @@ public:
     // --- Install (cable_install.cpp) ---
     // What a request asks the caller to do next.
     enum class Next { Nothing, Download, StartInstaller };
-    // "Download & Install": StartInstaller when an installer is already in the
-    // cable folder; Download (install state now 1) when idle or failed;
-    // otherwise Nothing.
+    // "Download & Install", only from idle or failed (otherwise Nothing):
+    // StartInstaller (install state now 3) when an installer is already in
+    // the cable folder, else Download (install state now 1).
     Next requestInstall();
     // The download worker's body (blocking; run it on a worker thread). Ends in
     // install state 3, when the caller goes on with startInstaller on the
     // interface thread, or 4.
     void downloadPackage();
+    // The system's tar when there is one (exit code 0 within 120 s), else the
+    // shell's archive copy, polled on the clock until it has settled.
     bool extractPackage(const std::wstring& zip, const std::wstring& folder);
+    // Either installer name in folder, then in each subfolder not starting
+    // with "."; empty when there is none.
     std::wstring findInstaller(const std::wstring& folder);
     // Starts the installer (elevated through the shell when this process is
     // not). Returns the wait that must run on a worker thread (the elevated

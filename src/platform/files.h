@@ -35,6 +35,7 @@ struct FolderEntry {
     // Last write, in the implementation's own units: compare only times that
     // came from the same Files.
     int64_t lastWrite = 0;
+    uint64_t sizeBytes = 0; // files only
 };
 
 class Files {

@@ -109,6 +109,7 @@ TEST_P(FilesConformance, FoldersAreCreatedWithTheirParentsAndListedWithoutDots)
     ASSERT_NE(exe, nullptr);
     EXPECT_TRUE(setups->isFolder);
     EXPECT_FALSE(exe->isFolder);
+    EXPECT_EQ(exe->sizeBytes, 2u);
     const auto empty = files().listFolder(deep);
     ASSERT_TRUE(empty.has_value());
     EXPECT_TRUE(empty->empty());

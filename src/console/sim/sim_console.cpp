@@ -5,9 +5,19 @@
 namespace console {
 
 SimConsole::SimConsole(SimOptions options)
-    : settle_(options.settleDeviceThread),
-      console_(Platform{.clock = clock, .devices = audio, .keys = &keys, .files = options.files,
-                   .responseFolder = std::move(options.responseFolder), .registry = options.registry},
+    : web(options.files),
+      settle_(options.settleDeviceThread),
+      console_(Platform{.clock = clock,
+                   .devices = audio,
+                   .keys = &keys,
+                   .files = options.files,
+                   .responseFolder = std::move(options.responseFolder),
+                   .registry = options.registry,
+                   .web = &web,
+                   .processes = &processes,
+                   .signatures = &signatures,
+                   .cableFolder = std::move(options.cableFolder),
+                   .vendorSite = std::move(options.vendorSite)},
           options.steps)
 { }
 

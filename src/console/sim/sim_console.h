@@ -1,14 +1,18 @@
 #pragma once
 // A console over the simulated platform: a manual clock, simulated endpoints
-// and keys. Whoever holds it adds the endpoints it needs and steps the engine
-// on the virtual clock: the headless tool, the tests and the benchmarks. The
-// engine starts at its first step (or engine().start()), so settings made
-// before then are the ones it prepares with.
+// and keys, a scripted web, process runner and signer. Whoever holds it adds
+// the endpoints it needs and steps the engine on the virtual clock: the
+// headless tool, the tests and the benchmarks. The engine starts at its first
+// step (or engine().start()), so settings made before then are the ones it
+// prepares with.
 
 #include "console/console.h"
 #include "platform/sim/manual_clock.h"
 #include "platform/sim/sim_audio.h"
 #include "platform/sim/sim_keys.h"
+#include "platform/sim/sim_processes.h"
+#include "platform/sim/sim_signatures.h"
+#include "platform/sim/sim_web.h"
 
 #include <cstdint>
 
@@ -23,6 +27,9 @@ struct SimOptions {
     // (opens, closes), so that their results arrive at the same virtual time
     // on every run. Off for a test of an open that takes virtual time.
     bool settleDeviceThread = true;
+    // The cable's install flow: its folder (in files) and the vendor's addresses.
+    std::wstring cableFolder = cable::cableFolderFor(nullptr);
+    cable::VendorSite vendorSite{};
 };
 
 class SimConsole {
@@ -32,6 +39,10 @@ public:
     platform::sim::ManualClock clock;
     platform::sim::SimAudio audio{clock};
     platform::sim::SimKeys keys;
+    // The cable's outside services; downloads land in the options' files.
+    platform::sim::SimWeb web;
+    platform::sim::SimProcesses processes{clock};
+    platform::sim::SimSignatures signatures;
 
     Console& console() { return console_; }
     engine::Engine& engine() { return console_.engine(); }

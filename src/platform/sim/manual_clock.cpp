@@ -55,7 +55,7 @@ int ManualClock::waitAny(std::span<Event* const> events, int64_t timeoutMicros)
     ++waiting_;
     changed_.notify_all(); // wakes awaitWaiters
     int result = kWaitTimeout;
-    for (;;) {
+    for (bool slept = false;; slept = true) {
         bool found = false;
         for (size_t i = 0; i < events.size(); ++i) {
             if (static_cast<SimEvent*>(events[i])->consume()) {
@@ -66,6 +66,10 @@ int ManualClock::waitAny(std::span<Event* const> events, int64_t timeoutMicros)
         }
         if (found || (deadline >= 0 && now_ >= deadline))
             break;
+        if (!slept) {
+            ++blocked_;
+            changed_.notify_all(); // wakes awaitBlockedWaits
+        }
         changed_.wait(lock);
     }
     --waiting_;
@@ -90,6 +94,18 @@ int ManualClock::waiters() const
 {
     std::lock_guard lock(mutex_);
     return waiting_;
+}
+
+int64_t ManualClock::blockedWaits() const
+{
+    std::lock_guard lock(mutex_);
+    return blocked_;
+}
+
+void ManualClock::awaitBlockedWaits(int64_t count)
+{
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return blocked_ >= count; });
 }
 
 } // namespace platform::sim

@@ -23,6 +23,11 @@ public:
     // Blocks the caller (a test) until at least count threads are inside waitAny.
     void awaitWaiters(int count);
     int waiters() const;
+    // Waits that went to sleep since the clock was made (one that returns at
+    // once does not count). A test steps a thread one wait at a time: await
+    // count, advance, await count + 1.
+    int64_t blockedWaits() const;
+    void awaitBlockedWaits(int64_t count);
 
 private:
     class SimEvent;
@@ -30,8 +35,9 @@ private:
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    int64_t now_ = 0; // guarded by mutex_
-    int waiting_ = 0; // guarded by mutex_
+    int64_t now_ = 0;     // guarded by mutex_
+    int waiting_ = 0;     // guarded by mutex_
+    int64_t blocked_ = 0; // guarded by mutex_
 };
 
 } // namespace platform::sim

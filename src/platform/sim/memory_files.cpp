@@ -163,8 +163,9 @@ std::optional<std::vector<FolderEntry>> MemoryFiles::listFolder(const std::wstri
             continue;
         if (std::none_of(rest->begin(), rest->end(), isSeparator)) {
             auto stamp = lastWrite_.find(path);
-            entries.push_back(
-                flagged({.name = *rest, .lastWrite = stamp == lastWrite_.end() ? 0 : stamp->second}, path));
+            entries.push_back(flagged(
+                {.name = *rest, .lastWrite = stamp == lastWrite_.end() ? 0 : stamp->second, .sizeBytes = data.size()},
+                path));
         } else {
             addSubfolder(*rest, path);
         }
@@ -381,8 +382,11 @@ std::optional<std::vector<FolderEntry>> StdFiles::listFolder(const std::wstring&
         entry.isFolder = it->is_directory(error);
         entry.reparsePoint = it->is_symlink(error);
         entry.hidden = !entry.name.empty() && entry.name.front() == L'.';
-        if (!entry.isFolder)
+        if (!entry.isFolder) {
             entry.lastWrite = it->last_write_time(error).time_since_epoch().count();
+            const auto size = it->file_size(error);
+            entry.sizeBytes = error ? 0 : size;
+        }
         entries.push_back(std::move(entry));
     }
     if (error)

@@ -137,6 +137,7 @@ public:
             entry.reparsePoint = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
             entry.lastWrite = static_cast<int64_t>((static_cast<uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32)
                 | found.ftLastWriteTime.dwLowDateTime);
+            entry.sizeBytes = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
             entries.push_back(std::move(entry));
         } while (FindNextFileW(search, &found));
         FindClose(search);

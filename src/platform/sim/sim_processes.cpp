@@ -1,0 +1,205 @@
+#include "platform/sim/sim_processes.h"
+
+#include "platform/text.h"
+
+#include <algorithm>
+#include <atomic>
+
+namespace platform::sim {
+
+// A started program: an event that is set when it ends.
+struct SimProcesses::Child {
+    std::wstring program;
+    std::unique_ptr<Event> ended;
+    std::atomic<uint32_t> exitCode{0};
+};
+
+class SimProcesses::Handle final : public ChildProcess {
+public:
+    Handle(Clock& clock, std::shared_ptr<Child> child) : clock_(clock), child_(std::move(child)) { }
+    std::optional<uint32_t> wait(int64_t timeoutMicros) override
+    {
+        if (!clock_.wait(*child_->ended, timeoutMicros))
+            return std::nullopt;
+        return child_->exitCode.load();
+    }
+
+private:
+    Clock& clock_;
+    std::shared_ptr<Child> child_;
+};
+
+namespace {
+
+// The program of a command line: its first item, quoted or up to a blank.
+std::wstring firstItem(const std::wstring& commandLine)
+{
+    if (!commandLine.empty() && commandLine.front() == L'"') {
+        const size_t close = commandLine.find(L'"', 1);
+        return commandLine.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1);
+    }
+    return commandLine.substr(0, commandLine.find(L' '));
+}
+
+} // namespace
+
+std::unique_ptr<ChildProcess> SimProcesses::start(Start record)
+{
+    Script script;
+    {
+        std::lock_guard lock(mutex_);
+        starts_.push_back(record);
+        auto it = std::find_if(scripts_.begin(), scripts_.end(),
+            [&](const auto& entry) { return equalsNoCase(entry.first, record.program); });
+        if (it != scripts_.end())
+            script = it->second;
+    }
+    if (script.refuses)
+        return nullptr;
+    auto child = std::make_shared<Child>();
+    child->program = record.program;
+    child->ended = clock_.createEvent(true);
+    child->exitCode = script.exitCode;
+    if (script.keepsRunning) {
+        std::lock_guard lock(mutex_);
+        running_.push_back(child);
+    } else {
+        child->ended->set();
+    }
+    if (script.onStart)
+        script.onStart();
+    return std::make_unique<Handle>(clock_, std::move(child));
+}
+
+std::unique_ptr<ChildProcess> SimProcesses::run(const std::wstring& commandLine, const std::wstring& workingFolder)
+{
+    return start({.kind = Start::Kind::Run,
+        .program = firstItem(commandLine),
+        .commandLine = commandLine,
+        .folder = workingFolder,
+        .hidden = true});
+}
+
+std::unique_ptr<ChildProcess> SimProcesses::shellStart(const ShellStart& s)
+{
+    return start({.kind = Start::Kind::Shell,
+        .program = s.file,
+        .verb = s.verb,
+        .commandLine = s.parameters,
+        .folder = s.workingFolder,
+        .hidden = s.hidden});
+}
+
+bool SimProcesses::shellOpen(const std::wstring& target, const std::wstring& parameters)
+{
+    std::lock_guard lock(mutex_);
+    starts_.push_back({.kind = Start::Kind::Open, .program = target, .verb = L"open", .commandLine = parameters});
+    return shellOpens_;
+}
+
+bool SimProcesses::shellCopyFromArchive(const std::wstring& archive, const std::wstring& folder)
+{
+    std::function<bool(const std::wstring&, const std::wstring&)> copy;
+    {
+        std::lock_guard lock(mutex_);
+        starts_.push_back({.kind = Start::Kind::ArchiveCopy, .program = archive, .folder = folder, .hidden = true});
+        copy = archiveCopy_;
+    }
+    return copy && copy(archive, folder);
+}
+
+std::wstring SimProcesses::systemFolder()
+{
+    std::lock_guard lock(mutex_);
+    return systemFolder_;
+}
+
+std::wstring SimProcesses::ownExecutable()
+{
+    std::lock_guard lock(mutex_);
+    return ownExecutable_;
+}
+
+bool SimProcesses::elevated()
+{
+    std::lock_guard lock(mutex_);
+    return elevated_;
+}
+
+bool SimProcesses::takeOwnershipOfKey(const std::wstring& objectName)
+{
+    std::lock_guard lock(mutex_);
+    starts_.push_back({.kind = Start::Kind::TakeOwnership, .program = objectName});
+    return takesOwnership_;
+}
+
+void SimProcesses::script(const std::wstring& program, Script script)
+{
+    std::lock_guard lock(mutex_);
+    auto it = std::find_if(
+        scripts_.begin(), scripts_.end(), [&](const auto& entry) { return equalsNoCase(entry.first, program); });
+    if (it != scripts_.end())
+        it->second = std::move(script);
+    else
+        scripts_.emplace_back(program, std::move(script));
+}
+
+void SimProcesses::finish(const std::wstring& program, uint32_t exitCode)
+{
+    std::vector<std::shared_ptr<Child>> ending;
+    {
+        std::lock_guard lock(mutex_);
+        auto split = std::stable_partition(running_.begin(), running_.end(),
+            [&](const auto& child) { return !equalsNoCase(child->program, program); });
+        ending.assign(split, running_.end());
+        running_.erase(split, running_.end());
+    }
+    for (auto& child : ending) {
+        child->exitCode = exitCode;
+        child->ended->set();
+    }
+}
+
+void SimProcesses::scriptArchiveCopy(std::function<bool(const std::wstring&, const std::wstring&)> copy)
+{
+    std::lock_guard lock(mutex_);
+    archiveCopy_ = std::move(copy);
+}
+
+void SimProcesses::setElevated(bool elevated)
+{
+    std::lock_guard lock(mutex_);
+    elevated_ = elevated;
+}
+
+void SimProcesses::setSystemFolder(std::wstring folder)
+{
+    std::lock_guard lock(mutex_);
+    systemFolder_ = std::move(folder);
+}
+
+void SimProcesses::setOwnExecutable(std::wstring path)
+{
+    std::lock_guard lock(mutex_);
+    ownExecutable_ = std::move(path);
+}
+
+void SimProcesses::setShellOpens(bool opens)
+{
+    std::lock_guard lock(mutex_);
+    shellOpens_ = opens;
+}
+
+void SimProcesses::setTakesOwnership(bool takes)
+{
+    std::lock_guard lock(mutex_);
+    takesOwnership_ = takes;
+}
+
+std::vector<SimProcesses::Start> SimProcesses::starts() const
+{
+    std::lock_guard lock(mutex_);
+    return starts_;
+}
+
+} // namespace platform::sim
