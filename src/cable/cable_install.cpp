@@ -79,8 +79,7 @@ uint64_t folderBytes(platform::Files& files, const std::wstring& folder)
 
 Cable::Next Cable::requestInstall()
 {
-    if (!services_.files || services_.cableFolder.empty())
-        return Next::Nothing;
+    // Without the services the download fails at once and says so (state 4).
     // Only from idle or failed: a second click while a download or an
     // installer runs must not start another one.
     int32_t from = install_.load();

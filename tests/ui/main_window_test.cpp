@@ -666,6 +666,9 @@ TEST_F(Window, TheCableSectionAndTheStatusLineShowTheCablesStateAndLeadToItsShor
     ASSERT_NE(link, nullptr);
     click(centre(link->rect));
     EXPECT_EQ(window.page(), 3);
+    EXPECT_EQ(cable.installState(), cable::Install::Downloading) << "the link starts the install";
+    host.runJobs(); // this console has no web: the download fails
+    EXPECT_EQ(cable.installState(), cable::Install::Failed);
     const auto section = paint();
     EXPECT_NE(section.findText(L"VB-CABLE driver is not installed yet"), nullptr);
     EXPECT_NE(section.findText(L"Capture Endpoint: (not found)"), nullptr);
@@ -699,8 +702,6 @@ TEST_F(Window, TheInstallButtonAsksTheCableForAnInstallAndRunsItsDownloadInTheBa
     window.selectPage(3);
     host.runJobs();
     click(centre(ui::kCableInstallRect));
-    if (cable.installState() == cable::Install::Idle && host.jobs.empty())
-        GTEST_SKIP() << "the install request starts nothing in this build";
     EXPECT_EQ(cable.installState(), cable::Install::Downloading);
     ASSERT_EQ(host.jobs.size(), 1u);
     click(centre(ui::kCableInstallRect));
