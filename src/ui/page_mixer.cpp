@@ -248,6 +248,7 @@ void MainWindow::Impl::pageRegions(std::vector<Region>& out) const
                 | static_cast<uint64_t>(s.glitch_style.load()) << 2});
     } else if (page == 3) {
         out.push_back({kBassBoostLine, static_cast<uint64_t>(s.mic_level.load())});
+        out.push_back({kSpeakerTestLine, std::hash<std::wstring>{}(speakerTestText(console.speakerTest()))});
     }
 }
 

@@ -22,6 +22,10 @@ constexpr Rect eqBandRect(int band)
 inline constexpr Rect kEqLevelRect{kLeftX, 384, kLeftW, 44};
 inline constexpr Rect kEqSwitchRect{kRightX, kContentTop, kRightW, 28};
 
+// Page 3: the speaker tests.
+inline constexpr Rect kChannelTestRect{kLeftX, 200, kHalfW, 24};
+inline constexpr Rect kPinkNoiseRect{kLeftX + kHalfW + 8, 200, kHalfW, 24};
+
 // Page 5: the window's look.
 inline constexpr Rect kZoomRect{kLeftX, 144, kHalfW, 44};
 inline constexpr Rect kOpacityRect{kLeftX + kHalfW + 8, 144, kHalfW, 44};
