@@ -164,8 +164,8 @@ TEST(SpeakerSignals, PinkNoiseFallsByThreeDecibelsPerOctaveFrom100HzTo10kHz)
     const double slope = sxy / sxx;
     for (size_t i = 0; i < xs.size(); ++i)
         worst = std::max(worst, std::abs(ys[i] - (my + slope * (xs[i] - mx))));
-    EXPECT_NEAR(slope, -3.0, 0.3);
-    EXPECT_LT(worst, 1.0); // a straight line, not two slopes averaging to -3
+    EXPECT_NEAR(slope, -3.0, 0.15);
+    EXPECT_LT(worst, 0.3); // a straight line, not two slopes averaging to -3
 }
 
 TEST(SpeakerSignals, AStopFadesOutOverTwentyFiveMillisecondsAndEnds)
