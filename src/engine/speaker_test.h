@@ -5,7 +5,9 @@
 // the effects. One test runs at a time; starting one stops the other.
 //
 // The thread is a thin loop around SpeakerTestRun, whose open() and step() a
-// test calls one at a time on a virtual clock.
+// test calls one at a time on a virtual clock. A stop fades the signal out
+// over the stream's time, so on a manual clock stopping a playing test needs
+// the clock to move while the caller waits in the join.
 
 #include "engine/test_generator.h"
 #include "platform/audio_endpoints.h"
