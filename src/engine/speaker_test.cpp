@@ -1,5 +1,7 @@
 #include "engine/speaker_test.h"
 
+#include "platform/sample_rate.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -10,9 +12,11 @@ using platform::AudioResult;
 
 namespace {
 
-// The generator runs at the stream's rate, except on rates too low for the
-// chime's top octave.
-constexpr uint32_t kLowestGeneratorRate = 8000;
+// The generator runs at the stream's rate, so that the signals keep their
+// pitch and length on any endpoint, 8 kHz hands-free headsets included; a
+// rate below any endpoint's is taken for a misreported one and replaced by
+// the program's own.
+constexpr uint32_t kLowestStreamRate = 8000;
 constexpr uint32_t kChunksPerSecond = 50; // 20 ms chunks
 
 bool ok(AudioResult r)
@@ -111,7 +115,7 @@ bool SpeakerTestRun::open()
     if (!render || !ok(r) || !ok(client->start()))
         return false;
 
-    const uint32_t rate = format_.rate <= kLowestGeneratorRate ? 48000 : format_.rate;
+    const uint32_t rate = format_.rate < kLowestStreamRate ? platform::kSampleRate : format_.rate;
     generator_ = std::make_unique<TestGenerator>(rate, signal_);
     chunkFrames_ = std::max(1u, rate / kChunksPerSecond);
     chunk_.assign(size_t{chunkFrames_} * 2, 0.0f);

@@ -244,6 +244,20 @@ TEST_F(SpeakerRun, TheMixFormatFallbackWrites16BitSamplesAtTheEndpointsOwnRate)
     EXPECT_LE(worst, 1.0 / 32768.0 + 1e-9); // within one 16-bit step
 }
 
+// A hands-free headset's 8 kHz mono format: the chime keeps its length and
+// pitch (the generator runs at 8000 Hz), both sides summed into the one channel.
+TEST_F(SpeakerRun, AnEightKilohertzMonoEndpointGetsTheChimeAtItsOwnRate)
+{
+    addSpeaker(L"handsfree", false, {1, 8000, 16, platform::SampleFormat::Pcm, false, 0});
+    engine::SpeakerTestRun run(audio, L"handsfree", engine::chimeSignal(), controls);
+    ASSERT_TRUE(run.open());
+    playOut(run);
+    const auto got = audio.rendered(L"handsfree");
+    EXPECT_EQ(got.size() / 2, 24800u); // 2 × (1.3 + 0.25) s at 8000 Hz
+    EXPECT_EQ(peakOf(got, 0, got.size() / 2, 0), peakOf(got, 0, got.size() / 2, 1));
+    EXPECT_GT(peakOf(got, 12400, 22400, 0), 0.1f); // the right step reaches the one channel
+}
+
 TEST_F(SpeakerRun, AStopEndsThePlayingTestAfterItsFadeWithoutWaitingForTheDrain)
 {
     addSpeaker(L"spk", true);
