@@ -109,6 +109,11 @@ if [ -x e2e/mask.sh ]; then
   say "end to end, masks chosen by clicks"
   if e2e/mask.sh; then passed=$((passed + 1)); else step_failed "e2e/mask.sh failed"; fi
 fi
+# The channel test clicked on page 3 sounds left, then right, in the headphones.
+if [ -x e2e/speaker.sh ]; then
+  say "end to end, the speaker test chime"
+  if e2e/speaker.sh; then passed=$((passed + 1)); else step_failed "e2e/speaker.sh failed"; fi
+fi
 
 say "done in $(( $(date +%s) - start )) s"
 for f in "${failures[@]+"${failures[@]}"}"; do echo "FAILED: $f"; done

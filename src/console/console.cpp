@@ -24,6 +24,7 @@ Console::Console(Platform platform, engine::BlockSteps* steps)
 
 Console::~Console()
 {
+    speakerTest_.stopSpeakerTest();
     stopEngineThread();
 }
 

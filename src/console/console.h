@@ -15,6 +15,7 @@
 #include "engine/recorder_ring.h"
 #include "engine/reverb_environments.h"
 #include "engine/sound_player.h"
+#include "engine/speaker_test.h"
 #include "platform/audio_endpoints.h"
 #include "platform/clock.h"
 #include "platform/files.h"
@@ -58,7 +59,7 @@ public:
     // steps, when given, replaces the program's effect chain in the block
     // cycle (tests of the engine itself); it outlives the console.
     explicit Console(Platform platform, engine::BlockSteps* steps = nullptr);
-    ~Console(); // stops the engine thread
+    ~Console(); // stops the speaker test and the engine thread
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
 
@@ -75,6 +76,7 @@ public:
     engine::SoundPlayer& previewPhones() { return previewPhones_; }
     engine::Engine& engine() { return engine_; }
     cable::Cable& cable() { return cable_; }
+    engine::SpeakerTest& speakerTest() { return speakerTest_; }
     const Platform& platform() const { return platform_; }
     // Short-lived workers count themselves here; shutdown waits on both.
     BackgroundWorkers& workers() { return workers_; }
@@ -102,6 +104,7 @@ private:
     engine::Engine engine_;
     engine::EngineThread thread_;
     cable::Cable cable_;
+    engine::SpeakerTest speakerTest_{platform_.clock, platform_.devices, settings_};
     BackgroundWorkers workers_, fetches_;
 };
 

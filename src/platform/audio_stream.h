@@ -55,10 +55,13 @@ struct ClientProperties {
 };
 
 // A shared-mode initialisation with the program's fixed format: IEEE float,
-// 2 channels, 48000 Hz.
+// 2 channels, 48000 Hz; or, with useMixFormat, with the endpoint's own mix
+// format, for a stream that writes its frames in that format (writeFrames).
 struct SharedStreamParams {
     bool autoConvertPcm = true;
+    bool srcDefaultQuality = false; // the platform's default-quality rate conversion
     bool eventCallback = false;
+    bool useMixFormat = false;
     int64_t bufferDurationMicros = 0;
 };
 
@@ -81,6 +84,15 @@ public:
     // Gets a buffer of frames, copies frames * 2 floats in, releases it.
     // Fails with BufferError when frames exceed the free space.
     virtual AudioResult write(const float* interleaved, uint32_t frames) = 0;
+    // The same with frames in the stream's own format: the fixed format's, or
+    // the mix format's when the stream was initialised with it (channels
+    // samples per frame, of its sample type and size).
+    virtual AudioResult writeFrames(const void* frames, uint32_t count)
+    {
+        (void)frames;
+        (void)count;
+        return AudioResult::Unsupported;
+    }
 };
 
 class CaptureService {

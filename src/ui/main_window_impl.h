@@ -25,6 +25,10 @@ namespace ui {
 
 // Page 3's bass-boost line, repainted when the microphone level moves.
 inline constexpr Rect kBassBoostLine{kLeftX, 484, kLeftW, 20};
+// Page 3's speaker tests: the heading line that shows their state.
+inline constexpr Rect kSpeakerTestLine{kLeftX, kContentTop - 32, kLeftW, 24};
+// What the speaker page says of the test: running, or why it could not play.
+std::wstring speakerTestText(const engine::SpeakerTest& test);
 
 struct MainWindow::Impl {
     // A control and the tab of its page that shows it (-1: every tab).

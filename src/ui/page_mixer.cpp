@@ -249,6 +249,7 @@ void MainWindow::Impl::pageRegions(std::vector<Region>& out) const
     } else if (page == 3) {
         out.push_back({kBassBoostLine, static_cast<uint64_t>(s.mic_level.load())});
         cableRegions(out);
+        out.push_back({kSpeakerTestLine, std::hash<std::wstring>{}(speakerTestText(console.speakerTest()))});
     }
 }
 

@@ -31,6 +31,9 @@ inline constexpr Rect kCableFolderRect{kRightX + kHalfW + 8, 408, kHalfW, 24};
 inline constexpr Rect kCableSoundRect{kRightX, 440, kHalfW, 24};
 inline constexpr Rect kCableRescanRect{kRightX + kHalfW + 8, 440, kHalfW, 24};
 inline constexpr Rect kCableVendorRect{kRightX, 472, kHalfW, 24};
+// Page 3: the speaker tests.
+inline constexpr Rect kChannelTestRect{kLeftX, 200, kHalfW, 24};
+inline constexpr Rect kPinkNoiseRect{kLeftX + kHalfW + 8, 200, kHalfW, 24};
 
 // Page 5: the window's look.
 inline constexpr Rect kZoomRect{kLeftX, 144, kHalfW, 44};

@@ -1,4 +1,4 @@
-// Page 3, "Speaker Settings": the output kind and the speaker test, bass
+// Page 3, "Speaker Settings": the output kind and the speaker tests, bass
 // management (voicing, tone, effects and pans), the bass boost, and the
 // virtual cable section: its state, its capture endpoint, the install flow
 // and the shortcuts to the folder, the sound panel and the vendor's page.
@@ -29,14 +29,27 @@ void MainWindow::Impl::buildSpeakerPage()
             L"What the selected output is", [this, k] { s.set(&Settings::SpkHeadphone, k); }, ButtonStyle::Tab);
         b->isSelected = [this, k] { return s.SpkHeadphone.load() == k; };
     }
-    addSlider(P, -1,
+    Slider* testLevel = addSlider(P, -1,
         {&Settings::SpkTestVol, L"Test Level", {kLeftX, 152, kLeftW, 44}, 5, 100, 35, percentText,
             L"Level of the speaker test signals (double-click resets)", 5, 10});
-    Button* chime = addButton(P, -1, L"Channel Test", {kLeftX, 200, kHalfW, 24},
-        L"Play sequential Left -> Right speaker channel identification chime", [] {});
-    Button* noise = addButton(P, -1, L"Pink Noise", {kLeftX + kHalfW + 8, 200, kHalfW, 24},
-        L"Play pink noise calibration burst through selected output", [] {});
-    chime->isEnabled = noise->isEnabled = [] { return false; };
+    // A running test follows the slider at its next chunk.
+    testLevel->onSet = [this](int32_t v) {
+        s.set(&Settings::SpkTestVol, v);
+        console.speakerTest().setLevel(static_cast<float>(s.SpkTestVol.load()) / 100.0f);
+    };
+    auto testButton = [this](engine::TestMode mode, const wchar_t* label, const wchar_t* stopLabel, Rect place,
+                          const wchar_t* tooltip) {
+        Button* b
+            = addButton(P, -1, label, place, tooltip, [this, mode] { console.speakerTest().startSpeakerTest(mode); });
+        b->dynamicLabel = [this, mode, label, stopLabel] {
+            const engine::SpeakerTest& t = console.speakerTest();
+            return std::wstring(t.running() && t.mode() == mode ? stopLabel : label);
+        };
+    };
+    testButton(engine::TestMode::Chime, L"Channel Test", L"Stop Test", kChannelTestRect,
+        L"Play sequential Left -> Right speaker channel identification chime");
+    testButton(engine::TestMode::PinkNoise, L"Pink Noise", L"Stop Noise", kPinkNoiseRect,
+        L"Play pink noise calibration burst through selected output");
     addToggle(P, -1, &Settings::monitor, L"Hear Myself", {kLeftX, 232, kHalfW, 28},
         L"Hear the processed voice in the headphones");
     addToggle(P, -1, &Settings::wide, L"Wide Echo", {kLeftX + kHalfW + 8, 232, kHalfW, 28},
@@ -108,8 +121,32 @@ std::wstring MainWindow::Impl::cableSectionLine() const
     return cableSectionText(c.installState(), c.health(), s.cableText(settings::CableText::Problem));
 }
 
+std::wstring speakerTestText(const engine::SpeakerTest& test)
+{
+    if (!test.running())
+        return test.statusText();
+    if (test.mode() == engine::TestMode::Chime)
+        return L"Channel Test Active...";
+    switch (test.activeChannel()) {
+    case engine::TestChannel::Left:
+        return L"Pink Noise: Left";
+    case engine::TestChannel::Right:
+        return L"Pink Noise: Right";
+    default:
+        return L"Pink Noise Calibration Active...";
+    }
+}
+
 void MainWindow::Impl::paintSpeaker(Painter& painter) const
 {
+    // The test's state shares the section's heading line, right of the heading.
+    const std::wstring testText = speakerTestText(console.speakerTest());
+    if (!testText.empty()) {
+        const float headingWidth = painter.measureText(speakerSection(0), TextRole::Heading).x;
+        const float x = kSpeakerTestLine.x + headingWidth + kGrid * 2;
+        painter.text({x, kSpeakerTestLine.y, kSpeakerTestLine.right() - x, kSpeakerTestLine.h}, testText,
+            TextRole::Small, console.speakerTest().running() ? kRunning : kDanger, Align::Right);
+    }
     painter.text(kBassBoostLine, bassBoostText(s.mic_level), TextRole::Body, kText, Align::Left);
 
     // The cable's state in up to two lines (the second cut when it is

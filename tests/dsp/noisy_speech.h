@@ -7,6 +7,7 @@
 
 #include "dsp/biquad.h"
 #include "dsp/fft.h"
+#include "dsp/pink_filter.h"
 #include "dsp/random.h"
 
 #include <algorithm>
@@ -163,19 +164,9 @@ inline std::vector<float> makeNoise(Noise kind, size_t n, uint32_t seed = 12345)
             v = gaussian(r);
         break;
     case Noise::Pink: {
-        // Paul Kellet's refined pink filter on white noise.
-        double b0 = 0, b1 = 0, b2 = 0, b3 = 0, b4 = 0, b5 = 0, b6 = 0;
-        for (auto& v : y) {
-            const double w = gaussian(r);
-            b0 = 0.99886 * b0 + w * 0.0555179;
-            b1 = 0.99332 * b1 + w * 0.0750759;
-            b2 = 0.96900 * b2 + w * 0.1538520;
-            b3 = 0.86650 * b3 + w * 0.3104856;
-            b4 = 0.55000 * b4 + w * 0.5329522;
-            b5 = -0.7616 * b5 - w * 0.0168980;
-            v = static_cast<float>(b0 + b1 + b2 + b3 + b4 + b5 + b6 + w * 0.5362);
-            b6 = w * 0.115926;
-        }
+        dsp::PinkFilter pink;
+        for (auto& v : y)
+            v = static_cast<float>(pink.process(gaussian(r)));
         break;
     }
     case Noise::Hum:

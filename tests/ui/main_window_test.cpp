@@ -21,8 +21,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
+#include <thread>
 
 namespace {
 
@@ -992,6 +994,87 @@ TEST_F(Pages, SpeakerControlsMapTheirFieldsTheTestsAreDisabledAndTheResetRestore
     EXPECT_EQ(s.mic_level.load(), 100);
     EXPECT_EQ(s.eq_on.load(), 1);
     EXPECT_EQ(s.amount.load(), 50);
+}
+
+// While it lives, moves the virtual clock 10 ms whenever a thread waits on
+// it: a speaker test being stopped fades out over the clock's time, while
+// the test's own thread waits in the join.
+class ClockPump {
+public:
+    explicit ClockPump(platform::sim::ManualClock& clock)
+        : thread_([this, &clock] {
+              while (!done_.load()) {
+                  if (clock.waiters() > 0)
+                      clock.advanceMillis(10);
+                  std::this_thread::yield();
+              }
+          })
+    { }
+    ~ClockPump()
+    {
+        done_.store(true);
+        thread_.join();
+    }
+
+private:
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+TEST_F(Pages, TheSpeakerTestButtonsStartSwitchAndStopTheTestsAndThePageSaysWhatPlaysOrWhyNot)
+{
+    window.selectPage(3);
+    engine::SpeakerTest& test = sim.console().speakerTest();
+    // Virtual time stands still, so the chime plays on until it is stopped.
+    click(centre(ui::kChannelTestRect));
+    ASSERT_TRUE(test.running());
+    EXPECT_EQ(test.mode(), engine::TestMode::Chime);
+    EXPECT_FLOAT_EQ(test.level(), 0.35f);
+    window.tick(now());
+    auto painted = paint();
+    EXPECT_NE(painted.findText(L"Stop Test"), nullptr);
+    EXPECT_NE(painted.findText(L"Pink Noise"), nullptr);
+    EXPECT_NE(painted.findText(L"Channel Test Active..."), nullptr);
+    // The level follows the slider while the test runs.
+    window.pointerDown({ui::kLeftX + 40, 184});
+    window.pointerMove({ui::kLeftX + ui::kLeftW + 40, 184});
+    window.pointerUp({ui::kLeftX + ui::kLeftW + 40, 184});
+    EXPECT_EQ(s.SpkTestVol.load(), 100);
+    EXPECT_FLOAT_EQ(test.level(), 1.0f);
+
+    {
+        ClockPump pump(sim.clock);
+        click(centre(ui::kPinkNoiseRect)); // switches to the noise
+    }
+    EXPECT_TRUE(test.running());
+    EXPECT_EQ(test.mode(), engine::TestMode::PinkNoise);
+    window.tick(now());
+    painted = paint();
+    EXPECT_NE(painted.findText(L"Stop Noise"), nullptr);
+    EXPECT_NE(painted.findText(L"Channel Test"), nullptr);
+    auto noiseLine = [](const RecordingPainter& p) {
+        return p.findText(L"Pink Noise: Left") || p.findText(L"Pink Noise: Right")
+            || p.findText(L"Pink Noise Calibration Active...");
+    };
+    EXPECT_TRUE(noiseLine(painted));
+    {
+        ClockPump pump(sim.clock);
+        click(centre(ui::kPinkNoiseRect)); // the same button only stops it
+    }
+    EXPECT_FALSE(test.running());
+    window.tick(now());
+    painted = paint();
+    EXPECT_EQ(painted.findText(L"Stop Noise"), nullptr);
+    EXPECT_NE(painted.findText(L"Pink Noise"), nullptr);
+    EXPECT_FALSE(noiseLine(painted));
+
+    // A speaker that refuses to open leaves its text on the page.
+    for (const wchar_t* id : {L"spk-main", L"spk-phones"})
+        sim.audio.setRefuseOpen(id, true);
+    click(centre(ui::kChannelTestRect));
+    test.stopSpeakerTest(); // joins the thread, which ends at the failed open
+    window.tick(now());
+    EXPECT_NE(paint().findText(engine::kSpeakerOpenFailedText), nullptr);
 }
 
 TEST_F(Pages, SettingsControlsMapTheirFieldsFontsComeAndGoWithToastsAndTheResetRestoresTheAppearance)

@@ -88,6 +88,8 @@ std::optional<ui::Rect> placeOf(const std::wstring& name)
         {L"opacity", ui::kOpacityRect},
         {L"on-top", ui::kOnTopRect},
         {L"hints", ui::kHintsRect},
+        {L"channel-test", ui::kChannelTestRect},
+        {L"pink-noise", ui::kPinkNoiseRect},
     };
     for (const auto& [key, rect] : kPlaces)
         if (name == key)

@@ -137,6 +137,31 @@ TEST_F(Win32Audio, RenderStreamAcceptsABlockAndReportsPadding)
     }
 }
 
+// The speaker test's fallback: a stream in the endpoint's own mix format
+// takes frames of that format's size.
+TEST_F(Win32Audio, AStreamInTheMixFormatTakesFramesOfThatFormat)
+{
+    const auto phones = find(Flow::Render, L"Headphones");
+    ASSERT_FALSE(phones.id.empty());
+    platform::AudioResult r = platform::AudioResult::Failed;
+    auto client = devices->activate(phones.id, Flow::Render, r);
+    ASSERT_NE(client, nullptr);
+    platform::MixFormat mix;
+    ASSERT_EQ(client->mixFormat(mix), platform::AudioResult::Ok);
+    platform::SharedStreamParams params;
+    params.autoConvertPcm = false;
+    params.useMixFormat = true;
+    params.bufferDurationMicros = 80000;
+    ASSERT_EQ(client->initializeShared(params), platform::AudioResult::Ok);
+    auto render = client->renderService(r);
+    ASSERT_NE(render, nullptr);
+    const std::vector<uint8_t> frames(size_t{480} * mix.channels * (mix.bitsPerSample / 8), 0);
+    ASSERT_EQ(render->writeFrames(frames.data(), 480), platform::AudioResult::Ok);
+    uint32_t padding = 0;
+    ASSERT_EQ(render->padding(padding), platform::AudioResult::Ok);
+    EXPECT_EQ(padding, 480u);
+}
+
 TEST_F(Win32Audio, AudioThreadIsRegisteredOrRaised)
 {
     auto registration = devices->registerAudioThread();

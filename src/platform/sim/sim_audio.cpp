@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 namespace platform::sim {
@@ -11,9 +12,27 @@ namespace platform::sim {
 namespace {
 constexpr double kRate = kSampleRate;
 
-int64_t framesFor(int64_t micros)
+int64_t framesFor(int64_t micros, uint32_t rate)
 {
-    return micros * kSampleRate / 1000000;
+    return micros * rate / 1000000;
+}
+
+// The two float channels of frame i of a stream in format f (mono twice).
+void stereoOf(const MixFormat& f, const uint8_t* bytes, uint32_t i, float& left, float& right)
+{
+    auto sample = [&](uint32_t channel) {
+        const size_t at = (size_t{i} * f.channels + channel) * (f.bitsPerSample / 8);
+        if (f.bitsPerSample == 16) {
+            int16_t v = 0;
+            std::memcpy(&v, bytes + at, sizeof v);
+            return static_cast<float>(v) / 32768.0f;
+        }
+        float v = 0;
+        std::memcpy(&v, bytes + at, sizeof v);
+        return v;
+    };
+    left = sample(0);
+    right = sample(f.channels > 1 ? 1 : 0);
 }
 } // namespace
 
@@ -23,6 +42,9 @@ struct StreamState {
     bool started = false;
     bool closed = false;
     uint32_t bufferFrames = 0;
+    // The stream's format and rate: the fixed ones unless opened with the mix format.
+    MixFormat format{};
+    bool mixFormat = false;
     Event* event = nullptr;
     // Capture: frames produced since start are counted from startMicros; the
     // device position of the next packet is consumed.
@@ -52,7 +74,7 @@ struct SimAudio::EndpointState {
     SimEndpointStats stats;
     std::vector<std::weak_ptr<StreamState>> streams;
 
-    double rate() const { return kRate * (1.0 + driftPpm / 1e6); }
+    double rate(const StreamState& s) const { return s.format.sampleRate * (1.0 + driftPpm / 1e6); }
 };
 
 struct SimAudio::Shared {
@@ -84,7 +106,7 @@ struct SimAudio::Shared {
             ep.pendingSkip = 0;
         }
         const auto produced
-            = static_cast<uint64_t>(static_cast<double>(clock.nowMicros() - s.startMicros) * ep.rate() / 1e6);
+            = static_cast<uint64_t>(static_cast<double>(clock.nowMicros() - s.startMicros) * ep.rate(s) / 1e6);
         if (produced <= s.consumed)
             return 0;
         uint64_t available = produced - s.consumed;
@@ -104,7 +126,7 @@ struct SimAudio::Shared {
     {
         const int64_t now = clock.nowMicros();
         if (s.started) {
-            const double elapsed = static_cast<double>(now - s.lastMicros) * ep.rate() / 1e6 + s.fraction;
+            const double elapsed = static_cast<double>(now - s.lastMicros) * ep.rate(s) / 1e6 + s.fraction;
             const auto whole = static_cast<uint64_t>(elapsed);
             if (whole >= s.queued) {
                 if (s.queued > 0)
@@ -228,6 +250,31 @@ public:
             ep_->rendered.insert(ep_->rendered.end(), interleaved, interleaved + size_t{frames} * 2);
         return AudioResult::Ok;
     }
+
+    AudioResult writeFrames(const void* data, uint32_t frames) override
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (auto r = check(); r != AudioResult::Ok)
+            return r;
+        const MixFormat& f = s_->format;
+        if (f.bitsPerSample != 16 && !(f.bitsPerSample == 32 && f.format == SampleFormat::Float))
+            return AudioResult::Unsupported;
+        shared_->renderCatchUp(*ep_, *s_);
+        if (frames > s_->bufferFrames - s_->queued)
+            return AudioResult::BufferError;
+        s_->queued += frames;
+        ep_->stats.framesWritten += frames;
+        if (ep_->record) {
+            const auto* bytes = static_cast<const uint8_t*>(data);
+            for (uint32_t i = 0; i < frames; ++i) {
+                float left = 0, right = 0;
+                stereoOf(f, bytes, i, left, right);
+                ep_->rendered.push_back(left);
+                ep_->rendered.push_back(right);
+            }
+        }
+        return AudioResult::Ok;
+    }
 };
 
 class SimClient final : public AudioClient {
@@ -303,7 +350,18 @@ public:
             return AudioResult::WrongState;
         if (params.bufferDurationMicros <= 0 || params.eventCallback != s_->capture)
             return AudioResult::Unsupported;
-        init(static_cast<uint32_t>(std::max<int64_t>(framesFor(params.bufferDurationMicros), ep_->setup.packetFrames)));
+        if (params.useMixFormat) {
+            const MixFormat& f = ep_->setup.mixFormat;
+            if (f.channels == 0 || f.sampleRate == 0 || f.format == SampleFormat::Other)
+                return AudioResult::Unsupported;
+            s_->format = f;
+        } else if (!ep_->setup.acceptsFixedFormat) {
+            return AudioResult::Unsupported;
+        }
+        s_->mixFormat = params.useMixFormat;
+        ep_->stats.lastMixFormat = params.useMixFormat;
+        init(static_cast<uint32_t>(
+            std::max<int64_t>(framesFor(params.bufferDurationMicros, s_->format.sampleRate), ep_->setup.packetFrames)));
         return AudioResult::Ok;
     }
 

@@ -35,6 +35,9 @@ struct SimEndpointSetup {
     MixFormat mixFormat{};
     uint32_t minPeriodFrames = 480; // low-latency shared-mode period; 0 = not offered
     uint32_t packetFrames = 480;    // capture packet size
+    // false: a shared-mode stream opens only with the endpoint's mix format,
+    // as on an endpoint that refuses the fixed float format.
+    bool acceptsFixedFormat = true;
 };
 
 // What a test can see of an endpoint and its most recent stream.
@@ -49,6 +52,7 @@ struct SimEndpointStats {
     uint64_t framesWritten = 0; // render: frames accepted over the endpoint's life
     uint64_t framesDropped = 0; // capture: frames lost to overflow or injected gaps
     uint32_t underruns = 0;     // render: times the queue ran dry while playing
+    bool lastMixFormat = false; // the last initialisation used the mix format
 };
 
 class SimAudio final : public AudioDevices {
@@ -77,7 +81,9 @@ public:
     void setCaptureSource(const std::wstring& id, CaptureSource source);
     void setRegistrationFails(bool fails);
 
-    // Keeps every frame written to a render endpoint, for inspection. Room for
+    // Keeps every frame written to a render endpoint, for inspection, as
+    // stereo floats (a mix-format stream's first two channels, mono twice,
+    // 16-bit samples over 32768). Room for
     // reserveFrames is made at once, so that recording does not allocate.
     void recordRender(const std::wstring& id, bool keep, size_t reserveFrames = 0);
     std::vector<float> rendered(const std::wstring& id) const;

@@ -29,6 +29,8 @@ constexpr GUID kSubtypeIeeeFloat = {0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x0
 constexpr GUID kSubtypePcm = {0x00000001, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
 
 constexpr REFERENCE_TIME kHundredNanosPerMicro = 10;
+// AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY, which older SDK headers lack.
+constexpr DWORD kSrcDefaultQuality = 0x08000000;
 // HRESULT_FROM_WIN32(ERROR_NOT_FOUND): GetDevice with an unknown id.
 constexpr HRESULT kNotFound = static_cast<HRESULT>(0x80070490);
 
@@ -121,8 +123,8 @@ uint32_t silentFrames(const float* interleaved, uint32_t frames)
 
 class WasapiRender final : public RenderService {
 public:
-    WasapiRender(ComPtr<IAudioClient> client, ComPtr<IAudioRenderClient> render, uint32_t traceId)
-        : client_(std::move(client)), render_(std::move(render)), traceId_(traceId)
+    WasapiRender(ComPtr<IAudioClient> client, ComPtr<IAudioRenderClient> render, uint32_t traceId, uint32_t frameBytes)
+        : client_(std::move(client)), render_(std::move(render)), traceId_(traceId), frameBytes_(frameBytes)
     { }
 
     AudioResult padding(uint32_t& frames) override
@@ -149,10 +151,22 @@ public:
         return check(released, "IAudioRenderClient::ReleaseBuffer");
     }
 
+    AudioResult writeFrames(const void* frames, uint32_t count) override
+    {
+        BYTE* data = nullptr;
+        const HRESULT got = render_->GetBuffer(count, &data);
+        audioTrace(TraceKind::Write, got, traceId_, count);
+        if (auto r = check(got, "IAudioRenderClient::GetBuffer"); r != AudioResult::Ok)
+            return r;
+        std::memcpy(data, frames, size_t{count} * frameBytes_);
+        return check(render_->ReleaseBuffer(count, 0), "IAudioRenderClient::ReleaseBuffer");
+    }
+
 private:
     ComPtr<IAudioClient> client_;
     ComPtr<IAudioRenderClient> render_;
     uint32_t traceId_;
+    uint32_t frameBytes_; // of the format the stream was initialised with
 };
 
 class WasapiCapture final : public CaptureService {
@@ -284,6 +298,25 @@ public:
 
     AudioResult initializeShared(const SharedStreamParams& params) override
     {
+        DWORD flags = 0;
+        if (params.autoConvertPcm)
+            flags |= AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM;
+        if (params.srcDefaultQuality)
+            flags |= kSrcDefaultQuality;
+        if (params.eventCallback)
+            flags |= AUDCLNT_STREAMFLAGS_EVENTCALLBACK;
+        const REFERENCE_TIME duration = params.bufferDurationMicros * kHundredNanosPerMicro;
+        if (params.useMixFormat) {
+            CoTaskMem<WAVEFORMATEX> mix;
+            if (auto r = check(client_->GetMixFormat(mix.put()), "GetMixFormat"); r != AudioResult::Ok)
+                return r;
+            const AudioResult r
+                = check(client_->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, duration, 0, mix.get(), nullptr),
+                    "IAudioClient::Initialize(mix format)");
+            if (r == AudioResult::Ok)
+                frameBytes_ = mix->nBlockAlign;
+            return r;
+        }
         WAVEFORMATEX wf{};
         wf.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
         wf.nChannels = 2;
@@ -292,13 +325,8 @@ public:
         wf.nBlockAlign = 8;
         wf.wBitsPerSample = 32;
         wf.cbSize = 0;
-        DWORD flags = 0;
-        if (params.autoConvertPcm)
-            flags |= AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM;
-        if (params.eventCallback)
-            flags |= AUDCLNT_STREAMFLAGS_EVENTCALLBACK;
-        return check(client_->Initialize(AUDCLNT_SHAREMODE_SHARED, flags,
-                         params.bufferDurationMicros * kHundredNanosPerMicro, 0, &wf, nullptr),
+        frameBytes_ = wf.nBlockAlign;
+        return check(client_->Initialize(AUDCLNT_SHAREMODE_SHARED, flags, duration, 0, &wf, nullptr),
             "IAudioClient::Initialize");
     }
 
@@ -343,7 +371,7 @@ public:
         ComPtr<IAudioClient> keep;
         client_.as(keep);
         traceOpen(false);
-        return std::make_unique<WasapiRender>(std::move(keep), std::move(render), traceId_);
+        return std::make_unique<WasapiRender>(std::move(keep), std::move(render), traceId_, frameBytes_);
     }
 
     std::unique_ptr<CaptureService> captureService(AudioResult& result) override
@@ -377,6 +405,7 @@ private:
     ComPtr<IAudioClient> client_;
     bool started_ = false;
     uint32_t traceId_ = audioTraceStreamId();
+    uint32_t frameBytes_ = 8; // the fixed format's; the mix format's when initialised with it
 };
 
 // Names the calling thread where the system can (Windows 10 1607 on), so
