@@ -938,7 +938,7 @@ TEST_F(Pages, EqualizerBandsGoCustomPresetsSaveSelectAndDeleteAndFlattenAndReset
     EXPECT_NE(paint().findText(L"Bass boost at 100 Hz: +6.2 dB"), nullptr);
 }
 
-TEST_F(Pages, SpeakerControlsMapTheirFieldsTheTestsAreDisabledAndTheResetRestoresTheFourSections)
+TEST_F(Pages, SpeakerControlsMapTheirFieldsShowTheirTooltipsAndTheResetRestoresTheFourSections)
 {
     window.selectPage(3);
     for (const auto& c : std::vector<SliderCase>{
@@ -967,7 +967,7 @@ TEST_F(Pages, SpeakerControlsMapTheirFieldsTheTestsAreDisabledAndTheResetRestore
     EXPECT_EQ(s.SpkHeadphone.load(), 1);
     click({110, 132});
     EXPECT_EQ(s.SpkHeadphone.load(), 0);
-    // The speaker tests are laid out, with their tooltips, and do nothing yet.
+    // The speaker tests and the cable section are laid out, with their tooltips.
     const auto painted = paint();
     for (const wchar_t* label : {L"Channel Test", L"Pink Noise", L"Download & Install", L"Sound Settings"})
         EXPECT_NE(painted.findText(label), nullptr);
