@@ -503,11 +503,6 @@ LRESULT CALLBACK MainFrame::windowProc(HWND hwnd, UINT message, WPARAM wParam, L
     if (message == WM_NCDESTROY) {
         SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
         self->hwnd_ = nullptr;
-        // Results posted before the window went are dropped unrun; their
-        // messages would never be dispatched, and the objects would leak.
-        MSG pending;
-        while (PeekMessageW(&pending, hwnd, kWorkDoneMessage, kWorkDoneMessage, PM_REMOVE))
-            delete reinterpret_cast<std::function<void()>*>(pending.lParam);
     }
     return result;
 }
