@@ -39,6 +39,8 @@ trap cleanup EXIT
 start_rig "$run" "$work" || fail "the rig is not ready"
 # A fresh start: the default test level (35 %), not one an earlier run left.
 wine reg delete 'HKCU\Software\VantorOvix' /f >/dev/null 2>&1
+# The headphones carry only the test: the engine's monitor ("Hear Myself") is off.
+wine reg add 'HKCU\Software\VantorOvix' /v monitor /t REG_DWORD /d 0 /f >/dev/null 2>&1
 drive() { wine "$driver" "$@" 2>>"$run/driver.log" | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 
 start_ovix "$exe" "$run/ovix.log" || { cat "$run/ovix.log"; fail "VantorOvix.exe did not start"; }
@@ -59,8 +61,9 @@ sox -t raw -r 48000 -e floating-point -b 32 -c 2 "$run/phones.raw" -t dat "$run/
 
 # Per 50 ms window, the RMS of each channel; a channel sounds above 0.02
 # (the chime's steady RMS at 35 % is about 0.1). Prints the first window of
-# each side, the loudest window of the other side while each sounds alone,
-# and the largest sample.
+# each side, the loudest window of the other side among the windows where
+# each sounds (a window that holds only the onset of the right tone, in the
+# gap, is no leak), and the largest sample.
 read -r left right leak_r leak_l peak < <(awk '!/^;/ {
     l += $2 * $2; r += $3 * $3; a = $2 < 0 ? -$2 : $2; b = $3 < 0 ? -$3 : $3
     if (a > peak) peak = a; if (b > peak) peak = b
@@ -73,8 +76,8 @@ read -r left right leak_r leak_l peak < <(awk '!/^;/ {
       if (first_r < 0 && R[i] > 0.02) first_r = i
     }
     for (i = 0; i < w; i++) {
-      if (first_l >= 0 && i >= first_l && (first_r < 0 || i < first_r) && R[i] > leak_r) leak_r = R[i]
-      if (first_r >= 0 && i >= first_r && L[i] > leak_l) leak_l = L[i]
+      if (L[i] > 0.02 && (first_r < 0 || i < first_r) && R[i] > leak_r) leak_r = R[i]
+      if (first_r >= 0 && i >= first_r && R[i] > 0.02 && L[i] > leak_l) leak_l = L[i]
     }
     printf "%d %d %.5f %.5f %.4f\n", first_l, first_r, leak_r, leak_l, peak
   }' "$run/phones.dat")
