@@ -10,7 +10,10 @@
 #                                 a machine where the cable is not installed
 #        pulse_rig.sh stop DIR    stops the daemon started for DIR, by its PID
 #        pulse_rig.sh env DIR     prints the variables that reach it
-# Clients reach it through PULSE_SERVER=unix:DIR/native.
+# Clients reach it through PULSE_SERVER=unix:DIR/native. The daemon's log,
+# DIR/pulse.log, carries times; OVIX_PULSE_LOG_LEVEL=debug adds each client
+# stream's underruns ("Implicit underrun of 'audio stream #2'"), which line
+# up with the dropouts the end-to-end run finds in the cable.
 set -euo pipefail
 cmd=${1:?start, stop or env}
 dir=${2:?state directory}
@@ -50,7 +53,7 @@ case "$cmd" in
     while IFS= read -r kv; do export "${kv?}"; done < <(envs)
     unset PULSE_SERVER # the daemon itself makes the socket
     pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --disable-shm=yes \
-      --log-target=file:"$dir/pulse.log" --log-level=notice \
+      --log-target=file:"$dir/pulse.log" --log-level=${OVIX_PULSE_LOG_LEVEL:-notice} --log-time=yes \
       -L "module-native-protocol-unix socket=$dir/native auth-anonymous=1" \
       -L "module-always-sink" >/dev/null 2>&1 &
     echo $! >"$dir/pulse.pid"
