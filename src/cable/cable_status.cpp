@@ -4,6 +4,7 @@
 
 #include "engine/endpoints.h"
 
+#include <algorithm>
 #include <mutex>
 #include <thread>
 
@@ -125,9 +126,10 @@ void Cable::statusPass()
         return;
     }
 
-    bool off = !engine::findCableEndpoint(devices, kOff).id.empty();
-    for (const auto& e : devices.enumerate(Flow::Capture, kOff))
-        off = off || engine::isCableCapture(e.name, e.interfaceName);
+    const auto offCapture = devices.enumerate(Flow::Capture, kOff);
+    const bool off = !engine::findCableEndpoint(devices, kOff).id.empty()
+        || std::any_of(offCapture.begin(), offCapture.end(),
+            [](const auto& e) { return engine::isCableCapture(e.name, e.interfaceName); });
     if (off)
         report(kMicOffMessage, Health::Blocked);
     else if (!services_.machine || !services_.machine->keyExists(std::wstring(kServiceKey)))

@@ -1,5 +1,6 @@
 #include "engine/speaker_test.h"
 
+#include "engine/endpoints.h"
 #include "platform/sample_rate.h"
 
 #include <algorithm>
@@ -36,10 +37,8 @@ bool writable(const platform::MixFormat& f)
 // The chosen speaker when the platform lists it, else the default render endpoint.
 std::wstring resolveEndpoint(platform::AudioDevices& devices, const std::wstring& chosen)
 {
-    if (!chosen.empty())
-        for (const auto& e : devices.enumerate(platform::Flow::Render, platform::kStateAll))
-            if (e.id == chosen)
-                return chosen;
+    if (!chosen.empty() && indexOfId(devices.enumerate(platform::Flow::Render, platform::kStateAll), chosen) >= 0)
+        return chosen;
     return devices.defaultEndpointId(platform::Flow::Render);
 }
 

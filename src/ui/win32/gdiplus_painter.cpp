@@ -110,21 +110,11 @@ void InterfaceFonts::update(const settings::Settings& settings)
 
 void InterfaceFonts::update(const std::wstring& face, int size, bool bold)
 {
-    if (fonts_[0] && face == face_ && size == size_ && bold == bold_)
+    if (size_ && face == face_ && size == size_ && bold == bold_)
         return;
     face_ = face;
     size_ = size;
     bold_ = bold;
-    // Made through GDI, which substitutes a face the system lacks (GDI+
-    // alone refuses an unknown family and draws no text at all). A GDI font
-    // of height −em gives an em of that many world units, so the world
-    // transform scales it with everything else.
-    HDC screen = GetDC(nullptr);
-    for (size_t role = 0; role < fonts_.size(); ++role) {
-        const LOGFONTW lf = logFont(face, emOf(static_cast<TextRole>(role)), boldOf(static_cast<TextRole>(role)));
-        fonts_[role] = std::make_unique<Gdiplus::Font>(screen, &lf);
-    }
-    ReleaseDC(nullptr, screen);
     dropGdiFonts();
 }
 
@@ -168,11 +158,6 @@ HFONT InterfaceFonts::pixelFont(TextRole role, float scale)
         f = CreateFontIndirectW(&lf);
     }
     return f;
-}
-
-Gdiplus::Font* InterfaceFonts::font(TextRole role) const
-{
-    return fonts_[static_cast<size_t>(role)].get();
 }
 
 HFONT InterfaceFonts::bodyFont(float scale)
@@ -233,6 +218,46 @@ void GdiPlusPainter::clipPixels(const RECT& pixels)
     graphicsClip_ = true;
 }
 
+// The graphics' device context for drawing with GDI, with the pushed clips
+// (which GDI+ keeps to itself) applied for the scope and put back after it
+// as a region rather than through SaveDC: restoring a saved state selects
+// its font again, and under wine every font selection costs a lookup of
+// the X resources.
+class GdiPlusPainter::GdiScope {
+public:
+    GdiScope(Gdiplus::Graphics& graphics, const std::optional<RECT>& clip) : graphics_(graphics), dc_(graphics.GetHDC())
+    {
+        if (!dc_ || !clip)
+            return;
+        clipped_ = true;
+        saved_ = CreateRectRgn(0, 0, 0, 0);
+        if (saved_ && GetClipRgn(dc_, saved_) != 1) {
+            DeleteObject(saved_);
+            saved_ = nullptr; // there was no clip: none is put back
+        }
+        IntersectClipRect(dc_, clip->left, clip->top, clip->right, clip->bottom);
+    }
+    ~GdiScope()
+    {
+        if (!dc_)
+            return;
+        if (clipped_)
+            SelectClipRgn(dc_, saved_);
+        if (saved_)
+            DeleteObject(saved_);
+        graphics_.ReleaseHDC(dc_);
+    }
+    GdiScope(const GdiScope&) = delete;
+    GdiScope& operator=(const GdiScope&) = delete;
+    HDC dc() const { return dc_; }
+
+private:
+    Gdiplus::Graphics& graphics_;
+    HDC dc_;
+    bool clipped_ = false;
+    HRGN saved_ = nullptr;
+};
+
 void GdiPlusPainter::fillRect(const Rect& r, Colour c)
 {
     if (!visible(r))
@@ -240,15 +265,12 @@ void GdiPlusPainter::fillRect(const Rect& r, Colour c)
     // Square fills are whole pixels (edges on the grid stay sharp) and go
     // straight to GDI: through GDI+ under wine every fill, however small,
     // pays for a region made from the device context's clip.
-    HDC dc = graphics_->GetHDC();
-    if (!dc)
+    const GdiScope gdi(*graphics_, pushedClip());
+    if (!gdi.dc())
         return;
-    const HRGN saved = clipToPushed(dc);
     const RECT box = pixelBox(r);
-    SetDCBrushColor(dc, c & 0xFFFFFF);
-    FillRect(dc, &box, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
-    unclip(dc, saved);
-    graphics_->ReleaseHDC(dc);
+    SetDCBrushColor(gdi.dc(), c & 0xFFFFFF);
+    FillRect(gdi.dc(), &box, static_cast<HBRUSH>(GetStockObject(DC_BRUSH)));
 }
 
 RECT GdiPlusPainter::pixelBox(const Rect& r) const
@@ -257,38 +279,20 @@ RECT GdiPlusPainter::pixelBox(const Rect& r) const
         static_cast<LONG>(std::lround(r.right() * scale_)), static_cast<LONG>(std::lround(r.bottom() * scale_))};
 }
 
-HRGN GdiPlusPainter::clipToPushed(HDC dc) const
+std::optional<RECT> GdiPlusPainter::pushedClip() const
 {
-    // The pushed clips and clipPixels, which GDI+ keeps to itself, in pixels. The clip is
-    // kept and put back as a region rather than through SaveDC: restoring a
-    // saved state selects its font again, and every font selection costs a
-    // lookup of the X resources under wine.
+    // The painter's own clip is already the device context's, unless
+    // clipPixels put it on the graphics.
     if (clipBounds_.size() < 2 && !graphicsClip_)
-        return nullptr;
-    HRGN saved = CreateRectRgn(0, 0, 0, 0);
-    if (saved && GetClipRgn(dc, saved) != 1) {
-        DeleteObject(saved);
-        saved = nullptr;
-    }
+        return std::nullopt;
     const Rect& clip = clipBounds_.back();
-    IntersectClipRect(dc, static_cast<int>(std::floor(clip.x * scale_)), static_cast<int>(std::floor(clip.y * scale_)),
-        static_cast<int>(std::ceil(clip.right() * scale_)), static_cast<int>(std::ceil(clip.bottom() * scale_)));
-    return saved ? saved : reinterpret_cast<HRGN>(HGDI_ERROR);
-}
-
-void GdiPlusPainter::unclip(HDC dc, HRGN saved) const
-{
-    if (!saved)
-        return; // nothing was pushed: the clip was not touched
-    const bool hadClip = saved != reinterpret_cast<HRGN>(HGDI_ERROR);
-    SelectClipRgn(dc, hadClip ? saved : nullptr);
-    if (hadClip)
-        DeleteObject(saved);
+    return RECT{static_cast<LONG>(std::floor(clip.x * scale_)), static_cast<LONG>(std::floor(clip.y * scale_)),
+        static_cast<LONG>(std::ceil(clip.right() * scale_)), static_cast<LONG>(std::ceil(clip.bottom() * scale_))};
 }
 
 void GdiPlusPainter::selectFont(HDC dc, HFONT font)
 {
-    // Kept selected from one text to the next (see clipToPushed).
+    // Kept selected from one text to the next (see GdiScope).
     if (font == selectedFont_)
         return;
     HGDIOBJ old = SelectObject(dc, font);
@@ -376,10 +380,10 @@ void GdiPlusPainter::text(const Rect& r, std::wstring_view text, TextRole role, 
     HFONT font = fonts_.pixelFont(role, scale_);
     if (!font)
         return;
-    HDC dc = graphics_->GetHDC();
+    const GdiScope gdi(*graphics_, pushedClip());
+    HDC dc = gdi.dc();
     if (!dc)
         return;
-    const HRGN saved = clipToPushed(dc);
     selectFont(dc, font);
     SetTextColor(dc, c & 0xFFFFFF);
     SetBkMode(dc, TRANSPARENT);
@@ -388,8 +392,6 @@ void GdiPlusPainter::text(const Rect& r, std::wstring_view text, TextRole role, 
     // The box clips: text never spills out of r.
     DrawTextW(dc, text.data(), static_cast<int>(text.size()), &box,
         alignment | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
-    unclip(dc, saved);
-    graphics_->ReleaseHDC(dc);
 }
 
 Point GdiPlusPainter::measureText(std::wstring_view text, TextRole role)
@@ -397,7 +399,8 @@ Point GdiPlusPainter::measureText(std::wstring_view text, TextRole role)
     HFONT font = fonts_.pixelFont(role, scale_);
     if (!font)
         return {};
-    HDC dc = graphics_->GetHDC();
+    const GdiScope gdi(*graphics_, std::nullopt);
+    HDC dc = gdi.dc();
     if (!dc)
         return {};
     selectFont(dc, font);
@@ -406,7 +409,6 @@ Point GdiPlusPainter::measureText(std::wstring_view text, TextRole role)
     GetTextMetricsW(dc, &metrics);
     if (!text.empty())
         GetTextExtentPoint32W(dc, text.data(), static_cast<int>(text.size()), &size);
-    graphics_->ReleaseHDC(dc);
     return {static_cast<float>(size.cx) / scale_, static_cast<float>(metrics.tmHeight) / scale_};
 }
 

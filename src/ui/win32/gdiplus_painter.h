@@ -9,11 +9,11 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace Gdiplus {
-class Font;
 class Graphics;
 } // namespace Gdiplus
 
@@ -36,9 +36,10 @@ private:
     ULONG_PTR token_ = 0;
 };
 
-// One face per text role, made from the face, size and bold settings with
-// height −size (in logical units) and weight 700 when bold, else 400;
-// headings and the active tab are always bold, small text is smaller.
+// One GDI face per text role, made from the face, size and bold settings at
+// the pixel size of the scale (height −size × scale) and weight 700 when
+// bold, else 400; headings and the active tab are always bold, small text
+// is smaller. GDI substitutes a face the system lacks.
 class InterfaceFonts {
 public:
     InterfaceFonts();
@@ -49,7 +50,6 @@ public:
     // Remakes the faces when the settings name others than the current ones.
     void update(const std::wstring& face, int size, bool bold);
     void update(const settings::Settings& settings);
-    Gdiplus::Font* font(TextRole role) const;
     // A GDI font of the body face at pixel height −size × scale, for native controls.
     HFONT bodyFont(float scale);
     // The role's face made at its pixel size for scale, kept until the
@@ -64,7 +64,6 @@ private:
     std::wstring face_;
     int size_ = 0;
     bool bold_ = false;
-    std::array<std::unique_ptr<Gdiplus::Font>, 6> fonts_;
     std::array<HFONT, 6> gdiFonts_{};
     float gdiFontsScale_ = 0.0f;
 };
@@ -105,11 +104,11 @@ private:
     // works through every clipped-away shape and glyph.
     bool visible(const Rect& bounds) const { return bounds.intersects(clipBounds_.back()); }
     // For drawing with GDI on the graphics' device context: r in whole
-    // pixels, and the pushed clips (which GDI+ keeps to itself) applied.
+    // pixels, and the clips GDI+ keeps to itself, in pixels (none when the
+    // device context's own clip is the painter's).
+    class GdiScope;
     RECT pixelBox(const Rect& r) const;
-    // Returns what unclip needs to put the clip back (nullptr: untouched).
-    HRGN clipToPushed(HDC dc) const;
-    void unclip(HDC dc, HRGN saved) const;
+    std::optional<RECT> pushedClip() const;
     void selectFont(HDC dc, HFONT font);
 
     // Made before the graphics, which take up the device context's clip.
