@@ -2,6 +2,29 @@
 
 namespace console {
 
+namespace {
+
+// Media for a platform without decoders: everything reports them missing.
+class NoMedia final : public platform::Media {
+public:
+    bool available() override { return false; }
+    std::unique_ptr<platform::MediaReader> openReader(
+        const std::wstring&, platform::ReaderUse, platform::MediaCode& code) override
+    {
+        code = platform::kMediaFailed;
+        return nullptr;
+    }
+    std::vector<platform::EncoderType> encoderTypes(platform::EncoderFormat) override { return {}; }
+    std::unique_ptr<platform::MediaWriter> createWriter(
+        const std::wstring&, const platform::EncoderType&, uint32_t, platform::MediaCode& code) override
+    {
+        code = platform::kMediaFailed;
+        return nullptr;
+    }
+};
+
+} // namespace
+
 Console::Console(Platform platform, engine::BlockSteps* steps)
     : platform_(std::move(platform)),
       environments_(platform_.files, platform_.responseFolder),
@@ -11,12 +34,16 @@ Console::Console(Platform platform, engine::BlockSteps* steps)
       thread_(engine_, platform_.clock, state_),
       cable_({platform_.clock, platform_.devices, settings_, state_, platform_.machineRegistry, platform_.files,
           platform_.web, platform_.processes, platform_.signatures, platform_.cableFolder, platform_.vendorSite,
-          &reports_})
+          &reports_}),
+      noMedia_(platform_.media ? nullptr : std::make_unique<NoMedia>()),
+      media_(platform_.media ? platform_.media : noMedia_.get()),
+      clipLog_(platform_.toolsFolder.empty() ? nullptr : platform_.files, platform_.toolsFolder),
+      clipPlayer_(*media_, platform_.clock, &clipLog_)
 {
     if (platform_.registry)
         registry_.emplace(*platform_.registry);
-    // The clip player and the application capture join here when they arrive.
-    chain_.setSources({nullptr, &pads_, nullptr, &previewToMic_, &previewPhones_});
+    // The application capture joins here when it arrives.
+    chain_.setSources({&clipPlayer_, &pads_, nullptr, &previewToMic_, &previewPhones_});
     // Finished sounds are freed where the rooms are, off the engine thread.
     for (engine::SoundPlayer* player : {&pads_, &previewToMic_, &previewPhones_})
         player->setReaper(&chain_.rooms().reaper());
@@ -25,6 +52,8 @@ Console::Console(Platform platform, engine::BlockSteps* steps)
 Console::~Console()
 {
     speakerTest_.stopSpeakerTest();
+    outputTap_.stopTap();
+    clipPlayer_.stop();
     stopEngineThread();
 }
 

@@ -6,12 +6,15 @@
 // and the benchmarks step it (sim_console.h). Features join as members here.
 
 #include "cable/cable.h"
+#include "clip/clip_log.h"
+#include "clip/player.h"
 #include "console/background_workers.h"
 #include "engine/effect_chain.h"
 #include "engine/engine.h"
 #include "engine/engine_report.h"
 #include "engine/engine_state.h"
 #include "engine/engine_thread.h"
+#include "engine/output_tap.h"
 #include "engine/recorder_ring.h"
 #include "engine/reverb_environments.h"
 #include "engine/sound_player.h"
@@ -20,6 +23,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/key_state.h"
+#include "platform/media.h"
 #include "platform/registry_store.h"
 #include "settings/registry_settings.h"
 #include "settings/settings.h"
@@ -52,6 +56,11 @@ struct Platform {
     platform::Signatures* signatures = nullptr;
     std::wstring cableFolder{};
     cable::VendorSite vendorSite{};
+    // Decoding and encoding of clips and takes; none: clips fail with the
+    // missing-decoder message. toolsFolder holds the media log (empty: no
+    // log; the log needs files too).
+    platform::Media* media = nullptr;
+    std::wstring toolsFolder{};
 };
 
 class Console {
@@ -77,6 +86,12 @@ public:
     engine::Engine& engine() { return engine_; }
     cable::Cable& cable() { return cable_; }
     engine::SpeakerTest& speakerTest() { return speakerTest_; }
+    clip::Player& clipPlayer() { return clipPlayer_; }
+    clip::ClipLog& clipLog() { return clipLog_; }
+    // The media services the clip player uses (an unavailable stand-in when
+    // the platform has none).
+    platform::Media& media() { return *media_; }
+    engine::OutputTap& outputTap() { return outputTap_; }
     const Platform& platform() const { return platform_; }
     // Short-lived workers count themselves here; shutdown waits on both.
     BackgroundWorkers& workers() { return workers_; }
@@ -105,6 +120,11 @@ private:
     engine::EngineThread thread_;
     cable::Cable cable_;
     engine::SpeakerTest speakerTest_{platform_.clock, platform_.devices, settings_};
+    std::unique_ptr<platform::Media> noMedia_;
+    platform::Media* media_;
+    clip::ClipLog clipLog_;
+    clip::Player clipPlayer_;
+    engine::OutputTap outputTap_{platform_.clock, platform_.devices};
     BackgroundWorkers workers_, fetches_;
 };
 

@@ -38,6 +38,9 @@ private:
 struct RecorderRings {
     RecorderRing take; // armed while a take records the voice source
     RecorderRing last; // armed while the rolling Last buffer is enabled
+    // What the speaker played, from the output tap, for takes and for Last.
+    RecorderRing loopTake;
+    RecorderRing loopLast;
 };
 
 } // namespace engine

@@ -55,6 +55,13 @@ public:
     virtual bool createFolders(const std::wstring& path) = 0;
     // Copies a file, replacing the target; the copy keeps the source's last-write time.
     virtual bool copyFile(const std::wstring& from, const std::wstring& to) = 0;
+    // Moves a finished file over to (replace existing, write through), for
+    // files that another writer made (the platform's encoder). False with
+    // the platform's error number in systemError.
+    virtual bool moveReplace(const std::wstring& from, const std::wstring& to, uint32_t& systemError) = 0;
+    // Appends bytes to a log file, creating it; a plain file already larger
+    // than emptyAbove bytes is emptied first. False when it cannot be written.
+    virtual bool appendToLog(const std::wstring& path, std::span<const uint8_t> bytes, uint64_t emptyAbove) = 0;
 };
 
 // Writes the whole of bytes to path through a temporary file. On failure the

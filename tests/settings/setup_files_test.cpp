@@ -377,6 +377,14 @@ public:
     bool isFolder(const std::wstring& p) override { return inner_.isFolder(p); }
     bool createFolders(const std::wstring& p) override { return inner_.createFolders(p); }
     bool copyFile(const std::wstring& f, const std::wstring& t) override { return inner_.copyFile(f, t); }
+    bool moveReplace(const std::wstring& f, const std::wstring& t, uint32_t& e) override
+    {
+        return inner_.moveReplace(f, t, e);
+    }
+    bool appendToLog(const std::wstring& p, std::span<const uint8_t> b, uint64_t limit) override
+    {
+        return inner_.appendToLog(p, b, limit);
+    }
 
     int listings = 0;
 

@@ -206,6 +206,36 @@ bool MemoryFiles::copyFile(const std::wstring& from, const std::wstring& to)
     return true;
 }
 
+bool MemoryFiles::moveReplace(const std::wstring& from, const std::wstring& to, uint32_t& systemError)
+{
+    std::lock_guard lock(mutex_);
+    auto node = files_.extract(from);
+    if (node.empty() || failMoves_) {
+        if (!node.empty())
+            files_.insert(std::move(node));
+        systemError = node.empty() && !failMoves_ ? 2 : 5; // not found; access denied
+        return false;
+    }
+    files_[to] = std::move(node.mapped());
+    lastWrite_.erase(from);
+    stampLocked(to);
+    systemError = 0;
+    return true;
+}
+
+bool MemoryFiles::appendToLog(const std::wstring& path, std::span<const uint8_t> bytes, uint64_t emptyAbove)
+{
+    std::lock_guard lock(mutex_);
+    if (failCreate_ || isFolderLocked(path))
+        return false;
+    std::vector<uint8_t>& file = files_[path];
+    if (file.size() > emptyAbove && !flags_[path].reparsePoint)
+        file.clear();
+    file.insert(file.end(), bytes.begin(), bytes.end());
+    stampLocked(path);
+    return true;
+}
+
 void MemoryFiles::put(const std::wstring& path, std::vector<uint8_t> bytes)
 {
     std::lock_guard lock(mutex_);
@@ -405,6 +435,25 @@ bool StdFiles::createFolders(const std::wstring& path)
     std::error_code error;
     std::filesystem::create_directories(fsPath(path), error);
     return std::filesystem::is_directory(fsPath(path), error);
+}
+
+bool StdFiles::moveReplace(const std::wstring& from, const std::wstring& to, uint32_t& systemError)
+{
+    std::error_code error;
+    std::filesystem::rename(fsPath(from), fsPath(to), error);
+    systemError = static_cast<uint32_t>(error.value());
+    return !error;
+}
+
+bool StdFiles::appendToLog(const std::wstring& path, std::span<const uint8_t> bytes, uint64_t emptyAbove)
+{
+    std::error_code error;
+    const std::filesystem::path file = fsPath(path);
+    const bool plain = std::filesystem::is_regular_file(std::filesystem::symlink_status(file, error));
+    const bool empty = plain && std::filesystem::file_size(file, error) > emptyAbove && !error;
+    std::ofstream out(file, std::ios::binary | (empty ? std::ios::trunc : std::ios::app));
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
 }
 
 bool StdFiles::copyFile(const std::wstring& from, const std::wstring& to)

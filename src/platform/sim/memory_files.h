@@ -22,6 +22,8 @@ public:
     bool isFolder(const std::wstring& path) override;
     bool createFolders(const std::wstring& path) override;
     bool copyFile(const std::wstring& from, const std::wstring& to) override;
+    bool moveReplace(const std::wstring& from, const std::wstring& to, uint32_t& systemError) override;
+    bool appendToLog(const std::wstring& path, std::span<const uint8_t> bytes, uint64_t emptyAbove) override;
 
     // Test controls.
     void put(const std::wstring& path, std::vector<uint8_t> bytes);
@@ -72,6 +74,8 @@ public:
     bool isFolder(const std::wstring& path) override;
     bool createFolders(const std::wstring& path) override;
     bool copyFile(const std::wstring& from, const std::wstring& to) override;
+    bool moveReplace(const std::wstring& from, const std::wstring& to, uint32_t& systemError) override;
+    bool appendToLog(const std::wstring& path, std::span<const uint8_t> bytes, uint64_t emptyAbove) override;
 };
 
 } // namespace platform::sim

@@ -165,6 +165,39 @@ public:
     {
         return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0;
     }
+
+    bool moveReplace(const std::wstring& from, const std::wstring& to, uint32_t& systemError) override
+    {
+        if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            systemError = 0;
+            return true;
+        }
+        systemError = GetLastError();
+        return false;
+    }
+
+    bool appendToLog(const std::wstring& path, std::span<const uint8_t> bytes, uint64_t emptyAbove) override
+    {
+        // A plain file grown beyond the limit starts afresh; a folder or a
+        // link under the log's name is never emptied.
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        bool empty = false;
+        if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)
+            && !(data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))) {
+            const uint64_t size = (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+            empty = size > emptyAbove;
+        }
+        HANDLE file = CreateFileW(path.c_str(), empty ? GENERIC_WRITE : FILE_APPEND_DATA,
+            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, empty ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+            nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return false;
+        DWORD written = 0;
+        const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)
+            && written == bytes.size();
+        CloseHandle(file);
+        return ok;
+    }
 };
 
 class WinKnownFolders final : public KnownFolders {

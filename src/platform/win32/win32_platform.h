@@ -4,6 +4,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/key_state.h"
+#include "platform/media.h"
 #include "platform/processes.h"
 #include "platform/registry_store.h"
 #include "platform/signatures.h"
@@ -28,5 +29,8 @@ std::unique_ptr<Web> makeWeb();
 std::unique_ptr<Processes> makeProcesses();
 // A file held with FILE_SHARE_READ; WinVerifyTrust's generic policy on its handle.
 std::unique_ptr<Signatures> makeSignatures();
+// Media Foundation, loaded from the system folder at run time: the source
+// reader, the encoders' output types and the sink writer.
+std::unique_ptr<Media> makeMedia();
 
 } // namespace platform::win32
