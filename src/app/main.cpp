@@ -253,6 +253,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     const bool firstRun = !registry->keyExists(std::wstring(settings::kStoreRoot) + L"\\Settings");
 
     MediaFoundation mediaFoundation;
+    // Clips and exports decode and encode through it; the media log lies in the tools folder.
+    auto media = platform::win32::makeMedia();
+    const auto programData = environmentVariable(L"ProgramData");
 
     INITCOMMONCONTROLSEX controls{sizeof(controls),
         ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES | ICC_TAB_CLASSES
@@ -275,7 +278,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
             .processes = processes.get(),
             .signatures = signatures.get(),
             .cableFolder = cable::cableFolderFor(localAppData ? &*localAppData : nullptr),
-            .vendorSite = {}});
+            .vendorSite = {},
+            .media = media.get(),
+            .toolsFolder = clip::toolsFolderFor(programData ? &*programData : nullptr)});
     auto& settings = console->settings();
     auto& store = *console->registrySettings();
 
