@@ -162,7 +162,8 @@ RangeLoad loadRange(platform::Media& media, const std::wstring& path, uint32_t r
     bool redo = false;
     const Pump pumped = decoder->pump(cancel, message, [&](std::span<const float> block, int64_t timestamp) {
         if (!counting) {
-            frame = nearest(static_cast<double>(timestamp - *firstTimestamp) / kTicksPerSecond, rate);
+            const double since = static_cast<double>(timestamp) - static_cast<double>(*firstTimestamp);
+            frame = nearest(since / kTicksPerSecond, rate);
             counting = true;
             if (frame > startFrame) {
                 redo = true;
