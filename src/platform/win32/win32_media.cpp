@@ -139,7 +139,8 @@ public:
     bool requestOutput(const AudioType& type) override
     {
         ComPtr<IMFMediaType> wanted;
-        if (FAILED(makeAudioType(type, wanted)) || FAILED(reader_->SetCurrentMediaType(kAudioStream, nullptr, wanted.get())))
+        if (FAILED(makeAudioType(type, wanted))
+            || FAILED(reader_->SetCurrentMediaType(kAudioStream, nullptr, wanted.get())))
             return false;
         // A reader that takes the type but delivers another would have its
         // bytes read in the wrong layout: accept only what is then current.
@@ -358,8 +359,9 @@ public:
             return nullptr;
         }
         ComPtr<IMFMediaType> outputType;
-        if (!output.native || FAILED(static_cast<IUnknown*>(output.native.get())->QueryInterface(
-                                  __uuidof(IMFMediaType), outputType.putVoid()))) {
+        if (!output.native
+            || FAILED(static_cast<IUnknown*>(output.native.get())
+                          ->QueryInterface(__uuidof(IMFMediaType), outputType.putVoid()))) {
             code = static_cast<MediaCode>(E_INVALIDARG);
             return nullptr;
         }
@@ -393,10 +395,14 @@ private:
     static const GUID& subtypeOf(EncoderFormat format)
     {
         switch (format) {
-        case EncoderFormat::Mp3: return MFAudioFormat_MP3;
-        case EncoderFormat::Aac: return MFAudioFormat_AAC;
-        case EncoderFormat::WmaV8: return MFAudioFormat_WMAudioV8;
-        case EncoderFormat::Flac: return MFAudioFormat_FLAC;
+        case EncoderFormat::Mp3:
+            return MFAudioFormat_MP3;
+        case EncoderFormat::Aac:
+            return MFAudioFormat_AAC;
+        case EncoderFormat::WmaV8:
+            return MFAudioFormat_WMAudioV8;
+        case EncoderFormat::Flac:
+            return MFAudioFormat_FLAC;
         }
         return MFAudioFormat_MP3;
     }
