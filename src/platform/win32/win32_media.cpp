@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <mfapi.h>
+#include <mferror.h>
 #include <mfidl.h>
 #include <mfreadwrite.h>
 #include <propidl.h>
@@ -144,14 +145,10 @@ public:
             return false;
         // A reader that takes the type but delivers another would have its
         // bytes read in the wrong layout: accept only what is then current.
-        ComPtr<IMFMediaType> current;
-        GUID subtype{};
-        return SUCCEEDED(reader_->GetCurrentMediaType(kAudioStream, current.put()))
-            && SUCCEEDED(current->GetGUID(MF_MT_SUBTYPE, &subtype))
-            && subtype == (type.isFloat ? MFAudioFormat_Float : MFAudioFormat_PCM)
-            && uint32Of(current.get(), MF_MT_AUDIO_NUM_CHANNELS) == type.channels
-            && uint32Of(current.get(), MF_MT_AUDIO_SAMPLES_PER_SECOND) == type.sampleRate
-            && uint32Of(current.get(), MF_MT_AUDIO_BITS_PER_SAMPLE) == type.bitsPerSample;
+        if (!delivers(type))
+            return false;
+        output_ = type;
+        return true;
     }
 
     bool nativeType(AudioType& type) override
@@ -205,6 +202,13 @@ public:
         }
         if (flags & MF_SOURCE_READERF_ENDOFSTREAM)
             return ReadStatus::EndOfStream;
+        // The caller reads every sample in the layout it asked for; a reader
+        // that switched to another mid-stream ends the stream as an error
+        // rather than give noise.
+        if ((flags & MF_SOURCE_READERF_CURRENTMEDIATYPECHANGED) && output_ && !delivers(*output_)) {
+            code = static_cast<MediaCode>(MF_E_INVALIDMEDIATYPE);
+            return ReadStatus::Error;
+        }
         if (!read || FAILED(read->ConvertToContiguousBuffer(locked_.put())))
             return ReadStatus::NoData;
         BYTE* data = nullptr;
@@ -219,6 +223,18 @@ public:
     }
 
 private:
+    bool delivers(const AudioType& type)
+    {
+        ComPtr<IMFMediaType> current;
+        GUID subtype{};
+        return SUCCEEDED(reader_->GetCurrentMediaType(kAudioStream, current.put()))
+            && SUCCEEDED(current->GetGUID(MF_MT_SUBTYPE, &subtype))
+            && subtype == (type.isFloat ? MFAudioFormat_Float : MFAudioFormat_PCM)
+            && uint32Of(current.get(), MF_MT_AUDIO_NUM_CHANNELS) == type.channels
+            && uint32Of(current.get(), MF_MT_AUDIO_SAMPLES_PER_SECOND) == type.sampleRate
+            && uint32Of(current.get(), MF_MT_AUDIO_BITS_PER_SAMPLE) == type.bitsPerSample;
+    }
+
     // The previous sample's bytes stay readable until the next call.
     void unlock()
     {
@@ -228,7 +244,8 @@ private:
     }
 
     ComPtr<IMFSourceReader> reader_;
-    ComPtr<IMFMediaBuffer> locked_; // locked while set
+    ComPtr<IMFMediaBuffer> locked_;   // locked while set
+    std::optional<AudioType> output_; // the type the reader last accepted
 };
 
 class WinMediaWriter final : public MediaWriter {
