@@ -760,7 +760,12 @@ MainWindow::MainWindow(console::Console& console, WindowHost& host, Services ser
     : impl_(std::make_unique<Impl>(console, host, std::move(services)))
 { }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // An outline still being read is of no use any more; its worker ends early.
+    if (impl_->outlineJob.cancel)
+        impl_->outlineJob.cancel->store(1);
+}
 
 void MainWindow::start(const StartInfo& info)
 {
