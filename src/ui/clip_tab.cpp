@@ -1,5 +1,6 @@
 #include "ui/clip_tab.h"
 
+#include "clip/messages.h"
 #include "platform/text.h"
 
 #include <algorithm>
@@ -20,6 +21,26 @@ ClipTransport clipTransport(clip::PlayerState state, bool paused, double duratio
     t.skip = loaded && duration > 0.0;
     t.failed = state == PlayerState::Failed;
     return t;
+}
+
+std::wstring clipStatusLine(clip::PlayerState state, bool paused, const std::wstring& playerText)
+{
+    using clip::PlayerState;
+    switch (state) {
+    case PlayerState::Buffering:
+    case PlayerState::Playing:
+        if (paused)
+            return L"Paused";
+        // An underrun buffers again after the reader said "Playing".
+        return state == PlayerState::Buffering && playerText == clip::kPlaying ? L"Buffering..." : playerText;
+    case PlayerState::Ended:
+        return L"Finished";
+    case PlayerState::Failed:
+        return playerText;
+    case PlayerState::Idle:
+        break;
+    }
+    return {};
 }
 
 std::wstring clipTimeText(double seconds)

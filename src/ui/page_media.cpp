@@ -297,7 +297,7 @@ void MainWindow::Impl::paintClipTab(Painter& painter) const
     painter.frameRoundRect(kClipSourceRect, 0, kBorder, 1.0f);
 
     const ClipTransport t = clipTransport(player.state(), player.isPaused(), player.duration());
-    std::wstring status = player.statusText();
+    std::wstring status = clipStatusLine(player.state(), player.isPaused(), player.statusText());
     Colour ink = t.failed ? kDanger : kText;
     if (status.empty()) {
         status = outlineMessage.empty() ? L"Paste a file path or a web link, drop a file here, or browse."
@@ -332,7 +332,8 @@ void MainWindow::Impl::clipTabRegions(std::vector<Region>& out) const
     const clip::Player& player = console.clipPlayer();
     const std::hash<std::wstring> hash;
     const bool failed = player.state() == clip::PlayerState::Failed;
-    out.push_back({kClipStatusRect, (hash(player.statusText()) ^ (hash(outlineMessage) << 1)) * 2 + failed});
+    const std::wstring status = clipStatusLine(player.state(), player.isPaused(), player.statusText());
+    out.push_back({kClipStatusRect, (hash(status) ^ (hash(outlineMessage) << 1)) * 2 + failed});
     out.push_back({kClipTimeRect, hash(clipTimeLine())});
 }
 

@@ -40,6 +40,15 @@ TEST(ClipTab, PlayReadsPauseOrResumeWhileRunningAndStopAndSkipsWorkOnlyOnSomethi
         EXPECT_EQ(t.skip, c.skip);
         EXPECT_EQ(t.failed, c.failed);
     }
+    // The status line: the player's text while it runs or failed, never a
+    // stale "Playing" after a pause, an underrun, the end or a stop.
+    EXPECT_EQ(ui::clipStatusLine(PlayerState::Buffering, false, L"Opening..."), L"Opening...");
+    EXPECT_EQ(ui::clipStatusLine(PlayerState::Buffering, false, L"Playing"), L"Buffering...");
+    EXPECT_EQ(ui::clipStatusLine(PlayerState::Playing, false, L"Playing"), L"Playing");
+    EXPECT_EQ(ui::clipStatusLine(PlayerState::Playing, true, L"Playing"), L"Paused");
+    EXPECT_EQ(ui::clipStatusLine(PlayerState::Ended, false, L"Playing"), L"Finished");
+    EXPECT_EQ(ui::clipStatusLine(PlayerState::Failed, false, L"Can't open that link"), L"Can't open that link");
+    EXPECT_EQ(ui::clipStatusLine(PlayerState::Idle, false, L"Playing"), L"");
 }
 
 TEST(ClipTab, TimesReadInTenthsOfASecondBelowAMinuteAndInMinutesFromOneWithoutASixtiethSecond)
