@@ -204,7 +204,6 @@ struct MainWindow::Impl {
     clip::OutlineRef outline;
     std::wstring outlineMessage; // why the last outline could not be built
     Control* sourceField = nullptr;
-    Button* clipPlay = nullptr;
     bool clipTabShown() const { return page == 4 && tabs[4] == 0; }
     bool sourceFieldShown = false;
     // Shows the native field exactly while the tab is shown.

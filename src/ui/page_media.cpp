@@ -159,8 +159,8 @@ const std::vector<FileFilter>& clipFileFilters()
 {
     static const std::vector<FileFilter> filters = {
         {L"Audio and video files",
-            L"*.mp3;*.wav;*.wave;*.flac;*.m4a;*.aac;*.wma;*.ogg;*.opus;*.aif;*.aiff;*.mp4;*.m4v;*.mov;*.wmv;*.webm;*."
-            L"mkv;*.avi"},
+            L"*.mp3;*.wav;*.wave;*.flac;*.m4a;*.aac;*.wma;*.ogg;*.opus;*.aif;*.aiff;"
+            L"*.mp4;*.m4v;*.mov;*.wmv;*.webm;*.mkv;*.avi"},
         {L"All files", L"*.*"},
     };
     return filters;
@@ -181,10 +181,10 @@ void MainWindow::Impl::buildMediaPage()
         [this] { browseClip(); });
 
     auto transport = [&player] { return clipTransport(player.state(), player.isPaused(), player.duration()); };
-    clipPlay = addButton(
+    Button* play = addButton(
         P, kClipTab, L"Play", kClipPlayRect, L"Play the clip; pause and resume it while it plays",
         [this] { playPause(); }, ButtonStyle::Primary);
-    clipPlay->dynamicLabel = [transport] { return std::wstring(transport().play); };
+    play->dynamicLabel = [transport] { return std::wstring(transport().play); };
     Button* stop = addButton(P, kClipTab, L"Stop", kClipStopRect, L"Stop the clip", [&player] { player.stop(); });
     stop->isEnabled = [transport] { return transport().stop; };
     Button* back = addButton(P, kClipTab, L"-10s", kClipBackRect, L"Jump back 10 seconds",
@@ -294,7 +294,8 @@ void MainWindow::Impl::paintClipTab(Painter& painter) const
     painter.text(kClipSourceLabelRect, L"File or Link", TextRole::Body, kText, Align::Left);
     // The native field draws itself over this frame; without one (a host
     // that has none) the frame still shows where it belongs.
-    painter.frameRoundRect(kClipSourceRect, 0, kBorder, 1.0f);
+    painter.fillRoundRect(kClipSourceRect, 4, kWhite);
+    painter.frameRoundRect(kClipSourceRect, 4, kBorder, 1.0f);
 
     const ClipTransport t = clipTransport(player.state(), player.isPaused(), player.duration());
     std::wstring status = clipStatusLine(player.state(), player.isPaused(), player.statusText());
