@@ -155,6 +155,7 @@ MainWindow::Impl::Impl(console::Console& c, WindowHost& h, Services sv)
     buildMixerPage();
     buildEqualizerPage();
     buildSpeakerPage();
+    buildMediaPage();
     buildSettingsPage();
 }
 
@@ -401,7 +402,12 @@ std::vector<MainWindow::Impl::Region> MainWindow::Impl::regions()
         const uint64_t look = static_cast<uint64_t>(std::lround(m.hover.value * 20))
             | static_cast<uint64_t>(std::lround(m.press.value * 20)) << 6 | uint64_t{c == focused && focusShown} << 12
             | uint64_t{c->enabled()} << 13;
-        out.push_back({c->bounds.inset(-4, -4).unite(c->overlay().inset(-2, -6)), c->state() * 31 + look});
+        // A closed pop-up adds nothing (an empty rectangle grown by the
+        // margin would stretch the region to the canvas' corner).
+        const Rect overlay = c->overlay();
+        const Rect area
+            = overlay.empty() ? c->bounds.inset(-4, -4) : c->bounds.inset(-4, -4).unite(overlay.inset(-2, -6));
+        out.push_back({area, c->state() * 31 + look});
     }
     const double t = now();
     const bool toastOn = toast.shown(t);
@@ -430,6 +436,8 @@ std::vector<MainWindow::Impl::Region> MainWindow::Impl::regions()
         out.push_back({{}, 0});
     }
     pageRegions(out);
+    if (clipTabShown())
+        clipTabRegions(out);
     if (page == 5)
         settingsRegions(out);
     return out;
@@ -439,6 +447,7 @@ std::vector<MainWindow::Impl::Region> MainWindow::Impl::regions()
 // with what was painted; a new page repaints everything below the caption.
 void MainWindow::Impl::refresh(bool everything)
 {
+    placeSourceField();
     auto now = regions();
     if (everything || page != paintedPage || now.size() != painted.size()) {
         host.invalidate(
@@ -751,7 +760,12 @@ MainWindow::MainWindow(console::Console& console, WindowHost& host, Services ser
     : impl_(std::make_unique<Impl>(console, host, std::move(services)))
 { }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // An outline still being read is of no use any more; its worker ends early.
+    if (impl_->outlineJob.cancel)
+        impl_->outlineJob.cancel->store(1);
+}
 
 void MainWindow::start(const StartInfo& info)
 {
@@ -822,6 +836,8 @@ void MainWindow::paint(Painter& painter, const Rect& invalid)
         w.paintEqualizer(painter);
     else if (w.page == 3)
         w.paintSpeaker(painter);
+    else if (w.clipTabShown())
+        w.paintClipTab(painter);
     else if (w.page == 5)
         w.paintSettings(painter);
     const auto shown = w.visible();
@@ -948,6 +964,8 @@ bool MainWindow::key(Key key, Modifiers modifiers)
                                       : (static_cast<int>(at - order.begin()) + (modifiers.shift ? n - 1 : 1)) % n;
             w.focused = order[i];
             w.focusShown = true;
+            if (w.focused == w.sourceField)
+                w.host.focusSourceField();
         }
         used = true;
     } else if (w.focused && w.focused->enabled()) {
@@ -957,6 +975,29 @@ bool MainWindow::key(Key key, Modifiers modifiers)
     }
     w.after();
     return used;
+}
+
+void MainWindow::filesDropped(const std::vector<std::wstring>& paths)
+{
+    Impl& w = *impl_;
+    if (paths.empty())
+        return;
+    w.select(4, 0);
+    w.refresh(); // the field shows before its text is set
+    w.host.setSourceFieldText(paths.front());
+    w.outlineFor(paths.front());
+    w.refresh();
+}
+
+void MainWindow::sourceFieldKey(Key key, Modifiers modifiers)
+{
+    Impl& w = *impl_;
+    if (key == Key::Tab) {
+        w.focused = w.sourceField;
+        this->key(Key::Tab, modifiers);
+    } else if (key == Key::Enter) {
+        w.playPause();
+    }
 }
 
 bool MainWindow::inCaption(Point p) const

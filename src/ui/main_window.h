@@ -83,6 +83,13 @@ public:
     // True when the key was used.
     bool key(Key key, Modifiers modifiers);
 
+    // Files dropped on the window: the first becomes the clip's source and
+    // the Sound Clip tab is shown.
+    void filesDropped(const std::vector<std::wstring>& paths);
+    // A key that the native source field leaves to the window: Tab and
+    // Shift+Tab move on from the field in reading order, Enter plays.
+    void sourceFieldKey(Key key, Modifiers modifiers);
+
     // The draggable caption: the top band minus the tool rectangles.
     bool inCaption(Point p) const;
 

@@ -2,6 +2,7 @@
 // The window model's inside, shared by the frame (main_window.cpp) and the
 // files that build and draw one page each. Nothing outside src/ui includes it.
 
+#include "clip/loaders.h"
 #include "console/console.h"
 #include "engine/endpoints.h"
 #include "settings/registry_settings.h"
@@ -14,6 +15,7 @@
 #include "ui/toolkit.h"
 
 #include <array>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -120,6 +122,7 @@ struct MainWindow::Impl {
     void buildMixerPage();
     void buildEqualizerPage();
     void buildSpeakerPage();
+    void buildMediaPage();
     // A labelled slider on a page (one tab of it, or every tab with -1).
     struct SliderSetup {
         settings::IntField settings::Settings::*field;
@@ -154,6 +157,10 @@ struct MainWindow::Impl {
     void paintMixer(Painter& painter) const;
     void paintEqualizer(Painter& painter) const;
     void paintSpeaker(Painter& painter) const;
+    void paintClipTab(Painter& painter) const;
+    void clipTabRegions(std::vector<Region>& out) const;
+    // "position / duration", the position bar's target while it is dragged.
+    std::wstring clipTimeLine() const;
     std::wstring cableSectionLine() const;
     void cableRegions(std::vector<Region>& out) const;
     void paintSettings(Painter& painter) const;
@@ -183,6 +190,29 @@ struct MainWindow::Impl {
     // installer started here and its wait on a worker.
     void startCableInstall();
     void startCableInstaller();
+    // The Sound Clip tab. The waveform outline of the local file last opened,
+    // built on a worker whose cancel flag a newer job sets; the worker's
+    // progress is read by the tick, its result taken by the serial it had.
+    struct OutlineJob {
+        std::wstring path;
+        uint32_t serial = 0;
+        bool running = false;
+        std::shared_ptr<std::atomic<uint8_t>> cancel;
+        std::shared_ptr<std::atomic<int32_t>> progress;
+    };
+    OutlineJob outlineJob;
+    clip::OutlineRef outline;
+    std::wstring outlineMessage; // why the last outline could not be built
+    Control* sourceField = nullptr;
+    bool clipTabShown() const { return page == 4 && tabs[4] == 0; }
+    bool sourceFieldShown = false;
+    // Shows the native field exactly while the tab is shown.
+    void placeSourceField();
+    void playPause();
+    void browseClip();
+    // A local file becomes the outline's source (a link clears the outline).
+    void outlineFor(const std::wstring& source);
+
     // The main status line's cable text; empty while a toast or the
     // engine's own status takes the line, or the cable is ready.
     std::wstring cableStatusLine() const;

@@ -43,4 +43,23 @@ inline constexpr Rect kRememberPlaceRect{kLeftX + kHalfW + 8, 200, kHalfW, 28};
 inline constexpr Rect kHintsRect{kLeftX, 232, kHalfW, 28};
 inline constexpr Rect kAnimationsRect{kLeftX + kHalfW + 8, 232, kHalfW, 28};
 
+// Page 4, the Sound Clip tab: the source row, the transport, the position
+// bar over the waveform, the speed and the routing.
+inline constexpr Rect kClipSourceLabelRect{kLeftX, 152, 88, 24};
+inline constexpr Rect kClipSourceRect{112, 152, 612, 24};
+inline constexpr Rect kClipBrowseRect{732, 152, 112, 24};
+inline constexpr Rect kClipStatusRect{112, 184, 732, 20};
+inline constexpr Rect kClipPlayRect{kLeftX, 216, 96, 24};
+inline constexpr Rect kClipStopRect{120, 216, 96, 24};
+inline constexpr Rect kClipBackRect{224, 216, 64, 24};
+inline constexpr Rect kClipForwardRect{296, 216, 64, 24};
+inline constexpr Rect kClipTimeRect{kRightX, 216, kRightW, 24};
+inline constexpr Rect kClipPositionRect{kLeftX, 248, 828, 88};
+inline constexpr Rect kClipSpeedRect{kLeftX, 384, kLeftW, 44};
+inline constexpr Rect kClipKeepPitchRect{kLeftX, 440, kHalfW, 28};
+inline constexpr Rect kClipFollowVoiceRect{kLeftX + kHalfW + 8, 440, kHalfW, 28};
+inline constexpr Rect kClipLevelRect{kRightX, 384, kRightW, 44};
+inline constexpr Rect kClipMicRect{kRightX, 440, kHalfW, 28};
+inline constexpr Rect kClipHearRect{kRightX + kHalfW + 8, 440, kHalfW, 28};
+
 } // namespace ui

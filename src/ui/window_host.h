@@ -21,6 +21,13 @@ struct MenuItem {
     bool enabled = true;
 };
 
+// One line of an open-file dialog's type list: its name and its patterns
+// ("*.mp3;*.wav").
+struct FileFilter {
+    std::wstring name;
+    std::wstring patterns;
+};
+
 // Windows of their own that the caption opens.
 enum class SecondaryWindow { MicTone, Soundboard };
 
@@ -56,6 +63,22 @@ public:
 
     // Opens (or brings forward) a secondary window; a host without it ignores the request.
     virtual void openSecondary(SecondaryWindow) {}
+
+    // The one native edit field, for a clip's file or link: shown over the
+    // logical rectangle while shown is set, hidden otherwise. Typing and
+    // pasting happen in it natively; the model reads and sets its text.
+    virtual void placeSourceField(const Rect&, bool shown) { (void)shown; }
+    virtual std::wstring sourceFieldText() { return {}; }
+    virtual void setSourceFieldText(const std::wstring&) { }
+    // The keyboard focus moves into the field (Tab reached it).
+    virtual void focusSourceField() { }
+    // The common open-file dialog; the chosen file, nothing when cancelled.
+    virtual std::optional<std::wstring> chooseFile(std::wstring_view title, const std::vector<FileFilter>& filters)
+    {
+        (void)title;
+        (void)filters;
+        return std::nullopt;
+    }
 };
 
 } // namespace ui

@@ -2,6 +2,8 @@
 // click, a key or a tick changes, what is drawn, and what is saved.
 
 #include "cable/cable.h"
+#include "clip/messages.h"
+#include "clip/source_check.h"
 #include "console/sim/sim_console.h"
 #include "dsp/mask_table.h"
 #include "platform/sim/fixed_known_folders.h"
@@ -17,10 +19,12 @@
 #include "ui/page_places.h"
 #include "ui/pages.h"
 #include "ui/recording_painter.h"
+#include "ui/theme.h"
 #include "ui/toolkit.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
@@ -85,6 +89,11 @@ public:
     std::vector<std::wstring> promptAnswers; // taken front first; none left: cancelled
     std::vector<std::pair<std::function<void()>, std::function<void()>>> jobs;
     std::vector<std::pair<std::wstring, std::wstring>> opened; // shell opens: file, parameters
+    // The native source field and the open-file dialog.
+    bool fieldShown = false;
+    int fieldFocused = 0;
+    std::wstring fieldText;
+    std::optional<std::wstring> fileAnswer;
 
     void invalidate(const Rect& r) override { invalidated.push_back(r); }
     void minimise() override { ++minimised; }
@@ -109,6 +118,14 @@ public:
         opened.emplace_back(file, parameters);
     }
     void showAbout() override { ++abouts; }
+    void placeSourceField(const Rect&, bool shown) override { fieldShown = shown; }
+    std::wstring sourceFieldText() override { return fieldText; }
+    void setSourceFieldText(const std::wstring& text) override { fieldText = text; }
+    void focusSourceField() override { ++fieldFocused; }
+    std::optional<std::wstring> chooseFile(std::wstring_view, const std::vector<ui::FileFilter>&) override
+    {
+        return fileAnswer;
+    }
     void runInBackground(std::function<void()> work, std::function<void()> done) override
     {
         jobs.emplace_back(std::move(work), std::move(done));
@@ -1151,6 +1168,150 @@ TEST_F(Pages, SettingsControlsMapTheirFieldsFontsComeAndGoWithToastsAndTheResetR
     EXPECT_EQ(host.fontChanges, fontChanges + 3);
     click({100, 278});
     EXPECT_FALSE(store.autostartEnabled());
+}
+
+TEST_F(Pages, TheSoundClipTabMapsItsControlsShowsEveryTooltipAndItsResetRestoresTheClipGroup)
+{
+    window.selectPage(4, 0);
+    checkSlider({ui::kClipSpeedRect, &Settings::clip_speed, 50, 200, 100});
+    checkSlider({ui::kClipLevelRect, &Settings::clip_level, 0, 1000, 84});
+    checkFlag(ui::kClipKeepPitchRect, &Settings::clip_keep_pitch);
+    checkFlag(ui::kClipFollowVoiceRect, &Settings::clip_follow_voice);
+    checkFlag(ui::kClipMicRect, &Settings::clip_mic);
+    checkFlag(ui::kClipHearRect, &Settings::clip_hear);
+    s.set(&Settings::clip_speed, 125);
+    s.set(&Settings::clip_level, 0);
+    auto values = paint();
+    EXPECT_NE(values.findText(L"1.25x"), nullptr);
+    EXPECT_NE(values.findText(L"Off"), nullptr);
+    EXPECT_NE(values.findText(L"0.0 s / 0.0 s"), nullptr);
+
+    // Every control of the tab, the field's spot included, has a tooltip.
+    for (const Rect& r : {ui::kClipSourceRect, ui::kClipBrowseRect, ui::kClipPlayRect, ui::kClipStopRect,
+             ui::kClipBackRect, ui::kClipForwardRect, ui::kClipPositionRect, ui::kClipSpeedRect, ui::kClipKeepPitchRect,
+             ui::kClipFollowVoiceRect, ui::kClipLevelRect, ui::kClipMicRect, ui::kClipHearRect}) {
+        window.pointerMove({2, 300});
+        window.pointerMove({r.x + 4, r.y + 4});
+        sim.clock.advanceMillis(600);
+        window.tick(now());
+        const auto painted = paint();
+        EXPECT_TRUE(std::any_of(painted.calls.begin(), painted.calls.end(),
+            [](const RecordingPainter::Call& c) { return c.colour == ui::theme::kTipBack; }))
+            << r.x << "," << r.y;
+    }
+
+    s.set(&Settings::clip_keep_pitch, 0);
+    s.set(&Settings::clip_follow_voice, 0);
+    s.set(&Settings::clip_mic, 0);
+    s.set(&Settings::clip_hear, 0);
+    s.set(&Settings::app_gain, 300);
+    reset();
+    EXPECT_EQ(s.clip_speed.load(), 100);
+    EXPECT_EQ(s.clip_level.load(), 84);
+    EXPECT_EQ(s.clip_keep_pitch.load(), 1);
+    EXPECT_EQ(s.clip_follow_voice.load(), 1);
+    EXPECT_EQ(s.clip_mic.load(), 1);
+    EXPECT_EQ(s.clip_hear.load(), 1);
+    EXPECT_EQ(s.app_gain.load(), 300) << "another tab's group";
+    EXPECT_NE(paint().findText(L"Restored Media tab defaults"), nullptr);
+}
+
+// The reading progress of the outline shows in the position bar.
+bool showsOutlineProgress(const RecordingPainter& painter)
+{
+    return std::any_of(painter.calls.begin(), painter.calls.end(),
+        [](const RecordingPainter::Call& c) { return c.text.starts_with(L"Reading the waveform"); });
+}
+
+TEST_F(Window, TheSourceFieldShowsOnlyWithItsTabAndBrowsedOrDroppedFilesStartOneOutlineJobEach)
+{
+    EXPECT_FALSE(host.fieldShown);
+    window.selectPage(4, 0);
+    EXPECT_TRUE(host.fieldShown);
+    window.selectPage(4, 1);
+    EXPECT_FALSE(host.fieldShown);
+    window.selectPage(4, 0);
+    host.runJobs();
+    if (!clip::isLocalPath(L"C:\\Clips\\intro.wav"))
+        GTEST_SKIP() << "the clip source check is a placeholder in this build";
+
+    // Browse: the chosen file goes into the field and its outline is read.
+    click(centre(ui::kClipBrowseRect));
+    EXPECT_TRUE(host.jobs.empty()) << "a cancelled dialog changes nothing";
+    host.fileAnswer = L"C:\\Clips\\intro.wav";
+    click(centre(ui::kClipBrowseRect));
+    EXPECT_EQ(host.fieldText, L"C:\\Clips\\intro.wav");
+    ASSERT_EQ(host.jobs.size(), 1u);
+    EXPECT_TRUE(showsOutlineProgress(paint()));
+    click(centre(ui::kClipBrowseRect));
+    EXPECT_EQ(host.jobs.size(), 1u) << "the same file's outline is already on its way";
+
+    // A dropped file shows the tab and takes the place of the job before:
+    // the older job's late result is dropped, the newer one ends the progress.
+    window.selectPage(0);
+    EXPECT_FALSE(host.fieldShown);
+    window.filesDropped({L"C:\\Clips\\outro.mp3", L"C:\\Clips\\other.mp3"});
+    EXPECT_EQ(window.page(), 4);
+    EXPECT_EQ(window.tab(), 0);
+    EXPECT_TRUE(host.fieldShown);
+    EXPECT_EQ(host.fieldText, L"C:\\Clips\\outro.mp3");
+    ASSERT_EQ(host.jobs.size(), 2u);
+    auto first = std::move(host.jobs.front());
+    host.jobs.erase(host.jobs.begin());
+    first.first();
+    first.second();
+    EXPECT_TRUE(showsOutlineProgress(paint()));
+    host.runJobs();
+    EXPECT_FALSE(showsOutlineProgress(paint()));
+
+    // A web link has no outline to read.
+    window.filesDropped({L"https://example.com/clip.mp3"});
+    EXPECT_TRUE(host.jobs.empty());
+
+    // Tab reaches the field natively; from the field, Tab moves on to Browse.
+    window.filesDropped({L"C:\\Clips\\intro.wav"});
+    host.runJobs();
+    window.key(ui::Key::Tab, {});
+    while (host.fieldFocused == 0)
+        window.key(ui::Key::Tab, {});
+    window.sourceFieldKey(ui::Key::Tab, {});
+    host.fileAnswer = L"C:\\Clips\\next.wav";
+    window.key(ui::Key::Enter, {});
+    EXPECT_EQ(host.fieldText, L"C:\\Clips\\next.wav") << "Enter pressed Browse, the control after the field";
+}
+
+TEST_F(Window, PlayOpensTheFieldsTextAndAFailureShowsInRedWithPlayStillOffered)
+{
+    window.selectPage(4, 0);
+    host.fieldText = L"  ";
+    click(centre(ui::kClipPlayRect));
+    const clip::Player& player = sim.console().clipPlayer();
+    if (player.state() == clip::PlayerState::Idle && player.statusText().empty())
+        GTEST_SKIP() << "the clip player is a placeholder in this build";
+    EXPECT_EQ(player.state(), clip::PlayerState::Failed);
+    window.tick(now());
+    const auto painted = paint();
+    const auto* status = painted.findText(clip::kEmptySource);
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(status->colour, ui::theme::kDanger);
+    EXPECT_NE(painted.findText(L"Play"), nullptr);
+}
+
+TEST_F(Window, AnIdleTickOnTheSoundClipTabRepaintsNothing)
+{
+    window.selectPage(4, 0);
+    window.tick(now());
+    host.invalidated.clear();
+    for (int i = 0; i < 3; ++i) {
+        sim.clock.advanceMillis(16);
+        window.tick(now());
+    }
+    EXPECT_TRUE(host.invalidated.empty());
+    s.set(&Settings::clip_mic, 0);
+    window.tick(now());
+    ASSERT_EQ(host.invalidated.size(), 1u);
+    EXPECT_TRUE(host.invalidated[0].intersects(ui::kClipMicRect));
+    EXPECT_FALSE(host.invalidated[0].intersects(ui::kClipPositionRect));
 }
 
 } // namespace

@@ -8,7 +8,7 @@
 //               restored | move X Y | close | scale | capture FILE.png [TOP BOTTOM] |
 //               reg-get NAME [KEY] | reg-set NAME VALUE | tabs P | place NAME [FX FY] |
 //               repaint N | wheel X Y NOTCHES | tone-open | tone-capture FILE.png | tone-escape |
-//               capture-part FILE.png X Y W H
+//               capture-part FILE.png X Y W H | clip-source TEXT
 
 #include "ui/geometry.h"
 #include "ui/layout.h"
@@ -90,6 +90,9 @@ std::optional<ui::Rect> placeOf(const std::wstring& name)
         {L"hints", ui::kHintsRect},
         {L"channel-test", ui::kChannelTestRect},
         {L"pink-noise", ui::kPinkNoiseRect},
+        {L"clip-play", ui::kClipPlayRect},
+        {L"clip-stop", ui::kClipStopRect},
+        {L"clip-mic", ui::kClipMicRect},
     };
     for (const auto& [key, rect] : kPlaces)
         if (name == key)
@@ -291,6 +294,14 @@ int wmain(int argc, wchar_t** argv)
             UpdateWindow(window);
             SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 5000, nullptr);
         }
+    } else if (command == L"clip-source" && argc == 3) {
+        // The Sound Clip tab's source field: the one edit child of the window.
+        HWND field = FindWindowExW(window, nullptr, L"Edit", nullptr);
+        if (!field) {
+            std::printf("no source field\n");
+            return 1;
+        }
+        SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[2]));
     } else if (command == L"tabs" && argc == 3) {
         std::printf("%d\n", ui::subTabCount(static_cast<int>(number(2))));
     } else if (command == L"minimise") {

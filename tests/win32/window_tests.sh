@@ -185,6 +185,10 @@ screens)
       for tab in $(seq 0 $((tabs > 0 ? tabs - 1 : 0))); do
         name=page${page}
         if [ "$tabs" -gt 0 ]; then drive page $page $tab; name=${name}_tab${tab}; else drive page $page; fi
+        # The Sound Clip tab with a path in its native field, as pasted.
+        if [ "$page$tab" = 40 ]; then
+          drive clip-source 'C:\Users\Public\Music\Intro jingle (long version).mp3' || fail "no source field"
+        fi
         file=$screens/${name}_scale${scale%0}.png
         out=$(drive capture "$(winepath -w "$file")" $band)
         case $? in

@@ -5,6 +5,7 @@
 #include "ui/win32/secondary_windows.h"
 #include "ui/win32/window_object.h"
 
+#include <commdlg.h>
 #include <objbase.h>
 #include <shellapi.h>
 #include <windowsx.h>
@@ -23,6 +24,12 @@ constexpr int kFadeOtherMillis = 200;
 constexpr UINT kFadeStepMillis = 8;
 // Saved positions further left or up than this are a minimised window's.
 constexpr int kLowestPosition = -15999;
+constexpr int kSourceFieldId = 100;
+// Longer than any path or link the source check accepts, so that a longer
+// text is refused by the check rather than cut into something else.
+constexpr WPARAM kSourceFieldLimit = 4096;
+// The field's text stands this far inside the frame the page draws.
+constexpr float kSourceFieldPadding = 6.0f;
 
 } // namespace
 
@@ -131,6 +138,16 @@ bool MainFrame::create(HINSTANCE instance, float scale, WindowPosition position,
         return false;
     SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon));
+    DragAcceptFiles(hwnd_, TRUE);
+    // Borderless: the page draws the field's frame around it.
+    sourceField_ = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_TABSTOP | ES_AUTOHSCROLL, 0, 0, 0, 0, hwnd_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kSourceFieldId)), instance, nullptr);
+    if (sourceField_) {
+        SendMessageW(sourceField_, EM_LIMITTEXT, kSourceFieldLimit, 0);
+        SetWindowLongPtrW(sourceField_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        sourceFieldDefault_ = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(sourceField_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(sourceFieldProc)));
+    }
     setAlpha(targetAlpha());
     applyWindowLook();
     return true;
@@ -232,6 +249,7 @@ void MainFrame::fontsChanged()
     // Remade now rather than at the next paint, so that measuring before it
     // already sees the new faces.
     fonts_.update(console_.settings());
+    layoutSourceField();
     if (hwnd_)
         InvalidateRect(hwnd_, nullptr, FALSE);
 }
@@ -288,6 +306,130 @@ void MainFrame::openSecondary(SecondaryWindow window)
 {
     if (window == SecondaryWindow::MicTone)
         tone_.open(instance_, hwnd_, scale_);
+}
+
+void MainFrame::placeSourceField(const Rect& r, bool shown)
+{
+    sourceFieldRect_ = r;
+    sourceFieldShown_ = shown;
+    layoutSourceField();
+}
+
+void MainFrame::layoutSourceField()
+{
+    if (!sourceField_)
+        return;
+    if (!sourceFieldShown_) {
+        if (GetFocus() == sourceField_)
+            SetFocus(hwnd_);
+        ShowWindow(sourceField_, SW_HIDE);
+        return;
+    }
+    HFONT font = fonts_.bodyFont(scale_);
+    if (font != sourceFieldFont_) {
+        sourceFieldFont_ = font;
+        SendMessageW(sourceField_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    }
+    // One line of the font, centred in the frame's height.
+    int lineHeight = 0;
+    if (HDC dc = GetDC(sourceField_)) {
+        HGDIOBJ old = SelectObject(dc, font);
+        TEXTMETRICW metrics{};
+        if (GetTextMetricsW(dc, &metrics))
+            lineHeight = metrics.tmHeight;
+        SelectObject(dc, old);
+        ReleaseDC(sourceField_, dc);
+    }
+    const RECT frame = pixelsFromLogical(sourceFieldRect_.inset(kSourceFieldPadding, 2), scale_);
+    const int frameHeight = frame.bottom - frame.top;
+    const int height = lineHeight > 0 ? std::min(frameHeight, lineHeight + 2) : frameHeight;
+    MoveWindow(
+        sourceField_, frame.left, frame.top + (frameHeight - height) / 2, frame.right - frame.left, height, TRUE);
+    ShowWindow(sourceField_, SW_SHOWNA);
+}
+
+std::wstring MainFrame::sourceFieldText()
+{
+    if (!sourceField_)
+        return {};
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(sourceField_)) + 1, L'\0');
+    text.resize(static_cast<size_t>(GetWindowTextW(sourceField_, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+void MainFrame::setSourceFieldText(const std::wstring& text)
+{
+    if (sourceField_)
+        SetWindowTextW(sourceField_, text.c_str());
+}
+
+void MainFrame::focusSourceField()
+{
+    if (!sourceField_ || !IsWindowVisible(sourceField_))
+        return;
+    SetFocus(sourceField_);
+    SendMessageW(sourceField_, EM_SETSEL, 0, -1);
+}
+
+std::optional<std::wstring> MainFrame::chooseFile(std::wstring_view title, const std::vector<FileFilter>& filters)
+{
+    // The dialog's filter list: name and patterns, each ended by a null, and a final null.
+    std::wstring filter;
+    for (const FileFilter& f : filters) {
+        filter += f.name;
+        filter += L'\0';
+        filter += f.patterns;
+        filter += L'\0';
+    }
+    filter += L'\0';
+    const std::wstring caption(title);
+    std::wstring file(32768, L'\0');
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = hwnd_;
+    dialog.lpstrFilter = filter.c_str();
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = file.data();
+    dialog.nMaxFile = static_cast<DWORD>(file.size());
+    dialog.lpstrTitle = caption.c_str();
+    dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
+    if (!GetOpenFileNameW(&dialog))
+        return std::nullopt;
+    file.resize(std::wcslen(file.c_str()));
+    return file;
+}
+
+void MainFrame::filesDropped(HANDLE handle)
+{
+    const HDROP drop = static_cast<HDROP>(handle);
+    std::vector<std::wstring> paths;
+    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT i = 0; i < count; ++i) {
+        std::wstring path(DragQueryFileW(drop, i, nullptr, 0) + 1, L'\0');
+        path.resize(DragQueryFileW(drop, i, path.data(), static_cast<UINT>(path.size())));
+        if (!path.empty())
+            paths.push_back(std::move(path));
+    }
+    DragFinish(drop);
+    if (model_)
+        model_->filesDropped(paths);
+}
+
+LRESULT CALLBACK MainFrame::sourceFieldProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* self = reinterpret_cast<MainFrame*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!self)
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    if (message == WM_KEYDOWN && (wParam == VK_TAB || wParam == VK_RETURN) && self->model_) {
+        if (wParam == VK_TAB)
+            SetFocus(self->hwnd_);
+        self->model_->sourceFieldKey(keyOf(wParam), modifiersNow());
+        return 0;
+    }
+    // The characters of those keys would only beep in a single-line field.
+    if (message == WM_CHAR && (wParam == L'\t' || wParam == L'\r'))
+        return 0;
+    return CallWindowProcW(self->sourceFieldDefault_, hwnd, message, wParam, lParam);
 }
 
 void MainFrame::runInBackground(std::function<void()> work, std::function<void()> done)
@@ -353,6 +495,9 @@ void MainFrame::paint(HDC dc, const RECT& invalid)
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&begin);
     fonts_.update(console_.settings());
+    // The faces may have been remade since the field took its font.
+    if (sourceFieldShown_ && fonts_.bodyFont(scale_) != sourceFieldFont_)
+        layoutSourceField();
     RECT client{};
     GetClientRect(hwnd_, &client);
     const Rect area = logicalFromPixels(invalid, scale_);
@@ -473,6 +618,7 @@ void MainFrame::endZoom()
     GetWindowRect(hwnd_, &at);
     const WindowPosition place = windowPosition(primaryWorkArea(), size, true, at.left, at.top);
     SetWindowPos(hwnd_, nullptr, place.x, place.y, size.width, size.height, SWP_NOZORDER | SWP_NOACTIVATE);
+    layoutSourceField();
     InvalidateRect(hwnd_, nullptr, FALSE);
 }
 
@@ -509,6 +655,9 @@ LRESULT CALLBACK MainFrame::windowProc(HWND hwnd, UINT message, WPARAM wParam, L
 
 LRESULT MainFrame::handle(UINT message, WPARAM wParam, LPARAM lParam)
 {
+    // A click on the page takes the keys back from the source field.
+    if ((message == WM_LBUTTONDOWN || message == WM_RBUTTONDOWN) && sourceField_ && GetFocus() == sourceField_)
+        SetFocus(hwnd_);
     if (routePointer(hwnd_, message, wParam, lParam, scale_, trackingLeave_, model_))
         return 0;
     switch (message) {
@@ -553,6 +702,9 @@ LRESULT MainFrame::handle(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_MOVE:
         recordPosition();
+        return 0;
+    case WM_DROPFILES:
+        filesDropped(reinterpret_cast<HANDLE>(wParam));
         return 0;
     case kWorkDoneMessage: {
         // The window owns the result from here.

@@ -97,10 +97,20 @@ public:
     void showAbout() override;
     void runInBackground(std::function<void()> work, std::function<void()> done) override;
     void openSecondary(SecondaryWindow window) override;
+    void placeSourceField(const Rect& r, bool shown) override;
+    std::wstring sourceFieldText() override;
+    void setSourceFieldText(const std::wstring& text) override;
+    void focusSourceField() override;
+    std::optional<std::wstring> chooseFile(std::wstring_view title, const std::vector<FileFilter>& filters) override;
 
 private:
     static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK zoomProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK sourceFieldProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    // Puts the field where the model placed it at the current scale, with the
+    // interface font of that scale (after a zoom or a font change too).
+    void layoutSourceField();
+    void filesDropped(HANDLE drop); // an HDROP
     LRESULT handle(UINT message, WPARAM wParam, LPARAM lParam);
 
     void paint(HDC dc, const RECT& invalid);
@@ -145,6 +155,14 @@ private:
     HBITMAP zoomSnapshot_ = nullptr;
     SIZE zoomSnapshotSize_{};
     double lastTickSeconds_ = -1.0;
+
+    // The one native edit field (a clip's file or link), a child of the
+    // window, subclassed so that Tab and Enter reach the model.
+    HWND sourceField_ = nullptr;
+    WNDPROC sourceFieldDefault_ = nullptr;
+    HFONT sourceFieldFont_ = nullptr;
+    Rect sourceFieldRect_;
+    bool sourceFieldShown_ = false;
 
     HWND about_ = nullptr;
     ToneFrame tone_;
