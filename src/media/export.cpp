@@ -57,7 +57,8 @@ platform::MediaCode codeFromSystemError(uint32_t error)
 std::wstring writeFailedMessage(platform::MediaCode code)
 {
     wchar_t text[80];
-    std::swprintf(text, std::size(text), L"Windows could not write that format (error %08X)", static_cast<unsigned>(code));
+    std::swprintf(
+        text, std::size(text), L"Windows could not write that format (error %08X)", static_cast<unsigned>(code));
     return text;
 }
 
@@ -124,8 +125,8 @@ LocalTime localTimeNow()
     localtime_r(&now, &local);
 #endif
     return {static_cast<uint32_t>(local.tm_year + 1900), static_cast<uint32_t>(local.tm_mon + 1),
-        static_cast<uint32_t>(local.tm_mday), static_cast<uint32_t>(local.tm_hour),
-        static_cast<uint32_t>(local.tm_min), static_cast<uint32_t>(local.tm_sec)};
+        static_cast<uint32_t>(local.tm_mday), static_cast<uint32_t>(local.tm_hour), static_cast<uint32_t>(local.tm_min),
+        static_cast<uint32_t>(local.tm_sec)};
 }
 
 std::wstring makeFileName(
@@ -134,8 +135,8 @@ std::wstring makeFileName(
     // The stamp alone is formatted into a fixed buffer; the folder and prefix
     // are appended whole, so a long folder never truncates the name.
     wchar_t stamp[48];
-    std::swprintf(stamp, std::size(stamp), L"_%04u%02u%02u_%02u%02u%02u.", time.year, time.month, time.day,
-        time.hour, time.minute, time.second);
+    std::swprintf(stamp, std::size(stamp), L"_%04u%02u%02u_%02u%02u%02u.", time.year, time.month, time.day, time.hour,
+        time.minute, time.second);
     return folder + L"\\" + prefix + stamp + format.extension;
 }
 
@@ -148,7 +149,8 @@ std::wstring savingName(const std::wstring& target)
     return target.substr(0, dot) + L".saving" + target.substr(dot);
 }
 
-int chooseEncoderType(const std::vector<platform::EncoderType>& types, uint32_t sampleRate, uint32_t targetBytesPerSecond)
+int chooseEncoderType(
+    const std::vector<platform::EncoderType>& types, uint32_t sampleRate, uint32_t targetBytesPerSecond)
 {
     int best = -1;
     double bestScore = 0;
