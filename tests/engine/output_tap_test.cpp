@@ -202,8 +202,9 @@ TEST_F(OutputTapTest, AnEndpointThatTakesOnlyItsMixFormatIsConvertedToTheTimelin
     EXPECT_NEAR(*std::max_element(left.begin(), left.end()), kMarkLevel, 200);
 }
 
-TEST_F(OutputTapTest, TheTimelineKeepsPaceWithTheClockOverTenMinutesOfRandomGaps)
+TEST_F(OutputTapTest, TheTimelineKeepsPaceWithTheClockOverThreeMinutesOfRandomGaps)
 {
+    audio.setCaptureSource(L"spk-a", frameIndexSource); // cheaper than a sine over minutes
     auto tap = stream();
     ASSERT_TRUE(tap->open());
     const int64_t start = clock.nowMicros();
@@ -212,7 +213,7 @@ TEST_F(OutputTapTest, TheTimelineKeepsPaceWithTheClockOverTenMinutesOfRandomGaps
     std::vector<int16_t> scratch(engine::RecorderRing::kSize);
     bool idle = false;
     int stretch = 100; // passes until the speaker starts or stops playing
-    for (int pass = 0; pass < 60000; ++pass) {
+    for (int pass = 0; pass < 18000; ++pass) {
         if (--stretch == 0) {
             // Quiet stretches from 30 ms (shorter ones are within the stamp tolerance) to 3 s.
             idle = !idle;
