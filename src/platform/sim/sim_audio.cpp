@@ -93,8 +93,8 @@ struct SimAudio::EndpointState {
     double driftPpm = 0;
     int silentPackets = 0;
     uint32_t pendingSkip = 0;
-    bool renderIdle = false;  // loopback: the endpoint plays nothing, so no packets come
-    int64_t stampOffset = 0;  // loopback: added to every packet's time stamp, 100 ns
+    bool renderIdle = false; // loopback: the endpoint plays nothing, so no packets come
+    int64_t stampOffset = 0; // loopback: added to every packet's time stamp, 100 ns
     bool stampsMissing = false;
     CaptureSource source = sineSource(440.0, 0.25f);
     bool record = false;
@@ -498,6 +498,8 @@ private:
         s_->initialized = true;
         s_->bufferFrames = bufferFrames;
         s_->packet.assign(size_t{bufferFrames} * 2, 0.0f);
+        if (s_->mixFormat) // room for the mix-format copy of a packet, so that reads do not allocate
+            s_->packetBytes.reserve(size_t{bufferFrames} * s_->format.channels * (s_->format.bitsPerSample / 8u));
         ++ep_->stats.initializations;
     }
 
