@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace media {
 
@@ -49,6 +50,11 @@ std::wstring makeFileName(const std::wstring& folder, const std::wstring& prefix
 
 // The name a file is encoded under until it is complete.
 std::wstring savingName(const std::wstring& target);
+
+// The index of the offered type to encode with: sampleRate stereo only, the
+// average byte rate nearest the target (any, when the target is 0), 16-bit
+// types before all others, the first on a tie; -1 when none is usable.
+int chooseEncoderType(const std::vector<platform::EncoderType>& types, uint32_t sampleRate, uint32_t targetBytesPerSecond);
 
 // Writes sound to target in format; false with message on failure, when no
 // half file is left and an old file under target is untouched.

@@ -57,11 +57,14 @@ struct ClientProperties {
 // A shared-mode initialisation with the program's fixed format: IEEE float,
 // 2 channels, 48000 Hz; or, with useMixFormat, with the endpoint's own mix
 // format, for a stream that writes its frames in that format (writeFrames).
+// With loopback, a client on a render endpoint captures what the endpoint
+// plays (polled, without an event): its capture service gives the packets.
 struct SharedStreamParams {
     bool autoConvertPcm = true;
     bool srcDefaultQuality = false; // the platform's default-quality rate conversion
     bool eventCallback = false;
     bool useMixFormat = false;
+    bool loopback = false;
     int64_t bufferDurationMicros = 0;
 };
 
@@ -71,9 +74,15 @@ inline constexpr uint32_t kPacketDiscontinuity = 0x1; // the platform saw a glit
 // One capture packet, valid until releasePacket.
 struct CapturePacket {
     const float* data = nullptr; // interleaved stereo; meaningless when silent
+    // The same frames in the stream's own format: the mix format's when the
+    // stream was initialised with it (channels samples per frame).
+    const uint8_t* bytes = nullptr;
     uint32_t frames = 0;
     uint32_t flags = 0;
     uint64_t devicePosition = 0; // frames since the stream started
+    // When the first frame was captured, on the performance-counter clock in
+    // 100 ns units (the Clock's microseconds × 10); 0 when the platform gives none.
+    uint64_t qpcPosition = 0;
 };
 
 class RenderService {

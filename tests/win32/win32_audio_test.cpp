@@ -111,6 +111,10 @@ TEST_F(Win32Audio, CaptureStreamDeliversPackets)
         ASSERT_EQ(capture->getPacket(packet), platform::AudioResult::Ok);
         EXPECT_EQ(packet.frames, frames);
         EXPECT_TRUE(packet.data != nullptr || (packet.flags & platform::kPacketSilent));
+        // The packet's stamp is on the clock's time base (the output tap lines packets up by it).
+        if (packet.qpcPosition != 0) {
+            EXPECT_NEAR(static_cast<double>(packet.qpcPosition) / 10.0, static_cast<double>(clock->nowMicros()), 1e6);
+        }
         EXPECT_EQ(capture->releasePacket(packet.frames), platform::AudioResult::Ok);
         EXPECT_EQ(client->stop(), platform::AudioResult::Ok);
     }

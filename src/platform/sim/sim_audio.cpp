@@ -34,6 +34,29 @@ void stereoOf(const MixFormat& f, const uint8_t* bytes, uint32_t i, float& left,
     left = sample(0);
     right = sample(f.channels > 1 ? 1 : 0);
 }
+
+// Frames of interleaved stereo as a stream in format f carries them: left and
+// right on the first two channels (one channel: left), silence on the rest.
+void encodeFrames(const MixFormat& f, const float* stereo, uint32_t frames, std::vector<uint8_t>& out)
+{
+    const uint32_t bytes = f.bitsPerSample / 8;
+    out.assign(size_t{frames} * f.channels * bytes, 0);
+    for (uint32_t i = 0; i < frames; ++i) {
+        for (uint32_t c = 0; c < f.channels && c < 2; ++c) {
+            const double v = std::clamp(stereo[2 * i + c], -1.0f, 1.0f);
+            uint8_t* at = out.data() + (size_t{i} * f.channels + c) * bytes;
+            if (f.format == SampleFormat::Float && bytes == 4) {
+                const auto x = static_cast<float>(v);
+                std::memcpy(at, &x, 4);
+            } else {
+                // Little-endian integer of the sample's width, full scale one step below the top.
+                const auto x = static_cast<int64_t>(v * static_cast<double>((int64_t{1} << (f.bitsPerSample - 1)) - 1));
+                for (uint32_t k = 0; k < bytes; ++k)
+                    at[k] = static_cast<uint8_t>(static_cast<uint64_t>(x) >> (8 * k));
+            }
+        }
+    }
+}
 } // namespace
 
 struct StreamState {
@@ -41,6 +64,7 @@ struct StreamState {
     bool initialized = false;
     bool started = false;
     bool closed = false;
+    bool loopback = false; // a render endpoint's stream that captures what it plays
     uint32_t bufferFrames = 0;
     // The stream's format and rate: the fixed ones unless opened with the mix format.
     MixFormat format{};
@@ -52,6 +76,7 @@ struct StreamState {
     uint64_t consumed = 0;
     bool packetOut = false;
     std::vector<float> packet;
+    std::vector<uint8_t> packetBytes; // the packet in the mix format, for a stream opened with it
     // Render: frames queued, the time they were last counted down, the
     // fraction of a frame already played.
     uint64_t queued = 0;
@@ -68,6 +93,9 @@ struct SimAudio::EndpointState {
     double driftPpm = 0;
     int silentPackets = 0;
     uint32_t pendingSkip = 0;
+    bool renderIdle = false; // loopback: the endpoint plays nothing, so no packets come
+    int64_t stampOffset = 0; // loopback: added to every packet's time stamp, 100 ns
+    bool stampsMissing = false;
     CaptureSource source = sineSource(440.0, 0.25f);
     bool record = false;
     std::vector<float> rendered;
@@ -107,6 +135,10 @@ struct SimAudio::Shared {
         }
         const auto produced
             = static_cast<uint64_t>(static_cast<double>(clock.nowMicros() - s.startMicros) * ep.rate(s) / 1e6);
+        if (s.loopback && ep.renderIdle && !s.packetOut) {
+            s.consumed = std::max(s.consumed, produced); // nothing played, nothing to capture
+            return 0;
+        }
         if (produced <= s.consumed)
             return 0;
         uint64_t available = produced - s.consumed;
@@ -202,8 +234,18 @@ public:
         }
         ep_->source(s_->consumed, s_->packet.data(), frames);
         packet.data = s_->packet.data();
+        packet.bytes = reinterpret_cast<const uint8_t*>(packet.data);
+        if (s_->mixFormat) {
+            encodeFrames(s_->format, packet.data, frames, s_->packetBytes);
+            packet.bytes = s_->packetBytes.data();
+        }
         packet.frames = frames;
         packet.devicePosition = s_->consumed;
+        if (s_->loopback && !ep_->stampsMissing) {
+            // The first frame's time on the clock, from the frames before it at the stream's rate.
+            const auto at = static_cast<int64_t>(static_cast<double>(s_->consumed) * 1e7 / ep_->rate(*s_));
+            packet.qpcPosition = static_cast<uint64_t>(s_->startMicros * 10 + at + ep_->stampOffset);
+        }
         s_->packetOut = true;
         return AudioResult::Ok;
     }
@@ -348,7 +390,14 @@ public:
             return r;
         if (s_->initialized)
             return AudioResult::WrongState;
-        if (params.bufferDurationMicros <= 0 || params.eventCallback != s_->capture)
+        if (params.loopback) {
+            // Polled capture of what a render endpoint plays.
+            if (ep_->setup.flow != Flow::Render || params.eventCallback)
+                return AudioResult::Unsupported;
+            s_->capture = true;
+            s_->loopback = true;
+        }
+        if (params.bufferDurationMicros <= 0 || (!params.loopback && params.eventCallback != s_->capture))
             return AudioResult::Unsupported;
         if (params.useMixFormat) {
             const MixFormat& f = ep_->setup.mixFormat;
@@ -449,6 +498,8 @@ private:
         s_->initialized = true;
         s_->bufferFrames = bufferFrames;
         s_->packet.assign(size_t{bufferFrames} * 2, 0.0f);
+        if (s_->mixFormat) // room for the mix-format copy of a packet, so that reads do not allocate
+            s_->packetBytes.reserve(size_t{bufferFrames} * s_->format.channels * (s_->format.bitsPerSample / 8u));
         ++ep_->stats.initializations;
     }
 
@@ -541,6 +592,21 @@ void SimAudio::markNextPacketsSilent(const std::wstring& id, int count)
 void SimAudio::skipFrames(const std::wstring& id, uint32_t frames)
 {
     withEndpoint(*shared_, id, [&](EndpointState& e) { e.pendingSkip += frames; });
+}
+
+void SimAudio::setRenderIdle(const std::wstring& id, bool idle)
+{
+    withEndpoint(*shared_, id, [&](EndpointState& e) { e.renderIdle = idle; });
+}
+
+void SimAudio::setStampOffset(const std::wstring& id, int64_t hundredNanos)
+{
+    withEndpoint(*shared_, id, [&](EndpointState& e) { e.stampOffset = hundredNanos; });
+}
+
+void SimAudio::setStampsMissing(const std::wstring& id, bool missing)
+{
+    withEndpoint(*shared_, id, [&](EndpointState& e) { e.stampsMissing = missing; });
 }
 
 void SimAudio::setCaptureSource(const std::wstring& id, CaptureSource source)

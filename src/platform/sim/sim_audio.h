@@ -4,8 +4,10 @@
 // the device position, drift between capture and render clocks, refused
 // opens, calls failing mid-stream, endpoints that appear and disappear.
 //
-// A capture stream produces packets of packetFrames frames at 48000 Hz times
-// (1 + driftPpm / 1e6) of clock time after start; frames beyond its buffer
+// A capture stream, or a loopback stream on a render endpoint (its packets
+// stamped with their first frame's time on the clock), produces packets of
+// packetFrames frames at its rate (48000 Hz unless opened with the mix
+// format) times (1 + driftPpm / 1e6) of clock time after start; frames beyond its buffer
 // are lost, which shows as a jump of the device position. A render stream
 // plays its queue at its own drifted rate and underruns when it runs dry.
 // After advancing a ManualClock, call tick() so that capture streams with a
@@ -78,7 +80,16 @@ public:
     // The device position of the stream's next packet jumps ahead by frames
     // (the frames are lost), as after a glitch of the device.
     void skipFrames(const std::wstring& id, uint32_t frames);
+    // A render endpoint's capture source gives what it plays, which a
+    // loopback stream on it captures.
     void setCaptureSource(const std::wstring& id, CaptureSource source);
+    // Loopback: while idle the endpoint plays nothing and its loopback
+    // streams deliver no packets (the frames of that time never come).
+    void setRenderIdle(const std::wstring& id, bool idle);
+    // Loopback: packets' time stamps are moved by this much (100 ns units),
+    // or are missing (0), from now on.
+    void setStampOffset(const std::wstring& id, int64_t hundredNanos);
+    void setStampsMissing(const std::wstring& id, bool missing);
     void setRegistrationFails(bool fails);
 
     // Keeps every frame written to a render endpoint, for inspection, as

@@ -71,9 +71,10 @@ public:
     SimMediaStats stats(const std::wstring& pathOrLink) const;
     ReaderUse lastUse() const;
 
-    // Test controls: encoding. The writer writes each sample's bytes (the
-    // 16-bit frames as they came) to the file at its path, through
-    // Files::beginReplace with an empty suffix, committed by finalize.
+    // Test controls: encoding. As the platform's writer does, a writer
+    // creates the file at its path at once and appends each sample's bytes
+    // (the 16-bit frames as they came) as it is written, so a writer that
+    // fails leaves a half file behind.
     void offerEncoderTypes(EncoderFormat format, std::vector<EncoderType> types);
     void failWriterCreate(MediaCode code);         // 0: writers open
     void failWriteAt(int sampleIndex, MediaCode code); // -1: writes succeed

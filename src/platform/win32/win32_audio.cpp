@@ -192,17 +192,20 @@ public:
         UINT32 frames = 0;
         DWORD flags = 0;
         UINT64 position = 0;
-        const HRESULT hr = capture_->GetBuffer(&data, &frames, &flags, &position, nullptr);
+        UINT64 qpc = 0;
+        const HRESULT hr = capture_->GetBuffer(&data, &frames, &flags, &position, &qpc);
         audioTrace(TraceKind::Packet, hr, traceId_, frames, position, flags);
         if (hr == AUDCLNT_S_BUFFER_EMPTY)
             return AudioResult::Ok;
         if (auto r = check(hr, "IAudioCaptureClient::GetBuffer"); r != AudioResult::Ok)
             return r;
         packet.data = reinterpret_cast<const float*>(data);
+        packet.bytes = data;
         packet.frames = frames;
         packet.flags = (flags & AUDCLNT_BUFFERFLAGS_SILENT ? kPacketSilent : 0u)
             | (flags & AUDCLNT_BUFFERFLAGS_DATA_DISCONTINUITY ? kPacketDiscontinuity : 0u);
         packet.devicePosition = position;
+        packet.qpcPosition = qpc;
         return AudioResult::Ok;
     }
 
@@ -305,6 +308,8 @@ public:
             flags |= kSrcDefaultQuality;
         if (params.eventCallback)
             flags |= AUDCLNT_STREAMFLAGS_EVENTCALLBACK;
+        if (params.loopback)
+            flags |= AUDCLNT_STREAMFLAGS_LOOPBACK;
         const REFERENCE_TIME duration = params.bufferDurationMicros * kHundredNanosPerMicro;
         if (params.useMixFormat) {
             CoTaskMem<WAVEFORMATEX> mix;
