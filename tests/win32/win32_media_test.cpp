@@ -7,7 +7,11 @@
 
 #include "win32/media_test_support.h"
 
+#include "clip/loaders.h"
 #include "clip/reader.h"
+#include "media/export.h"
+#include "media/wav_writer.h"
+#include "platform/win32/win32_platform.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +19,8 @@
 
 #include <mfapi.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -138,6 +144,80 @@ TEST_F(Win32Media, ASeekLandsWithin50MsOfItsTargetByTimestampAndByContent)
         EXPECT_NEAR(
             decoded.frames() / kRate, kRampSeconds + ramp.maxExtraSeconds / 2 - stamp, 0.01 + ramp.maxExtraSeconds / 2);
     }
+}
+
+// The loaders decode the same way the stream does: a whole sound is the
+// stream in 16 bits, a range holds what the stream holds at that time, and
+// the outline's peaks are the stream's.
+TEST_F(Win32Media, TheLoadersAgreeWithTheDecodedStream)
+{
+    for (const RampFile& ramp : kRamps) {
+        SCOPED_TRACE(narrow(ramp.name));
+        const std::wstring path = audioPath(ramp.name);
+        const Decoded whole = decode(*media, path, platform::ReaderUse::Loading);
+        ASSERT_TRUE(whole.ok) << whole.failure;
+        const size_t frames = whole.stereo.size() / 2;
+
+        std::wstring message;
+        const clip::SoundRef sound = clip::loadSound(*media, path, 48000, clip::kMaxSoundSeconds, 0, 0,
+            clip::isExactSeekFormat(path), nullptr, message);
+        ASSERT_TRUE(sound) << narrow(message);
+        EXPECT_FALSE(sound->truncated);
+        ASSERT_EQ(sound->frames(), frames);
+        int worst = 0;
+        for (size_t i = 0; i < whole.stereo.size(); ++i) {
+            const auto expected = static_cast<int>(std::clamp(whole.stereo[i], -1.0f, 1.0f) * 32767.0f);
+            worst = std::max(worst, std::abs(expected - sound->samples[i]));
+        }
+        EXPECT_LE(worst, 1);
+
+        // One second from 1.0 s: its level is the stream's at that time.
+        const clip::SoundRef range = clip::loadSound(*media, path, 48000, clip::kMaxSoundSeconds, 1.0, 2.0,
+            clip::isExactSeekFormat(path), nullptr, message);
+        ASSERT_TRUE(range) << narrow(message);
+        EXPECT_EQ(range->frames(), 48000u);
+        std::vector<float> rangeFloats(range->samples.size());
+        for (size_t i = 0; i < rangeFloats.size(); ++i)
+            rangeFloats[i] = range->samples[i] / 32767.0f;
+        EXPECT_NEAR(sourceSecondsOf(rangeFloats, whole.stereo), 1.0, 0.05);
+
+        std::atomic<int32_t> progress{0};
+        const clip::OutlineRef outline = clip::buildOutline(*media, path, 48000, 200, &progress, nullptr, message);
+        ASSERT_TRUE(outline) << narrow(message);
+        ASSERT_EQ(outline->peaks.size(), (frames + 239) / 240);
+        EXPECT_DOUBLE_EQ(outline->seconds, static_cast<double>(frames) / kRate);
+        for (size_t b = 0; b < outline->peaks.size(); ++b) {
+            float peak = 0.0f;
+            for (size_t i = b * 240; i < std::min(frames, (b + 1) * 240); ++i)
+                peak = std::max({peak, std::abs(whole.stereo[2 * i]), std::abs(whole.stereo[2 * i + 1])});
+            ASSERT_FLOAT_EQ(outline->peaks[b], std::min(peak, 1.0f)) << "bucket " << b;
+        }
+        EXPECT_GT(progress.load(), 900);
+    }
+}
+
+// A take exported as WAV is the program's own WAV writer's file, byte for byte.
+TEST_F(Win32Media, ATakeExportedAsWavIsTheOwnWritersFile)
+{
+    auto files = platform::win32::makeFiles();
+    clip::Sound take;
+    for (int i = 0; i < 48000; ++i) {
+        const auto v = static_cast<int16_t>(20000 * std::sin(2 * 3.14159265358979 * kToneHz * i / kRate));
+        take.samples.push_back(v);
+        take.samples.push_back(static_cast<int16_t>(-v));
+    }
+    const std::wstring exported = audioPath(L"export.wav"), own = audioPath(L"own.wav");
+    std::wstring message;
+    ASSERT_TRUE(media::encodeFile(*files, media, exported, take, 48000, media::takeFormat(1), message))
+        << narrow(message);
+    ASSERT_TRUE(media::writeWav(*files, own, take.samples, 48000));
+    const auto a = files->readAll(exported), b = files->readAll(own);
+    ASSERT_TRUE(a && b);
+    EXPECT_EQ(a->size(), 44u + take.samples.size() * 2);
+    EXPECT_TRUE(*a == *b);
+    EXPECT_FALSE(files->exists(exported + L".part"));
+    files->removeFile(exported);
+    files->removeFile(own);
 }
 
 TEST_F(Win32Media, AMissingFileFailsWithItsCode)
