@@ -38,7 +38,11 @@ Console::Console(Platform platform, engine::BlockSteps* steps)
       noMedia_(platform_.media ? nullptr : std::make_unique<NoMedia>()),
       media_(platform_.media ? platform_.media : noMedia_.get()),
       clipLog_(platform_.toolsFolder.empty() ? nullptr : platform_.files, platform_.toolsFolder),
-      clipPlayer_(*media_, platform_.clock, &clipLog_)
+      clipPlayer_(*media_, platform_.clock, &clipLog_),
+      takeEditor_(recorderFlags_, [this](const std::wstring& text) { reportRecorder(text); }, previewPhones_,
+          previewToMic_, state_),
+      recorder_(settings_, rings_, outputTap_, [this] { return settings_.deviceName(settings::DeviceKind::Spk); },
+          recorderFlags_, takeEditor_, [this](const std::wstring& text) { reportRecorder(text); })
 {
     if (platform_.registry)
         registry_.emplace(*platform_.registry);
@@ -55,6 +59,12 @@ Console::~Console()
     outputTap_.stopTap();
     clipPlayer_.stop();
     stopEngineThread();
+}
+
+void Console::reportRecorder(const std::wstring& text)
+{
+    recorderStatus_ = text;
+    ++recorderStatusSerial_;
 }
 
 void Console::startEngineThread()

@@ -25,6 +25,8 @@
 #include "platform/key_state.h"
 #include "platform/media.h"
 #include "platform/registry_store.h"
+#include "recorder/recorder.h"
+#include "recorder/take_editor.h"
 #include "settings/registry_settings.h"
 #include "settings/settings.h"
 
@@ -92,6 +94,12 @@ public:
     // the platform has none).
     platform::Media& media() { return *media_; }
     engine::OutputTap& outputTap() { return outputTap_; }
+    recorder::Recorder& recorder() { return recorder_; }
+    recorder::TakeEditor& takeEditor() { return takeEditor_; }
+    recorder::BusyFlags& recorderFlags() { return recorderFlags_; }
+    // The recorder page's status line: its text and a count that moves with every report.
+    const std::wstring& recorderStatus() const { return recorderStatus_; }
+    uint32_t recorderStatusSerial() const { return recorderStatusSerial_; }
     const Platform& platform() const { return platform_; }
     // Short-lived workers count themselves here; shutdown waits on both.
     BackgroundWorkers& workers() { return workers_; }
@@ -107,6 +115,8 @@ public:
     void stopCableWorker();
 
 private:
+    void reportRecorder(const std::wstring& text);
+
     Platform platform_;
     settings::Settings settings_;
     std::optional<settings::RegistrySettings> registry_;
@@ -125,6 +135,11 @@ private:
     clip::ClipLog clipLog_;
     clip::Player clipPlayer_;
     engine::OutputTap outputTap_{platform_.clock, platform_.devices};
+    recorder::BusyFlags recorderFlags_;
+    std::wstring recorderStatus_;
+    uint32_t recorderStatusSerial_ = 0;
+    recorder::TakeEditor takeEditor_;
+    recorder::Recorder recorder_;
     BackgroundWorkers workers_, fetches_;
 };
 
