@@ -42,7 +42,8 @@ Console::Console(Platform platform, engine::BlockSteps* steps)
       takeEditor_(recorderFlags_, [this](const std::wstring& text) { reportRecorder(text); }, previewPhones_,
           previewToMic_, state_),
       recorder_(settings_, rings_, outputTap_, [this] { return settings_.deviceName(settings::DeviceKind::Spk); },
-          recorderFlags_, takeEditor_, [this](const std::wstring& text) { reportRecorder(text); })
+          recorderFlags_, takeEditor_, [this](const std::wstring& text) { reportRecorder(text); }),
+      fxApply_(takeEditor_, recorderFlags_, [this](const std::wstring& text) { reportRecorder(text); })
 {
     if (platform_.registry)
         registry_.emplace(*platform_.registry);

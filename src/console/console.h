@@ -25,6 +25,7 @@
 #include "platform/key_state.h"
 #include "platform/media.h"
 #include "platform/registry_store.h"
+#include "recorder/fx_apply.h"
 #include "recorder/recorder.h"
 #include "recorder/take_editor.h"
 #include "settings/registry_settings.h"
@@ -97,6 +98,7 @@ public:
     recorder::Recorder& recorder() { return recorder_; }
     recorder::TakeEditor& takeEditor() { return takeEditor_; }
     recorder::BusyFlags& recorderFlags() { return recorderFlags_; }
+    recorder::FxApply& fxApply() { return fxApply_; }
     // The recorder page's status line: its text and a count that moves with every report.
     const std::wstring& recorderStatus() const { return recorderStatus_; }
     uint32_t recorderStatusSerial() const { return recorderStatusSerial_; }
@@ -140,6 +142,7 @@ private:
     uint32_t recorderStatusSerial_ = 0;
     recorder::TakeEditor takeEditor_;
     recorder::Recorder recorder_;
+    recorder::FxApply fxApply_;
     BackgroundWorkers workers_, fetches_;
 };
 
