@@ -32,6 +32,7 @@ struct TakeOutline {
 inline constexpr int64_t kOutlineBucket = 2400;
 inline constexpr double kFadeStepSeconds = 0.25;
 inline constexpr double kMaxFadeSeconds = 10.0;
+inline constexpr int64_t kPeakBlock = 64; // frames per precomputed source peak
 
 class TakeEditor {
 public:
@@ -50,7 +51,9 @@ public:
     uint32_t takeCounter() const { return takeCounter_; }
     bool canUndo() const { return !undo_.empty(); }
     bool canRedo() const { return !redo_.empty(); }
-    const TakeOutline& outline() const { return outline_; }
+    // Built when first asked for after a change, so that an edit itself
+    // costs only its segment lists.
+    const TakeOutline& outline() const;
 
     // Selection and view, in seconds on the timeline, normalised after every change.
     void setSelection(double start, double end);
@@ -90,9 +93,17 @@ public:
     void replaceSound(clip::SoundRef sound, bool inPlace);
 
 private:
+    enum class Preview { None, Phones, Mic };
+
     bool commandAllowed() const;
+    // The source ranges that make up timeline [a, b).
+    std::vector<Range> extract(int64_t a, int64_t b) const;
     void commit(std::vector<Range> segments);
+    void install(clip::SoundRef source, std::vector<Range> segments);
     void rebuildView();
+    void normalise();
+    // The largest |sample| of source frames [start, end).
+    int32_t sourcePeak(int64_t start, int64_t end) const;
 
     BusyFlags& flags_;
     StatusSink status_;
@@ -108,11 +119,18 @@ private:
     std::vector<Range> segments_;
     std::vector<Entry> undo_, redo_;
     uint32_t takeCounter_ = 0;
-    TakeOutline outline_;
+    int64_t length_ = 0;              // frames of the timeline, the sum of segments_
+    // The largest |sample| of each kPeakBlock frames of peaksSource_, built
+    // with the first outline of a sound so that later outlines read blocks.
+    mutable clip::SoundRef peaksSource_;
+    mutable std::vector<uint16_t> blockPeaks_;
+    mutable TakeOutline outline_;
+    mutable bool outlineStale_ = false;
     double selStart_ = 0, selEnd_ = 0, viewStart_ = 0, viewLength_ = 0;
     double fadeIn_ = 0, fadeOut_ = 0;
-    double playOrigin_ = 0;
-    bool playingToMic_ = false;
+    double playOrigin_ = 0;    // timeline seconds where the playing render starts
+    int64_t playFrames_ = 0;   // frames of the playing render
+    Preview preview_ = Preview::None;
 };
 
 } // namespace recorder
