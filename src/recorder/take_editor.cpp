@@ -46,8 +46,7 @@ int64_t totalLength(const std::vector<Range>& segments)
 TakeEditor::TakeEditor(BusyFlags& flags, StatusSink status, engine::SoundPlayer& phones, engine::SoundPlayer& toMic,
     engine::EngineState& state)
     : flags_(flags), status_(std::move(status)), phones_(phones), toMic_(toMic), state_(state)
-{
-}
+{ }
 
 void TakeEditor::setTake(clip::SoundRef sound, bool announce)
 {
@@ -286,7 +285,7 @@ void TakeEditor::clear()
     status_(L"Press Record or click Last buffer to edit waveform");
 }
 
-clip::SoundRef TakeEditor::render(int64_t a, int64_t b) const
+clip::SoundRef TakeEditor::render(int64_t a, int64_t b, bool userFades) const
 {
     auto out = std::make_shared<clip::Sound>();
     a = std::max<int64_t>(a, 0);
@@ -294,8 +293,12 @@ clip::SoundRef TakeEditor::render(int64_t a, int64_t b) const
     if (!source_ || a >= b)
         return out;
     const double total = static_cast<double>(length_);
-    double fadeIn = static_cast<double>(std::max<int64_t>(std::llrint(fadeIn_ * kRate), kJointFadeFrames));
-    double fadeOut = static_cast<double>(std::max<int64_t>(std::llrint(fadeOut_ * kRate), kJointFadeFrames));
+    const auto fadeFrames = [&](double seconds) {
+        return static_cast<double>(
+            std::max<int64_t>(std::llrint((userFades ? seconds : 0.0) * kRate), kJointFadeFrames));
+    };
+    double fadeIn = fadeFrames(fadeIn_);
+    double fadeOut = fadeFrames(fadeOut_);
     if (fadeIn + fadeOut > total) {
         const double scale = total / (fadeIn + fadeOut);
         fadeIn *= scale;

@@ -84,7 +84,8 @@ public:
     void clear();
 
     // The timeline range [a, b) rendered with the fades and joint dips.
-    clip::SoundRef render(int64_t a, int64_t b) const;
+    // Without userFades (the effects input) the ends get only the 3 ms minimum.
+    clip::SoundRef render(int64_t a, int64_t b, bool userFades = true) const;
     // "Save": the request for the chosen path and format (the whole take,
     // rendered); none when there is nothing to save. Sets the saving flag and
     // "Saving clip..." when it returns one.
@@ -119,7 +120,7 @@ private:
     std::vector<Range> segments_;
     std::vector<Entry> undo_, redo_;
     uint32_t takeCounter_ = 0;
-    int64_t length_ = 0;              // frames of the timeline, the sum of segments_
+    int64_t length_ = 0; // frames of the timeline, the sum of segments_
     // The largest |sample| of each kPeakBlock frames of peaksSource_, built
     // with the first outline of a sound so that later outlines read blocks.
     mutable clip::SoundRef peaksSource_;
@@ -128,8 +129,8 @@ private:
     mutable bool outlineStale_ = false;
     double selStart_ = 0, selEnd_ = 0, viewStart_ = 0, viewLength_ = 0;
     double fadeIn_ = 0, fadeOut_ = 0;
-    double playOrigin_ = 0;    // timeline seconds where the playing render starts
-    int64_t playFrames_ = 0;   // frames of the playing render
+    double playOrigin_ = 0;  // timeline seconds where the playing render starts
+    int64_t playFrames_ = 0; // frames of the playing render
     Preview preview_ = Preview::None;
 };
 

@@ -79,15 +79,17 @@ double expectedGain(const std::vector<Range>& segs, double fadeInS, double fadeO
 }
 
 // Every frame of the rendered take against the source frame it came from and its gain.
-void expectRenderFollowsTheFades(const Rig& rig)
+void expectRenderFollowsTheFades(const Rig& rig, bool userFades = true)
 {
     const auto& segs = rig.editor.segments();
-    const clip::SoundRef out = rig.editor.render(0, rig.editor.length());
+    const clip::SoundRef out = rig.editor.render(0, rig.editor.length(), userFades);
+    const double fadeIn = userFades ? rig.editor.fadeIn() : 0.0;
+    const double fadeOut = userFades ? rig.editor.fadeOut() : 0.0;
     ASSERT_EQ(int64_t{out->frames()}, rig.editor.length());
     int64_t j = 0;
     for (const Range& r : segs) {
         for (int64_t f = r.start; f < r.end; ++f, ++j) {
-            const double g = expectedGain(segs, rig.editor.fadeIn(), rig.editor.fadeOut(), j);
+            const double g = expectedGain(segs, fadeIn, fadeOut, j);
             const double src = rig.editor.source()->samples[f * 2];
             ASSERT_NEAR(out->samples[j * 2], src * g, 0.5 + 1e-6) << "frame " << j;
             ASSERT_NEAR(out->samples[j * 2 + 1], -src * g, 0.5 + 1e-6) << "frame " << j;
@@ -185,6 +187,7 @@ TEST(TakeEditor, RenderFadesBothEndsAndDipsEveryJointEvenWhenJointsAreCloseToget
     rig.editor.stepFade(true, +1);
     rig.editor.stepFade(false, +1);
     expectRenderFollowsTheFades(rig);
+    expectRenderFollowsTheFades(rig, false); // the effects input: only the 3 ms ends
 
     // A part of the timeline keeps the take's fades where they are.
     const clip::SoundRef whole = rig.editor.render(0, rig.editor.length());
