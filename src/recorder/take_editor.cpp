@@ -17,14 +17,12 @@ constexpr double kRate = 48000.0;
 std::wstring lengthText(double seconds)
 {
     const double tenths = std::round(std::max(0.0, seconds) * 10.0);
-    wchar_t text[32];
-    if (tenths < 600.0) {
-        std::swprintf(text, 32, L"%.1f s", tenths / 10.0);
-    } else {
-        const long long minutes = static_cast<long long>(tenths / 600.0);
-        std::swprintf(text, 32, L"%lld:%04.1f", minutes, (tenths - static_cast<double>(minutes) * 600.0) / 10.0);
-    }
-    return text;
+    const auto minutes = static_cast<long long>(tenths / 600.0);
+    char text[32];
+    const int n = minutes == 0 ? std::snprintf(text, sizeof text, "%.1f s", tenths / 10.0)
+                               : std::snprintf(text, sizeof text, "%lld:%04.1f", minutes,
+                                   (tenths - static_cast<double>(minutes) * 600.0) / 10.0);
+    return std::wstring(text, text + std::clamp(n, 0, static_cast<int>(sizeof text) - 1)); // ASCII only
 }
 
 // A quarter sine rising over n frames, at frame index i (+ 0.5: centred).

@@ -112,6 +112,8 @@ TEST(TakeEditor, KeepOrCutOfTheWholeTakeOrOfNothingIsRefusedAndLeavesTheTake)
     }
     EXPECT_EQ(rig.editor.segments(), (std::vector<Range>{{0, 2 * kRate}}));
     EXPECT_FALSE(rig.editor.canUndo());
+    rig.take(65 * kRate);
+    EXPECT_EQ(rig.last(), L"Recorded 1:05.0");
 }
 
 TEST(TakeEditor, CutCutUndoUndoRedoReturnsToAfterTheFirstCutAndANewEditEmptiesRedo)
