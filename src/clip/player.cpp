@@ -76,10 +76,15 @@ void Player::open(const std::wstring& sourceText, double startSeconds)
     job.startSeconds = startSeconds;
     job.wake = clock_.createEvent(true);
     job.pageFetch = pageFetch_;
+    // Only open() changes the ring's storage, so it is made outside the lock
+    // that the engine takes each block, and swapped in.
+    std::vector<float> ring;
+    if (ring_.empty())
+        ring.assign(kRingFloats, 0.0f);
     {
         std::lock_guard lock(lock_);
-        if (ring_.empty())
-            ring_.assign(kRingFloats, 0.0f);
+        if (!ring.empty())
+            ring_.swap(ring);
         startThreshold_ = kOpenThreshold;
         rebufferSeconds_ = 0.5;
         fill_ = readIndex_ = writeIndex_ = 0;
