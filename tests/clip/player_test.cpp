@@ -65,13 +65,19 @@ protected:
         right_.assign(n, -9.0f);
         return player.read(left_.data(), right_.data(), n);
     }
-    // The source's next read goes ahead; returns once the decoder has pushed
-    // it and waits in the read after it.
-    void feedOne()
+    // Bounded, so that a decoder that never gets there fails the test
+    // instead of hanging it.
+    bool blockedWaits(int64_t count)
+    {
+        return until([&] { return clock.blockedWaits() >= count; });
+    }
+    // The source's next read goes ahead; true once the decoder has pushed it
+    // and waits in the read after it.
+    bool feedOne()
     {
         const int64_t blocked = clock.blockedWaits();
         clock.advance(kReadDelay);
-        clock.awaitBlockedWaits(blocked + 1);
+        return blockedWaits(blocked + 1);
     }
     std::string logText()
     {
@@ -115,8 +121,8 @@ TEST_F(PlayerTest, AMonoClipAt44100ReachesBothSidesAtFullGainResampledAndAShortC
     media.addSource(L"C:\\clips\\mono.wav", source);
     player.open(L"C:\\clips\\mono.wav", 0.0);
 
-    clock.awaitBlockedWaits(1);
-    feedOne();
+    ASSERT_TRUE(blockedWaits(1));
+    ASSERT_TRUE(feedOne());
     EXPECT_EQ(pull(), 0u) << "a part of the clip is below the prebuffer";
     EXPECT_EQ(player.state(), PlayerState::Buffering);
     EXPECT_EQ(left_[0], 0.0f);
@@ -195,7 +201,7 @@ TEST_F(PlayerTest, EachUnderrunRebuffersForTwiceAsLongUpToTwoSeconds)
     source.readDelayMicros = kReadDelay;
     media.addSource(L"C:\\clips\\slow.wav", source);
     player.open(L"C:\\clips\\slow.wav", 0.0);
-    clock.awaitBlockedWaits(1);
+    ASSERT_TRUE(blockedWaits(1));
 
     // Reads fed until the engine gets sound: 1 s at open, then 0.5, 1, 2, 2 s.
     std::vector<int> fedUntilPlaying;
@@ -203,7 +209,7 @@ TEST_F(PlayerTest, EachUnderrunRebuffersForTwiceAsLongUpToTwoSeconds)
         int fed = 0;
         while (pull() == 0) {
             ASSERT_EQ(player.state(), PlayerState::Buffering);
-            feedOne();
+            ASSERT_TRUE(feedOne());
             ++fed;
             ASSERT_LT(fed, 40);
         }
@@ -226,9 +232,9 @@ TEST_F(PlayerTest, ASupersededDecodeThreadEndsWithoutTouchingTheRingOrTheStatus)
 
     // Both parked in a slow read when the next open comes.
     player.open(L"C:\\clips\\slow.wav", 0.0);
-    clock.awaitWaiters(1);
+    ASSERT_TRUE(until([&] { return clock.waiters() == 1; }));
     player.open(L"C:\\clips\\failing.wav", 0.0);
-    clock.awaitWaiters(2);
+    ASSERT_TRUE(until([&] { return clock.waiters() == 2; }));
     player.open(L"C:\\clips\\new.wav", 0.0);
     ASSERT_TRUE(until([&] { return player.decodeFinished(); }));
     clock.advance(kReadDelay); // the old reads return: one with sound, one with an error
