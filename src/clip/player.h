@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -23,23 +24,25 @@ namespace clip {
 
 enum class PlayerState : int32_t { Idle = 0, Buffering = 1, Playing = 2, Ended = 3, Failed = 4 };
 
-inline constexpr size_t kRingFloats = 576000;       // 6 s of stereo at 48 kHz
-inline constexpr size_t kOpenThreshold = 96000;     // 1 s of stereo floats
-inline constexpr size_t kSeekThreshold = 28800;     // 0.3 s
-inline constexpr size_t kPushChunkFloats = 4096;    // most floats copied per lock
+inline constexpr size_t kRingFloats = 576000;    // 6 s of stereo at 48 kHz
+inline constexpr size_t kOpenThreshold = 96000;  // 1 s of stereo floats
+inline constexpr size_t kSeekThreshold = 28800;  // 0.3 s
+inline constexpr size_t kPushChunkFloats = 4096; // most floats copied per lock
 inline constexpr int64_t kFullRingWaitMicros = 5000;
 
 // The download helper's half of a page link (arrives with the web clip
 // fetch): fetches link for the decode of generation into a local file.
 // True with file set, or false with message (empty: the player's own text).
-using PageFetch = std::function<bool(const std::wstring& link, uint32_t generation, std::wstring& file,
-    std::wstring& message)>;
+using PageFetch
+    = std::function<bool(const std::wstring& link, uint32_t generation, std::wstring& file, std::wstring& message)>;
 
 class Player final : public engine::ClipSource {
 public:
     // log may be null. The clock paces the decoder's waits on a full ring.
     Player(platform::Media& media, platform::Clock& clock, ClipLog* log);
-    ~Player() override; // stops; decode threads end at their next check
+    // Stops, then waits for running decode threads to notice (at their next
+    // check), since they use this object until they end.
+    ~Player() override;
     Player(const Player&) = delete;
     Player& operator=(const Player&) = delete;
 
@@ -71,12 +74,23 @@ public:
     uint32_t read(float* left, float* right, uint32_t n) noexcept override;
 
 private:
-    void decode(std::wstring source, uint32_t generation, double startSeconds);
-    bool stream(const std::wstring& source, uint32_t generation, double startSeconds, std::wstring& message);
-    bool push(const float* interleaved, size_t count, uint32_t generation);
+    // One decode thread's own: its generation and the event that stop() and
+    // the next open() set to cut its waits on a full ring short.
+    struct DecodeJob {
+        std::wstring source;
+        uint32_t generation = 0;
+        double startSeconds = 0.0;
+        std::shared_ptr<platform::Event> wake;
+        PageFetch pageFetch;
+    };
+
+    void decode(const DecodeJob& job);
+    bool stream(const std::wstring& source, const DecodeJob& job, std::wstring& message);
+    bool push(const float* interleaved, size_t count, const DecodeJob& job);
     bool applySeek(double target, uint32_t generation);
     bool current(uint32_t generation) const;
     void log(const std::wstring& text);
+    void logf(const char* format, ...);
 
     platform::Media& media_;
     platform::Clock& clock_;
@@ -95,7 +109,12 @@ private:
     std::atomic<uint32_t> seekCount_{0};
     std::atomic<int32_t> activeDecodes_{0};
 
-    mutable std::mutex lock_; // the ring's indices and fill, the status text, the source
+    // Guards the ring, its indices and fill, the status text, the source and
+    // the current wake event; every change of state and generation is made
+    // under it too, so a decode thread's check-then-report cannot interleave
+    // with open() or stop().
+    mutable std::mutex lock_;
+    std::shared_ptr<platform::Event> wake_;
     std::wstring statusText_;
     std::wstring source_;
     std::vector<float> ring_;
