@@ -13,6 +13,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <numbers>
 
 namespace {
 
@@ -47,7 +48,8 @@ void BM_ApplyFxHeaviest10s(benchmark::State& state)
     dsp::Lcg noise{3};
     for (uint32_t i = 0; i < kTakeFrames; ++i) {
         const double t = i / 48000.0;
-        const double v = (0.5 + 0.5 * std::sin(2 * M_PI * 3 * t)) * 0.3 * std::sin(2 * M_PI * 140 * t);
+        const double v
+            = (0.5 + 0.5 * std::sin(2 * std::numbers::pi * 3 * t)) * 0.3 * std::sin(2 * std::numbers::pi * 140 * t);
         take.samples[2 * i] = static_cast<int16_t>(32767 * (v + 0.02 * noise.bipolar()));
         take.samples[2 * i + 1] = take.samples[2 * i];
     }

@@ -59,8 +59,7 @@ bool snapshotChangesSound(const EffectSnapshot& s)
 {
     const bool eqFlat = !s.eqOn
         || (s.eqLevel == 0 && std::all_of(s.eqBands.begin(), s.eqBands.end(), [](int32_t g) { return g == 0; }));
-    const bool unchanged
-        = !s.echoOnClip && (!s.maskOnClip || maskNeutral(s)) && s.speed == 100 && eqFlat && !s.ambit;
+    const bool unchanged = !s.echoOnClip && (!s.maskOnClip || maskNeutral(s)) && s.speed == 100 && eqFlat && !s.ambit;
     return !unchanged;
 }
 
@@ -71,13 +70,11 @@ clip::SoundRef EditorFxTake::renderUnfaded() const
 
 FxApply::FxApply(TakeEditor& editor, BusyFlags& flags, StatusSink status)
     : ownTake_(std::make_unique<EditorFxTake>(editor)), take_(*ownTake_), flags_(flags), status_(std::move(status))
-{
-}
+{ }
 
 FxApply::FxApply(FxTake& take, BusyFlags& flags, StatusSink status)
     : take_(take), flags_(flags), status_(std::move(status))
-{
-}
+{ }
 
 std::shared_ptr<TakeFxJob> FxApply::start(const EffectSnapshot& snapshot)
 {

@@ -55,8 +55,8 @@ struct TakeFxJob {
 
 // Worker thread: renders input under snapshot, reporting progress per mille;
 // none when memory runs out.
-using FxRenderer
-    = std::function<clip::SoundRef(const clip::Sound& input, const EffectSnapshot& snapshot, std::atomic<int32_t>& progress)>;
+using FxRenderer = std::function<clip::SoundRef(
+    const clip::Sound& input, const EffectSnapshot& snapshot, std::atomic<int32_t>& progress)>;
 
 // What Apply FX reads of the take and does to it: the take editor's part.
 class FxTake {

@@ -81,8 +81,7 @@ TEST(OfflineFx, AReverbTailRingsAfterTheContentAndEndsTrimmedOrFaded)
         // A trimmed end stops at the last audible frame; a full one faded to silence.
         const uint32_t last = out->frames() - 1;
         engine::ReverbEnvironments environments;
-        const auto length
-            = console::offlineFxLength(9600, room, environments.makeRoom(48000, preset)->decaySeconds());
+        const auto length = console::offlineFxLength(9600, room, environments.makeRoom(48000, preset)->decaySeconds());
         const uint32_t full = static_cast<uint32_t>(length.content + length.tail);
         ASSERT_LE(out->frames(), full);
         if (out->frames() < full)
