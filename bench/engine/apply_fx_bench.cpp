@@ -59,7 +59,7 @@ void BM_ApplyFxHeaviest10s(benchmark::State& state)
         benchmark::DoNotOptimize(console::renderOfflineFx(take, snapshot, progress, {}));
     }
 }
-BENCHMARK(BM_ApplyFxHeaviest10s)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ApplyFxHeaviest10s)->Unit(benchmark::kMillisecond);
 
 OVIX_FIGURE(rt, "apply_fx_rt_factor", [](const bench::Results& r, double& value) {
     if (!r.count("BM_ApplyFxHeaviest10s"))
