@@ -1,5 +1,7 @@
 #include "console/console.h"
 
+#include "console/offline_fx.h"
+
 namespace console {
 
 namespace {
@@ -43,7 +45,8 @@ Console::Console(Platform platform, engine::BlockSteps* steps)
           previewToMic_, state_),
       recorder_(settings_, rings_, outputTap_, [this] { return settings_.deviceName(settings::DeviceKind::Spk); },
           recorderFlags_, takeEditor_, [this](const std::wstring& text) { reportRecorder(text); }),
-      fxApply_(takeEditor_, recorderFlags_, [this](const std::wstring& text) { reportRecorder(text); })
+      fxApply_(takeEditor_, recorderFlags_, [this](const std::wstring& text) { reportRecorder(text); }),
+      fxRenderer_(offlineFxRenderer({platform_.files, platform_.responseFolder}))
 {
     if (platform_.registry)
         registry_.emplace(*platform_.registry);
@@ -60,6 +63,11 @@ Console::~Console()
     outputTap_.stopTap();
     clipPlayer_.stop();
     stopEngineThread();
+}
+
+recorder::EffectSnapshot Console::fxSnapshot() const
+{
+    return recorder::takeEffectSnapshot(settings_.snapshot(), reports_.latest().irLoaded);
 }
 
 void Console::reportRecorder(const std::wstring& text)

@@ -99,6 +99,10 @@ public:
     recorder::TakeEditor& takeEditor() { return takeEditor_; }
     recorder::BusyFlags& recorderFlags() { return recorderFlags_; }
     recorder::FxApply& fxApply() { return fxApply_; }
+    // Apply FX: the settings it renders with now, and the render a worker runs
+    // (the program's effect chain over the take as a clip, offline_fx.h).
+    recorder::EffectSnapshot fxSnapshot() const;
+    const recorder::FxRenderer& fxRenderer() const { return fxRenderer_; }
     // The recorder page's status line: its text and a count that moves with every report.
     const std::wstring& recorderStatus() const { return recorderStatus_; }
     uint32_t recorderStatusSerial() const { return recorderStatusSerial_; }
@@ -143,6 +147,7 @@ private:
     recorder::TakeEditor takeEditor_;
     recorder::Recorder recorder_;
     recorder::FxApply fxApply_;
+    recorder::FxRenderer fxRenderer_;
     BackgroundWorkers workers_, fetches_;
 };
 

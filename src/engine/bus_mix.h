@@ -88,6 +88,8 @@ public:
     bool appLive() const { return appActive_ || appTail_ >= 1; }
     bool bus1Running() const { return bus1Running_; }
     bool stretcherEngaged() const { return stretcherEngaged_; }
+    // How long the clips' environment rings, in seconds.
+    double clipDecaySeconds() const { return bus0_.decaySeconds(); }
 
 private:
     void fillClip(const settings::Snapshot& st, uint32_t n) noexcept;

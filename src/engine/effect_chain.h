@@ -96,6 +96,7 @@ public:
     bool bus1Running() const { return buses_.bus1Running(); }
     bool oldEnvironmentRinging() const { return environment_.oldRinging(); }
     bool clipStretcherEngaged() const { return buses_.stretcherEngaged(); }
+    double clipDecaySeconds() const { return buses_.clipDecaySeconds(); }
 
 private:
     // Runs a step over chunks no longer than the prepared scratch.

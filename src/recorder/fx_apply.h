@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace recorder {
 
@@ -54,12 +55,46 @@ struct TakeFxJob {
 
 // Worker thread: renders input under snapshot, reporting progress per mille;
 // none when memory runs out.
-using FxRenderer
-    = std::function<clip::SoundRef(const clip::Sound& input, const EffectSnapshot& snapshot, std::atomic<int32_t>& progress)>;
+using FxRenderer = std::function<clip::SoundRef(
+    const clip::Sound& input, const EffectSnapshot& snapshot, std::atomic<int32_t>& progress)>;
+
+// What Apply FX reads of the take and does to it: the take editor's part.
+class FxTake {
+public:
+    virtual ~FxTake() = default;
+    virtual bool hasTake() const = 0;
+    virtual const clip::SoundRef& source() const = 0;
+    virtual const std::vector<Range>& segments() const = 0;
+    virtual uint32_t takeCounter() const = 0;
+    virtual void stopPlayback() = 0;
+    // The whole take with its joint dips and the shortest fades only; none when memory runs out.
+    virtual clip::SoundRef renderUnfaded() const = 0;
+    virtual void replaceSound(clip::SoundRef sound, bool inPlace) = 0;
+};
+
+// The take editor as Apply FX sees it.
+class EditorFxTake final : public FxTake {
+public:
+    explicit EditorFxTake(TakeEditor& editor) : editor_(editor) { }
+    bool hasTake() const override { return editor_.hasTake(); }
+    const clip::SoundRef& source() const override { return editor_.source(); }
+    const std::vector<Range>& segments() const override { return editor_.segments(); }
+    uint32_t takeCounter() const override { return editor_.takeCounter(); }
+    void stopPlayback() override { editor_.stopPlayback(); }
+    clip::SoundRef renderUnfaded() const override;
+    void replaceSound(clip::SoundRef sound, bool inPlace) override { editor_.replaceSound(std::move(sound), inPlace); }
+
+private:
+    TakeEditor& editor_;
+};
+
+// The longest output Apply FX makes, before the tail: 5 minutes.
+inline constexpr int64_t kFxMaxOutputFrames = 14'400'000;
 
 class FxApply {
 public:
     FxApply(TakeEditor& editor, BusyFlags& flags, StatusSink status);
+    FxApply(FxTake& take, BusyFlags& flags, StatusSink status);
 
     // The Apply FX button: the job to run on a worker (with the snapshot),
     // published for poll(); none with the refusal in the status line.
@@ -69,7 +104,8 @@ public:
     const std::shared_ptr<TakeFxJob>& running() const { return job_; }
 
 private:
-    TakeEditor& editor_;
+    std::unique_ptr<EditorFxTake> ownTake_;
+    FxTake& take_;
     BusyFlags& flags_;
     StatusSink status_;
     std::shared_ptr<TakeFxJob> job_;

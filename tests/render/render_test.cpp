@@ -8,6 +8,9 @@
 #include "platform/sim/memory_files.h"
 #include "platform/text.h"
 #include "tools/render/render.h"
+#include "recorder/fx_apply.h"
+
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
@@ -341,6 +344,50 @@ TEST(RenderTool, CommandLine)
     ASSERT_EQ(t.timeline.holds.size(), 1u);
     EXPECT_EQ(t.timeline.holds[0].start, 0.5);
     EXPECT_EQ(t.timeline.holds[0].end, 1.0);
+}
+
+// Apply FX in the program and the tool's clip mode run the same render: the
+// take the console's renderer makes is the tool's output, sample for sample,
+// under a room, a mask, a speed change, the equalizer and the width at once.
+TEST(RenderTool, AsClipGivesWhatApplyFxWritesIntoTheTake)
+{
+    RenderRun r;
+    r.steps = nullptr;
+    const std::vector<float> speech = speechLike(36000, 48000);
+    auto take = std::make_shared<clip::Sound>();
+    take->samples.resize(speech.size());
+    std::transform(speech.begin(), speech.end(), take->samples.begin(), media::toPcm16);
+    ASSERT_TRUE(media::writeWav(r.files, r.options.input, take->samples, 48000));
+    r.options.asClip = true;
+    r.options.floatOutput = false;
+    r.options.sets = {{"preset", "3"}, {"amount", "60"}, {"echo_on", "2"}, {"mask_on", "2"}, {"voice_mask", "0"},
+        {"clip_speed", "80"}, {"eq_on", "1"}, {"eq_level", "4"}, {"ambit", "1"}, {"mic_level", "130"}};
+    ASSERT_TRUE(r.run()) << r.error;
+    const auto bytes = r.files.readAll(r.options.output);
+    ASSERT_TRUE(bytes);
+    media::WavAudio tool;
+    ASSERT_TRUE(media::parseWav(*bytes, tool));
+
+    console::SimConsole sim;
+    std::vector<std::string> warnings;
+    std::string error;
+    ASSERT_TRUE(render::applySettings(r.files, r.options, sim.console().settings(), warnings, error)) << error;
+    const recorder::EffectSnapshot snapshot = sim.console().fxSnapshot();
+    ASSERT_TRUE(recorder::snapshotChangesSound(snapshot));
+    recorder::TakeFxJob job;
+    job.input = take;
+    recorder::runFxJob(job, snapshot, sim.console().fxRenderer());
+    ASSERT_TRUE(job.done.load());
+    ASSERT_TRUE(job.result);
+    EXPECT_EQ(job.progress.load(), 1000);
+    const clip::Sound& applied = *job.result;
+    // 80 % speed makes 45000 frames of content, and the room rings on after it.
+    ASSERT_GT(applied.frames(), 45000u);
+    ASSERT_EQ(tool.left.size(), applied.frames());
+    for (uint32_t i = 0; i < applied.frames(); ++i) {
+        ASSERT_EQ(media::toPcm16(tool.left[i]), applied.samples[2 * i]) << "frame " << i;
+        ASSERT_EQ(media::toPcm16(tool.right[i]), applied.samples[2 * i + 1]) << "frame " << i;
+    }
 }
 
 // The program itself: exit codes, and no file left behind on a failure.

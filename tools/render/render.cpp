@@ -1,5 +1,6 @@
 #include "tools/render/render.h"
 
+#include "console/offline_fx.h"
 #include "media/format_converter.h"
 #include "media/wav_reader.h"
 #include "media/wav_writer.h"
@@ -138,6 +139,33 @@ bool writeOutput(platform::Files& files, const std::wstring& path, const std::ve
     return media::writeWav(files, path, pcm, kRate);
 }
 
+// --as-clip: the input made a 16-bit take and rendered as Apply FX renders it
+// (the tool runs the cavern procedurally, as it does for the voice).
+bool renderClip(platform::Files& files, const Options& options, const settings::Settings& record,
+    const std::vector<float>& input, const Progress& progress, Summary& summary, std::string& error)
+{
+    auto take = std::make_shared<clip::Sound>();
+    take->samples.resize(input.size());
+    std::transform(input.begin(), input.end(), take->samples.begin(), media::toPcm16);
+    const recorder::EffectSnapshot snapshot = recorder::takeEffectSnapshot(record.snapshot(), false);
+    std::atomic<int32_t> done{0};
+    const clip::SoundRef out = console::renderOfflineFx(*take, snapshot, done, {});
+    if (!out) {
+        error = "not enough memory to render the clip";
+        return false;
+    }
+    if (progress)
+        progress(1.0);
+    summary.outputFrames = out->frames();
+    for (const int16_t s : out->samples)
+        summary.cablePeak = std::max(summary.cablePeak, std::abs(s) / 32768.0f);
+    if (!media::writeWav(files, options.output, out->samples, kRate)) {
+        error = "cannot write " + narrow(options.output);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 std::string usageText()
@@ -156,6 +184,8 @@ std::string usageText()
            "  --tail SECONDS     silence added after the input so effects ring out (default 2)\n"
            "  --monitor FILE     also write what the headphones hear (turns monitoring on)\n"
            "  --float            write 32-bit float WAV instead of 16-bit\n"
+           "  --as-clip          render INPUT as the take editor's Apply FX does: played as a\n"
+           "                     clip through the clip effects, its tail added, 16-bit output\n"
            "  --quiet            no progress and no summary\n"
            "  --help, --version\n"
            "\n"
@@ -244,6 +274,8 @@ Command parseArguments(std::span<const std::wstring> args, Options& options, std
             options.floatOutput = true;
         } else if (a == L"--quiet") {
             options.quiet = true;
+        } else if (a == L"--as-clip") {
+            options.asClip = true;
         } else if (a.size() > 1 && a[0] == L'-') {
             message = "unknown option " + narrow(a) + " (see --help)";
             return Command::Error;
@@ -254,6 +286,12 @@ Command parseArguments(std::span<const std::wstring> args, Options& options, std
     if (files.size() != 2) {
         message = files.size() < 2 ? "give an INPUT and an OUTPUT file (see --help)"
                                    : "too many file names: give one INPUT and one OUTPUT";
+        return Command::Error;
+    }
+    if (options.asClip
+        && (!options.monitor.empty() || options.floatOutput || !options.timeline.sets.empty()
+            || !options.timeline.holds.empty())) {
+        message = "--as-clip writes the take alone: no --monitor, --float, --at or --hold-glitch";
         return Command::Error;
     }
     options.input = files[0];
@@ -485,6 +523,8 @@ bool renderFile(platform::Files& files, const Options& options, engine::BlockSte
     std::vector<float> input;
     converter.convertStereo(stereo, input);
     stereo = {};
+    if (options.asClip)
+        return renderClip(files, options, sim.console().settings(), input, progress, summary, error);
     input.resize(input.size() + 2 * static_cast<size_t>(std::llround(options.tailSeconds * kRate)), 0.0f);
     const double seconds = static_cast<double>(input.size() / 2) / kRate;
     for (const TimedSet& set : options.timeline.sets) {

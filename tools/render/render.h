@@ -46,6 +46,7 @@ struct Options {
     double tailSeconds = 2.0;
     bool floatOutput = false;
     bool quiet = false;
+    bool asClip = false; // --as-clip: the input as a take under Apply FX
 };
 
 enum class Command { Render, Help, Version, Error };
