@@ -65,7 +65,7 @@ bool snapshotChangesSound(const EffectSnapshot& s)
 
 clip::SoundRef EditorFxTake::renderUnfaded() const
 {
-    return editor_.render(0, editor_.length());
+    return editor_.render(0, editor_.length(), false);
 }
 
 FxApply::FxApply(TakeEditor& editor, BusyFlags& flags, StatusSink status)
