@@ -19,6 +19,9 @@ driver=${OVIX_DRIVER:-$root/build/windows/tests/win32/ovix_driver.exe}
 work=$root/build/e2e
 run=$work/clip
 source "$root/e2e/session.sh"
+# Real-time scheduling for the rig and the program's audio threads, as run.sh
+# explains: a busy machine must not starve them.
+use_realtime
 
 fail() { echo "e2e clip: FAIL: $*"; exit 1; }
 [ -f "$exe" ] || fail "$exe not found (build the windows tree first)"
@@ -51,7 +54,7 @@ drive() { wine "$driver" "$@" 2>>"$run/driver.log" | tr -d '\r'; return "${PIPES
 # 230 Hz level (dB of a full-scale sine) and the longest run of exact zeros (ms).
 levels() {
   local name=$1
-  timeout 2 parec -d cable_input.monitor --rate=48000 --channels=1 --format=float32le --raw >"$run/$name.raw"
+  timeout 2 "${RT[@]+"${RT[@]}"}" parec -d cable_input.monitor --rate=48000 --channels=1 --format=float32le --raw >"$run/$name.raw"
   sox -t raw -r 48000 -e floating-point -b 32 -c 1 "$run/$name.raw" -t dat "$run/$name.dat" trim 0.25 1.5 \
     || return 1
   awk '!/^;/ { x[n++] = $2 }
@@ -72,7 +75,8 @@ levels() {
 start_ovix "$exe" "$run/ovix.log" || { cat "$run/ovix.log"; fail "VantorOvix.exe did not start"; }
 grep -q "cable: CABLE Input" "$run/ovix.log" || fail "the program did not find the cable"
 drive wait-shown 10000 || fail "the window did not show"
-paplay -d mic_feed "$run/voice.wav" &
+[ -n "$OVIX_RT_PRIORITY" ] && raise_audio_threads $((OVIX_RT_PRIORITY - 1)) >/dev/null
+"${RT[@]+"${RT[@]}"}" paplay -d mic_feed "$run/voice.wav" &
 PLAY_PID=$!
 drive page 4 0 || fail "the Sound Clip tab did not open"
 sleep 1

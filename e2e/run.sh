@@ -26,17 +26,13 @@ set -uo pipefail
 # the program's window stays ordinary (at the same real-time priority its
 # drawing would hold an audio thread off its processor for a whole round-robin
 # slice, 100 ms). OVIX_E2E_RT=0 runs them all as ordinary processes.
-export OVIX_RT_PRIORITY=
-rt=()
-if [ "$(id -u)" -eq 0 ] && [ "${OVIX_E2E_RT:-1}" != 0 ] && command -v chrt >/dev/null; then
-  OVIX_RT_PRIORITY=11
-  rt=(chrt -r "$OVIX_RT_PRIORITY")
-fi
 root=$(cd "$(dirname "$0")/.." && pwd)
 exe=${OVIX_EXE:-$root/build/windows/VantorOvix.exe}
 work=$root/build/e2e
 run=$work/run
 source "$root/e2e/session.sh"
+use_realtime
+rt=("${RT[@]+"${RT[@]}"}")
 
 fail() { echo "e2e: FAIL: $*"; exit 1; }
 

@@ -25,6 +25,18 @@ stop_xvfb() {
   fi
 }
 
+# use_realtime: as root (unless OVIX_E2E_RT=0), OVIX_RT_PRIORITY=11 (the
+# rig's daemon takes it up) and RT=(chrt -r 11), the prefix that runs a player
+# or a recorder at that real-time priority; otherwise both stay empty.
+use_realtime() {
+  export OVIX_RT_PRIORITY=
+  RT=()
+  if [ "$(id -u)" -eq 0 ] && [ "${OVIX_E2E_RT:-1}" != 0 ] && command -v chrt >/dev/null; then
+    OVIX_RT_PRIORITY=11
+    RT=(chrt -r "$OVIX_RT_PRIORITY")
+  fi
+}
+
 # start_rig RUN WORK: the PulseAudio rig under RUN/pulse with its variables
 # exported, a display (start_xvfb), and wine's prefix WORK/wineprefix, made
 # once. Says which step failed and returns non-zero then; stop_rig RUN stops

@@ -117,6 +117,11 @@ if [ -x e2e/speaker.sh ]; then
   say "end to end, the speaker test chime"
   if e2e/speaker.sh; then passed=$((passed + 1)); else step_failed "e2e/speaker.sh failed"; fi
 fi
+# A clip played from the Sound Clip tab reaches the cable only with its mic switch on.
+if [ -x e2e/clip.sh ]; then
+  say "end to end, a sound clip into the cable"
+  if e2e/clip.sh; then passed=$((passed + 1)); else step_failed "e2e/clip.sh failed"; fi
+fi
 
 say "done in $(( $(date +%s) - start )) s"
 for f in "${failures[@]+"${failures[@]}"}"; do echo "FAILED: $f"; done
