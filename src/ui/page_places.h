@@ -75,6 +75,9 @@ inline constexpr Rect kRecLastFillRect{648, 152, 196, 24};
 inline constexpr Rect kRecQuietRect{kRightX, 184, kRightW, 28};
 inline constexpr Rect kRecTakeInfoRect{kRightX, 224, kRightW, 24};
 inline constexpr Rect kRecWaveformRect{kLeftX, 256, 828, 128};
+// Inside it: the view of the take, and the overview strip of the whole take.
+inline constexpr Rect kRecWaveRect{24, 264, 812, 88};
+inline constexpr Rect kRecStripRect{24, 360, 812, 16};
 // The editing row: Play, Mic, Cut Sel, Keep Sel, Trim Silence, Undo, Redo, Clear.
 inline constexpr int kRecEditButtons = 8;
 inline constexpr Rect recEditRect(int i)

@@ -40,8 +40,8 @@ public:
     recorder::Recorder* recorder = nullptr;
     std::function<bool()> recording;
 
-    Rect wave() const { return {bounds.x + 8, bounds.y + 8, bounds.w - 16, bounds.h - 40}; }
-    Rect strip() const { return {bounds.x + 8, bounds.bottom() - 24, bounds.w - 16, 16}; }
+    Rect wave() const { return kRecWaveRect; }
+    Rect strip() const { return kRecStripRect; }
 
     void paint(Painter& painter, const ControlLook& look) const override
     {
