@@ -222,7 +222,9 @@ struct MainWindow::Impl {
     void recorderTabRegions(std::vector<Region>& out) const;
     // The status line: the running length while recording, else the recorder's last report or the hint.
     std::wstring recorderLine() const;
-    // The selection and the take's length, or what is recorded so far.
+    // Beside Record: the running length, or the take's.
+    std::wstring recordLengthLine() const;
+    // The selection and the take's length.
     std::wstring takeInfoLine() const;
     // The running effects render's progress per mille, or -1.
     int32_t fxProgress() const;

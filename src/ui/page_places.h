@@ -78,11 +78,12 @@ inline constexpr Rect kRecWaveformRect{kLeftX, 256, 828, 128};
 // Inside it: the view of the take, and the overview strip of the whole take.
 inline constexpr Rect kRecWaveRect{24, 264, 812, 88};
 inline constexpr Rect kRecStripRect{24, 360, 812, 16};
-// The editing row: Play, Mic, Cut Sel, Keep Sel, Trim Silence, Undo, Redo, Clear.
+// The editing row: Play, Mic, Cut Sel, Keep Sel, Trim Silence, Undo, Redo,
+// and Clear apart at the right edge.
 inline constexpr int kRecEditButtons = 8;
 inline constexpr Rect recEditRect(int i)
 {
-    return {kLeftX + 104.0f * static_cast<float>(i), 392, 96, 24};
+    return {i == kRecEditButtons - 1 ? 748.0f : kLeftX + 104.0f * static_cast<float>(i), 392, 96, 24};
 }
 inline constexpr Rect kRecFadeInLabelRect{kLeftX, 424, 64, 24};
 inline constexpr Rect kRecFadeInLessRect{80, 424, 32, 24};

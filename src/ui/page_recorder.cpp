@@ -49,7 +49,6 @@ public:
         painter.fillRoundRect(bounds, 4, mix(kCanvas, kPanel, 0.5f));
         painter.frameRoundRect(bounds, 4, active ? mix(kTrack, kAccent, look.hover) : kTrack, 1.0f);
         const Rect w = wave(), s = strip();
-        painter.fillRect({w.x, w.y + w.h / 2, w.w, 1}, kTrack);
         if (recording()) {
             // The live level: the whole capture so far.
             const std::vector<float>& levels = recorder->levelHistory();
@@ -60,9 +59,16 @@ public:
             const double total = editor->seconds(), vs = editor->viewStart(), vl = editor->viewLength();
             const float a = std::clamp(xAt(editor->selectionStart(), w, vs, vl), w.x, w.right());
             const float b = std::clamp(xAt(editor->selectionEnd(), w, vs, vl), w.x, w.right());
+            // The selection: shaded, its part of the waveform in the accent, the rest paler.
             if (b > a)
-                painter.fillRect({a, w.y, b - a, w.h}, mix(kCanvas, kAccent, 0.18f));
-            paintTakePeaks(painter, w, outline.peaks, kOutlinePointsPerSecond, vs, vl, active ? kAccent : kBorder);
+                painter.fillRect({a, w.y, b - a, w.h}, mix(kCanvas, kAccent, 0.15f));
+            paintTakePeaks(painter, w, outline.peaks, kOutlinePointsPerSecond, vs, vl,
+                active ? mix(kWhite, kAccent, 0.45f) : kTrack);
+            if (b > a) {
+                painter.pushClip({a, w.y, b - a, w.h});
+                paintTakePeaks(painter, w, outline.peaks, kOutlinePointsPerSecond, vs, vl, active ? kAccent : kBorder);
+                painter.popClip();
+            }
             for (double edge : {editor->selectionStart(), editor->selectionEnd()}) {
                 const float x = xAt(edge, w, vs, vl);
                 if (x >= w.x && x <= w.right())
@@ -79,6 +85,7 @@ public:
             const float v0 = xAt(vs, s, 0.0, total), v1 = xAt(vs + vl, s, 0.0, total);
             painter.frameRoundRect({v0, s.y, std::max(4.0f, v1 - v0), s.h}, 3, kBorder, 1.5f);
         } else {
+            painter.fillRect({w.x, w.y + w.h / 2, w.w, 1}, kTrack);
             painter.text({w.x, w.y + w.h / 2 - 24, w.w, 20}, L"The take's waveform shows here", TextRole::Body,
                 kTextDim, Align::Centre);
         }
@@ -412,12 +419,20 @@ std::wstring MainWindow::Impl::recorderLine() const
     return c.takeEditor().hasTake() ? std::wstring() : L"Press Record or click Last buffer to edit waveform";
 }
 
+std::wstring MainWindow::Impl::recordLengthLine() const
+{
+    console::Console& c = console;
+    if (c.recorderFlags().recording)
+        return clipTimeText(c.recorder().recordedSeconds());
+    return c.takeEditor().hasTake() ? L"Take: " + clipTimeText(c.takeEditor().seconds()) : std::wstring();
+}
+
 std::wstring MainWindow::Impl::takeInfoLine() const
 {
     console::Console& c = console;
     const recorder::TakeEditor& editor = c.takeEditor();
     if (c.recorderFlags().recording)
-        return L"Recording " + clipTimeText(c.recorder().recordedSeconds());
+        return {}; // the running length shows beside Stop
     if (!editor.hasTake())
         return L"No take yet";
     return L"Selection " + clipTimeText(editor.selectionStart()) + L" \u2013 " + clipTimeText(editor.selectionEnd())
@@ -443,9 +458,7 @@ void MainWindow::Impl::paintRecorderTab(Painter& painter) const
     section(kTakeHeading, L"Take Editor");
 
     const recorder::Recorder& rec = c.recorder();
-    const std::wstring length = c.recorderFlags().recording ? clipTimeText(rec.recordedSeconds())
-        : c.takeEditor().hasTake()                            ? L"Take: " + clipTimeText(c.takeEditor().seconds())
-                                                              : L"No take yet";
+    const std::wstring length = recordLengthLine();
     painter.text(kRecLengthRect, fitted(painter, length, TextRole::Body, kRecLengthRect.w), TextRole::Body, kText,
         Align::Left);
     const std::wstring fill = lastFillText(rec.lastFill(), rec.lastCapacity(), s.KeepLast.load());
@@ -481,9 +494,7 @@ void MainWindow::Impl::recorderTabRegions(std::vector<Region>& out) const
     console::Console& c = console;
     const std::hash<std::wstring> hash;
     const recorder::Recorder& rec = c.recorder();
-    const double length = c.recorderFlags().recording ? rec.recordedSeconds() : c.takeEditor().seconds();
-    out.push_back({kRecLengthRect, hash(clipTimeText(length)) * 4 + c.recorderFlags().recording * 2
-            + c.takeEditor().hasTake()});
+    out.push_back({kRecLengthRect, hash(recordLengthLine())});
     out.push_back({kRecLastFillRect, hash(lastFillText(rec.lastFill(), rec.lastCapacity(), s.KeepLast.load()))});
     out.push_back({kRecTakeInfoRect, hash(takeInfoLine())});
     out.push_back({kRecFadeInValueRect.unite(kRecFadeOutValueRect),

@@ -1369,6 +1369,14 @@ protected:
 
 TEST_F(RecorderPage, WithoutATakeItSaysHowToStartWhileRecordingItShowsTheRunningLengthAndStop)
 {
+    window.tick(now());
+    host.invalidated.clear();
+    for (int i = 0; i < 3; ++i) {
+        sim.clock.advanceMillis(16);
+        window.tick(now());
+        window.slowTick(now());
+    }
+    EXPECT_TRUE(host.invalidated.empty()) << "an idle tab repaints nothing";
     auto painted = paint();
     EXPECT_NE(painted.findText(L"Press Record or click Last buffer to edit waveform"), nullptr);
     EXPECT_NE(painted.findText(L"Record"), nullptr);
