@@ -258,12 +258,12 @@ void MainWindow::Impl::buildRecorderTab()
     source(kComputerSource, L"Computer sound", kRecComputerRect,
         L"Record what the computer plays on the speakers (at least one source stays on)");
 
-    Button* last = addButton(P, T, L"Last", kRecLastRect,
-        L"Put the last seconds of audio into the editor as the take", [&rec] { rec.grabLast(); });
+    Button* last = addButton(P, T, L"Last", kRecLastRect, L"Put the last seconds of audio into the editor as the take",
+        [&rec] { rec.grabLast(); });
     last->dynamicLabel = [this] { return recorder::lastLabel(s.KeepLast.load()); };
     last->isEnabled = [buttons] { return buttons().last; };
-    Button* less = addButton(P, T, L"\u2212", kRecKeepLessRect, L"Keep fewer seconds in the Last buffer",
-        [&rec] { rec.stepKeepLast(-1); });
+    Button* less = addButton(
+        P, T, L"\u2212", kRecKeepLessRect, L"Keep fewer seconds in the Last buffer", [&rec] { rec.stepKeepLast(-1); });
     less->isEnabled = [buttons] { return buttons().keepLess; };
     Button* more = addButton(
         P, T, L"+", kRecKeepMoreRect, L"Keep more seconds in the Last buffer", [&rec] { rec.stepKeepLast(1); });
@@ -349,8 +349,7 @@ void MainWindow::Impl::saveTake()
     const media::TakeFormatEntry& format = media::takeFormat(current);
     const std::wstring suggested
         = media::makeFileName(clipsFolderNow(), L"VantorOvix_Clip", media::localTimeNow(), format);
-    const auto choice
-        = host.chooseSaveFile(L"Save the take", takeFileFilters(), current, suggested, format.extension);
+    const auto choice = host.chooseSaveFile(L"Save the take", takeFileFilters(), current, suggested, format.extension);
     if (!choice) {
         refresh();
         return;
@@ -390,10 +389,8 @@ void MainWindow::Impl::applyTakeFx()
     if (job) {
         // The console has no offline renderer of the effect chain yet: until
         // it has, the job ends without a result and says it could not apply.
-        recorder::FxRenderer renderer
-            = [](const clip::Sound&, const recorder::EffectSnapshot&, std::atomic<int32_t>&) -> clip::SoundRef {
-            return nullptr;
-        };
+        recorder::FxRenderer renderer = [](const clip::Sound&, const recorder::EffectSnapshot&,
+                                            std::atomic<int32_t>&) -> clip::SoundRef { return nullptr; };
         host.runInBackground([job, snapshot, renderer] { recorder::runFxJob(*job, snapshot, renderer); }, [] {});
     }
     refresh();
@@ -459,8 +456,8 @@ void MainWindow::Impl::paintRecorderTab(Painter& painter) const
 
     const recorder::Recorder& rec = c.recorder();
     const std::wstring length = recordLengthLine();
-    painter.text(kRecLengthRect, fitted(painter, length, TextRole::Body, kRecLengthRect.w), TextRole::Body, kText,
-        Align::Left);
+    painter.text(
+        kRecLengthRect, fitted(painter, length, TextRole::Body, kRecLengthRect.w), TextRole::Body, kText, Align::Left);
     const std::wstring fill = lastFillText(rec.lastFill(), rec.lastCapacity(), s.KeepLast.load());
     painter.text(kRecLastFillRect, fitted(painter, fill, TextRole::Small, kRecLastFillRect.w), TextRole::Small,
         kTextDim, Align::Right);
@@ -477,8 +474,8 @@ void MainWindow::Impl::paintRecorderTab(Painter& painter) const
         const Rect r = kRecFxProgressRect;
         const Rect bar{r.x, r.y + r.h - 6, r.w, 6};
         painter.fillRoundRect(bar, 3, kPanel);
-        painter.fillRoundRect({bar.x, bar.y, std::max(6.0f, bar.w * static_cast<float>(progress) / 1000), bar.h}, 3,
-            kAccent);
+        painter.fillRoundRect(
+            {bar.x, bar.y, std::max(6.0f, bar.w * static_cast<float>(progress) / 1000), bar.h}, 3, kAccent);
         wchar_t text[64];
         std::swprintf(text, 64, L"Applying effects... %d %%", progress / 10);
         painter.text({r.x, r.y, r.w, r.h - 8}, text, TextRole::Small, kTextDim, Align::Left);

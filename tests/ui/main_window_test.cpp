@@ -6,11 +6,11 @@
 #include "clip/source_check.h"
 #include "console/sim/sim_console.h"
 #include "dsp/mask_table.h"
+#include "media/export.h"
 #include "platform/sim/fixed_known_folders.h"
 #include "platform/sim/memory_files.h"
 #include "platform/sim/memory_registry.h"
 #include "platform/text.h"
-#include "media/export.h"
 #include "recorder/recorder.h"
 #include "settings/setup_files.h"
 #include "support/fake_font_system.h"
@@ -1487,10 +1487,11 @@ TEST_F(RecorderPage, SaveOffersTheFiveFormatsInTheChosenFolderStoresTheFormatAnd
     const auto& dialog = host.saveDialogs[0];
     ASSERT_EQ(dialog.filters.size(), 5u);
     for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(dialog.filters[static_cast<size_t>(i)].patterns,
-            std::wstring(L"*.") + media::takeFormat(i).extension);
+        EXPECT_EQ(
+            dialog.filters[static_cast<size_t>(i)].patterns, std::wstring(L"*.") + media::takeFormat(i).extension);
     EXPECT_EQ(dialog.filter, 0);
-    EXPECT_TRUE(dialog.initialPath.starts_with(L"C:\\Takes\\VantorOvix_Clip_")) << platform::utf8FromWide(dialog.initialPath);
+    EXPECT_TRUE(dialog.initialPath.starts_with(L"C:\\Takes\\VantorOvix_Clip_"))
+        << platform::utf8FromWide(dialog.initialPath);
     EXPECT_TRUE(dialog.initialPath.ends_with(std::wstring(L".") + media::takeFormat(0).extension));
     EXPECT_TRUE(host.jobs.empty()) << "a cancelled dialog saves nothing";
 
@@ -1513,4 +1514,3 @@ TEST_F(RecorderPage, SaveOffersTheFiveFormatsInTheChosenFolderStoresTheFormatAnd
 }
 
 } // namespace
-
