@@ -1513,4 +1513,25 @@ TEST_F(RecorderPage, SaveOffersTheFiveFormatsInTheChosenFolderStoresTheFormatAnd
     EXPECT_EQ(status.starts_with(L"Saved: "), takeFiles.exists(L"C:\\Takes\\cough.take"));
 }
 
+TEST_F(RecorderPage, ApplyFxRunsOneJobOnAWorkerShowsItsProgressAndTheTickTakesItsResult)
+{
+    s.set(&Settings::eq_on, 1);
+    s.setEqBand(3, 6);
+    if (!giveTake() || !recorder::snapshotChangesSound(recorder::takeEffectSnapshot(s.snapshot(), false)))
+        GTEST_SKIP() << "the take editor or Apply FX is a placeholder in this build";
+    click(centre(ui::kRecApplyFxRect));
+    ASSERT_EQ(host.jobs.size(), 1u);
+    EXPECT_TRUE(sim.console().recorderFlags().saving);
+    EXPECT_NE(paint().findText(L"Applying effects... 0 %"), nullptr);
+    click(centre(ui::kRecApplyFxRect));
+    EXPECT_EQ(host.jobs.size(), 1u) << "one render at a time";
+    host.runJobs();
+    window.tick(now());
+    EXPECT_FALSE(sim.console().recorderFlags().saving) << "the tick took the finished job";
+    EXPECT_EQ(paint().findText(L"Applying effects... 0 %"), nullptr);
+    const std::wstring& status = sim.console().recorderStatus();
+    EXPECT_NE(paint().findText(status), nullptr);
+    EXPECT_EQ(status == L"Applied Ovix effects cleanly", editor().canUndo());
+}
+
 } // namespace
