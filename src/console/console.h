@@ -106,6 +106,8 @@ public:
     // The recorder page's status line: its text and a count that moves with every report.
     const std::wstring& recorderStatus() const { return recorderStatus_; }
     uint32_t recorderStatusSerial() const { return recorderStatusSerial_; }
+    // A report the window makes itself (a save's result from its worker).
+    void setRecorderStatus(const std::wstring& text) { reportRecorder(text); }
     const Platform& platform() const { return platform_; }
     // Short-lived workers count themselves here; shutdown waits on both.
     BackgroundWorkers& workers() { return workers_; }

@@ -156,6 +156,7 @@ MainWindow::Impl::Impl(console::Console& c, WindowHost& h, Services sv)
     buildEqualizerPage();
     buildSpeakerPage();
     buildMediaPage();
+    buildRecorderTab();
     buildSettingsPage();
 }
 
@@ -438,6 +439,8 @@ std::vector<MainWindow::Impl::Region> MainWindow::Impl::regions()
     pageRegions(out);
     if (clipTabShown())
         clipTabRegions(out);
+    if (recorderTabShown())
+        recorderTabRegions(out);
     if (page == 5)
         settingsRegions(out);
     return out;
@@ -838,6 +841,8 @@ void MainWindow::paint(Painter& painter, const Rect& invalid)
         w.paintSpeaker(painter);
     else if (w.clipTabShown())
         w.paintClipTab(painter);
+    else if (w.recorderTabShown())
+        w.paintRecorderTab(painter);
     else if (w.page == 5)
         w.paintSettings(painter);
     const auto shown = w.visible();
@@ -909,6 +914,18 @@ void MainWindow::pointerUp(Point p)
     w.after();
 }
 
+void MainWindow::secondaryDown(Point p)
+{
+    Impl& w = *impl_;
+    w.pointer = p;
+    if (DropDown* d = w.openDropDown()) {
+        d->close();
+    } else if (Control* c = w.controlAt(p); c && c->enabled() && !w.captured && c->secondaryPress(p)) {
+        w.captured = c;
+    }
+    w.after();
+}
+
 void MainWindow::doubleClick(Point p)
 {
     Impl& w = *impl_;
@@ -939,7 +956,7 @@ void MainWindow::wheel(Point p, float notches)
     if (DropDown* d = w.openDropDown())
         d->wheel(notches);
     else if (Control* c = w.controlAt(p); c && c->enabled())
-        c->wheel(notches);
+        c->wheelAt(p, notches);
     w.after();
 }
 
@@ -949,6 +966,14 @@ bool MainWindow::key(Key key, Modifiers modifiers)
     bool used = false;
     if (DropDown* d = w.openDropDown()) {
         used = d->key(key, modifiers);
+    } else if ((key == Key::Z || key == Key::Y) && modifiers.ctrl && w.recorderTabShown()) {
+        // The editor's undo and redo, only while its tab is shown.
+        recorder::TakeEditor& editor = w.console.takeEditor();
+        if (key == Key::Z)
+            editor.undo();
+        else
+            editor.redo();
+        used = true;
     } else if (key == Key::Tab && modifiers.ctrl) {
         w.select((w.page + (modifiers.shift ? kPageCount - 1 : 1)) % kPageCount, -1);
         used = true;
@@ -1020,6 +1045,10 @@ void MainWindow::tick(double nowSeconds)
         c->animate(animSeconds);
     }
     w.report = w.console.report();
+    // The take's capture (which stops itself at its length limit) and the effects render's result.
+    if (w.console.recorderFlags().recording)
+        w.console.recorder().drainTake();
+    w.console.fxApply().poll();
     const std::tuple<int, int, int> position{w.s.WinSet.load(), w.s.WinX.load(), w.s.WinY.load()};
     const bool moved = position != w.windowPosition;
     w.windowPosition = position;
@@ -1032,6 +1061,7 @@ void MainWindow::tick(double nowSeconds)
 void MainWindow::slowTick(double)
 {
     Impl& w = *impl_;
+    w.console.recorder().pumpLast();
     w.report = w.console.report();
     const std::wstring row8
         = platform::wideFromUtf8(w.report.irLoaded ? engine::kConvolutionRoomText : engine::kRoomNames[8]);

@@ -28,7 +28,7 @@ namespace ui {
 
 class InterfaceFonts;
 
-enum class Key { Tab, Enter, Space, Escape, Left, Right, Up, Down, PageUp, PageDown, Home, End, Other };
+enum class Key { Tab, Enter, Space, Escape, Left, Right, Up, Down, PageUp, PageDown, Home, End, Z, Y, Other };
 
 struct Modifiers {
     bool shift = false;
@@ -77,6 +77,8 @@ public:
     void pointerMove(Point p);
     void pointerDown(Point p);
     void pointerUp(Point p);
+    // The right or middle button pressed; pointerUp ends it.
+    void secondaryDown(Point p);
     void doubleClick(Point p);
     void pointerLeave();
     void wheel(Point p, float notches); // positive: away from the user

@@ -12,6 +12,7 @@
 #include "ui/layout.h"
 #include "ui/main_window.h"
 #include "ui/page_places.h"
+#include "ui/rec_tab.h"
 #include "ui/toolkit.h"
 
 #include <array>
@@ -212,6 +213,28 @@ struct MainWindow::Impl {
     void browseClip();
     // A local file becomes the outline's source (a link clears the outline).
     void outlineFor(const std::wstring& source);
+
+    // The Recorder & Editor tab.
+    bool recorderTabShown() const { return page == 4 && tabs[4] == 3; }
+    void buildRecorderTab();
+    RecorderState recorderState() const;
+    void paintRecorderTab(Painter& painter) const;
+    void recorderTabRegions(std::vector<Region>& out) const;
+    // The status line: the running length while recording, else the recorder's last report or the hint.
+    std::wstring recorderLine() const;
+    // Beside Record: the running length, or the take's.
+    std::wstring recordLengthLine() const;
+    // The selection and the take's length.
+    std::wstring takeInfoLine() const;
+    // The running effects render's progress per mille, or -1.
+    int32_t fxProgress() const;
+    // The recordings folder: the chosen one, else the one start-up found.
+    std::wstring clipsFolderNow() const;
+    // Save: the dialog, the stored format, the encode on a worker, its result in the status line.
+    void saveTake();
+    // Apply FX: the job on a worker; the tick polls it.
+    void applyTakeFx();
+    void chooseClipsFolder();
 
     // The main status line's cable text; empty while a toast or the
     // engine's own status takes the line, or the cable is ready.

@@ -62,4 +62,41 @@ inline constexpr Rect kClipLevelRect{kRightX, 384, kRightW, 44};
 inline constexpr Rect kClipMicRect{kRightX, 440, kHalfW, 28};
 inline constexpr Rect kClipHearRect{kRightX + kHalfW + 8, 440, kHalfW, 28};
 
+// Page 4, the Recorder & Editor tab: recording and the Last buffer above,
+// the take's waveform, its editing rows, and the status line.
+inline constexpr Rect kRecRecordRect{kLeftX, 152, 120, 24};
+inline constexpr Rect kRecLengthRect{144, 152, 276, 24};
+inline constexpr Rect kRecVoiceRect{kLeftX, 184, kHalfW, 28};
+inline constexpr Rect kRecComputerRect{kLeftX + kHalfW + 8, 184, kHalfW, 28};
+inline constexpr Rect kRecLastRect{kRightX, 152, 120, 24};
+inline constexpr Rect kRecKeepLessRect{568, 152, 32, 24};
+inline constexpr Rect kRecKeepMoreRect{608, 152, 32, 24};
+inline constexpr Rect kRecLastFillRect{648, 152, 196, 24};
+inline constexpr Rect kRecQuietRect{kRightX, 184, kRightW, 28};
+inline constexpr Rect kRecTakeInfoRect{kRightX, 224, kRightW, 24};
+inline constexpr Rect kRecWaveformRect{kLeftX, 256, 828, 128};
+// Inside it: the view of the take, and the overview strip of the whole take.
+inline constexpr Rect kRecWaveRect{24, 264, 812, 88};
+inline constexpr Rect kRecStripRect{24, 360, 812, 16};
+// The editing row: Play, Mic, Cut Sel, Keep Sel, Trim Silence, Undo, Redo,
+// and Clear apart at the right edge.
+inline constexpr int kRecEditButtons = 8;
+inline constexpr Rect recEditRect(int i)
+{
+    return {i == kRecEditButtons - 1 ? 748.0f : kLeftX + 104.0f * static_cast<float>(i), 392, 96, 24};
+}
+inline constexpr Rect kRecFadeInLabelRect{kLeftX, 424, 64, 24};
+inline constexpr Rect kRecFadeInLessRect{80, 424, 32, 24};
+inline constexpr Rect kRecFadeInValueRect{112, 424, 56, 24};
+inline constexpr Rect kRecFadeInMoreRect{168, 424, 32, 24};
+inline constexpr Rect kRecFadeOutLabelRect{216, 424, 72, 24};
+inline constexpr Rect kRecFadeOutLessRect{288, 424, 32, 24};
+inline constexpr Rect kRecFadeOutValueRect{320, 424, 56, 24};
+inline constexpr Rect kRecFadeOutMoreRect{376, 424, 32, 24};
+inline constexpr Rect kRecApplyFxRect{kRightX, 424, 120, 24};
+inline constexpr Rect kRecFxProgressRect{568, 424, 276, 24};
+inline constexpr Rect kRecSaveRect{kLeftX, 456, 120, 24};
+inline constexpr Rect kRecFolderRect{144, 456, 276, 24};
+inline constexpr Rect kRecStatusRect{kLeftX, 488, 828, 20};
+
 } // namespace ui

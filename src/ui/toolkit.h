@@ -115,6 +115,11 @@ public:
     virtual void doubleClick(Point p) { press(p); }
     // Notches away from the user are positive. True when used.
     virtual bool wheel(float) { return false; }
+    // A wheel step with the pointer at p, for controls where the place matters.
+    virtual bool wheelAt(Point, float notches) { return wheel(notches); }
+    // The right or middle button pressed on the control; true captures the
+    // pointer until the release, as a left press does.
+    virtual bool secondaryPress(Point) { return false; }
     virtual bool key(Key, Modifiers) { return false; }
     // Advances the control's own motion (a list's scroll); true when it moved.
     virtual bool animate(double) { return false; }

@@ -28,6 +28,12 @@ struct FileFilter {
     std::wstring patterns;
 };
 
+// What the save-file dialog returned: the path and the type list's line chosen (from 0).
+struct SaveChoice {
+    std::wstring path;
+    int filter = 0;
+};
+
 // Windows of their own that the caption opens.
 enum class SecondaryWindow { MicTone, Soundboard };
 
@@ -77,6 +83,26 @@ public:
     {
         (void)title;
         (void)filters;
+        return std::nullopt;
+    }
+    // The common save-file dialog (it asks before overwriting and wants an
+    // existing folder), opened on initialPath with the filter line
+    // preselected; nothing when cancelled.
+    virtual std::optional<SaveChoice> chooseSaveFile(std::wstring_view title, const std::vector<FileFilter>& filters,
+        int filter, const std::wstring& initialPath, std::wstring_view defaultExtension)
+    {
+        (void)title;
+        (void)filters;
+        (void)filter;
+        (void)initialPath;
+        (void)defaultExtension;
+        return std::nullopt;
+    }
+    // A folder picker opened on initial; nothing when cancelled.
+    virtual std::optional<std::wstring> chooseFolder(std::wstring_view title, const std::wstring& initial)
+    {
+        (void)title;
+        (void)initial;
         return std::nullopt;
     }
 };

@@ -6,10 +6,12 @@
 #include "clip/source_check.h"
 #include "console/sim/sim_console.h"
 #include "dsp/mask_table.h"
+#include "media/export.h"
 #include "platform/sim/fixed_known_folders.h"
 #include "platform/sim/memory_files.h"
 #include "platform/sim/memory_registry.h"
 #include "platform/text.h"
+#include "recorder/recorder.h"
 #include "settings/setup_files.h"
 #include "support/fake_font_system.h"
 #include "support/font_image.h"
@@ -94,6 +96,15 @@ public:
     int fieldFocused = 0;
     std::wstring fieldText;
     std::optional<std::wstring> fileAnswer;
+    // The save-file and folder dialogs: what they were opened with, what they answer.
+    struct SaveDialog {
+        std::vector<ui::FileFilter> filters;
+        int filter = -1;
+        std::wstring initialPath, extension;
+    };
+    std::vector<SaveDialog> saveDialogs;
+    std::optional<ui::SaveChoice> saveAnswer;
+    std::optional<std::wstring> folderAnswer;
 
     void invalidate(const Rect& r) override { invalidated.push_back(r); }
     void minimise() override { ++minimised; }
@@ -126,6 +137,13 @@ public:
     {
         return fileAnswer;
     }
+    std::optional<ui::SaveChoice> chooseSaveFile(std::wstring_view, const std::vector<ui::FileFilter>& filters,
+        int filter, const std::wstring& initialPath, std::wstring_view extension) override
+    {
+        saveDialogs.push_back({filters, filter, initialPath, std::wstring(extension)});
+        return saveAnswer;
+    }
+    std::optional<std::wstring> chooseFolder(std::wstring_view, const std::wstring&) override { return folderAnswer; }
     void runInBackground(std::function<void()> work, std::function<void()> done) override
     {
         jobs.emplace_back(std::move(work), std::move(done));
@@ -141,10 +159,11 @@ public:
     }
 };
 
-console::SimOptions withRegistry(platform::RegistryStore* registry)
+console::SimOptions withRegistry(platform::RegistryStore* registry, platform::Files* files = nullptr)
 {
     console::SimOptions options;
     options.registry = registry;
+    options.files = files;
     return options;
 }
 
@@ -183,7 +202,8 @@ protected:
     double now() const { return static_cast<double>(sim.clock.nowMicros()) / 1e6; }
 
     CountingRegistry registry;
-    console::SimConsole sim{withRegistry(&registry)};
+    platform::sim::MemoryFiles takeFiles; // where saved takes land
+    console::SimConsole sim{withRegistry(&registry, &takeFiles)};
     Settings& s = sim.console().settings();
     platform::sim::MemoryFiles files;
     settings::Setups setups{files, *sim.console().registrySettings(), s, L"C:\\Data\\VantorOvix"};
@@ -322,6 +342,7 @@ TEST_F(Window, EveryPageResetRestoresItsFieldsShowsItsMessageAndSavesTheRegistry
             [&] { return s.clip_speed == 100; }},
         {4, 2, L"Restored Media tab defaults", [&] { s.set(&Settings::app_gain, 300); },
             [&] { return s.app_gain == 80; }},
+        {4, 3, L"Restored Media tab defaults", [] {}, [] { return true; }},
         {4, 4, L"Restored Media tab defaults", [] {}, [] { return true; }},
         {5, 0, L"Restored default Appearance & Settings", [&] { s.set(&Settings::UiZoom, 180); },
             [&] { return s.UiZoom == 100; }},
@@ -1312,6 +1333,205 @@ TEST_F(Window, AnIdleTickOnTheSoundClipTabRepaintsNothing)
     ASSERT_EQ(host.invalidated.size(), 1u);
     EXPECT_TRUE(host.invalidated[0].intersects(ui::kClipMicRect));
     EXPECT_FALSE(host.invalidated[0].intersects(ui::kClipPositionRect));
+}
+
+// The Recorder & Editor tab, with a take given to the editor as a recording would.
+class RecorderPage : public Window {
+protected:
+    RecorderPage() { window.selectPage(4, 3); }
+    recorder::TakeEditor& editor() { return sim.console().takeEditor(); }
+    // A 10 s take; false while the editor cannot hold one in this build.
+    bool giveTake()
+    {
+        auto sound = std::make_shared<clip::Sound>();
+        sound->samples.resize(10 * 48000 * 2);
+        for (size_t i = 0; i < sound->samples.size(); ++i)
+            sound->samples[i] = static_cast<int16_t>((i / 2) % 96 < 48 ? 8000 : -8000);
+        editor().setTake(sound, false);
+        window.tick(now());
+        return editor().hasTake();
+    }
+    float xOf(double seconds) const
+    {
+        const Rect w = ui::kRecWaveRect;
+        const auto& e = const_cast<RecorderPage*>(this)->editor();
+        return w.x + static_cast<float>((seconds - e.viewStart()) / e.viewLength()) * w.w;
+    }
+    void dragWave(float from, float to)
+    {
+        const float y = ui::kRecWaveRect.y + 20;
+        window.pointerMove({from, y});
+        window.pointerDown({from, y});
+        window.pointerMove({to, y});
+        window.pointerUp({to, y});
+    }
+};
+
+TEST_F(RecorderPage, WithoutATakeItSaysHowToStartWhileRecordingItShowsTheRunningLengthAndStop)
+{
+    window.tick(now());
+    host.invalidated.clear();
+    for (int i = 0; i < 3; ++i) {
+        sim.clock.advanceMillis(16);
+        window.tick(now());
+        window.slowTick(now());
+    }
+    EXPECT_TRUE(host.invalidated.empty()) << "an idle tab repaints nothing";
+    auto painted = paint();
+    EXPECT_NE(painted.findText(L"Press Record or click Last buffer to edit waveform"), nullptr);
+    EXPECT_NE(painted.findText(L"Record"), nullptr);
+    EXPECT_EQ(painted.findText(L"Stop"), nullptr);
+    recorder::BusyFlags& flags = sim.console().recorderFlags();
+    flags.recording = true;
+    window.tick(now());
+    painted = paint();
+    EXPECT_NE(painted.findText(L"Stop"), nullptr);
+    EXPECT_NE(painted.findText(L"Recording... 0.0 s  (click Stop when finished)"), nullptr);
+    EXPECT_TRUE(painted.overflows.empty());
+    flags.recording = false;
+    // Clicks on disabled editing buttons reach nothing.
+    host.saveAnswer = ui::SaveChoice{L"C:\\Takes\\a.wav", 0};
+    click(centre(ui::kRecSaveRect));
+    EXPECT_TRUE(host.saveDialogs.empty());
+}
+
+TEST_F(RecorderPage, CtrlZAndCtrlYUndoAndRedoOnlyWhileTheTabIsShown)
+{
+    EXPECT_TRUE(window.key(ui::Key::Z, {false, true}));
+    EXPECT_FALSE(window.key(ui::Key::Z, {})) << "Z alone is no command";
+    window.selectPage(0);
+    EXPECT_FALSE(window.key(ui::Key::Z, {false, true}));
+    EXPECT_FALSE(window.key(ui::Key::Y, {false, true}));
+    window.selectPage(4, 3);
+    if (!giveTake())
+        GTEST_SKIP() << "the take editor is a placeholder in this build";
+    editor().setSelection(2.0, 3.0);
+    ASSERT_TRUE(editor().cutSelection());
+    window.selectPage(4, 0);
+    window.key(ui::Key::Z, {false, true});
+    EXPECT_TRUE(editor().canUndo()) << "another tab's Ctrl+Z leaves the take alone";
+    window.selectPage(4, 3);
+    window.key(ui::Key::Z, {false, true});
+    EXPECT_FALSE(editor().canUndo());
+    EXPECT_NEAR(editor().seconds(), 10.0, 1e-9);
+    window.key(ui::Key::Y, {false, true});
+    EXPECT_TRUE(editor().canUndo());
+    EXPECT_NEAR(editor().seconds(), 9.0, 1e-9);
+}
+
+TEST_F(RecorderPage, TheLastButtonNamesTheBufferLengthAndItsStepsChangeIt)
+{
+    if (recorder::lastLabel(60) == L"Last: Off")
+        GTEST_SKIP() << "the recorder is a placeholder in this build";
+    s.set(&Settings::KeepLast, 60);
+    window.tick(now());
+    EXPECT_NE(paint().findText(L"Last 1 min"), nullptr);
+    click(centre(ui::kRecKeepMoreRect));
+    EXPECT_EQ(s.KeepLast.load(), 90);
+    EXPECT_NE(paint().findText(L"Last 1:30"), nullptr);
+    click(centre(ui::kRecKeepLessRect));
+    click(centre(ui::kRecKeepLessRect));
+    EXPECT_EQ(s.KeepLast.load(), 45);
+    auto painted = paint();
+    EXPECT_NE(painted.findText(L"Last 45 s"), nullptr);
+    EXPECT_NE(painted.findText(L"Holds 0.0 s of 45.0 s"), nullptr);
+}
+
+TEST_F(RecorderPage, ThePointerSelectsMovesAnEdgePansZoomsAboutItselfAndTheStripMovesTheView)
+{
+    if (!giveTake())
+        GTEST_SKIP() << "the take editor is a placeholder in this build";
+    const Rect w = ui::kRecWaveRect;
+    dragWave(xOf(2.5), xOf(7.5));
+    EXPECT_NEAR(editor().selectionStart(), 2.5, 0.02);
+    EXPECT_NEAR(editor().selectionEnd(), 7.5, 0.02);
+    // The end edge, dragged left past the start: the selection turns around it.
+    dragWave(xOf(7.5) + 2, xOf(1.0));
+    EXPECT_NEAR(editor().selectionStart(), 1.0, 0.02);
+    EXPECT_NEAR(editor().selectionEnd(), 2.5, 0.02);
+
+    // A wheel step in keeps the time under the pointer where it was.
+    const float x = xOf(5.0);
+    window.wheel({x, w.y + 20}, 1.0f);
+    EXPECT_NEAR(editor().viewLength(), 7.8, 1e-6);
+    EXPECT_NEAR(editor().viewStart() + (x - w.x) / w.w * editor().viewLength(), 5.0, 0.02);
+
+    // The right button pans: the take follows the pointer.
+    const double start = editor().viewStart(), length = editor().viewLength();
+    window.secondaryDown({w.x + 400, w.y + 20});
+    window.pointerMove({w.x + 400 - w.w / 10, w.y + 20});
+    window.pointerUp({w.x + 400 - w.w / 10, w.y + 20});
+    EXPECT_NEAR(editor().viewStart(), start + length / 10, 1e-6);
+    EXPECT_NEAR(editor().selectionEnd(), 2.5, 0.02) << "panning leaves the selection alone";
+
+    // The strip: a press outside the view's box centres the view there.
+    const Rect strip = ui::kRecStripRect;
+    window.pointerMove({strip.x + 2, strip.y + 8});
+    window.pointerDown({strip.x + 2, strip.y + 8});
+    window.pointerUp({strip.x + 2, strip.y + 8});
+    EXPECT_NEAR(editor().viewStart(), 0.0, 1e-6);
+    EXPECT_NEAR(editor().selectionEnd(), 2.5, 0.02);
+}
+
+TEST_F(RecorderPage, SaveOffersTheFiveFormatsInTheChosenFolderStoresTheFormatAndShowsTheWorkersResult)
+{
+    host.folderAnswer = L"C:\\Takes";
+    click(centre(ui::kRecFolderRect));
+    EXPECT_EQ(s.clipsFolder(), L"C:\\Takes");
+    if (!giveTake())
+        GTEST_SKIP() << "the take editor is a placeholder in this build";
+    ASSERT_TRUE(takeFiles.createFolders(L"C:\\Takes"));
+    s.set(&Settings::TakeFormat, 0);
+    click(centre(ui::kRecSaveRect));
+    ASSERT_EQ(host.saveDialogs.size(), 1u);
+    const auto& dialog = host.saveDialogs[0];
+    ASSERT_EQ(dialog.filters.size(), 5u);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(
+            dialog.filters[static_cast<size_t>(i)].patterns, std::wstring(L"*.") + media::takeFormat(i).extension);
+    EXPECT_EQ(dialog.filter, 0);
+    EXPECT_TRUE(dialog.initialPath.starts_with(L"C:\\Takes\\VantorOvix_Clip_"))
+        << platform::utf8FromWide(dialog.initialPath);
+    EXPECT_TRUE(dialog.initialPath.ends_with(std::wstring(L".") + media::takeFormat(0).extension));
+    EXPECT_TRUE(host.jobs.empty()) << "a cancelled dialog saves nothing";
+
+    // A name without one of the five extensions takes the chosen line's format.
+    host.saveAnswer = ui::SaveChoice{L"C:\\Takes\\cough.take", media::formatFromPath(L"x.wav")};
+    click(centre(ui::kRecSaveRect));
+    EXPECT_EQ(s.TakeFormat.load(), media::formatFromPath(L"x.wav"));
+    ASSERT_EQ(host.jobs.size(), 1u);
+    EXPECT_TRUE(sim.console().recorderFlags().saving);
+    editor().setSelection(2.0, 3.0);
+    click(centre(ui::recEditRect(2)));
+    EXPECT_NEAR(editor().seconds(), 10.0, 1e-9) << "no cut while the save runs";
+    host.runJobs();
+    window.tick(now());
+    EXPECT_FALSE(sim.console().recorderFlags().saving);
+    const std::wstring& status = sim.console().recorderStatus();
+    ASSERT_FALSE(status.empty());
+    EXPECT_NE(paint().findText(status), nullptr);
+    EXPECT_EQ(status.starts_with(L"Saved: "), takeFiles.exists(L"C:\\Takes\\cough.take"));
+}
+
+TEST_F(RecorderPage, ApplyFxRunsOneJobOnAWorkerShowsItsProgressAndTheTickTakesItsResult)
+{
+    s.set(&Settings::eq_on, 1);
+    s.setEqBand(3, 6);
+    if (!giveTake() || !recorder::snapshotChangesSound(recorder::takeEffectSnapshot(s.snapshot(), false)))
+        GTEST_SKIP() << "the take editor or Apply FX is a placeholder in this build";
+    click(centre(ui::kRecApplyFxRect));
+    ASSERT_EQ(host.jobs.size(), 1u);
+    EXPECT_TRUE(sim.console().recorderFlags().saving);
+    EXPECT_NE(paint().findText(L"Applying effects... 0 %"), nullptr);
+    click(centre(ui::kRecApplyFxRect));
+    EXPECT_EQ(host.jobs.size(), 1u) << "one render at a time";
+    host.runJobs();
+    window.tick(now());
+    EXPECT_FALSE(sim.console().recorderFlags().saving) << "the tick took the finished job";
+    EXPECT_EQ(paint().findText(L"Applying effects... 0 %"), nullptr);
+    const std::wstring& status = sim.console().recorderStatus();
+    EXPECT_NE(paint().findText(status), nullptr);
+    EXPECT_EQ(status == L"Applied Ovix effects cleanly", editor().canUndo());
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include <commdlg.h>
 #include <objbase.h>
 #include <shellapi.h>
+#include <shlobj.h>
 #include <windowsx.h>
 
 #include <algorithm>
@@ -60,6 +61,10 @@ Key keyOf(WPARAM vk)
         return Key::Home;
     case VK_END:
         return Key::End;
+    case 'Z':
+        return Key::Z;
+    case 'Y':
+        return Key::Y;
     default:
         return Key::Other;
     }
@@ -371,9 +376,11 @@ void MainFrame::focusSourceField()
     SendMessageW(sourceField_, EM_SETSEL, 0, -1);
 }
 
-std::optional<std::wstring> MainFrame::chooseFile(std::wstring_view title, const std::vector<FileFilter>& filters)
+namespace {
+
+// The file dialogs' filter list: name and patterns, each ended by a null, and a final null.
+std::wstring dialogFilter(const std::vector<FileFilter>& filters)
 {
-    // The dialog's filter list: name and patterns, each ended by a null, and a final null.
     std::wstring filter;
     for (const FileFilter& f : filters) {
         filter += f.name;
@@ -382,6 +389,14 @@ std::optional<std::wstring> MainFrame::chooseFile(std::wstring_view title, const
         filter += L'\0';
     }
     filter += L'\0';
+    return filter;
+}
+
+} // namespace
+
+std::optional<std::wstring> MainFrame::chooseFile(std::wstring_view title, const std::vector<FileFilter>& filters)
+{
+    const std::wstring filter = dialogFilter(filters);
     const std::wstring caption(title);
     std::wstring file(32768, L'\0');
     OPENFILENAMEW dialog{};
@@ -397,6 +412,55 @@ std::optional<std::wstring> MainFrame::chooseFile(std::wstring_view title, const
         return std::nullopt;
     file.resize(std::wcslen(file.c_str()));
     return file;
+}
+
+std::optional<SaveChoice> MainFrame::chooseSaveFile(std::wstring_view title, const std::vector<FileFilter>& filters,
+    int filter, const std::wstring& initialPath, std::wstring_view defaultExtension)
+{
+    const std::wstring list = dialogFilter(filters);
+    const std::wstring caption(title), extension(defaultExtension);
+    std::wstring file(32768, L'\0');
+    std::copy_n(initialPath.begin(), std::min(initialPath.size(), file.size() - 1), file.begin());
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = hwnd_;
+    dialog.lpstrFilter = list.c_str();
+    dialog.nFilterIndex = static_cast<DWORD>(filter + 1);
+    dialog.lpstrFile = file.data();
+    dialog.nMaxFile = static_cast<DWORD>(file.size());
+    dialog.lpstrTitle = caption.c_str();
+    dialog.lpstrDefExt = extension.c_str();
+    dialog.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
+    if (!GetSaveFileNameW(&dialog))
+        return std::nullopt;
+    file.resize(std::wcslen(file.c_str()));
+    return SaveChoice{file, static_cast<int>(dialog.nFilterIndex) - 1};
+}
+
+std::optional<std::wstring> MainFrame::chooseFolder(std::wstring_view title, const std::wstring& initial)
+{
+    const std::wstring caption(title);
+    BROWSEINFOW browse{};
+    browse.hwndOwner = hwnd_;
+    browse.lpszTitle = caption.c_str();
+    browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+    // The dialog opens on the current folder: selected once it is initialised.
+    browse.lpfn = [](HWND dialog, UINT message, LPARAM, LPARAM data) -> int {
+        if (message == BFFM_INITIALIZED && data)
+            SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, data);
+        return 0;
+    };
+    browse.lParam = initial.empty() ? 0 : reinterpret_cast<LPARAM>(initial.c_str());
+    PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&browse);
+    if (!chosen)
+        return std::nullopt;
+    std::wstring path(MAX_PATH, L'\0');
+    const bool ok = SHGetPathFromIDListW(chosen, path.data()) != FALSE;
+    CoTaskMemFree(chosen);
+    if (!ok)
+        return std::nullopt;
+    path.resize(std::wcslen(path.c_str()));
+    return path;
 }
 
 void MainFrame::filesDropped(HANDLE handle)

@@ -102,6 +102,9 @@ public:
     void setSourceFieldText(const std::wstring& text) override;
     void focusSourceField() override;
     std::optional<std::wstring> chooseFile(std::wstring_view title, const std::vector<FileFilter>& filters) override;
+    std::optional<SaveChoice> chooseSaveFile(std::wstring_view title, const std::vector<FileFilter>& filters,
+        int filter, const std::wstring& initialPath, std::wstring_view defaultExtension) override;
+    std::optional<std::wstring> chooseFolder(std::wstring_view title, const std::wstring& initial) override;
 
 private:
     static LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);

@@ -47,6 +47,26 @@ bool routePointer(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, float s
         if (model)
             model->pointerUp(p);
         return true;
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+        // A model that takes no secondary press leaves these to the window.
+        if constexpr (requires { model->secondaryDown(p); }) {
+            SetCapture(hwnd);
+            if (model)
+                model->secondaryDown(p);
+            return true;
+        }
+        return false;
+    case WM_RBUTTONUP:
+    case WM_MBUTTONUP:
+        if constexpr (requires { model->secondaryDown(p); }) {
+            if (GetCapture() == hwnd)
+                ReleaseCapture();
+            if (model)
+                model->pointerUp(p);
+            return true;
+        }
+        return false;
     case WM_LBUTTONDBLCLK:
         if (model)
             model->doubleClick(p);
