@@ -384,13 +384,10 @@ void MainWindow::Impl::saveTake()
 
 void MainWindow::Impl::applyTakeFx()
 {
-    const recorder::EffectSnapshot snapshot = recorder::takeEffectSnapshot(s.snapshot(), report.irLoaded);
+    const recorder::EffectSnapshot snapshot = console.fxSnapshot();
     std::shared_ptr<recorder::TakeFxJob> job = console.fxApply().start(snapshot);
     if (job) {
-        // The console has no offline renderer of the effect chain yet: until
-        // it has, the job ends without a result and says it could not apply.
-        recorder::FxRenderer renderer = [](const clip::Sound&, const recorder::EffectSnapshot&,
-                                            std::atomic<int32_t>&) -> clip::SoundRef { return nullptr; };
+        recorder::FxRenderer renderer = console.fxRenderer();
         host.runInBackground([job, snapshot, renderer] { recorder::runFxJob(*job, snapshot, renderer); }, [] {});
     }
     refresh();
