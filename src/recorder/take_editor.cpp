@@ -8,7 +8,12 @@ TakeEditor::TakeEditor(BusyFlags& flags, StatusSink status, engine::SoundPlayer&
 {
 }
 
-void TakeEditor::setTake(clip::SoundRef, bool) { }
+void TakeEditor::setTake(clip::SoundRef sound, bool)
+{
+    // Enough of a take for the recorder until the editor's own lands.
+    segments_ = {Range{0, sound ? static_cast<int64_t>(sound->frames()) : 0}};
+    source_ = std::move(sound);
+}
 bool TakeEditor::hasTake() const
 {
     return source_ && !segments_.empty();
