@@ -119,24 +119,39 @@ clip::SoundRef removeQuiet(const clip::SoundRef& sound)
 
     auto out = std::make_shared<clip::Sound>();
     out->samples.resize(static_cast<size_t>(kept) * 2);
-    int64_t k = 0;
+    int64_t k = 0; // output frame at the piece's start
     for (size_t p = 0; p < pieces.size(); ++p) {
         const int64_t length = pieces[p].end - pieces[p].start;
-        for (int64_t j = 0; j < length; ++j, ++k) {
+        const int16_t* from = sound->samples.data() + pieces[p].start * 2;
+        int16_t* to = out->samples.data() + k * 2;
+        auto faded = [&](int64_t j) {
+            const int64_t frame = k + j;
             double gain = 1.0;
-            if (k < edge)
-                gain *= ramp(static_cast<double>(k) + 0.5, static_cast<double>(edge));
-            if (kept - k <= edge)
-                gain *= ramp(static_cast<double>(kept - k) - 0.5, static_cast<double>(edge));
+            if (frame < edge)
+                gain *= ramp(static_cast<double>(frame) + 0.5, static_cast<double>(edge));
+            if (kept - frame <= edge)
+                gain *= ramp(static_cast<double>(kept - frame) - 0.5, static_cast<double>(edge));
             if (p > 0 && j < kJointFadeFrames)
                 gain *= ramp(static_cast<double>(j) + 0.5, kJointFadeFrames);
             if (p + 1 < pieces.size() && length - j <= kJointFadeFrames)
                 gain *= ramp(static_cast<double>(length - j) - 0.5, kJointFadeFrames);
-            const size_t from = static_cast<size_t>(pieces[p].start + j) * 2;
-            const size_t to = static_cast<size_t>(k) * 2;
-            for (size_t c = 0; c < 2; ++c)
-                out->samples[to + c] = static_cast<int16_t>(std::lround(sound->samples[from + c] * gain));
+            for (int64_t c = 0; c < 2; ++c)
+                to[j * 2 + c] = static_cast<int16_t>(std::lround(from[j * 2 + c] * gain));
+        };
+        // Only the frames near a cut or an end are faded; the rest are copied.
+        const int64_t plainFrom = std::max(p > 0 ? kJointFadeFrames : 0, edge - k);
+        const int64_t plainTo = std::min(length - (p + 1 < pieces.size() ? kJointFadeFrames : 0), kept - edge - k);
+        if (plainFrom < plainTo) {
+            for (int64_t j = 0; j < plainFrom; ++j)
+                faded(j);
+            std::copy(from + plainFrom * 2, from + plainTo * 2, to + plainFrom * 2);
+            for (int64_t j = plainTo; j < length; ++j)
+                faded(j);
+        } else {
+            for (int64_t j = 0; j < length; ++j)
+                faded(j);
         }
+        k += length;
     }
     return out;
 }
