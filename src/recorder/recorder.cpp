@@ -57,6 +57,18 @@ void mixFirst(const std::vector<int16_t>& a, const std::vector<int16_t>& b, size
     }
 }
 
+// Copies the newest n frames of a ring of capacity frames written up to
+// write (exclusive) into out, oldest first.
+void copyNewest(const std::vector<int16_t>& ring, int64_t capacity, int64_t write, int64_t n, int16_t* out)
+{
+    if (n <= 0)
+        return;
+    const int64_t start = (write + capacity - n) % capacity;
+    const int64_t first = std::min(n, capacity - start);
+    std::copy(ring.begin() + start * 2, ring.begin() + (start + first) * 2, out);
+    std::copy(ring.begin(), ring.begin() + (n - first) * 2, out + first * 2);
+}
+
 void eraseFront(std::vector<int16_t>& v, size_t n)
 {
     v.erase(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(std::min(n, v.size())));
@@ -190,12 +202,7 @@ void Recorder::reconfigureLast()
         const int64_t capacity = keep * kRate;
         const int64_t kept = std::min(lastFill_.load(), capacity);
         std::vector<int16_t> ring(static_cast<size_t>(capacity) * 2);
-        const int64_t start = kept > 0 ? (lastWrite_ + oldCapacity - kept) % oldCapacity : 0;
-        for (int64_t i = 0; i < kept; ++i) {
-            const auto from = static_cast<size_t>((start + i) % oldCapacity) * 2;
-            ring[static_cast<size_t>(i) * 2] = lastRing_[from];
-            ring[static_cast<size_t>(i) * 2 + 1] = lastRing_[from + 1];
-        }
+        copyNewest(lastRing_, oldCapacity, lastWrite_, kept, ring.data());
         lastRing_ = std::move(ring);
         lastWrite_ = capacity > 0 ? kept % capacity : 0;
         lastFill_ = kept;
@@ -275,12 +282,7 @@ clip::SoundRef Recorder::lastExcerpt() const
     const int64_t n = std::min(lastFill_.load(), std::max(0, settings_.KeepLast.load()) * kRate);
     auto sound = std::make_shared<clip::Sound>();
     sound->samples.resize(static_cast<size_t>(std::max<int64_t>(n, 0)) * 2);
-    if (n > 0) {
-        const int64_t start = (lastWrite_ + capacity - n) % capacity;
-        const int64_t first = std::min(n, capacity - start);
-        std::copy(lastRing_.begin() + start * 2, lastRing_.begin() + (start + first) * 2, sound->samples.begin());
-        std::copy(lastRing_.begin(), lastRing_.begin() + (n - first) * 2, sound->samples.begin() + first * 2);
-    }
+    copyNewest(lastRing_, capacity, lastWrite_, n, sound->samples.data());
     if (settings_.LastQuiet.load())
         return removeQuiet(sound);
     return sound;
