@@ -25,6 +25,9 @@ public:
     uint32_t push(const float* interleaved, uint32_t count) noexcept;
     // Recorder: takes up to max samples. Returns how many.
     size_t read(int16_t* out, size_t max) noexcept;
+    // Recorder: drops whatever waits, so that reading starts with what comes
+    // next (called before arming, so that stale audio is never read).
+    void skipToWrite() noexcept { read_.store(write_.load(std::memory_order_acquire), std::memory_order_release); }
 
     uint64_t writePosition() const { return write_.load(std::memory_order_acquire); }
     uint64_t readPosition() const { return read_.load(std::memory_order_acquire); }

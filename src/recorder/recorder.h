@@ -70,6 +70,8 @@ public:
 
 private:
     void syncTap();
+    // Mixes the first frames of the two pending Last sources into the Last ring.
+    void appendLast(size_t frames);
 
     settings::Settings& settings_;
     engine::RecorderRings& rings_;
@@ -90,6 +92,7 @@ private:
     int64_t lastWrite_ = 0;         // frames
     std::atomic<int64_t> lastFill_{0};
     int32_t lastKeep_ = -1;         // KeepLast at the last reconfigure
+    // Drained but not yet written: the source ahead of the other waits here.
     std::vector<int16_t> scratchVoice_, scratchLoop_, scratchMix_;
 };
 
