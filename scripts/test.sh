@@ -122,6 +122,11 @@ if [ -x e2e/clip.sh ]; then
   say "end to end, a sound clip into the cable"
   if e2e/clip.sh; then passed=$((passed + 1)); else step_failed "e2e/clip.sh failed"; fi
 fi
+# A take recorded on the Recorder & Editor tab and saved as WAV holds the fed speech.
+if [ -x e2e/record.sh ]; then
+  say "end to end, a recorded take saved as WAV"
+  if e2e/record.sh; then passed=$((passed + 1)); else step_failed "e2e/record.sh failed"; fi
+fi
 
 say "done in $(( $(date +%s) - start )) s"
 for f in "${failures[@]+"${failures[@]}"}"; do echo "FAILED: $f"; done

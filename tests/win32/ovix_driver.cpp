@@ -8,7 +8,7 @@
 //               restored | move X Y | close | scale | capture FILE.png [TOP BOTTOM] |
 //               reg-get NAME [KEY] | reg-set NAME VALUE | tabs P | place NAME [FX FY] |
 //               repaint N | wheel X Y NOTCHES | tone-open | tone-capture FILE.png | tone-escape |
-//               capture-part FILE.png X Y W H | clip-source TEXT
+//               capture-part FILE.png X Y W H | clip-source TEXT | save-as PATH MILLIS
 
 #include "ui/geometry.h"
 #include "ui/layout.h"
@@ -93,6 +93,8 @@ std::optional<ui::Rect> placeOf(const std::wstring& name)
         {L"clip-play", ui::kClipPlayRect},
         {L"clip-stop", ui::kClipStopRect},
         {L"clip-mic", ui::kClipMicRect},
+        {L"rec-record", ui::kRecRecordRect},
+        {L"rec-save", ui::kRecSaveRect},
     };
     for (const auto& [key, rect] : kPlaces)
         if (name == key)
@@ -294,6 +296,41 @@ int wmain(int argc, wchar_t** argv)
             UpdateWindow(window);
             SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 5000, nullptr);
         }
+    } else if (command == L"save-as" && argc == 4) {
+        // The save dialog the program opened: its file name typed and OK pressed.
+        DWORD program = 0;
+        GetWindowThreadProcessId(window, &program);
+        HWND dialog = nullptr;
+        for (int waited = 0; !dialog && waited < number(3); waited += 50) {
+            for (HWND w = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); w && !dialog;
+                 w = FindWindowExW(nullptr, w, L"#32770", nullptr)) {
+                DWORD owner = 0;
+                GetWindowThreadProcessId(w, &owner);
+                if (owner == program && IsWindowVisible(w))
+                    dialog = w;
+            }
+            if (!dialog)
+                Sleep(50);
+        }
+        if (!dialog) {
+            std::printf("no save dialog\n");
+            return 1;
+        }
+        // The file name box: the combo of the explorer-style dialog (its edit
+        // inside), or the plain edit of the older one.
+        HWND name = GetDlgItem(dialog, 1148);
+        if (name) {
+            if (HWND inner = FindWindowExW(name, nullptr, L"Edit", nullptr))
+                name = inner;
+        } else {
+            name = GetDlgItem(dialog, 1152);
+        }
+        if (!name) {
+            std::printf("no file name box\n");
+            return 1;
+        }
+        SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[2]));
+        PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
     } else if (command == L"clip-source" && argc == 3) {
         // The Sound Clip tab's source field: the one edit child of the window.
         HWND field = FindWindowExW(window, nullptr, L"Edit", nullptr);
