@@ -232,6 +232,9 @@ struct MainWindow::Impl {
     std::wstring clipsFolderNow() const;
     // Save: the dialog, the stored format, the encode on a worker, its result in the status line.
     void saveTake();
+    // The Last buffer to a file in the recordings folder, one save at a time.
+    void saveLastClip();
+    bool lastSaving = false;
     // Apply FX: the job on a worker; the tick polls it.
     void applyTakeFx();
     void chooseClipsFolder();

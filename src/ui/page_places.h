@@ -72,7 +72,8 @@ inline constexpr Rect kRecLastRect{kRightX, 152, 120, 24};
 inline constexpr Rect kRecKeepLessRect{568, 152, 32, 24};
 inline constexpr Rect kRecKeepMoreRect{608, 152, 32, 24};
 inline constexpr Rect kRecLastFillRect{648, 152, 196, 24};
-inline constexpr Rect kRecQuietRect{kRightX, 184, kRightW, 28};
+inline constexpr Rect kRecQuietRect{kRightX, 184, kHalfW, 28};
+inline constexpr Rect kRecSaveLastRect{kRightX + kHalfW + 8, 186, 120, 24};
 inline constexpr Rect kRecTakeInfoRect{kRightX, 224, kRightW, 24};
 inline constexpr Rect kRecWaveformRect{kLeftX, 256, 828, 128};
 // Inside it: the view of the take, and the overview strip of the whole take.

@@ -273,6 +273,9 @@ void MainWindow::Impl::buildRecorderTab()
     quiet->bounds = kRecQuietRect;
     quiet->tooltip = L"Cut pauses longer than half a second from what the Last buffer grabs or saves";
     add(pages[P], std::move(quiet), T);
+    Button* saveLast = addButton(P, T, L"Save Last", kRecSaveLastRect,
+        L"Save what the Last buffer holds as a file in the recordings folder", [this] { saveLastClip(); });
+    saveLast->isEnabled = [this] { return s.KeepLast.load() > 0 && !lastSaving; };
 
     auto wave = std::make_unique<TakeWaveform>();
     wave->bounds = kRecWaveformRect;
@@ -380,6 +383,27 @@ void MainWindow::Impl::saveTake()
             refresh();
         });
     after();
+}
+
+void MainWindow::Impl::saveLastClip()
+{
+    auto request = console.recorder().saveLast(clipsFolderNow(), media::localTimeNow());
+    if (!request) {
+        refresh();
+        return;
+    }
+    lastSaving = true;
+    auto result = std::make_shared<recorder::SaveResult>();
+    platform::Files* files = console.platform().files;
+    platform::Media* media = &console.media();
+    host.runInBackground(
+        [result, files, media, request = std::move(*request)] { *result = recorder::runSave(request, *files, media); },
+        [this, result] {
+            lastSaving = false;
+            console.setRecorderStatus(result->text.empty() ? std::wstring(L"Save failed") : result->text);
+            refresh();
+        });
+    refresh();
 }
 
 void MainWindow::Impl::applyTakeFx()
