@@ -99,5 +99,7 @@ awk -v v="$off_clip" -v on="$on_clip" 'BEGIN { exit !(v < on - 30) }' \
   || fail "the clip still reached the cable with its mic switch off ($off_clip dB against $on_clip dB)"
 awk -v a="$on_voice" -v b="$off_voice" 'BEGIN { exit !(a > -40 && b > -40) }' \
   || fail "the voice did not keep flowing ($on_voice dB, then $off_voice dB at 230 Hz)"
-awk -v s="$longest" 'BEGIN { exit !(s < 5) }' || fail "the cable dropped out for $longest ms"
+# As in run.sh: wine may write 15-30 ms of silence after an underflow on a
+# busy machine; a stall of the engine or an output that stops leaves more.
+awk -v s="$longest" 'BEGIN { exit !(s <= 50) }' || fail "the cable dropped out for $longest ms"
 echo "e2e clip: the clip reached the cable with its mic switch on and not with it off; the voice kept flowing"
