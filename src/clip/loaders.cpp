@@ -78,11 +78,6 @@ struct Decoder {
     }
 };
 
-int16_t toPcm16(float v)
-{
-    return static_cast<int16_t>(std::clamp(v, -1.0f, 1.0f) * 32767.0f);
-}
-
 // Short linear fades where the sound was cut out of a longer one, so that a
 // pad does not click as it starts or stops.
 void fadeEdges(std::vector<int16_t>& samples, uint32_t rate, bool fadeIn, bool fadeOut)
@@ -174,8 +169,8 @@ RangeLoad loadRange(platform::Media& media, const std::wstring& path, uint32_t r
             if (frame >= endFrame)
                 return false;
             if (frame >= startFrame) {
-                samples.push_back(toPcm16(block[i]));
-                samples.push_back(toPcm16(block[i + 1]));
+                samples.push_back(storedSample(block[i]));
+                samples.push_back(storedSample(block[i + 1]));
             }
         }
         return frame < endFrame;

@@ -78,11 +78,6 @@ settings::Snapshot clipOnlySettings(const recorder::EffectSnapshot& s)
     return st;
 }
 
-int16_t toPcm(float v)
-{
-    return static_cast<int16_t>(std::clamp(v, -1.0f, 1.0f) * 32767.0f); // truncated
-}
-
 } // namespace
 
 OfflineFxLength offlineFxLength(int64_t inputFrames, const recorder::EffectSnapshot& snapshot, double decaySeconds)
@@ -136,7 +131,7 @@ clip::SoundRef renderOfflineFx(const clip::Sound& input, const recorder::EffectS
             chain.mixBuses(block);
             int16_t* to = out->samples.data() + done * 2;
             for (uint32_t i = 0; i < n * 2; ++i)
-                to[i] = toPcm(cable[i]); // the chain soft-clipped it
+                to[i] = clip::storedSample(cable[i]); // the chain soft-clipped it
             done += n;
             progress.store(static_cast<int32_t>(done * 1000 / total), std::memory_order_relaxed);
         }

@@ -1,5 +1,7 @@
 #include "engine/recorder_ring.h"
 
+#include "media/sound.h"
+
 #include <algorithm>
 
 namespace engine {
@@ -9,11 +11,8 @@ uint32_t RecorderRing::push(const float* interleaved, uint32_t count) noexcept
     const uint64_t write = write_.load(std::memory_order_relaxed);
     const uint64_t free = read_.load(std::memory_order_acquire) + kSize - write;
     const auto k = static_cast<uint32_t>(std::min<uint64_t>(count, free));
-    for (uint32_t i = 0; i < k; ++i) {
-        float v = interleaved[i];
-        v = v > 1.0f ? 1.0f : (v < -1.0f ? -1.0f : (v == v ? v : 0.0f)); // NaN would be undefined as int16
-        samples_[(write + i) & (kSize - 1)] = static_cast<int16_t>(v * 32767.0f);
-    }
+    for (uint32_t i = 0; i < k; ++i)
+        samples_[(write + i) & (kSize - 1)] = clip::storedSample(interleaved[i]);
     write_.store(write + k, std::memory_order_release);
     return k;
 }

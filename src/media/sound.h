@@ -19,4 +19,13 @@ struct Sound {
 
 using SoundRef = std::shared_ptr<const Sound>;
 
+// How a float sample is stored in a sound or a tap ring: clamped to [-1, 1],
+// scaled by 32767 and truncated; NaN (whose conversion would be undefined)
+// is stored as silence.
+inline int16_t storedSample(float v) noexcept
+{
+    v = v > 1.0f ? 1.0f : (v < -1.0f ? -1.0f : (v == v ? v : 0.0f));
+    return static_cast<int16_t>(v * 32767.0f);
+}
+
 } // namespace clip

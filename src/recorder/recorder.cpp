@@ -138,14 +138,19 @@ bool Recorder::startRecording()
     return true;
 }
 
-void Recorder::drainTake()
+void Recorder::drainTakeRings()
 {
-    if (!flags_.recording)
-        return;
     if (captureMask_ & kVoice)
         drain(rings_.take, takeVoice_, kTakeLimitSamples);
     if (captureMask_ & kLoopback)
         drain(rings_.loopTake, takeLoop_, kTakeLimitSamples);
+}
+
+void Recorder::drainTake()
+{
+    if (!flags_.recording)
+        return;
+    drainTakeRings();
 
     const std::vector<int16_t>& first = (captureMask_ & kVoice) ? takeVoice_ : takeLoop_;
     for (; levelSource_ + 1 < first.size(); levelSource_ += 2) {
@@ -166,10 +171,7 @@ void Recorder::stopRecording()
 {
     if (!flags_.recording)
         return;
-    if (captureMask_ & kVoice)
-        drain(rings_.take, takeVoice_, kTakeLimitSamples);
-    if (captureMask_ & kLoopback)
-        drain(rings_.loopTake, takeLoop_, kTakeLimitSamples);
+    drainTakeRings();
     rings_.take.armed.store(0);
     rings_.loopTake.armed.store(0);
     flags_.recording = false;

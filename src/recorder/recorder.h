@@ -70,6 +70,8 @@ public:
 
 private:
     void syncTap();
+    // The selected take rings into their buffers, up to ten minutes each.
+    void drainTakeRings();
     // Mixes the first frames of the two pending Last sources into the Last ring.
     void appendLast(size_t frames);
 

@@ -1,5 +1,7 @@
 #include "recorder/take_editor.h"
 
+#include "media/time_text.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -12,18 +14,6 @@ namespace recorder {
 namespace {
 
 constexpr double kRate = 48000.0;
-
-// "12.3 s" below a minute, "1:02.5" from a minute on.
-std::wstring lengthText(double seconds)
-{
-    const double tenths = std::round(std::max(0.0, seconds) * 10.0);
-    const auto minutes = static_cast<long long>(tenths / 600.0);
-    char text[32];
-    const int n = minutes == 0 ? std::snprintf(text, sizeof text, "%.1f s", tenths / 10.0)
-                               : std::snprintf(text, sizeof text, "%lld:%04.1f", minutes,
-                                   (tenths - static_cast<double>(minutes) * 600.0) / 10.0);
-    return std::wstring(text, text + std::clamp(n, 0, static_cast<int>(sizeof text) - 1)); // ASCII only
-}
 
 // A quarter sine rising over n frames, at frame index i (+ 0.5: centred).
 double quarterSine(double i, double n)
@@ -61,7 +51,7 @@ void TakeEditor::setTake(clip::SoundRef sound, bool announce)
     viewStart_ = viewLength_ = 0.0; // the whole take
     rebuildView();
     if (announce)
-        status_(L"Recorded " + lengthText(seconds()));
+        status_(L"Recorded " + media::timeText(seconds()));
 }
 
 bool TakeEditor::hasTake() const
@@ -179,25 +169,23 @@ bool TakeEditor::trimSilence()
 
 bool TakeEditor::undo()
 {
-    if (!commandAllowed() || undo_.empty())
-        return false;
-    redo_.push_back({source_, std::move(segments_)});
-    Entry entry = std::move(undo_.back());
-    undo_.pop_back();
-    install(std::move(entry.source), std::move(entry.segments));
-    status_(L"Undone");
-    return true;
+    return restore(undo_, redo_, L"Undone");
 }
 
 bool TakeEditor::redo()
 {
-    if (!commandAllowed() || redo_.empty())
+    return restore(redo_, undo_, L"Redone");
+}
+
+bool TakeEditor::restore(std::vector<Entry>& from, std::vector<Entry>& to, const wchar_t* text)
+{
+    if (!commandAllowed() || from.empty())
         return false;
-    undo_.push_back({source_, std::move(segments_)});
-    Entry entry = std::move(redo_.back());
-    redo_.pop_back();
+    to.push_back({source_, std::move(segments_)});
+    Entry entry = std::move(from.back());
+    from.pop_back();
     install(std::move(entry.source), std::move(entry.segments));
-    status_(L"Redone");
+    status_(text);
     return true;
 }
 

@@ -116,6 +116,9 @@ private:
         clip::SoundRef source;
         std::vector<Range> segments;
     };
+    // Undo and redo: the top of from becomes the take, the take goes onto to.
+    bool restore(std::vector<Entry>& from, std::vector<Entry>& to, const wchar_t* text);
+
     clip::SoundRef source_;
     std::vector<Range> segments_;
     std::vector<Entry> undo_, redo_;

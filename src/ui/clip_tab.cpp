@@ -1,11 +1,10 @@
 #include "ui/clip_tab.h"
 
 #include "clip/messages.h"
-#include "platform/text.h"
+#include "media/time_text.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <vector>
 
 namespace ui {
@@ -43,23 +42,9 @@ std::wstring clipStatusLine(clip::PlayerState state, bool paused, const std::wst
     return {};
 }
 
-std::wstring clipTimeText(double seconds)
-{
-    const double tenths = std::round(std::max(0.0, std::isfinite(seconds) ? seconds : 0.0) * 10.0);
-    char text[32];
-    if (tenths < 600.0) {
-        std::snprintf(text, sizeof text, "%.1f s", tenths / 10.0);
-    } else {
-        const long long minutes = static_cast<long long>(tenths / 600.0);
-        std::snprintf(
-            text, sizeof text, "%lld:%04.1f", minutes, (tenths - static_cast<double>(minutes) * 600.0) / 10.0);
-    }
-    return platform::wideFromUtf8(text);
-}
-
 std::wstring clipPositionText(double position, double duration)
 {
-    return clipTimeText(position) + L" / " + clipTimeText(duration);
+    return media::timeText(position) + L" / " + media::timeText(duration);
 }
 
 int32_t clipPositionValue(double position, double duration)

@@ -26,9 +26,6 @@ ClipTransport clipTransport(clip::PlayerState state, bool paused, double duratio
 // keeps its last text then). Empty when Idle: the tab shows its hint.
 std::wstring clipStatusLine(clip::PlayerState state, bool paused, const std::wstring& playerText);
 
-// "12.3 s" below a minute, "1:05.0" from a minute on; rounded to tenths
-// first, so 59.96 s reads "1:00.0" and never "60.0 s" or "0:60.0".
-std::wstring clipTimeText(double seconds);
 // "12.3 s / 1:05.0": the position and the duration.
 std::wstring clipPositionText(double position, double duration);
 

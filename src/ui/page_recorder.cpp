@@ -4,6 +4,7 @@
 // its progress, Save and the recordings folder, and the status line.
 
 #include "media/export.h"
+#include "media/time_text.h"
 #include "recorder/save_job.h"
 #include "ui/clip_tab.h"
 #include "ui/main_window_impl.h"
@@ -441,8 +442,8 @@ std::wstring MainWindow::Impl::recordLengthLine() const
 {
     console::Console& c = console;
     if (c.recorderFlags().recording)
-        return clipTimeText(c.recorder().recordedSeconds());
-    return c.takeEditor().hasTake() ? L"Take: " + clipTimeText(c.takeEditor().seconds()) : std::wstring();
+        return media::timeText(c.recorder().recordedSeconds());
+    return c.takeEditor().hasTake() ? L"Take: " + media::timeText(c.takeEditor().seconds()) : std::wstring();
 }
 
 std::wstring MainWindow::Impl::takeInfoLine() const
@@ -453,8 +454,8 @@ std::wstring MainWindow::Impl::takeInfoLine() const
         return {}; // the running length shows beside Stop
     if (!editor.hasTake())
         return L"No take yet";
-    return L"Selection " + clipTimeText(editor.selectionStart()) + L" \u2013 " + clipTimeText(editor.selectionEnd())
-        + L" of " + clipTimeText(editor.seconds());
+    return L"Selection " + media::timeText(editor.selectionStart()) + L" \u2013 " + media::timeText(editor.selectionEnd())
+        + L" of " + media::timeText(editor.seconds());
 }
 
 int32_t MainWindow::Impl::fxProgress() const

@@ -1,6 +1,6 @@
 #include "ui/rec_tab.h"
 
-#include "ui/clip_tab.h"
+#include "media/time_text.h"
 
 #include <algorithm>
 #include <cmath>
@@ -41,7 +41,7 @@ RecorderButtons recorderButtons(const RecorderState& state)
 
 std::wstring recordingLine(double seconds)
 {
-    return L"Recording... " + clipTimeText(seconds) + L"  (click Stop when finished)";
+    return L"Recording... " + media::timeText(seconds) + L"  (click Stop when finished)";
 }
 
 std::wstring fadeText(double seconds)
@@ -56,8 +56,8 @@ std::wstring lastFillText(int64_t frames, int64_t capacityFrames, int32_t keepLa
     if (keepLast <= 0)
         return L"Off";
     const int64_t held = std::clamp<int64_t>(frames, 0, std::max<int64_t>(capacityFrames, 0));
-    return L"Holds " + clipTimeText(static_cast<double>(held) / kFramesPerSecond) + L" of "
-        + clipTimeText(static_cast<double>(keepLast));
+    return L"Holds " + media::timeText(static_cast<double>(held) / kFramesPerSecond) + L" of "
+        + media::timeText(static_cast<double>(keepLast));
 }
 
 double timeAt(float x, const Rect& area, double viewStart, double viewLength, double total)

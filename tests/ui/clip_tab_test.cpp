@@ -1,6 +1,7 @@
 // The Sound Clip tab's mappings: the transport per player state, the time
 // texts, the position bar's ends, and the outline's drawing.
 
+#include "media/time_text.h"
 #include "ui/clip_tab.h"
 #include "ui/recording_painter.h"
 
@@ -53,14 +54,14 @@ TEST(ClipTab, PlayReadsPauseOrResumeWhileRunningAndStopAndSkipsWorkOnlyOnSomethi
 
 TEST(ClipTab, TimesReadInTenthsOfASecondBelowAMinuteAndInMinutesFromOneWithoutASixtiethSecond)
 {
-    EXPECT_EQ(ui::clipTimeText(0.0), L"0.0 s");
-    EXPECT_EQ(ui::clipTimeText(59.9), L"59.9 s");
-    EXPECT_EQ(ui::clipTimeText(60.0), L"1:00.0");
-    EXPECT_EQ(ui::clipTimeText(59.96), L"1:00.0");
-    EXPECT_EQ(ui::clipTimeText(65.04), L"1:05.0");
-    EXPECT_EQ(ui::clipTimeText(119.96), L"2:00.0");
-    EXPECT_EQ(ui::clipTimeText(3725.3), L"62:05.3");
-    EXPECT_EQ(ui::clipTimeText(-1.0), L"0.0 s");
+    EXPECT_EQ(media::timeText(0.0), L"0.0 s");
+    EXPECT_EQ(media::timeText(59.9), L"59.9 s");
+    EXPECT_EQ(media::timeText(60.0), L"1:00.0");
+    EXPECT_EQ(media::timeText(59.96), L"1:00.0");
+    EXPECT_EQ(media::timeText(65.04), L"1:05.0");
+    EXPECT_EQ(media::timeText(119.96), L"2:00.0");
+    EXPECT_EQ(media::timeText(3725.3), L"62:05.3");
+    EXPECT_EQ(media::timeText(-1.0), L"0.0 s");
     EXPECT_EQ(ui::clipPositionText(59.9, 60.0), L"59.9 s / 1:00.0");
 }
 
