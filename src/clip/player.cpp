@@ -112,6 +112,9 @@ void Player::open(const std::wstring& sourceText, double startSeconds)
 void Player::stop()
 {
     stopFlag_.store(1);
+    // A running download helper ends with everything it started.
+    if (std::unique_ptr<platform::RunKiller> helper{helperJob_.exchange(nullptr)})
+        helper->terminate();
     {
         std::lock_guard lock(lock_);
         generation_.fetch_add(1);
@@ -253,6 +256,36 @@ void Player::logf(const char* format, ...)
     log_->line(std::string_view(text));
 }
 
+// The page branch's view of one decode.
+class Player::PageDecodeOf final : public PageDecode {
+public:
+    PageDecodeOf(Player& player, const DecodeJob& job) : player_(player), job_(job) { }
+    bool cancelled() const override { return !player_.current(job_.generation); }
+    void setStatus(const std::wstring& text) override
+    {
+        std::lock_guard lock(player_.lock_);
+        if (player_.current(job_.generation))
+            player_.statusText_ = text;
+    }
+    bool streamFile(const std::wstring& file, std::wstring& message) override
+    {
+        {
+            std::lock_guard lock(player_.lock_);
+            if (!player_.current(job_.generation))
+                return false;
+            player_.source_ = file; // a seek re-opens the file, not the page
+        }
+        return player_.stream(file, job_, message);
+    }
+    void markHelperSuspect() override { player_.helperSuspect_.store(1); }
+    bool takeHelperSuspect() override { return player_.helperSuspect_.exchange(0) != 0; }
+    std::atomic<platform::RunKiller*>& helperJob() override { return player_.helperJob_; }
+
+private:
+    Player& player_;
+    const DecodeJob& job_;
+};
+
 void Player::decode(const DecodeJob& job)
 {
     {
@@ -266,15 +299,8 @@ void Player::decode(const DecodeJob& job)
             message = check.message;
         } else if (check.isWeb && needsHelper(job.source)) {
             // A page: the download helper saves its sound to a file first.
-            std::wstring file;
-            if (job.pageFetch && job.pageFetch(job.source, job.generation, file, message)) {
-                {
-                    std::lock_guard lock(lock_);
-                    if (current(job.generation))
-                        source_ = file; // a seek re-opens the file, not the page
-                }
-                ok = stream(file, job, message);
-            }
+            PageDecodeOf page(*this, job);
+            ok = job.pageFetch && job.pageFetch(job.source, job.generation, page, message);
         } else {
             ok = stream(job.source, job, message);
         }

@@ -11,6 +11,7 @@
 #include "engine/mix_sources.h"
 #include "platform/clock.h"
 #include "platform/media.h"
+#include "platform/processes.h"
 
 #include <atomic>
 #include <cstdint>
@@ -30,11 +31,33 @@ inline constexpr size_t kSeekThreshold = 28800;  // 0.3 s
 inline constexpr size_t kPushChunkFloats = 4096; // most floats copied per lock
 inline constexpr int64_t kFullRingWaitMicros = 5000;
 
-// The download helper's half of a page link (arrives with the web clip
-// fetch): fetches link for the decode of generation into a local file.
-// True with file set, or false with message (empty: the player's own text).
+// What the page branch of a decode may ask of the player while the download
+// helper fetches a page's sound (on the decode thread).
+class PageDecode {
+public:
+    virtual ~PageDecode() = default;
+    // The decode was stopped or superseded.
+    virtual bool cancelled() const = 0;
+    // The Sound Clip tab's status text, while the decode is current.
+    virtual void setStatus(const std::wstring& text) = 0;
+    // Makes file the player's source (so that a seek re-opens the file, not
+    // the page) and streams it; false with message when it has no playable
+    // sound or the decode was cancelled.
+    virtual bool streamFile(const std::wstring& file, std::wstring& message) = 0;
+    // The helper's unpacking failed (its output named its packer): set by
+    // the run, taken (and cleared) by the repair.
+    virtual void markHelperSuspect() = 0;
+    virtual bool takeHelperSuspect() = 0;
+    // The running helper's killer, claimed and released by compare-and-swap:
+    // whoever takes it out owns it. stop() takes what it finds and ends it.
+    virtual std::atomic<platform::RunKiller*>& helperJob() = 0;
+};
+
+// The download helper's half of a page link (the web clip fetch): gets the
+// page's sound for the decode of generation and streams it through decode.
+// True when it played; false with message (empty: the player's own text).
 using PageFetch
-    = std::function<bool(const std::wstring& link, uint32_t generation, std::wstring& file, std::wstring& message)>;
+    = std::function<bool(const std::wstring& link, uint32_t generation, PageDecode& decode, std::wstring& message)>;
 
 class Player final : public engine::ClipSource {
 public:
@@ -84,6 +107,7 @@ private:
         PageFetch pageFetch;
     };
 
+    class PageDecodeOf;
     void decode(const DecodeJob& job);
     bool stream(const std::wstring& source, const DecodeJob& job, std::wstring& message);
     bool push(const float* interleaved, size_t count, const DecodeJob& job);
@@ -103,6 +127,7 @@ private:
     std::atomic<uint8_t> decodeFinished_{0};
     std::atomic<uint8_t> paused_{0};
     std::atomic<uint8_t> helperSuspect_{0};
+    std::atomic<platform::RunKiller*> helperJob_{nullptr}; // owned by whoever takes it out
     std::atomic<double> duration_{0.0};
     std::atomic<double> position_{0.0};
     std::atomic<double> pendingSeek_{-1.0};

@@ -1,5 +1,6 @@
 #include "console/console.h"
 
+#include "clip/loaders.h"
 #include "console/offline_fx.h"
 
 namespace console {
@@ -46,7 +47,9 @@ Console::Console(Platform platform, engine::BlockSteps* steps)
       recorder_(settings_, rings_, outputTap_, [this] { return settings_.deviceName(settings::DeviceKind::Spk); },
           recorderFlags_, takeEditor_, [this](const std::wstring& text) { reportRecorder(text); }),
       fxApply_(takeEditor_, recorderFlags_, [this](const std::wstring& text) { reportRecorder(text); }),
-      fxRenderer_(offlineFxRenderer({platform_.files, platform_.responseFolder}))
+      fxRenderer_(offlineFxRenderer({platform_.files, platform_.responseFolder})),
+      board_(pads_, platform_.clock, platform_.registry),
+      hotkeys_(settings_, board_, platform_.hotkeys, platform_.keys, platform_.clock)
 {
     if (platform_.registry)
         registry_.emplace(*platform_.registry);
@@ -55,6 +58,19 @@ Console::Console(Platform platform, engine::BlockSteps* steps)
     // Finished sounds are freed where the rooms are, off the engine thread.
     for (engine::SoundPlayer* player : {&pads_, &previewToMic_, &previewPhones_})
         player->setReaper(&chain_.rooms().reaper());
+    board_.setLoader([media = media_](const std::wstring& path, double from, double to,
+                         const std::atomic<uint8_t>* cancel, std::wstring& message) {
+        return clip::loadSound(*media, path, 48000, soundboard::kMaxPadSeconds, from, to,
+            clip::isExactSeekFormat(path), cancel, message);
+    });
+    if (platform_.files) {
+        webFetch_.emplace(clip::WebFetchServices{*platform_.files, platform_.web, platform_.processes,
+            platform_.hashes, platform_.registry, &clipLog_, platform_.toolsFolder, platform_.helperReleaseHost});
+        clipPlayer_.setPageFetch([fetch = &*webFetch_](const std::wstring& link, uint32_t generation,
+                                     clip::PageDecode& page, std::wstring& message) {
+            return fetch->fetchPageSound(link, generation, page, message);
+        });
+    }
 }
 
 Console::~Console()

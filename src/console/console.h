@@ -8,6 +8,7 @@
 #include "cable/cable.h"
 #include "clip/clip_log.h"
 #include "clip/player.h"
+#include "clip/web_fetch.h"
 #include "console/background_workers.h"
 #include "engine/effect_chain.h"
 #include "engine/engine.h"
@@ -22,6 +23,8 @@
 #include "platform/audio_endpoints.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/global_hotkeys.h"
+#include "platform/hashes.h"
 #include "platform/key_state.h"
 #include "platform/media.h"
 #include "platform/registry_store.h"
@@ -30,6 +33,8 @@
 #include "recorder/take_editor.h"
 #include "settings/registry_settings.h"
 #include "settings/settings.h"
+#include "soundboard/hotkeys.h"
+#include "soundboard/soundboard.h"
 
 #include <functional>
 #include <memory>
@@ -64,6 +69,12 @@ struct Platform {
     // log; the log needs files too).
     platform::Media* media = nullptr;
     std::wstring toolsFolder{};
+    // The system's global hotkeys and key names; none: nothing is registered.
+    platform::GlobalHotkeys* hotkeys = nullptr;
+    // File checksums for the download helper; none: the helper never runs.
+    platform::Hashes* hashes = nullptr;
+    // Where the download helper comes from (tests: a server of their own).
+    std::wstring helperReleaseHost = clip::kHelperReleaseHost;
 };
 
 class Console {
@@ -99,6 +110,10 @@ public:
     recorder::TakeEditor& takeEditor() { return takeEditor_; }
     recorder::BusyFlags& recorderFlags() { return recorderFlags_; }
     recorder::FxApply& fxApply() { return fxApply_; }
+    soundboard::Soundboard& soundboard() { return board_; }
+    soundboard::Hotkeys& hotkeys() { return hotkeys_; }
+    // The web page fetch behind the clip player's page links; none without files.
+    clip::WebFetch* webFetch() { return webFetch_ ? &*webFetch_ : nullptr; }
     // Apply FX: the settings it renders with now, and the render a worker runs
     // (the program's effect chain over the take as a clip, offline_fx.h).
     recorder::EffectSnapshot fxSnapshot() const;
@@ -150,6 +165,9 @@ private:
     recorder::Recorder recorder_;
     recorder::FxApply fxApply_;
     recorder::FxRenderer fxRenderer_;
+    std::optional<clip::WebFetch> webFetch_;
+    soundboard::Soundboard board_;
+    soundboard::Hotkeys hotkeys_;
     BackgroundWorkers workers_, fetches_;
 };
 

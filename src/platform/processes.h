@@ -6,6 +6,7 @@
 
 #include "platform/clock.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -19,6 +20,30 @@ public:
     virtual ~ChildProcess() = default;
     // Waits at most timeoutMicros (kWaitForever: no limit); the exit code when
     // the program has ended, nothing when it still runs or cannot be waited for.
+    virtual std::optional<uint32_t> wait(int64_t timeoutMicros) = 0;
+};
+
+// Ends a hidden run and every process it started: the run's job object
+// (kill on close) or, when the job could not be made, its process. Closing
+// (destroying) it closes the handle, which ends what a job still holds.
+class RunKiller {
+public:
+    virtual ~RunKiller() = default;
+    virtual void terminate() = 0;
+};
+
+// A program started suspended and hidden, its standard output and error on
+// one pipe, no standard input.
+class HiddenRun {
+public:
+    virtual ~HiddenRun() = default;
+    // The handle that ends the run; the first call hands it over, later ones give nullptr.
+    virtual std::unique_ptr<RunKiller> takeKiller() = 0;
+    virtual void resume() = 0;
+    // Blocks for the next piece of output (at most max bytes); 0 when the
+    // output has ended (the program and every holder of the pipe are gone).
+    virtual size_t readOutput(uint8_t* buffer, size_t max) = 0;
+    // As ChildProcess::wait: the exit code, nothing when it still runs.
     virtual std::optional<uint32_t> wait(int64_t timeoutMicros) = 0;
 };
 
@@ -37,6 +62,12 @@ public:
     // Runs a full command line without a window, in workingFolder; nullptr
     // when it cannot be started.
     virtual std::unique_ptr<ChildProcess> run(const std::wstring& commandLine, const std::wstring& workingFolder) = 0;
+    // Starts commandLine suspended, without a console window and hidden, in
+    // workingFolder, its output on a pipe, inside a new job that kills its
+    // processes when closed (the process handle when the job fails);
+    // nullptr when it cannot be started.
+    virtual std::unique_ptr<HiddenRun> startHidden(const std::wstring& commandLine, const std::wstring& workingFolder)
+        = 0;
     // Starts a program through the shell with a verb, keeping its handle;
     // nullptr when it cannot start or the user declined the elevation prompt.
     virtual std::unique_ptr<ChildProcess> shellStart(const ShellStart& start) = 0;

@@ -41,6 +41,10 @@ public:
 
     std::unique_ptr<platform::ChildProcess> run(const std::wstring&, const std::wstring&) override { return nullptr; }
     std::unique_ptr<platform::ChildProcess> shellStart(const platform::ShellStart&) override { return nullptr; }
+    std::unique_ptr<platform::HiddenRun> startHidden(const std::wstring&, const std::wstring&) override
+    {
+        return nullptr;
+    }
     bool shellOpen(const std::wstring&, const std::wstring&) override { return false; }
     bool shellCopyFromArchive(const std::wstring&, const std::wstring&) override { return false; }
     std::wstring systemFolder() override { return L"C:\\Windows\\System32"; }

@@ -335,13 +335,12 @@ TEST_F(PlayerTest, EveryFailureShowsItsTextAndGoesToTheLog)
 TEST_F(PlayerTest, APageLinkPlaysTheFileItsFetchSavedOrShowsTheFetchsText)
 {
     media.addSource(L"C:\\tmp\\page.m4a", stereo48(0.5, ramp));
-    player.setPageFetch([](const std::wstring& link, uint32_t, std::wstring& file, std::wstring& message) {
+    player.setPageFetch([](const std::wstring& link, uint32_t, clip::PageDecode& page, std::wstring& message) {
         if (link.find(L"broken") != std::wstring::npos) {
             message = L"The helper could not fetch that page";
             return false;
         }
-        file = L"C:\\tmp\\page.m4a";
-        return true;
+        return page.streamFile(L"C:\\tmp\\page.m4a", message);
     });
     player.open(L"https://example.com/watch?v=1", 0.0);
     ASSERT_TRUE(until([&] { return player.decodeFinished(); }));

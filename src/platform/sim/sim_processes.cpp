@@ -80,6 +80,11 @@ std::unique_ptr<ChildProcess> SimProcesses::run(const std::wstring& commandLine,
         .hidden = true});
 }
 
+std::unique_ptr<HiddenRun> SimProcesses::startHidden(const std::wstring&, const std::wstring&)
+{
+    return nullptr;
+}
+
 std::unique_ptr<ChildProcess> SimProcesses::shellStart(const ShellStart& s)
 {
     return start({.kind = Start::Kind::Shell,

@@ -25,6 +25,7 @@ public:
 
     std::unique_ptr<ChildProcess> run(const std::wstring& commandLine, const std::wstring& workingFolder) override;
     std::unique_ptr<ChildProcess> shellStart(const ShellStart& start) override;
+    std::unique_ptr<HiddenRun> startHidden(const std::wstring& commandLine, const std::wstring& workingFolder) override;
     bool shellOpen(const std::wstring& target, const std::wstring& parameters) override;
     bool shellCopyFromArchive(const std::wstring& archive, const std::wstring& folder) override;
     std::wstring systemFolder() override;

@@ -22,6 +22,11 @@ bool SimWeb::downloadToFile(const std::wstring& url, const std::wstring& path)
     return written && !resource.fails;
 }
 
+uint32_t SimWeb::downloadWatched(const std::wstring& url, const std::wstring& path, DownloadWatch&)
+{
+    return downloadToFile(url, path) ? 0u : 0x80004005u; // E_FAIL
+}
+
 void SimWeb::serve(const std::wstring& url, std::vector<uint8_t> bytes)
 {
     std::lock_guard lock(mutex_);

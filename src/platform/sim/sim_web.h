@@ -23,6 +23,7 @@ public:
 
     void forgetCached(const std::wstring& url) override;
     bool downloadToFile(const std::wstring& url, const std::wstring& path) override;
+    uint32_t downloadWatched(const std::wstring& url, const std::wstring& path, DownloadWatch& watch) override;
 
     // Test controls. An address never served fails without writing anything.
     void serve(const std::wstring& url, std::vector<uint8_t> bytes);

@@ -101,6 +101,8 @@ public:
         return std::make_unique<WinChild>(started.hProcess);
     }
 
+    std::unique_ptr<HiddenRun> startHidden(const std::wstring&, const std::wstring&) override { return nullptr; }
+
     std::unique_ptr<ChildProcess> shellStart(const ShellStart& start) override
     {
         SHELLEXECUTEINFOW info{};

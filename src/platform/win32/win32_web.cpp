@@ -12,6 +12,11 @@ class WinWeb final : public Web {
 public:
     void forgetCached(const std::wstring& url) override { DeleteUrlCacheEntryW(url.c_str()); }
 
+    uint32_t downloadWatched(const std::wstring&, const std::wstring&, DownloadWatch&) override
+    {
+        return 0x80004005u; // E_FAIL
+    }
+
     bool downloadToFile(const std::wstring& url, const std::wstring& path) override
     {
         return SUCCEEDED(URLDownloadToFileW(nullptr, url.c_str(), path.c_str(), 0, nullptr));

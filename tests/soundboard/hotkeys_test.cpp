@@ -1,0 +1,3 @@
+#include "soundboard/hotkeys.h"
+
+#include <gtest/gtest.h>

@@ -1,0 +1,3 @@
+#include "soundboard/soundboard.h"
+
+#include <gtest/gtest.h>
