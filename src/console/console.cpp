@@ -53,8 +53,9 @@ Console::Console(Platform platform, engine::BlockSteps* steps)
 {
     if (platform_.registry)
         registry_.emplace(*platform_.registry);
-    // The application capture joins here when it arrives.
-    chain_.setSources({&clipPlayer_, &pads_, nullptr, &previewToMic_, &previewPhones_});
+    if (platform_.appAudio)
+        appCapture_.emplace(*platform_.appAudio, platform_.devices, platform_.clock, settings_, state_);
+    chain_.setSources({&clipPlayer_, &pads_, appCapture_ ? &*appCapture_ : nullptr, &previewToMic_, &previewPhones_});
     // Finished sounds are freed where the rooms are, off the engine thread.
     for (engine::SoundPlayer* player : {&pads_, &previewToMic_, &previewPhones_})
         player->setReaper(&chain_.rooms().reaper());
@@ -77,6 +78,8 @@ Console::~Console()
 {
     speakerTest_.stopSpeakerTest();
     outputTap_.stopTap();
+    if (appCapture_)
+        appCapture_->stopAppCapture();
     clipPlayer_.stop();
     stopEngineThread();
 }

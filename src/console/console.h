@@ -5,6 +5,7 @@
 // The program runs the engine on its own thread; the headless tool, the tests
 // and the benchmarks step it (sim_console.h). Features join as members here.
 
+#include "appcapture/app_capture.h"
 #include "cable/cable.h"
 #include "clip/clip_log.h"
 #include "clip/player.h"
@@ -73,6 +74,9 @@ struct Platform {
     platform::GlobalHotkeys* hotkeys = nullptr;
     // File checksums for the download helper; none: the helper never runs.
     platform::Hashes* hashes = nullptr;
+    // Processes, audio sessions, per-process loopback and the audio policy,
+    // for another program's sound; none: no application capture.
+    platform::AppAudio* appAudio = nullptr;
     // Where the download helper comes from (tests: a server of their own).
     std::wstring helperReleaseHost = clip::kHelperReleaseHost;
 };
@@ -114,6 +118,8 @@ public:
     soundboard::Hotkeys& hotkeys() { return hotkeys_; }
     // The web page fetch behind the clip player's page links; none without files.
     clip::WebFetch* webFetch() { return webFetch_ ? &*webFetch_ : nullptr; }
+    // Another program's sound; none when the platform has no application audio.
+    appcapture::AppCapture* appCapture() { return appCapture_ ? &*appCapture_ : nullptr; }
     // Apply FX: the settings it renders with now, and the render a worker runs
     // (the program's effect chain over the take as a clip, offline_fx.h).
     recorder::EffectSnapshot fxSnapshot() const;
@@ -168,6 +174,7 @@ private:
     std::optional<clip::WebFetch> webFetch_;
     soundboard::Soundboard board_;
     soundboard::Hotkeys hotkeys_;
+    std::optional<appcapture::AppCapture> appCapture_;
     BackgroundWorkers workers_, fetches_;
 };
 

@@ -1,0 +1,3 @@
+#include "appcapture/app_capture.h"
+
+#include <gtest/gtest.h>
