@@ -27,12 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
 
     if (const auto sum = clip::parseChecksumList(bytes)) {
-        if (!clip::isSha256Hex(*sum) || std::any_of(sum->begin(), sum->end(), [](char c) { return c >= 'A' && c <= 'F'; }))
+        if (!clip::isSha256Hex(*sum)
+            || std::any_of(sum->begin(), sum->end(), [](char c) { return c >= 'A' && c <= 'F'; }))
             std::abort();
         std::string lower(bytes);
-        std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
-            return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-        });
+        std::transform(lower.begin(), lower.end(), lower.begin(),
+            [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
         if (lower.find(*sum) == std::string::npos)
             std::abort();
     }
@@ -42,7 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::wstring link;
     if (data[0] & 1) {
         for (size_t i = 0; i + 1 < bytes.size(); i += 2)
-            link.push_back(static_cast<wchar_t>(static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8)));
+            link.push_back(
+                static_cast<wchar_t>(static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8)));
     } else {
         link = platform::wideFromUtf8(bytes);
     }
@@ -54,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::abort();
 
     const std::wstring_view selector = clip::kFormatSelectors[(data[0] >> 1) % clip::kFormatSelectors.size()];
-    const std::wstring arguments = clip::helperArguments(selector, L"C:\\ProgramData\\VantorOvix\\tools", L"clip_7_1", link);
+    const std::wstring arguments
+        = clip::helperArguments(selector, L"C:\\ProgramData\\VantorOvix\\tools", L"clip_7_1", link);
     if (std::count(arguments.begin(), arguments.end(), L'"') != 6 || !arguments.ends_with(L" -- \"" + encoded + L"\""))
         std::abort();
 

@@ -49,7 +49,8 @@ constexpr wchar_t kNotVerified[] = L"yt-dlp.exe checksum is not yet verified.";
 constexpr wchar_t kNoChecksumList[]
     = L"Couldn't verify the download helper checksum from GitHub. Check your connection and try again.";
 constexpr wchar_t kDownloadFailedText[] = L"Couldn't download the helper. Check your connection and try again.";
-constexpr wchar_t kDownloadMismatch[] = L"Security warning: downloaded yt-dlp.exe failed SHA-256 checksum verification.";
+constexpr wchar_t kDownloadMismatch[]
+    = L"Security warning: downloaded yt-dlp.exe failed SHA-256 checksum verification.";
 constexpr wchar_t kCannotSave[] = L"Couldn't save the download helper. Your antivirus may be blocking it.";
 constexpr wchar_t kOnlyWebLinks[] = L"Only http:// and https:// links are supported.";
 constexpr wchar_t kSavedNothing[] = L"The download helper didn't save anything";
@@ -148,8 +149,7 @@ class PublishedKiller final : public platform::RunKiller {
 public:
     PublishedKiller(std::unique_ptr<platform::RunKiller> inner, std::shared_ptr<KillerShare> share)
         : inner_(std::move(inner)), share_(std::move(share))
-    {
-    }
+    { }
     ~PublishedKiller() override
     {
         std::lock_guard lock(share_->mutex);
@@ -256,7 +256,8 @@ std::wstring helperFailureMessage(std::string_view output)
     return text;
 }
 
-WebFetch::WebFetch(WebFetchServices services) : services_(std::move(services)) { }
+WebFetch::WebFetch(WebFetchServices services) : services_(std::move(services))
+{ }
 
 void WebFetch::log(std::string_view text)
 {

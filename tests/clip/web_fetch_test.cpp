@@ -77,8 +77,10 @@ protected:
     {
         web.serve(kListUrl, sumsFor(helper));
         web.serve(kHelperUrl, helper);
-        player.setPageFetch([this](const std::wstring& link, uint32_t generation, clip::PageDecode& page,
-                                std::wstring& message) { return fetch.fetchPageSound(link, generation, page, message); });
+        player.setPageFetch(
+            [this](const std::wstring& link, uint32_t generation, clip::PageDecode& page, std::wstring& message) {
+                return fetch.fetchPageSound(link, generation, page, message);
+            });
     }
     void TearDown() override
     {
@@ -89,8 +91,8 @@ protected:
     // The helper stand-in: each run does what the next entry of runs says
     // (saves nothing when runs is used up).
     struct Run {
-        std::wstring ext{};    // empty: saves nothing
-        bool playable = true;  // the media can decode what it saved
+        std::wstring ext{};   // empty: saves nothing
+        bool playable = true; // the media can decode what it saved
         uint32_t exitCode = 0;
         std::string output{};
         bool hangs = false;
@@ -219,14 +221,14 @@ TEST(WebFetchParts, TheChecksumListCountsOnlyAWellFormedLineForTheWindowsHelper)
         {hex + " yt-dlp.exe", hex}, // no final line feed
         {std::string(64, 'b') + "  yt-dlp_x86.exe\n" + hex + "  yt-dlp.exe\n" + std::string(64, 'c') + "  yt-dlp.exe",
             hex},
-        {hex + "yt-dlp.exe\n", std::nullopt},                 // no blank after the digits
-        {hex.substr(1) + "g  yt-dlp.exe\n", std::nullopt},    // not hex
-        {hex + "0  yt-dlp.exe\n", std::nullopt},              // 65 digits
-        {hex + "  **yt-dlp.exe\n", std::nullopt},             // one star at most
-        {hex + "  yt-dlp.exe.sig\n", std::nullopt},           // another file
-        {hex + "  dir/yt-dlp.exe\n", std::nullopt},           // another folder
-        {hex + " \n", std::nullopt},                          // no name
-        {" " + hex + "  yt-dlp.exe\n", std::nullopt},         // indented
+        {hex + "yt-dlp.exe\n", std::nullopt},              // no blank after the digits
+        {hex.substr(1) + "g  yt-dlp.exe\n", std::nullopt}, // not hex
+        {hex + "0  yt-dlp.exe\n", std::nullopt},           // 65 digits
+        {hex + "  **yt-dlp.exe\n", std::nullopt},          // one star at most
+        {hex + "  yt-dlp.exe.sig\n", std::nullopt},        // another file
+        {hex + "  dir/yt-dlp.exe\n", std::nullopt},        // another folder
+        {hex + " \n", std::nullopt},                       // no name
+        {" " + hex + "  yt-dlp.exe\n", std::nullopt},      // indented
         {std::string("\n\r\n\t\n"), std::nullopt},
     };
     for (const Case& c : cases)
@@ -300,8 +302,8 @@ TEST_F(WebFetchTest, AFirstFetchOnACleanMachineGetsAndPinsTheHelperRunsItAndPlay
     const auto starts = helperStarts();
     ASSERT_EQ(starts.size(), 1u);
     const std::wstring arguments = L"--no-playlist --playlist-items 1 --no-warnings --no-progress -f \""
-        + std::wstring(clip::kFormatSelectors[0]) + L"\" -o \"" + saved.substr(0, saved.size() - 3) + L"%(ext)s\" -- \"" + kPage
-        + L"\"";
+        + std::wstring(clip::kFormatSelectors[0]) + L"\" -o \"" + saved.substr(0, saved.size() - 3) + L"%(ext)s\" -- \""
+        + kPage + L"\"";
     EXPECT_EQ(starts[0].commandLine, L"\"" + kHelper + L"\" " + arguments);
     EXPECT_EQ(starts[0].folder, kTools);
     expectLogged({"fetching yt-dlp.exe", "fetch result 0x00000000, 4000016 bytes of 4000016 announced",
@@ -407,7 +409,8 @@ TEST_F(WebFetchTest, ADownloadThatIsNotTheWholePublishedHelperIsRefusedAndLeaves
         const auto logged = caseFiles.readAll(kTools + L"\\clip.log");
         EXPECT_NE(std::string(logged->begin(), logged->end()).find(c.logLine), std::string::npos) << c.what;
         for (const auto& path : caseFiles.paths())
-            EXPECT_FALSE(path.ends_with(L".part") || path == kHelper) << c.what << " left " << platform::utf8FromWide(path);
+            EXPECT_FALSE(path.ends_with(L".part") || path == kHelper)
+                << c.what << " left " << platform::utf8FromWide(path);
         EXPECT_EQ(caseFetch.readPin(), std::nullopt) << c.what;
     }
 }
@@ -420,7 +423,8 @@ TEST_F(WebFetchTest, ACancellationAtAnyStepOfTheHelpersDownloadLeavesNoPartFile)
     for (int cancelAt = 1; !ready && cancelAt < 50; ++cancelAt) {
         int checks = 0;
         std::wstring message;
-        ready = fetch.ensureHelper(false, [&] { return ++checks >= cancelAt; }, message);
+        ready = fetch.ensureHelper(
+            false, [&] { return ++checks >= cancelAt; }, message);
         EXPECT_EQ(partFiles(), std::vector<std::wstring>{}) << "cancelled at check " << cancelAt;
         EXPECT_EQ(files.exists(kHelper), ready) << cancelAt;
         steps = cancelAt;
@@ -436,15 +440,16 @@ TEST_F(WebFetchTest, AFileThatDoesNotDecodeGoesOnToTheNextFormatAndNothingPlayab
     EXPECT_TRUE(sounds()) << player.statusText();
     EXPECT_EQ(player.source(), kTools + L"\\clip_" + tag + L"1.webm");
     EXPECT_EQ(statusAtRun,
-        (std::vector<std::wstring>{L"Getting the sound from that page...", L"No sound in that one, trying another format..."}));
+        (std::vector<std::wstring>{
+            L"Getting the sound from that page...", L"No sound in that one, trying another format..."}));
     const auto starts = helperStarts();
     ASSERT_EQ(starts.size(), 2u);
-    EXPECT_NE(starts[1].commandLine.find(L"-f \"" + std::wstring(clip::kFormatSelectors[1]) + L"\""),
-        std::wstring::npos);
+    EXPECT_NE(
+        starts[1].commandLine.find(L"-f \"" + std::wstring(clip::kFormatSelectors[1]) + L"\""), std::wstring::npos);
     EXPECT_FALSE(files.exists(kTools + L"\\clip_" + tag + L"0.m4a")) << "each fetch clears the earlier files";
 
-    scriptHelper({{.ext = L"m4a", .playable = false}, {.ext = L"webm", .playable = false},
-        {.ext = L"opus", .playable = false}});
+    scriptHelper(
+        {{.ext = L"m4a", .playable = false}, {.ext = L"webm", .playable = false}, {.ext = L"opus", .playable = false}});
     tag = play(kPage);
     EXPECT_EQ(player.state(), PlayerState::Failed);
     EXPECT_EQ(player.statusText(), L"Windows can't play clip_" + tag + L"2.opus");
@@ -453,14 +458,14 @@ TEST_F(WebFetchTest, AFileThatDoesNotDecodeGoesOnToTheNextFormatAndNothingPlayab
 
 TEST_F(WebFetchTest, AFailedRunReplacesTheHelperOnceAndItsPackerTextSaysItWasDamaged)
 {
-    scriptHelper({{.exitCode = 0, .output = "[123] PyInstaller: Failed to extract the PKG archive\n"},
-        {.ext = L"m4a"}});
+    scriptHelper(
+        {{.exitCode = 0, .output = "[123] PyInstaller: Failed to extract the PKG archive\n"}, {.ext = L"m4a"}});
     const std::wstring tag = play(kPage);
     EXPECT_TRUE(sounds()) << player.statusText();
     EXPECT_EQ(web.downloads(), (std::vector<std::wstring>{kListUrl, kHelperUrl, kListUrl, kHelperUrl}));
-    expectLogged({"  | [123] PyInstaller: Failed to extract the PKG archive", "helper exit code 1",
-        "replacing yt-dlp.exe", "verified yt-dlp.exe SHA-256", "clip_" + platform::utf8FromWide(tag) + "0.%(ext)s",
-        "helper exit code 0"});
+    expectLogged(
+        {"  | [123] PyInstaller: Failed to extract the PKG archive", "helper exit code 1", "replacing yt-dlp.exe",
+            "verified yt-dlp.exe SHA-256", "clip_" + platform::utf8FromWide(tag) + "0.%(ext)s", "helper exit code 0"});
 
     // Every run fails: one repair, then the helper's last line is the message.
     scriptHelper({{.exitCode = 1, .output = "ERROR: [generic] Unsupported URL: x\n"},

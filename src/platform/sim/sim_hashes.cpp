@@ -55,8 +55,8 @@ void compress(std::array<uint32_t, 8>& state, const uint8_t* block)
 
 std::string sha256Hex(std::span<const uint8_t> bytes)
 {
-    std::array<uint32_t, 8> state = {
-        0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+    std::array<uint32_t, 8> state
+        = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
     const size_t whole = bytes.size() / 64 * 64;
     for (size_t offset = 0; offset < whole; offset += 64)
         compress(state, bytes.data() + offset);

@@ -63,8 +63,7 @@ class SimProcesses::Hidden final : public HiddenRun {
 public:
     Hidden(Clock& clock, std::shared_ptr<Child> child, Script script)
         : clock_(clock), child_(std::move(child)), script_(std::move(script))
-    {
-    }
+    { }
     std::unique_ptr<RunKiller> takeKiller() override
     {
         if (killerTaken_)
