@@ -1,10 +1,10 @@
 #pragma once
 // A web of a test's own: resources by address, served into a Files (such as
-// MemoryFiles), with addresses whose transfer fails, a watched transfer that
-// reports its progress in pieces with the size its server announces (which
-// may differ from what it sends), and a log of what the
-// program asked for, cache entries dropped included, in order. Any thread may
-// download while a test scripts or reads the log.
+// MemoryFiles), with addresses whose transfer fails, watched transfers that
+// report their progress in pieces with the size the server announces (which
+// may differ from what it sends), and a log of what the program asked for,
+// cache entries dropped included, in order. Any thread may download while a
+// test scripts or reads the log.
 
 #include "platform/files.h"
 #include "platform/web.h"
