@@ -502,6 +502,7 @@ bool WebFetch::runHelper(const std::wstring& arguments, PageDecode& decode, std:
     } else if (decode.cancelled()) {
         if (auto ours = takeBack(slot, mine, *share))
             ours->terminate();
+        mine = nullptr;
         live = false;
     }
 
