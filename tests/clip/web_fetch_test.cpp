@@ -62,13 +62,20 @@ std::string sumsFor(const std::vector<uint8_t>& helper)
 // The player's side of a decode, for the calls made without a player.
 class Decode final : public clip::PageDecode {
 public:
-    bool cancelled() const override { return false; }
+    bool cancelled() const override { return cancel; }
     void setStatus(const std::wstring&) override { }
     bool streamFile(const std::wstring&, std::wstring&) override { return false; }
     void markHelperSuspect() override { }
     bool takeHelperSuspect() override { return false; }
     std::atomic<platform::RunKiller*>& helperJob() override { return job; }
     std::atomic<platform::RunKiller*> job{nullptr};
+    bool cancel = false;
+};
+
+class CountingKiller final : public platform::RunKiller {
+public:
+    void terminate() override { ++terminated; }
+    int terminated = 0;
 };
 
 class WebFetchTest : public ::testing::Test {
@@ -489,7 +496,7 @@ TEST_F(WebFetchTest, StopDuringAHangingHelperEndsItAndReportsNoFailure)
     EXPECT_EQ(logText().find("FAILED"), std::string::npos) << logText();
 }
 
-TEST_F(WebFetchTest, TheHelperNeverRunsUnverifiedAndASavedFileMustBeThere)
+TEST_F(WebFetchTest, TheHelperNeverRunsUnverifiedOrBeyondStopsReachAndWhatItSavedIsChecked)
 {
     std::wstring message;
     std::string output;
@@ -512,6 +519,19 @@ TEST_F(WebFetchTest, TheHelperNeverRunsUnverifiedAndASavedFileMustBeThere)
         EXPECT_EQ(message, c.message);
     }
     EXPECT_EQ(decode.job.load(), nullptr) << "the killer was taken back";
+
+    // A run that Stop could not reach is ended before it ever runs.
+    scriptHelper({{.ext = L"m4a"}});
+    CountingKiller other;
+    decode.job = &other;
+    EXPECT_FALSE(fetch.runHelper(L"-x", decode, output, message));
+    EXPECT_EQ(decode.job.load(), &other) << "another run's killer stays";
+    decode.job = nullptr;
+    decode.cancel = true;
+    EXPECT_FALSE(fetch.runHelper(L"-x", decode, output, message));
+    EXPECT_EQ(decode.job.load(), nullptr);
+    EXPECT_EQ(other.terminated, 0);
+    EXPECT_EQ(ran, 0u) << "never resumed";
 }
 
 } // namespace
