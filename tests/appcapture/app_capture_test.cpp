@@ -74,7 +74,7 @@ TEST(AppRing, AFullRingDropsWhatDoesNotFitInsteadOfOverwritingUnreadFrames)
 }
 
 // A program whose clock runs `ratio` times the engine's delivers 480-frame
-// packets; the engine reads 480 frames every 10 ms. Returns the lowest and
+// packets; the engine reads 480 frames every 10 ms. Records the lowest and
 // highest fill the reader met after the first settling seconds, and counts
 // the reads that came up short.
 struct FillRange {
@@ -294,6 +294,21 @@ TEST_F(AppCaptureTest, WithoutASpareEndpointNothingIsParked)
     EXPECT_FALSE(capture.parked());
     EXPECT_EQ(persisted(10, EndpointRole::Multimedia), L"");
     EXPECT_FALSE(app.sessionMuted(childSession)) << "still kept audible";
+}
+
+TEST_F(AppCaptureTest, ChangingTheRoutingRestartsWithTheNewParkingChoice)
+{
+    addRender(L"steam", L"Steam Streaming Speakers");
+    settings.set(&settings::Settings::app_hear, 1);
+    settings.set(&settings::Settings::app_only, 0);
+    capture.startAppCapture({10, L"player"});
+    EXPECT_FALSE(capture.parkRequested()) << "heard privately: the Steam speakers are not a place to park";
+    settings.set(&settings::Settings::app_only, 1);
+    capture.refreshAppRouting();
+    EXPECT_TRUE(capture.parkRequested());
+    EXPECT_EQ(capture.parkingName(), L"Steam Streaming Speakers");
+    awaitState(AppState::Capturing);
+    EXPECT_EQ(capture.appName(), L"player");
 }
 
 TEST_F(AppCaptureTest, StopPutsBackEveryParkedProcesssThreeRoles)
