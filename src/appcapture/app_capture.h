@@ -127,6 +127,12 @@ public:
 private:
     void captureThread();
     void policyThread();
+    void setState(AppState state);
+    ParkingChoice currentParkingChoice();
+    // Initialises, attaches the packet event and starts an activated client.
+    bool openLoopback(platform::AudioClient& client, std::unique_ptr<platform::CaptureService>& capture);
+    // The tree's sessions raised above 0.01 and unmuted.
+    void keepAudible(const std::vector<uint32_t>& tree);
     std::vector<uint32_t> processTree() const;
 
     platform::AppAudio& audio_;
@@ -142,6 +148,11 @@ private:
     std::atomic<int64_t> lastAudible_{0};
     std::atomic<uint8_t> parkRequested_{0};
     std::atomic<uint8_t> parked_{0};
+    // Set by a stop and by the capture thread's end, so that neither thread
+    // waits out its timeout; reset at start (manual reset).
+    std::unique_ptr<platform::Event> wake_;
+    std::unique_ptr<platform::Event> packetReady_; // the loopback client's event (auto reset)
+    // Written by the interface thread while no capture thread runs.
     uint32_t processId_ = 0;
     std::wstring appName_;
     std::wstring parkingId_, parkingName_;
