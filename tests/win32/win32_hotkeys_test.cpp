@@ -4,12 +4,12 @@
 // WM_HOTKEY, and keys have the system's names.
 
 #include "platform/win32/win32_platform.h"
+#include "win32/send_keys.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
-#include <initializer_list>
 #include <string>
 
 namespace {
@@ -30,17 +30,6 @@ public:
 private:
     HWND handle_;
 };
-
-void sendKeys(std::initializer_list<WORD> keys, bool down)
-{
-    for (WORD key : keys) {
-        INPUT input{};
-        input.type = INPUT_KEYBOARD;
-        input.ki.wVk = key;
-        input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
-        SendInput(1, &input, sizeof(input));
-    }
-}
 
 TEST(Win32Hotkeys, ACombinationBelongsToOneRegistrationUntilItIsUnregistered)
 {
