@@ -23,11 +23,7 @@ bool extendedKey(uint16_t virtualKey)
 // left to tell).
 class Win32GlobalHotkeys final : public WindowHotkeys {
 public:
-    ~Win32GlobalHotkeys() override
-    {
-        for (const auto& entry : wanted_)
-            UnregisterHotKey(window_, entry.first);
-    }
+    ~Win32GlobalHotkeys() override { setWindow(nullptr); }
 
     void setWindow(void* window) override
     {
