@@ -82,6 +82,8 @@ int runCableInstaller(const std::wstring& installer)
         auto machine = platform::win32::makeRegistry(platform::Hive::LocalMachine);
         auto processes = platform::win32::makeProcesses();
         auto signatures = platform::win32::makeSignatures();
+    // The download helper runs only when its checksum matches.
+    auto hashes = platform::win32::makeHashes();
         settings::Settings settings;
         engine::EngineState state;
         const auto localAppData = environmentVariable(L"LOCALAPPDATA");
@@ -280,7 +282,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
             .cableFolder = cable::cableFolderFor(localAppData ? &*localAppData : nullptr),
             .vendorSite = {},
             .media = media.get(),
-            .toolsFolder = clip::toolsFolderFor(programData ? &*programData : nullptr)});
+            .toolsFolder = clip::toolsFolderFor(programData ? &*programData : nullptr),
+            .hashes = hashes.get()});
     auto& settings = console->settings();
     auto& store = *console->registrySettings();
 
