@@ -106,6 +106,15 @@ public:
     std::wstring helperPath() const { return services_.toolsFolder + L"\\yt-dlp.exe"; }
 
 private:
+    void log(std::string_view text);
+    void log(const std::wstring& text);
+    // Lower-cased, or nothing when the provider gives no valid checksum.
+    std::optional<std::string> sha256(const std::wstring& path);
+    // "yt-dlp.exe" is a plain file of at least kHelperMinBytes beginning with "MZ".
+    bool looksLikeHelper();
+    // The release host's remotePath (https only) into path, its cache entry dropped first.
+    uint32_t download(const wchar_t* remotePath, const std::wstring& path, FetchWatch& watch);
+
     WebFetchServices services_;
 };
 

@@ -4,14 +4,32 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 
 namespace platform::sim {
 
-// A started program: an event that is set when it ends.
+// A started program: an event that is set when it ends, and for a hidden
+// run the pipe's readers, woken when it ends.
 struct SimProcesses::Child {
     std::wstring program;
     std::unique_ptr<Event> ended;
     std::atomic<uint32_t> exitCode{0};
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool done = false; // guarded by mutex
+
+    void end(uint32_t code)
+    {
+        {
+            std::lock_guard lock(mutex);
+            if (done)
+                return;
+            done = true;
+            exitCode = code;
+        }
+        ended->set();
+        changed.notify_all();
+    }
 };
 
 class SimProcesses::Handle final : public ChildProcess {
@@ -29,6 +47,69 @@ private:
     std::shared_ptr<Child> child_;
 };
 
+// Ends the run as a job's kill-on-close would: when told, or when closed.
+class SimProcesses::Killer final : public RunKiller {
+public:
+    explicit Killer(std::shared_ptr<Child> child) : child_(std::move(child)) { }
+    ~Killer() override { child_->end(kTerminatedCode); }
+    void terminate() override { child_->end(kTerminatedCode); }
+
+private:
+    static constexpr uint32_t kTerminatedCode = 1;
+    std::shared_ptr<Child> child_;
+};
+
+class SimProcesses::Hidden final : public HiddenRun {
+public:
+    Hidden(Clock& clock, std::shared_ptr<Child> child, Script script)
+        : clock_(clock), child_(std::move(child)), script_(std::move(script))
+    {
+    }
+    std::unique_ptr<RunKiller> takeKiller() override
+    {
+        if (killerTaken_)
+            return nullptr;
+        killerTaken_ = true;
+        return std::make_unique<Killer>(child_);
+    }
+    void resume() override
+    {
+        if (resumed_.exchange(true))
+            return;
+        if (script_.onStart)
+            script_.onStart();
+        // What it wrote stays in the pipe after it ends.
+        if (!script_.keepsRunning)
+            child_->end(script_.exitCode);
+    }
+    size_t readOutput(uint8_t* buffer, size_t max) override
+    {
+        if (resumed_ && sent_ < script_.output.size()) {
+            const size_t n = std::min(max, script_.output.size() - sent_);
+            std::copy_n(script_.output.data() + sent_, n, buffer);
+            sent_ += n;
+            return n;
+        }
+        std::unique_lock lock(child_->mutex);
+        child_->changed.wait(lock, [&] { return child_->done; });
+        return 0;
+    }
+    std::optional<uint32_t> wait(int64_t timeoutMicros) override
+    {
+        if (!clock_.wait(*child_->ended, timeoutMicros))
+            return std::nullopt;
+        return child_->exitCode.load();
+    }
+
+private:
+    Clock& clock_;
+    std::shared_ptr<Child> child_;
+    Script script_;
+    bool killerTaken_ = false;
+    std::atomic<bool> resumed_{false};
+    size_t sent_ = 0;
+};
+
 namespace {
 
 // The program of a command line: its first item, quoted or up to a blank.
@@ -43,9 +124,10 @@ std::wstring firstItem(const std::wstring& commandLine)
 
 } // namespace
 
-std::unique_ptr<ChildProcess> SimProcesses::start(Start record)
+// Records the start and makes its child (none when it refuses); a child that
+// keeps running is listed until finish().
+std::shared_ptr<SimProcesses::Child> SimProcesses::launch(const Start& record, Script& script)
 {
-    Script script;
     {
         std::lock_guard lock(mutex_);
         starts_.push_back(record);
@@ -63,9 +145,18 @@ std::unique_ptr<ChildProcess> SimProcesses::start(Start record)
     if (script.keepsRunning) {
         std::lock_guard lock(mutex_);
         running_.push_back(child);
-    } else {
-        child->ended->set();
     }
+    return child;
+}
+
+std::unique_ptr<ChildProcess> SimProcesses::start(Start record)
+{
+    Script script;
+    auto child = launch(record, script);
+    if (!child)
+        return nullptr;
+    if (!script.keepsRunning)
+        child->end(script.exitCode);
     if (script.onStart)
         script.onStart();
     return std::make_unique<Handle>(clock_, std::move(child));
@@ -80,9 +171,18 @@ std::unique_ptr<ChildProcess> SimProcesses::run(const std::wstring& commandLine,
         .hidden = true});
 }
 
-std::unique_ptr<HiddenRun> SimProcesses::startHidden(const std::wstring&, const std::wstring&)
+std::unique_ptr<HiddenRun> SimProcesses::startHidden(const std::wstring& commandLine, const std::wstring& workingFolder)
 {
-    return nullptr;
+    Script script;
+    auto child = launch({.kind = Start::Kind::Hidden,
+                            .program = firstItem(commandLine),
+                            .commandLine = commandLine,
+                            .folder = workingFolder,
+                            .hidden = true},
+        script);
+    if (!child)
+        return nullptr;
+    return std::make_unique<Hidden>(clock_, std::move(child), std::move(script));
 }
 
 std::unique_ptr<ChildProcess> SimProcesses::shellStart(const ShellStart& s)
@@ -159,10 +259,19 @@ void SimProcesses::finish(const std::wstring& program, uint32_t exitCode)
         ending.assign(split, running_.end());
         running_.erase(split, running_.end());
     }
-    for (auto& child : ending) {
-        child->exitCode = exitCode;
-        child->ended->set();
+    for (auto& child : ending)
+        child->end(exitCode);
+}
+
+int SimProcesses::runningCount(const std::wstring& program) const
+{
+    std::lock_guard lock(mutex_);
+    int count = 0;
+    for (const auto& child : running_) {
+        std::lock_guard childLock(child->mutex);
+        count += equalsNoCase(child->program, program) && !child->done;
     }
+    return count;
 }
 
 void SimProcesses::scriptArchiveCopy(std::function<bool(const std::wstring&, const std::wstring&)> copy)

@@ -4,6 +4,8 @@
 // program, named by its path, may refuse to start (a declined elevation
 // prompt), end at once with an exit code, or keep running until the test
 // ends it, and may act when started (a fake tar extracting into MemoryFiles).
+// A hidden run writes its scripted output to its pipe once resumed and ends
+// with its exit code, or hangs until finish() or its killer ends it.
 // Waits for a child run on the given clock. Any thread may start programs
 // while a test scripts them or reads the record.
 
@@ -14,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,12 +41,15 @@ public:
         bool refuses = false;            // cannot start, or the user declined elevation
         uint32_t exitCode = 0;           // when it ends
         bool keepsRunning = false;       // runs until finish()
-        std::function<void()> onStart{}; // runs on the starting thread
+        std::function<void()> onStart{}; // runs on the starting thread (a hidden run: on resume)
+        std::string output{};            // what a hidden run writes to its pipe
     };
     // program is a path, compared without case (for run, the command line's first item).
     void script(const std::wstring& program, Script script);
     // Ends every running start of program with exitCode.
     void finish(const std::wstring& program, uint32_t exitCode);
+    // The starts of program that keep running and have not ended.
+    int runningCount(const std::wstring& program) const;
     // What the shell's archive copy does; none (the default): it refuses.
     void scriptArchiveCopy(std::function<bool(const std::wstring& archive, const std::wstring& folder)> copy);
     void setElevated(bool elevated);
@@ -53,11 +59,11 @@ public:
     void setTakesOwnership(bool takes);
 
     struct Start {
-        enum class Kind { Run, Shell, Open, ArchiveCopy, TakeOwnership };
+        enum class Kind { Run, Shell, Open, ArchiveCopy, TakeOwnership, Hidden };
         Kind kind = Kind::Run;
         std::wstring program{};     // run: first item; shell: the file; open: the target; copy: the archive; key name
         std::wstring verb{};        // shell starts
-        std::wstring commandLine{}; // run: the whole line; shell starts and opens: the parameters
+        std::wstring commandLine{}; // run and hidden: the whole line; shell starts and opens: the parameters
         std::wstring folder{};      // working folder; copy: the destination
         bool hidden = false;        // shell starts (runs never show a window)
     };
@@ -66,6 +72,9 @@ public:
 private:
     struct Child;
     class Handle;
+    class Hidden;
+    class Killer;
+    std::shared_ptr<Child> launch(const Start& record, Script& script);
     std::unique_ptr<ChildProcess> start(Start record);
 
     Clock& clock_;

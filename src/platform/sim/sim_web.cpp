@@ -1,5 +1,7 @@
 #include "platform/sim/sim_web.h"
 
+#include <algorithm>
+
 namespace platform::sim {
 
 void SimWeb::forgetCached(const std::wstring& url)
@@ -22,9 +24,45 @@ bool SimWeb::downloadToFile(const std::wstring& url, const std::wstring& path)
     return written && !resource.fails;
 }
 
-uint32_t SimWeb::downloadWatched(const std::wstring& url, const std::wstring& path, DownloadWatch&)
+uint32_t SimWeb::downloadWatched(const std::wstring& url, const std::wstring& path, DownloadWatch& watch)
 {
-    return downloadToFile(url, path) ? 0u : 0x80004005u; // E_FAIL
+    constexpr uint32_t kFailed = 0x80004005u; // E_FAIL
+    Resource resource;
+    size_t pieceBytes = 0;
+    {
+        std::lock_guard lock(mutex_);
+        log_.push_back({Request::Kind::Download, url});
+        if (auto it = resources_.find(url); it != resources_.end())
+            resource = it->second;
+        pieceBytes = pieceBytes_;
+    }
+    if (!files_ || !resource.served)
+        return kFailed;
+    const uint64_t announced = resource.announced.value_or(resource.bytes.size());
+    size_t sent = 0;
+    do {
+        sent = std::min(resource.bytes.size(), sent + pieceBytes);
+        if (!watch.progress(sent, announced)) {
+            // What arrived so far stays behind, as after a real transfer.
+            std::span<const uint8_t> part(resource.bytes.data(), sent);
+            replaceFile(*files_, path, part);
+            return kDownloadAborted;
+        }
+    } while (sent < resource.bytes.size());
+    const bool written = replaceFile(*files_, path, resource.bytes);
+    return written && !resource.fails ? 0u : kFailed;
+}
+
+void SimWeb::announce(const std::wstring& url, uint64_t size)
+{
+    std::lock_guard lock(mutex_);
+    resources_[url].announced = size;
+}
+
+void SimWeb::setPieceBytes(size_t bytes)
+{
+    std::lock_guard lock(mutex_);
+    pieceBytes_ = std::max<size_t>(bytes, 1);
 }
 
 void SimWeb::serve(const std::wstring& url, std::vector<uint8_t> bytes)
