@@ -82,8 +82,6 @@ int runCableInstaller(const std::wstring& installer)
         auto machine = platform::win32::makeRegistry(platform::Hive::LocalMachine);
         auto processes = platform::win32::makeProcesses();
         auto signatures = platform::win32::makeSignatures();
-    // The download helper runs only when its checksum matches.
-    auto hashes = platform::win32::makeHashes();
         settings::Settings settings;
         engine::EngineState state;
         const auto localAppData = environmentVariable(L"LOCALAPPDATA");
@@ -251,6 +249,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     auto web = platform::win32::makeWeb();
     auto processes = platform::win32::makeProcesses();
     auto signatures = platform::win32::makeSignatures();
+    // The download helper runs only when its checksum matches.
+    auto hashes = platform::win32::makeHashes();
     const auto localAppData = environmentVariable(L"LOCALAPPDATA");
     const bool firstRun = !registry->keyExists(std::wstring(settings::kStoreRoot) + L"\\Settings");
 

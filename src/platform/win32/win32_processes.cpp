@@ -21,7 +21,8 @@ std::optional<uint32_t> waitForExit(HANDLE process, int64_t timeoutMicros)
         return std::nullopt;
     DWORD millis = INFINITE;
     if (timeoutMicros != kWaitForever)
-        millis = static_cast<DWORD>(std::min<int64_t>((std::max<int64_t>(timeoutMicros, 0) + 999) / 1000, INFINITE - 1));
+        millis
+            = static_cast<DWORD>(std::min<int64_t>((std::max<int64_t>(timeoutMicros, 0) + 999) / 1000, INFINITE - 1));
     if (WaitForSingleObject(process, millis) != WAIT_OBJECT_0)
         return std::nullopt;
     DWORD code = 0;
@@ -87,8 +88,7 @@ class WinHiddenRun final : public HiddenRun {
 public:
     WinHiddenRun(PROCESS_INFORMATION started, HANDLE output, std::unique_ptr<RunKiller> killer)
         : process_(started.hProcess), thread_(started.hThread), output_(output), killer_(std::move(killer))
-    {
-    }
+    { }
     // A killer never taken out ends the run here, with its job.
     ~WinHiddenRun() override
     {
@@ -198,8 +198,9 @@ public:
         startup.hStdOutput = writeEnd;
         startup.hStdError = writeEnd;
         PROCESS_INFORMATION started{};
-        const bool ok = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED | CREATE_NO_WINDOW,
-            nullptr, workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &started);
+        const bool ok
+            = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr,
+                workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &started);
         CloseHandle(writeEnd);
         if (!ok) {
             CloseHandle(readEnd);

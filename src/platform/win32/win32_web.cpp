@@ -37,8 +37,12 @@ public:
 
     HRESULT STDMETHODCALLTYPE OnProgress(ULONG progress, ULONG progressMax, ULONG, LPCWSTR) override
     {
-        return watch_.progress(progress, progressMax) ? S_OK : E_ABORT;
+        if (watch_.progress(progress, progressMax))
+            return S_OK;
+        stopped_ = true;
+        return E_ABORT;
     }
+    bool stopped() const { return stopped_; }
 
     HRESULT STDMETHODCALLTYPE OnStartBinding(DWORD, IBinding*) override { return S_OK; }
     HRESULT STDMETHODCALLTYPE GetPriority(LONG*) override { return E_NOTIMPL; }
@@ -51,6 +55,7 @@ public:
 private:
     DownloadWatch& watch_;
     std::atomic<ULONG> references_{1};
+    bool stopped_ = false;
 };
 #pragma GCC diagnostic pop
 
@@ -61,7 +66,10 @@ public:
     uint32_t downloadWatched(const std::wstring& url, const std::wstring& path, DownloadWatch& watch) override
     {
         WatchCallback callback(watch);
-        return static_cast<uint32_t>(URLDownloadToFileW(nullptr, url.c_str(), path.c_str(), 0, &callback));
+        const HRESULT result = URLDownloadToFileW(nullptr, url.c_str(), path.c_str(), 0, &callback);
+        // Wine tells the progress only as the data begins and ends, and
+        // ignores a stop at the end: a stop is a stop all the same.
+        return callback.stopped() ? kDownloadAborted : static_cast<uint32_t>(result);
     }
 
     bool downloadToFile(const std::wstring& url, const std::wstring& path) override
