@@ -35,6 +35,12 @@ fail() { echo "FAILED: $*"; exit 1; }
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -keyout "$work/key.pem" -out "$work/cert.pem" -subj "/CN=localhost" \
   -addext "subjectAltName=DNS:localhost" -addext "basicConstraints=critical,CA:TRUE" >"$work/openssl.log" 2>&1 \
   || fail "no certificate"
+# A run that was killed before its cleanup left its certificate behind.
+for stale in /usr/local/share/ca-certificates/ovix-webfetch-test-*.crt; do
+  [ -e "$stale" ] || continue
+  owner=${stale##*-}
+  kill -0 "${owner%.crt}" 2>/dev/null || rm -f "$stale"
+done
 cp "$work/cert.pem" "$ca"
 update-ca-certificates >"$work/ca.log" 2>&1 || fail "update-ca-certificates failed"
 
@@ -81,5 +87,6 @@ good=$(cat "$work/port-good") tampered=$(cat "$work/port-tampered")
 sox -V1 -D -n -r 48000 -c 2 -b 16 "$work/page-sound.wav" synth 1.5 sine 440 vol 0.5 || fail "sox failed"
 wineboot --init >"$work/wineboot.log" 2>&1 || fail "wineboot failed"
 mkdir -p "$work/runs"
-wine "$tests" "https://localhost:$good" "https://localhost:$tampered" "$(winepath -w "$work/runs")" \
+# Within the test's own time limit, so that the cleanup always runs.
+timeout 400 wine "$tests" "https://localhost:$good" "https://localhost:$tampered" "$(winepath -w "$work/runs")" \
   "$(winepath -w "$work/page-sound.wav")" "$sha"
