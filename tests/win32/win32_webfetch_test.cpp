@@ -228,7 +228,15 @@ TEST_F(Win32WebFetch, StopDuringAHangingHelperEndsItAndItsChildWithinASecondAndR
     EXPECT_EQ(WaitForMultipleObjects(2, handles, TRUE, 1000), WAIT_OBJECT_0) << "still running after 1 s";
     for (HANDLE handle : handles)
         CloseHandle(handle);
-    EXPECT_TRUE(stillRunning(pids).empty());
+    const std::vector<DWORD> left = stillRunning(pids);
+    EXPECT_TRUE(left.empty());
+    // Whatever survived is ended here, so that the player's decode can end too.
+    for (DWORD pid : left) {
+        if (HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, pid)) {
+            TerminateProcess(process, 1);
+            CloseHandle(process);
+        }
+    }
 
     ASSERT_TRUE(waitFor([&] { return player->activeDecodes() == 0; }, 30000));
     EXPECT_EQ(player->state(), clip::PlayerState::Idle) << platform::utf8FromWide(player->statusText());
