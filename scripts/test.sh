@@ -15,10 +15,11 @@ say() { printf '\n== %s\n' "$*"; }
 
 # --- packages ---------------------------------------------------------------
 # Wine's Media Foundation decodes through GStreamer's plugins (wine64 only:
-# the 64-bit ones suffice); sox makes the media tests' WAV, FLAC and MP3.
+# the 64-bit ones suffice); sox makes the media tests' WAV, FLAC and MP3;
+# ca-certificates lets the web fetch test trust its own server for a run.
 packages=(cmake ninja-build clang libclang-rt-14-dev googletest
           gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix wine wine64
-          pulseaudio xvfb espeak-ng sox libsox-fmt-mp3 pkg-config libaubio-dev osslsigncode openssl
+          pulseaudio xvfb espeak-ng sox libsox-fmt-mp3 pkg-config libaubio-dev osslsigncode openssl ca-certificates
           gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly)
 missing=()
 for p in "${packages[@]}"; do

@@ -285,6 +285,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     auto web = platform::win32::makeWeb();
     auto processes = platform::win32::makeProcesses();
     auto signatures = platform::win32::makeSignatures();
+    // The download helper runs only when its checksum matches.
+    auto hashes = platform::win32::makeHashes();
     const auto localAppData = environmentVariable(L"LOCALAPPDATA");
     const bool firstRun = !registry->keyExists(std::wstring(settings::kStoreRoot) + L"\\Settings");
 
@@ -320,7 +322,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
             .vendorSite = {},
             .media = media.get(),
             .toolsFolder = clip::toolsFolderFor(programData ? &*programData : nullptr),
-            .hotkeys = globalHotkeys.get()});
+            .hotkeys = globalHotkeys.get(),
+            .hashes = hashes.get()});
     auto& settings = console->settings();
     auto& store = *console->registrySettings();
 

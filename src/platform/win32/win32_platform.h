@@ -4,6 +4,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/global_hotkeys.h"
+#include "platform/hashes.h"
 #include "platform/key_state.h"
 #include "platform/media.h"
 #include "platform/processes.h"
@@ -25,9 +26,12 @@ std::unique_ptr<Files> makeFiles();
 std::unique_ptr<KeyState> makeKeyState();
 // URLDownloadToFileW through the system's download cache; DeleteUrlCacheEntryW.
 std::unique_ptr<Web> makeWeb();
-// CreateProcessW without a window, ShellExecuteExW with a verb, the shell's
-// copy out of a zip folder, the token's elevation and registry key ownership.
+// CreateProcessW without a window (hidden runs inside a kill-on-close job),
+// ShellExecuteExW with a verb, the shell's copy out of a zip folder, the
+// token's elevation and registry key ownership.
 std::unique_ptr<Processes> makeProcesses();
+// CryptoAPI's AES provider in a verify-only context; SHA-256 over 64 KiB reads.
+std::unique_ptr<Hashes> makeHashes();
 // A file held with FILE_SHARE_READ; WinVerifyTrust's generic policy on its handle.
 std::unique_ptr<Signatures> makeSignatures();
 // Media Foundation, loaded from the system folder at run time: the source

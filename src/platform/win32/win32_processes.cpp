@@ -15,6 +15,22 @@
 namespace platform::win32 {
 namespace {
 
+std::optional<uint32_t> waitForExit(HANDLE process, int64_t timeoutMicros)
+{
+    if (!process)
+        return std::nullopt;
+    DWORD millis = INFINITE;
+    if (timeoutMicros != kWaitForever)
+        millis
+            = static_cast<DWORD>(std::min<int64_t>((std::max<int64_t>(timeoutMicros, 0) + 999) / 1000, INFINITE - 1));
+    if (WaitForSingleObject(process, millis) != WAIT_OBJECT_0)
+        return std::nullopt;
+    DWORD code = 0;
+    if (!GetExitCodeProcess(process, &code))
+        return std::nullopt;
+    return code;
+}
+
 class WinChild final : public ChildProcess {
 public:
     explicit WinChild(HANDLE process) : process_(process) { }
@@ -26,24 +42,84 @@ public:
     WinChild(const WinChild&) = delete;
     WinChild& operator=(const WinChild&) = delete;
 
-    std::optional<uint32_t> wait(int64_t timeoutMicros) override
-    {
-        if (!process_)
-            return std::nullopt;
-        DWORD millis = INFINITE;
-        if (timeoutMicros != kWaitForever)
-            millis = static_cast<DWORD>(
-                std::min<int64_t>((std::max<int64_t>(timeoutMicros, 0) + 999) / 1000, INFINITE - 1));
-        if (WaitForSingleObject(process_, millis) != WAIT_OBJECT_0)
-            return std::nullopt;
-        DWORD code = 0;
-        if (!GetExitCodeProcess(process_, &code))
-            return std::nullopt;
-        return code;
-    }
+    std::optional<uint32_t> wait(int64_t timeoutMicros) override { return waitForExit(process_, timeoutMicros); }
 
 private:
     HANDLE process_;
+};
+
+// The job (kill on close) or, without one, a duplicate of the process handle.
+class WinRunKiller final : public RunKiller {
+public:
+    WinRunKiller(HANDLE handle, bool job) : handle_(handle), job_(job) { }
+    ~WinRunKiller() override { CloseHandle(handle_); }
+    WinRunKiller(const WinRunKiller&) = delete;
+    WinRunKiller& operator=(const WinRunKiller&) = delete;
+
+    void terminate() override
+    {
+        if (!job_ || !TerminateJobObject(handle_, 1))
+            TerminateProcess(handle_, 1);
+    }
+
+private:
+    HANDLE handle_;
+    bool job_;
+};
+
+// A job that ends every process in it when its last handle closes; null when
+// the system refuses one (the caller falls back to the process handle).
+HANDLE killOnCloseJob(HANDLE process)
+{
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    if (!job)
+        return nullptr;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits))
+        || !AssignProcessToJobObject(job, process)) {
+        CloseHandle(job);
+        return nullptr;
+    }
+    return job;
+}
+
+class WinHiddenRun final : public HiddenRun {
+public:
+    WinHiddenRun(PROCESS_INFORMATION started, HANDLE output, std::unique_ptr<RunKiller> killer)
+        : process_(started.hProcess), thread_(started.hThread), output_(output), killer_(std::move(killer))
+    { }
+    // A killer never taken out ends the run here, with its job.
+    ~WinHiddenRun() override
+    {
+        killer_.reset();
+        CloseHandle(output_);
+        CloseHandle(thread_);
+        CloseHandle(process_);
+    }
+    WinHiddenRun(const WinHiddenRun&) = delete;
+    WinHiddenRun& operator=(const WinHiddenRun&) = delete;
+
+    std::unique_ptr<RunKiller> takeKiller() override { return std::move(killer_); }
+    void resume() override { ResumeThread(thread_); }
+
+    size_t readOutput(uint8_t* buffer, size_t max) override
+    {
+        DWORD got = 0;
+        const DWORD ask = static_cast<DWORD>(std::min<size_t>(max, 1u << 20));
+        // A broken pipe (every writer gone) is the end of the output.
+        if (ask == 0 || !ReadFile(output_, buffer, ask, &got, nullptr))
+            return 0;
+        return got;
+    }
+
+    std::optional<uint32_t> wait(int64_t timeoutMicros) override { return waitForExit(process_, timeoutMicros); }
+
+private:
+    HANDLE process_;
+    HANDLE thread_;
+    HANDLE output_;
+    std::unique_ptr<RunKiller> killer_;
 };
 
 // A BSTR owned for one call.
@@ -101,7 +177,56 @@ public:
         return std::make_unique<WinChild>(started.hProcess);
     }
 
-    std::unique_ptr<HiddenRun> startHidden(const std::wstring&, const std::wstring&) override { return nullptr; }
+    std::unique_ptr<HiddenRun> startHidden(const std::wstring& commandLine, const std::wstring& workingFolder) override
+    {
+        // Only the write end is inheritable: the child must not hold the
+        // read end, or the output would never end.
+        SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+        HANDLE readEnd = nullptr;
+        HANDLE writeEnd = nullptr;
+        if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0))
+            return nullptr;
+        SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+
+        std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+        line.push_back(L'\0');
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+        startup.wShowWindow = SW_HIDE;
+        startup.hStdInput = nullptr;
+        startup.hStdOutput = writeEnd;
+        startup.hStdError = writeEnd;
+        PROCESS_INFORMATION started{};
+        const bool ok
+            = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED | CREATE_NO_WINDOW, nullptr,
+                workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &started);
+        CloseHandle(writeEnd);
+        if (!ok) {
+            CloseHandle(readEnd);
+            return nullptr;
+        }
+
+        // Still suspended: nothing it starts can escape the job.
+        std::unique_ptr<RunKiller> killer;
+        if (HANDLE job = killOnCloseJob(started.hProcess))
+            killer = std::make_unique<WinRunKiller>(job, true);
+        else {
+            HANDLE process = nullptr;
+            if (DuplicateHandle(GetCurrentProcess(), started.hProcess, GetCurrentProcess(), &process, 0, FALSE,
+                    DUPLICATE_SAME_ACCESS))
+                killer = std::make_unique<WinRunKiller>(process, false);
+        }
+        if (!killer) {
+            // Nothing could end it later: it never runs.
+            TerminateProcess(started.hProcess, 1);
+            CloseHandle(started.hThread);
+            CloseHandle(started.hProcess);
+            CloseHandle(readEnd);
+            return nullptr;
+        }
+        return std::make_unique<WinHiddenRun>(started, readEnd, std::move(killer));
+    }
 
     std::unique_ptr<ChildProcess> shellStart(const ShellStart& start) override
     {
