@@ -593,7 +593,8 @@ TEST_F(Window, AClickOnAHotkeyRowOrTheGlitchFieldStartsItsCaptureAndASecondClick
     click(centre(ui::hotkeyRowRect(9)));
     EXPECT_EQ(hotkeys.capture(), (soundboard::CaptureTarget{soundboard::CaptureKind::Action, 9}));
     EXPECT_TRUE(window.capturing());
-    const auto* pressing = paint().findText(L"Press key...");
+    const auto capturing = paint();
+    const auto* pressing = capturing.findText(L"Press key...");
     ASSERT_NE(pressing, nullptr);
     EXPECT_TRUE(ui::hotkeyRowRect(9).contains(centre(pressing->rect)));
     click(centre(ui::hotkeyRowRect(9)));
