@@ -8,6 +8,7 @@
 #include "settings/registry_settings.h"
 #include "settings/reset_groups.h"
 #include "settings/setup_files.h"
+#include "ui/board_view.h"
 #include "ui/interface_fonts.h"
 #include "ui/layout.h"
 #include "ui/main_window.h"
@@ -238,6 +239,23 @@ struct MainWindow::Impl {
     // Apply FX: the job on a worker; the tick polls it.
     void applyTakeFx();
     void chooseClipsFolder();
+
+    // The Soundboard (12) tab: the board's view over the console's soundboard.
+    static constexpr int kBoardTab = 1;
+    std::unique_ptr<BoardView> boardView;
+    bool boardTabShown() const { return page == 4 && tabs[4] == kBoardTab; }
+    void buildBoardTab();
+    // The soundboard outlives the window: its hooks into the window go first.
+    struct BoardHooks {
+        soundboard::Soundboard* board = nullptr;
+        ~BoardHooks()
+        {
+            if (board) {
+                board->setRedraw({});
+                board->setRunner({});
+            }
+        }
+    } boardHooks;
 
     // The main status line's cable text; empty while a toast or the
     // engine's own status takes the line, or the cable is ready.
