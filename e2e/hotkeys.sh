@@ -139,6 +139,24 @@ for _ in $(seq 50); do
 done
 [ "$on" = 1 ] || fail "the isolation hotkey did not turn isolation on (Isolation = ${on:-missing})"
 
+# A key pressed while the soundboard window listens for pad 2's key binds it there.
+drive board-open || fail "the soundboard window did not open"
+drive board-place pad-2 || fail "the click on pad 2 did not arrive"
+drive board-place set-key || fail "the click on Set Key did not arrive"
+board=$(xdotool search --name 'Vantor Soundboard' | head -n 1)
+[ -n "$board" ] && xdotool windowfocus --sync "$board" || fail "the soundboard window did not take the focus"
+sleep 0.5
+xdotool key ctrl+F9
+bound=
+for _ in $(seq 50); do
+  bound=$(drive reg-get Pad1Key Soundboard)
+  [ "$bound" = "$ctrl_f9" ] && break
+  sleep 0.1
+done
+drive board-capture "$run/soundboard-window.png" >/dev/null 2>&1 || echo "e2e hotkeys: no screenshot of the soundboard window"
+[ "$bound" = "$ctrl_f9" ] || fail "Ctrl+F9 pressed in the soundboard window did not become pad 2's key (Pad1Key = ${bound:-missing})"
+
 close_ovix || fail "VantorOvix.exe did not close cleanly (exit code $OVIX_RC)"
 echo "e2e hotkeys: $presses presses of a pad's hotkey in another program's window sounded on the cable" \
-  "(median $median ms, worst $worst ms); the isolation hotkey turned isolation on"
+  "(median $median ms, worst $worst ms); the isolation hotkey turned isolation on; a key pressed in the" \
+  "soundboard window was bound to the pad listening for it"

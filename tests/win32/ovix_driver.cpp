@@ -8,8 +8,10 @@
 //               restored | move X Y | close | scale | capture FILE.png [TOP BOTTOM] |
 //               reg-get NAME [KEY] | reg-set NAME VALUE | tabs P | place NAME [FX FY] |
 //               repaint N | wheel X Y NOTCHES | tone-open | tone-capture FILE.png | tone-escape |
-//               capture-part FILE.png X Y W H | clip-source TEXT | save-as PATH MILLIS
+//               capture-part FILE.png X Y W H | clip-source TEXT | save-as PATH MILLIS |
+//               board-open | board-place NAME | board-capture FILE.png
 
+#include "ui/board_view.h"
 #include "ui/geometry.h"
 #include "ui/layout.h"
 #include "ui/page_places.h"
@@ -36,6 +38,7 @@ namespace {
 
 constexpr wchar_t kClass[] = L"VantorOvixWnd";
 constexpr wchar_t kToneClass[] = L"VantorOvixTone";
+constexpr wchar_t kBoardClass[] = L"VantorOvixBoard";
 constexpr wchar_t kSettingsKey[] = L"Software\\VantorOvix\\Settings";
 
 HWND findWindow()
@@ -47,7 +50,10 @@ float scaleOf(HWND window)
 {
     RECT client{};
     GetClientRect(window, &client);
-    return static_cast<float>(client.right) / ui::kCanvasWidth;
+    wchar_t name[32] = {};
+    GetClassNameW(window, name, 32);
+    const float canvas = std::wcscmp(name, kBoardClass) == 0 ? ui::kBoardWindowWidth : ui::kCanvasWidth;
+    return static_cast<float>(client.right) / canvas;
 }
 
 int lowSigned(LPARAM l)
@@ -104,6 +110,21 @@ std::optional<ui::Rect> placeOf(const std::wstring& name)
     return std::nullopt;
 }
 
+// A control of the separate soundboard window: pad-N (1..12) or a button.
+std::optional<ui::Rect> boardPlaceOf(const std::wstring& name)
+{
+    const ui::BoardLayout layout = ui::boardLayout(ui::BoardPlace::Window);
+    if (name.starts_with(L"pad-"))
+        return ui::padRect(layout, std::clamp(std::wcstol(name.c_str() + 4, nullptr, 10) - 1, 0L, 11L));
+    if (name == L"set-key")
+        return layout.setKey;
+    if (name == L"stop-key")
+        return layout.stopKey;
+    if (name == L"stop-all")
+        return layout.stopAll;
+    return std::nullopt;
+}
+
 // Waits until the window exists, is visible and has faded in to its opacity.
 int waitShown(int millis)
 {
@@ -138,12 +159,12 @@ CLSID pngEncoder()
     return CLSID{};
 }
 
-// Waits until the tone window exists (or, with gone, no longer exists).
-bool waitTone(bool gone)
+// Waits until a secondary window exists (or, with gone, no longer exists).
+bool waitSecondary(const wchar_t* windowClass, bool gone)
 {
     for (int waited = 0; waited < 5000; waited += 50) {
-        HWND tone = FindWindowW(kToneClass, nullptr);
-        if (gone ? !tone : tone && IsWindowVisible(tone))
+        HWND found = FindWindowW(windowClass, nullptr);
+        if (gone ? !found : found && IsWindowVisible(found))
             return true;
         Sleep(50);
     }
@@ -355,21 +376,43 @@ int wmain(int argc, wchar_t** argv)
     } else if (command == L"tone-open") {
         // The caption's Tone tool opens the Mic Tone & Vocal Lift window.
         clickCentre(window, ui::captionToolRect(ui::CaptionTool::Tone));
-        if (!waitTone(false)) {
+        if (!waitSecondary(kToneClass, false)) {
             std::printf("no tone window\n");
             return 1;
         }
+    } else if (command == L"board-open") {
+        // The caption's Soundboard tool opens the separate soundboard window.
+        clickCentre(window, ui::captionToolRect(ui::CaptionTool::Soundboard));
+        if (!waitSecondary(kBoardClass, false)) {
+            std::printf("no soundboard window\n");
+            return 1;
+        }
+    } else if (command == L"board-place" && argc == 3) {
+        HWND board = FindWindowW(kBoardClass, nullptr);
+        const auto r = boardPlaceOf(argv[2]);
+        if (!board || !r) {
+            std::printf(board ? "no place %ls\n" : "no soundboard window\n", argv[2]);
+            return board ? 2 : 1;
+        }
+        clickCentre(board, *r);
     } else if (command == L"tone-escape") {
         if (HWND tone = FindWindowW(kToneClass, nullptr)) {
             PostMessageW(tone, WM_KEYDOWN, VK_ESCAPE, 1);
             PostMessageW(tone, WM_KEYUP, VK_ESCAPE, 0xC0000001);
         }
-        return waitTone(true) ? 0 : 1;
+        return waitSecondary(kToneClass, true) ? 0 : 1;
     } else if (command == L"tone-capture" && argc == 3) {
         Gdiplus::GdiplusStartupInput input;
         ULONG_PTR token = 0;
         Gdiplus::GdiplusStartup(&token, &input, nullptr);
         const int result = capture(FindWindowW(kToneClass, nullptr), argv[2], 0, 0);
+        Gdiplus::GdiplusShutdown(token);
+        return result;
+    } else if (command == L"board-capture" && argc == 3) {
+        Gdiplus::GdiplusStartupInput input;
+        ULONG_PTR token = 0;
+        Gdiplus::GdiplusStartup(&token, &input, nullptr);
+        const int result = capture(FindWindowW(kBoardClass, nullptr), argv[2], 0, 0);
         Gdiplus::GdiplusShutdown(token);
         return result;
     } else if (command == L"capture-part" && argc == 7) {
