@@ -9,7 +9,7 @@
 //               reg-get NAME [KEY] | reg-set NAME VALUE | tabs P | place NAME [FX FY] |
 //               repaint N | wheel X Y NOTCHES | tone-open | tone-capture FILE.png | tone-escape |
 //               capture-part FILE.png X Y W H | clip-source TEXT | save-as PATH MILLIS |
-//               board-open | board-place NAME | board-capture FILE.png
+//               board-open | board-place NAME | board-capture FILE.png | hotkey-wait MODIFIERS VK MILLIS
 
 #include "ui/board_view.h"
 #include "ui/geometry.h"
@@ -274,6 +274,29 @@ int wmain(int argc, wchar_t** argv)
                 == ERROR_SUCCESS
             ? 0
             : 1;
+    }
+    if (command == L"hotkey-wait" && argc == 5) {
+        // Registers a global hotkey of its own and waits for the system to deliver it.
+        if (!RegisterHotKey(nullptr, 1, static_cast<UINT>(number(2)), static_cast<UINT>(number(3)))) {
+            std::printf("registration refused\n");
+            return 1;
+        }
+        std::printf("registered\n");
+        std::fflush(stdout);
+        const DWORD until = GetTickCount() + static_cast<DWORD>(number(4));
+        MSG message{};
+        int result = 1;
+        while (result != 0 && static_cast<LONG>(until - GetTickCount()) > 0) {
+            if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+                if (message.message == WM_HOTKEY)
+                    result = 0;
+            } else {
+                MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+            }
+        }
+        UnregisterHotKey(nullptr, 1);
+        std::printf(result == 0 ? "delivered\n" : "not delivered\n");
+        return result;
     }
     if (command == L"wait-shown")
         return waitShown(static_cast<int>(number(2)));
