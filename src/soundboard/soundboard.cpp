@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cwctype>
+#include <iterator>
 #include <limits>
 #include <optional>
 #include <utility>
