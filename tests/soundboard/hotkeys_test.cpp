@@ -68,6 +68,13 @@ protected:
         hotkeys.startCapture(target);
         press(key, held);
     }
+    // A pad with a sound file (not loaded: no runner is given).
+    void fillPad(int index, const std::wstring& path)
+    {
+        board.addFiles({path});
+        board.selectedRow = static_cast<int>(board.library().size()) - 1;
+        board.assignLibraryItem(index);
+    }
     std::wstring hotkeysStatus() const { return hotkeys.hotkeysStatus().text; }
     std::wstring glitchStatus() const { return hotkeys.glitchStatus().text; }
 
@@ -194,6 +201,7 @@ TEST_F(Hotkeys, TheGlitchKeyHasItsOwnHintAndStatusAndIsNeverRegistered)
 
 TEST_F(Hotkeys, BindingRecordToAPadsKeyClearsThePadAndNamesItInTheStatus)
 {
+    fillPad(2, L"C:\\sounds\\horn.wav");
     board.renamePad(2, L"Airhorn");
     board.setPadKey(2, kF1 | kKeyControl);
     hotkeys.registerAllHotkeys();
@@ -309,9 +317,7 @@ TEST_F(Hotkeys, EachHotkeyRunsItsActionThenRedrawsAndUnknownIdsAreIgnored)
     EXPECT_EQ(actions.redraws, 10);
 
     // A pad's hotkey triggers it: with its sound not loaded yet, it plays once loaded.
-    board.addFiles({L"C:\\sounds\\horn.wav"});
-    board.selectedRow = 0;
-    board.assignLibraryItem(6);
+    fillPad(6, L"C:\\sounds\\horn.wav");
     hotkeys.onHotkey(7, actions);
     EXPECT_TRUE(board.pad(6).playWhenLoaded);
     hotkeys.onHotkey(13, actions);

@@ -2,6 +2,7 @@
 // key sent through the system's input queue reads as down while it is held.
 
 #include "platform/win32/win32_platform.h"
+#include "win32/send_keys.h"
 
 #include <gtest/gtest.h>
 
@@ -10,15 +11,6 @@
 namespace {
 
 constexpr uint16_t kF24 = VK_F24;
-
-void sendKey(uint16_t key, bool down)
-{
-    INPUT input{};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wVk = key;
-    input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
-    SendInput(1, &input, sizeof(input));
-}
 
 TEST(Win32Keys, KeysAtRestAreUpAndNoKeyIsNeverDown)
 {
@@ -31,10 +23,10 @@ TEST(Win32Keys, KeysAtRestAreUpAndNoKeyIsNeverDown)
 TEST(Win32Keys, ASentKeyReadsDownWhileHeld)
 {
     const auto keys = platform::win32::makeKeyState();
-    sendKey(kF24, true);
+    sendKeys({kF24}, true);
     const bool systemSaysDown = (GetAsyncKeyState(kF24) & 0x8000) != 0;
     const bool adapterSaysDown = keys->isDown(kF24);
-    sendKey(kF24, false);
+    sendKeys({kF24}, false);
     if (!systemSaysDown)
         GTEST_SKIP() << "this desktop does not deliver synthesized key presses";
     EXPECT_TRUE(adapterSaysDown);

@@ -3,6 +3,7 @@
 
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/global_hotkeys.h"
 #include "platform/key_state.h"
 #include "platform/media.h"
 #include "platform/processes.h"
@@ -32,5 +33,16 @@ std::unique_ptr<Signatures> makeSignatures();
 // Media Foundation, loaded from the system folder at run time: the source
 // reader, the encoders' output types and the sink writer.
 std::unique_ptr<Media> makeMedia();
+
+// Global hotkeys on one window (RegisterHotKey; WM_HOTKEY reaches that
+// window) and key names (MapVirtualKeyW, GetKeyNameTextW).
+class WindowHotkeys : public GlobalHotkeys {
+public:
+    // The window (an HWND) the hotkeys belong to, once it exists. What was
+    // registered before moves onto it; none unregisters everything from the
+    // old window but remembers it.
+    virtual void setWindow(void* window) = 0;
+};
+std::unique_ptr<WindowHotkeys> makeGlobalHotkeys();
 
 } // namespace platform::win32
