@@ -26,6 +26,9 @@ void SoundPlayer::play(int id, clip::SoundRef sound)
 void SoundPlayer::stopAll()
 {
     std::lock_guard<std::mutex> guard(lock_);
+    // A start queued before the stop-all must not begin after it; its sound
+    // is freed here, on the queueing thread, never on the engine thread.
+    commands_.clear();
     stopAllPending_ = true;
     pending_.store(true, std::memory_order_release);
 }

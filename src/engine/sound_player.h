@@ -35,6 +35,7 @@ public:
     // plays under that id. A null sound only stops the id.
     void play(int id, clip::SoundRef sound);
     void stop(int id) { play(id, nullptr); }
+    // Drops every queued command and fades out every voice.
     void stopAll();
 
     // Engine thread.

@@ -47,8 +47,8 @@ struct Pad {
 
 // Decodes path from..to (at most 20 s) for a pad or the trim preview: the
 // console binds it to the clip loader. Runs on a worker.
-using SoundLoader = std::function<clip::SoundRef(const std::wstring& path, double from, double to,
-    const std::atomic<uint8_t>* cancel, std::wstring& message)>;
+using SoundLoader = std::function<clip::SoundRef(
+    const std::wstring& path, double from, double to, const std::atomic<uint8_t>* cancel, std::wstring& message)>;
 
 // Runs work on a short-lived worker counted by the background-worker
 // counter, then done on the interface thread; done is dropped when no
@@ -105,9 +105,9 @@ public:
     // 256-entry limit), saves and sets "Added N sound(s)" when any was new;
     // returns how many were added.
     int addFiles(const std::vector<std::wstring>& paths);
-    void removeLibraryItem();              // the selected row
-    void assignLibraryItem(int pad);       // the selected row onto the pad
-    void clearPad(int pad);                // keeps the pad's key
+    void removeLibraryItem();        // the selected row
+    void assignLibraryItem(int pad); // the selected row onto the pad
+    void clearPad(int pad);          // keeps the pad's key
     void renamePad(int pad, const std::wstring& title);
     void saveTrim(int pad, double from, double to); // the trim dialog's Save
 
@@ -138,6 +138,8 @@ public:
 
 private:
     void redraw();
+    // The pad at index when it holds a path; none for an empty pad or a bad index.
+    Pad* padWithPath(int index);
 
     engine::SoundPlayer& player_;
     platform::Clock& clock_;

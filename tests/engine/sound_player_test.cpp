@@ -91,12 +91,13 @@ TEST(SoundPlayer, PlayingAnIdAgainFadesItsOldVoiceAndStartsAfresh)
     EXPECT_EQ(player.position(5), 1u);
 }
 
-TEST(SoundPlayer, StopAllFadesEveryVoice)
+TEST(SoundPlayer, StopAllFadesEveryVoiceAndDropsStartsQueuedBeforeIt)
 {
     engine::SoundPlayer player;
     for (int id = 0; id < 4; ++id)
         player.play(id, constantSound(48000, 4096));
     run(player, 10);
+    player.play(7, constantSound(48000, 4096));
     player.stopAll();
     Mix m = run(player, 300);
     EXPECT_NEAR(m.left[0], 4 * 0.125f * 0.996f, 1e-5);
