@@ -20,8 +20,20 @@
 namespace soundboard {
 
 inline constexpr int kActionCount = 10;
-inline constexpr int kStopAllHotkeyId = 13;  // pads are 1 + pad
+inline constexpr int kStopAllHotkeyId = 13;   // pads are 1 + pad
 inline constexpr int kActionHotkeyBase = 200; // action rows are 200 + row
+
+// The action rows, in table order (the row is the action's position).
+inline constexpr int kActionSaveLast = 0;
+inline constexpr int kActionRecord = 1;
+inline constexpr int kActionSend = 2;
+inline constexpr int kActionEffects = 3;
+inline constexpr int kActionMask = 4;
+inline constexpr int kActionEcho = 5;
+inline constexpr int kActionIsolation = 6;
+inline constexpr int kActionHear = 7;
+inline constexpr int kActionNextSetup = 8;
+inline constexpr int kActionPrevSetup = 9;
 
 struct HotkeyAction {
     std::wstring_view registryName; // "HotLast" ...
@@ -98,6 +110,13 @@ public:
 
 private:
     void setStatus(StatusLine& line, const std::wstring& text);
+    // Ctrl, Alt, Shift and either Windows key as they are down now.
+    uint32_t modifiersDown() const;
+    uint32_t bindingCode(CaptureTarget target) const;
+    // Through the setters, so the registry or the soundboard saves it.
+    void store(CaptureTarget target, uint32_t code);
+    void clearBinding(CaptureTarget target);
+    void assign(CaptureTarget target, uint32_t code);
 
     settings::Settings& settings_;
     Soundboard& board_;
