@@ -12,6 +12,7 @@
 #include "platform/win32/win32_known_folders.h"
 #include "platform/win32/win32_platform.h"
 #include "settings/setup_files.h"
+#include "soundboard/hotkeys.h"
 #include "ui/interface_fonts.h"
 #include "ui/main_window.h"
 #include "ui/win32/gdi_font_system.h"
@@ -31,6 +32,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -201,6 +203,40 @@ BOOL WINAPI consoleHandler(DWORD)
     return TRUE;
 }
 
+// The message a key capture takes first: key-down, system-key-down, the
+// middle button (key 4) and the extra buttons (keys 5 and 6).
+std::optional<std::pair<soundboard::CaptureInput, uint16_t>> captureInputOf(const MSG& message)
+{
+    using soundboard::CaptureInput;
+    switch (message.message) {
+    case WM_KEYDOWN:
+        return std::pair{CaptureInput::KeyDown, static_cast<uint16_t>(message.wParam)};
+    case WM_SYSKEYDOWN:
+        return std::pair{CaptureInput::SystemKeyDown, static_cast<uint16_t>(message.wParam)};
+    case WM_MBUTTONDOWN:
+        return std::pair{CaptureInput::MiddleButton, uint16_t{VK_MBUTTON}};
+    case WM_XBUTTONDOWN:
+        return GET_XBUTTON_WPARAM(message.wParam) == XBUTTON1
+            ? std::pair{CaptureInput::ExtraButton1, uint16_t{VK_XBUTTON1}}
+            : std::pair{CaptureInput::ExtraButton2, uint16_t{VK_XBUTTON2}};
+    default:
+        return std::nullopt;
+    }
+}
+
+// After a capture took a message: the main window and the soundboard window
+// both show bindings, so every window of this thread repaints.
+void repaintThreadWindows()
+{
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM) {
+            InvalidateRect(window, nullptr, FALSE);
+            return TRUE;
+        },
+        0);
+}
+
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
@@ -334,6 +370,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     // The setup restore, the portable file on a first run, the installations
     // search and the environment list's scroll row.
     model->start({firstRun, exeFolder});
+    // The pads, whose sounds load now that the window takes the results, and
+    // every binding registered once the settings and the pads are in.
+    console->soundboard().load();
+    console->soundboard().startPendingLoads();
+    console->hotkeys().registerAllHotkeys();
 
     const auto lists = engine::populateDeviceLists(*devices, settings);
     const auto cable = engine::findCableEndpoint(*devices);
@@ -363,6 +404,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 
     MSG message{};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        // A running key capture takes keys and the middle and extra buttons
+        // before any window does; Escape then only ends the capture.
+        if (model->capturing()) {
+            if (const auto input = captureInputOf(message)) {
+                const bool escape = message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE;
+                if (model->captureInput(input->first, input->second) || escape) {
+                    repaintThreadWindows();
+                    continue;
+                }
+            }
+        }
         // Escape closes an open pop-up of the model also while a child of the
         // window has the focus (the window passes its own keys to the model).
         const HWND main = frame->handle();

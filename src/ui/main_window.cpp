@@ -158,6 +158,8 @@ MainWindow::Impl::Impl(console::Console& c, WindowHost& h, Services sv)
     buildMediaPage();
     buildRecorderTab();
     buildBoardTab();
+    buildSetupsTab();
+    makeHotkeyActions();
     buildSettingsPage();
 }
 
@@ -442,6 +444,8 @@ std::vector<MainWindow::Impl::Region> MainWindow::Impl::regions()
         clipTabRegions(out);
     if (recorderTabShown())
         recorderTabRegions(out);
+    if (setupsTabShown())
+        setupsTabRegions(out);
     if (page == 5)
         settingsRegions(out);
     return out;
@@ -844,6 +848,8 @@ void MainWindow::paint(Painter& painter, const Rect& invalid)
         w.paintClipTab(painter);
     else if (w.recorderTabShown())
         w.paintRecorderTab(painter);
+    else if (w.setupsTabShown())
+        w.paintSetupsTab(painter);
     else if (w.page == 5)
         w.paintSettings(painter);
     const auto shown = w.visible();

@@ -9,6 +9,7 @@
 #include "ui/painter.h"
 #include "ui/window_host.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,10 @@ class Console;
 namespace settings {
 class Setups;
 }
+namespace soundboard {
+class HotkeyActions;
+enum class CaptureInput;
+} // namespace soundboard
 namespace platform {
 class Files;
 class KnownFolders;
@@ -107,6 +112,16 @@ public:
 
     // A short status message, shown for 4.5 s.
     void showToast(std::wstring text, double nowSeconds);
+
+    // The system's hotkey message: the action of its identifier, then a redraw.
+    void hotkey(int id);
+    // While a key capture runs, the message loop hands key-down,
+    // system-key-down and middle and extra button presses here before
+    // dispatching them; true when the capture took the message.
+    bool capturing() const;
+    bool captureInput(soundboard::CaptureInput input, uint16_t virtualKey);
+    // What the hotkeys' actions do through the window.
+    soundboard::HotkeyActions& hotkeyActions();
 
     int page() const;
     int tab() const; // the shown tab of pages with tabs, else 0

@@ -256,6 +256,15 @@ struct MainWindow::Impl {
             }
         }
     } boardHooks;
+    // The Setups & Hotkeys tab, and the hotkeys' actions the window runs.
+    bool setupsTabShown() const { return page == 4 && tabs[4] == 4; }
+    void buildSetupsTab();
+    void paintSetupsTab(Painter& painter) const;
+    void setupsTabRegions(std::vector<Region>& out) const;
+    void makeHotkeyActions();
+    // The glitch section's line: which key status it shows.
+    uint64_t glitchStatusState() const;
+    std::unique_ptr<soundboard::HotkeyActions> hotkeyActions;
 
     // The main status line's cable text; empty while a toast or the
     // engine's own status takes the line, or the cable is ready.

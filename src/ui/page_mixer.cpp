@@ -8,6 +8,8 @@
 #include "engine/mask_choice.h"
 #include "engine/texts.h"
 #include "platform/text.h"
+#include "soundboard/hotkeys.h"
+#include "ui/key_field.h"
 #include "ui/main_window_impl.h"
 #include "ui/pages.h"
 #include "ui/theme.h"
@@ -204,6 +206,19 @@ void MainWindow::Impl::buildMixerPage()
     hold->tooltip = L"Hold for the glitch repeater (or hold the glitch key)";
     hold->onHold = [this](bool held) { console.state().glitchButtonHeld.store(held ? 1 : 0); };
     add(pages[P], std::move(hold), kAdvanced);
+
+    soundboard::Hotkeys& hotkeys = console.hotkeys();
+    auto key = std::make_unique<KeyField>();
+    key->bounds = kGlitchKeyRect;
+    key->label = L"Hold key";
+    key->tooltip = L"Click, then press the key that holds the glitch repeater (Esc cancels, Backspace clears)";
+    key->keyText = [this, &hotkeys] { return hotkeys.keyText(static_cast<uint32_t>(s.GlitchKey.load())); };
+    key->capturing = [&hotkeys] { return hotkeys.capture().kind == soundboard::CaptureKind::Glitch; };
+    key->onClick = [this, &hotkeys] {
+        hotkeys.startCapture({soundboard::CaptureKind::Glitch, 0});
+        refresh();
+    };
+    add(pages[P], std::move(key), kAdvanced);
 }
 
 void MainWindow::Impl::showChosenMask()
@@ -232,9 +247,24 @@ void MainWindow::Impl::paintMixer(Painter& painter) const
         Align::Left);
     const bool glitching = report.glitching || console.state().glitchButtonHeld.load() != 0;
     const auto& g = engine::kGlitchStyleTexts[static_cast<size_t>(glitchStyleRow(s.glitch_style))];
-    painter.text(kGlitchLine,
-        glitching ? L"Glitching Now!  " + platform::wideFromUtf8(g.status) : std::wstring(L"Ready"),
-        glitching ? TextRole::Heading : TextRole::Body, glitching ? kAccent : kTextDim, Align::Left);
+    if (glitching) {
+        painter.text(kGlitchLine, L"Glitching Now!  " + platform::wideFromUtf8(g.status), TextRole::Heading, kAccent,
+            Align::Left);
+        return;
+    }
+    // Between glitches the line shows the glitch key's status for a while.
+    const soundboard::StatusLine& keyStatus = console.hotkeys().glitchStatus();
+    if (statusShown(keyStatus.text, keyStatus.time, now()))
+        painter.text(kGlitchLine, fitted(painter, keyStatus.text, TextRole::Body, kGlitchLine.w), TextRole::Body,
+            kText, Align::Left);
+    else
+        painter.text(kGlitchLine, L"Ready", TextRole::Body, kTextDim, Align::Left);
+}
+
+uint64_t MainWindow::Impl::glitchStatusState() const
+{
+    const soundboard::StatusLine& status = console.hotkeys().glitchStatus();
+    return uint64_t{status.serial} * 2 + statusShown(status.text, status.time, now());
 }
 
 void MainWindow::Impl::pageRegions(std::vector<Region>& out) const
@@ -245,7 +275,7 @@ void MainWindow::Impl::pageRegions(std::vector<Region>& out) const
                 | static_cast<uint64_t>(static_cast<uint32_t>(report.targetPitchHz)) << 32});
         out.push_back({kGlitchLine,
             uint64_t{report.glitching} | uint64_t{console.state().glitchButtonHeld.load() != 0} << 1
-                | static_cast<uint64_t>(s.glitch_style.load()) << 2});
+                | static_cast<uint64_t>(s.glitch_style.load()) << 2 | glitchStatusState() << 8});
     } else if (page == 3) {
         out.push_back({kBassBoostLine, static_cast<uint64_t>(s.mic_level.load())});
         cableRegions(out);

@@ -100,4 +100,26 @@ inline constexpr Rect kRecSaveRect{kLeftX, 456, 120, 24};
 inline constexpr Rect kRecFolderRect{144, 456, 276, 24};
 inline constexpr Rect kRecStatusRect{kLeftX, 488, 828, 20};
 
+// Page 4, the Setups & Hotkeys tab: the saved setups on the left (the
+// current name, previous and next, save, delete, the list), the ten action
+// hotkeys on the right, one row every 33 units, and the tab's status line
+// across the bottom. The hotkeys' heading is long, so their column is wider.
+inline constexpr float kSetupsW = 300, kHotkeysX = 332, kHotkeysW = 512;
+inline constexpr Rect kSetupNameRect{kLeftX, 152, kSetupsW, 24};
+inline constexpr Rect kSetupPrevRect{kLeftX, 184, 32, 24};
+inline constexpr Rect kSetupNextRect{56, 184, 32, 24};
+inline constexpr Rect kSetupSaveRect{96, 184, 104, 24};
+inline constexpr Rect kSetupDeleteRect{208, 184, 108, 24};
+inline constexpr int kSetupRowsShown = 8;
+inline constexpr float kSetupRowHeight = 23;
+inline constexpr Rect kSetupListRect{kLeftX, 224, kSetupsW, kSetupRowsShown * kSetupRowHeight + 2};
+constexpr Rect hotkeyRowRect(int row)
+{
+    return {kHotkeysX, 152 + 33.0f * static_cast<float>(row), kHotkeysW, 28};
+}
+inline constexpr Rect kSetupsStatusRect{kLeftX, 488, 828, 20};
+
+// Page 1's advanced tab: the glitch key's field under the hold button.
+inline constexpr Rect kGlitchKeyRect{kRightX, 480, kRightW, 24};
+
 } // namespace ui

@@ -12,6 +12,7 @@
 #include "platform/text.h"
 #include "recorder/recorder.h"
 #include "settings/setup_files.h"
+#include "soundboard/hotkeys.h"
 #include "support/fake_font_system.h"
 #include "support/font_image.h"
 #include "ui/interface_fonts.h"
@@ -528,6 +529,122 @@ TEST_F(Window, TheSetupsMenuSavesANameThePromptSanitisesAndListsItWithACheck)
     for (const auto& call : longName.calls)
         elided |= call.text.starts_with(L"Late Night") && call.text.ends_with(L"...");
     EXPECT_TRUE(elided);
+}
+
+// The Setups & Hotkeys tab: the saved setups eight rows at a time, the
+// buttons and the ten hotkey rows; the glitch key's field on the mixer.
+TEST_F(Window, TheSetupsTabScrollsEightRowsLoadsTheClickedSetupAndItsButtonsCycleAndDelete)
+{
+    window.selectPage(4, 4);
+    auto empty = paint();
+    EXPECT_NE(empty.findText(L"(unsaved)"), nullptr);
+    EXPECT_NE(empty.findText(L"Click Save... to store current setup"), nullptr);
+
+    for (int i = 0; i < 10; ++i) {
+        s.set(&Settings::amount, 10 + i);
+        ASSERT_TRUE(setups.saveCurrentSetupAs(L"S" + std::to_wstring(i)));
+    }
+    window.tick(now());
+    auto rows = paint();
+    EXPECT_NE(rows.findText(L"S7"), nullptr);
+    EXPECT_EQ(rows.findText(L"S8"), nullptr) << "eight rows show";
+    const Point list = centre(ui::kSetupListRect);
+    window.wheel(list, -5.0f); // toward the user: down, at most to count - 8
+    auto scrolled = paint();
+    EXPECT_NE(scrolled.findText(L"S9"), nullptr);
+    EXPECT_EQ(scrolled.findText(L"S1"), nullptr);
+    window.wheel(list, 9.0f);
+    EXPECT_NE(paint().findText(L"S0"), nullptr);
+
+    const Rect first = ui::kSetupListRect.inset(1, 1);
+    click({first.x + 20, first.y + ui::kSetupRowHeight * 1.5f}); // the second row
+    EXPECT_EQ(setups.currentSetup(), L"S1");
+    EXPECT_EQ(s.amount.load(), 11);
+    EXPECT_EQ(sim.console().state().engineReopenRequest.load(), 1) << "a loaded setup may name other devices";
+    click(centre(ui::kSetupNextRect));
+    EXPECT_EQ(setups.currentSetup(), L"S2");
+    click(centre(ui::kSetupPrevRect));
+    click(centre(ui::kSetupPrevRect));
+    EXPECT_EQ(setups.currentSetup(), L"S0");
+    EXPECT_EQ(s.amount.load(), 10);
+
+    window.wheel(list, -5.0f);
+    click(centre(ui::kSetupDeleteRect));
+    EXPECT_EQ(setups.currentSetup(), L"");
+    EXPECT_FALSE(files.exists(setups.setupPath(L"S0")));
+    auto deleted = paint();
+    EXPECT_NE(deleted.findText(L"(unsaved)"), nullptr);
+    // Nine setups left: the view scrolled to the end keeps eight rows filled.
+    EXPECT_NE(deleted.findText(L"S2"), nullptr);
+    EXPECT_NE(deleted.findText(L"S9"), nullptr);
+    EXPECT_TRUE(deleted.overflows.empty());
+}
+
+TEST_F(Window, AClickOnAHotkeyRowOrTheGlitchFieldStartsItsCaptureAndASecondClickCancelsIt)
+{
+    soundboard::Hotkeys& hotkeys = sim.console().hotkeys();
+    window.selectPage(4, 4);
+    auto idle = paint();
+    EXPECT_NE(idle.findText(L"Global Hotkeys (Click Row, Esc Cancels, Backspace Clears)"), nullptr);
+    for (const auto& action : soundboard::kHotkeyActions)
+        EXPECT_NE(idle.findText(action.description), nullptr);
+    EXPECT_EQ(idle.findText(L"Press key..."), nullptr);
+
+    click(centre(ui::hotkeyRowRect(9)));
+    EXPECT_EQ(hotkeys.capture(), (soundboard::CaptureTarget{soundboard::CaptureKind::Action, 9}));
+    EXPECT_TRUE(window.capturing());
+    const auto* pressing = paint().findText(L"Press key...");
+    ASSERT_NE(pressing, nullptr);
+    EXPECT_TRUE(ui::hotkeyRowRect(9).contains(centre(pressing->rect)));
+    click(centre(ui::hotkeyRowRect(9)));
+    EXPECT_FALSE(window.capturing());
+
+    s.set(&Settings::GlitchKey, 116); // F5
+    window.selectPage(1, 1);
+    click(centre(ui::hotkeyRowRect(0))); // nothing of the hotkeys' tab lies here
+    EXPECT_FALSE(window.capturing());
+    EXPECT_NE(paint().findText(hotkeys.keyText(116)), nullptr);
+    click(centre(ui::kGlitchKeyRect));
+    EXPECT_EQ(hotkeys.capture().kind, soundboard::CaptureKind::Glitch);
+    EXPECT_NE(paint().findText(L"Press key..."), nullptr);
+    click(centre(ui::kGlitchKeyRect));
+    EXPECT_FALSE(window.capturing());
+}
+
+TEST_F(Window, TheWindowsHotkeyActionsRecordOnTheRecorderTabCycleSetupsAndPlayTheTakeOnTheMic)
+{
+    soundboard::HotkeyActions& actions = window.hotkeyActions();
+    recorder::TakeEditor& editor = sim.console().takeEditor();
+    actions.toggleRecording();
+    EXPECT_EQ(window.page(), 4);
+    EXPECT_EQ(window.tab(), 3);
+    EXPECT_TRUE(sim.console().recorderFlags().recording);
+    window.selectPage(0);
+    actions.toggleRecording();
+    EXPECT_FALSE(sim.console().recorderFlags().recording);
+    EXPECT_EQ(window.page(), 0) << "stopping leaves the page as it is";
+
+    ASSERT_TRUE(setups.saveCurrentSetupAs(L"Day"));
+    ASSERT_TRUE(setups.saveCurrentSetupAs(L"Night"));
+    actions.cycleSetup(1);
+    EXPECT_EQ(setups.currentSetup(), L"Day");
+    actions.cycleSetup(-1);
+    EXPECT_EQ(setups.currentSetup(), L"Night");
+
+    editor.clear();
+    actions.toggleSendToMic();
+    EXPECT_FALSE(editor.playing(true));
+    auto take = std::make_shared<clip::Sound>();
+    take->samples.assign(2 * 48000, 4000);
+    editor.setTake(take, false);
+    actions.toggleSendToMic();
+    EXPECT_TRUE(editor.playing(true));
+    actions.toggleSendToMic();
+    EXPECT_FALSE(editor.playing(true));
+
+    s.set(&Settings::KeepLast, 0);
+    actions.saveLast();
+    EXPECT_EQ(sim.console().recorderStatus(), L"Nothing in Last buffer to save");
 }
 
 TEST_F(Window, TheTickReadsThePeakOnceRepaintsOnlyTheMeterAndSavesAMovedWindowWithinHalfASecond)

@@ -101,12 +101,16 @@ std::optional<ui::Rect> placeOf(const std::wstring& name)
         {L"clip-mic", ui::kClipMicRect},
         {L"rec-record", ui::kRecRecordRect},
         {L"rec-save", ui::kRecSaveRect},
+        {L"glitch-key", ui::kGlitchKeyRect},
+        {L"setup-next", ui::kSetupNextRect},
     };
     for (const auto& [key, rect] : kPlaces)
         if (name == key)
             return rect;
     if (name.starts_with(L"eq-band-"))
         return ui::eqBandRect(std::clamp(std::wcstol(name.c_str() + 8, nullptr, 10), 0L, 6L));
+    if (name.starts_with(L"hotkey-row-"))
+        return ui::hotkeyRowRect(std::clamp(std::wcstol(name.c_str() + 11, nullptr, 10), 0L, 9L));
     return std::nullopt;
 }
 
@@ -333,6 +337,9 @@ int wmain(int argc, wchar_t** argv)
     } else if (command == L"key" && argc == 3) {
         PostMessageW(window, WM_KEYDOWN, static_cast<WPARAM>(number(2)), 1);
         PostMessageW(window, WM_KEYUP, static_cast<WPARAM>(number(2)), 0xC0000001);
+    } else if (command == L"hotkey" && argc == 3) {
+        // What the system posts when a registered hotkey is pressed.
+        PostMessageW(window, WM_HOTKEY, static_cast<WPARAM>(number(2)), 0);
     } else if (command == L"repaint" && argc == 3) {
         // Full repaints, each finished before the next is asked for.
         for (int i = 0; i < static_cast<int>(number(2)); ++i) {

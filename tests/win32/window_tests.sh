@@ -149,6 +149,17 @@ first_run_setup)
   close_ovix || fail "the second run did not close cleanly"
   [ "$(drive reg-get UiSize)" = 13 ] || fail "a later run imported the portable setup again"
   ;;
+hotkey_message)
+  # A hotkey's message on the main window runs its action: 206 switches the
+  # noise isolation on, which the closing save writes to the registry.
+  start_app "$run/ovix.log" || fail "the program did not start"
+  shown
+  [ "$(drive reg-get Isolation)" = 1 ] && fail "the isolation was on before the hotkey"
+  drive hotkey 206 || fail "no hotkey message"
+  sleep 0.5
+  close_ovix || fail "the program did not close cleanly"
+  [ "$(drive reg-get Isolation)" = 1 ] || fail "the hotkey did not switch the isolation on ($(drive reg-get Isolation))"
+  ;;
 dropdown_escape)
   # The microphone drop-down of page 0 (logical coordinates of its centre).
   dropdown="${OVIX_MIC_DROPDOWN:-218 460}"
@@ -173,9 +184,19 @@ screens)
   # band (no heading, sub-tabs or controls) fails too.
   band="84 512"
   [ "${OVIX_PAGES_PENDING:-0}" = 1 ] && band="0 560"
+  setups=$(winepath -u "$(wine cmd /c echo %APPDATA% 2>/dev/null | tr -d '\r')")/VantorOvix/setups
   for zoom in 100 150; do
     wine reg delete 'HKCU\Software\VantorOvix' /f >/dev/null 2>&1
     drive reg-set UiZoom "$zoom" || fail "cannot set UiZoom"
+    # The Setups & Hotkeys tab with three saved setups and some bindings:
+    # Ctrl+F1 on Record, Ctrl+Shift+F2 on the next setup, F9 on Hear myself,
+    # F8 holding the glitch.
+    mkdir -p "$setups" || fail "no setups folder"
+    for name in "Evening Stream" "Late Night" "Podcast"; do
+      printf '# Vantor Ovix Settings\namount=20\n' >"$setups/$name.ini"
+    done
+    drive reg-set HotRecord 131184 && drive reg-set HotNextSetup 393329 && drive reg-set HotHear 120 \
+      && drive reg-set GlitchKey 119 || fail "cannot set the bindings"
     start_app "$run/ovix-$zoom.log" || fail "the program did not start at zoom $zoom"
     shown
     scale=$(drive scale)
@@ -189,8 +210,11 @@ screens)
         if [ "$page$tab" = 40 ]; then
           drive clip-source 'C:\Users\Public\Music\Intro jingle (long version).mp3' || fail "no source field"
         fi
+        # One hotkey row capturing while the tab is captured.
+        [ "$page$tab" = 44 ] && drive place hotkey-row-2
         file=$screens/${name}_scale${scale%0}.png
         out=$(drive capture "$(winepath -w "$file")" $band)
+        [ "$page$tab" = 44 ] && drive place hotkey-row-2
         case $? in
           0) echo "$(basename "$file"): $out" ;;
           3) fail "$(basename "$file") is blank ($out)" ;;

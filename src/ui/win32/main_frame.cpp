@@ -742,6 +742,9 @@ void MainFrame::onDestroy()
         store->saveRegistrySettings(console_.settings());
         store->saveEqualizer(console_.settings());
     }
+    // The hotkeys were registered on this window: they go with it.
+    console_.soundboard().save();
+    console_.hotkeys().unregisterAllHotkeys();
     if (about_ && IsWindow(about_))
         DestroyWindow(about_);
     about_ = nullptr;
@@ -816,6 +819,10 @@ LRESULT MainFrame::handle(UINT message, WPARAM wParam, LPARAM lParam)
         return 0;
     case WM_DROPFILES:
         filesDropped(reinterpret_cast<HANDLE>(wParam));
+        return 0;
+    case WM_HOTKEY:
+        if (model_)
+            model_->hotkey(static_cast<int>(wParam));
         return 0;
     case kWorkDoneMessage: {
         // The window owns the result from here.
