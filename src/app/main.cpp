@@ -292,6 +292,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     // Clips and exports decode and encode through it; the media log lies in the tools folder.
     auto media = platform::win32::makeMedia();
     const auto programData = environmentVariable(L"ProgramData");
+    // The system's hotkeys, made and used on this (the interface) thread;
+    // they post to the main window once it exists.
+    auto globalHotkeys = platform::win32::makeGlobalHotkeys();
 
     INITCOMMONCONTROLSEX controls{sizeof(controls),
         ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES | ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES | ICC_TAB_CLASSES
@@ -316,7 +319,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
             .cableFolder = cable::cableFolderFor(localAppData ? &*localAppData : nullptr),
             .vendorSite = {},
             .media = media.get(),
-            .toolsFolder = clip::toolsFolderFor(programData ? &*programData : nullptr)});
+            .toolsFolder = clip::toolsFolderFor(programData ? &*programData : nullptr),
+            .hotkeys = globalHotkeys.get()});
     auto& settings = console->settings();
     auto& store = *console->registrySettings();
 
@@ -357,6 +361,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
         return kNoWindow;
     }
     gMainWindow = frame->handle();
+    globalHotkeys->setWindow(frame->handle());
     SetConsoleCtrlHandler(consoleHandler, TRUE);
 
     fontSystem.setOwner(frame->handle());

@@ -647,6 +647,32 @@ TEST_F(Window, TheWindowsHotkeyActionsRecordOnTheRecorderTabCycleSetupsAndPlayTh
     EXPECT_EQ(sim.console().recorderStatus(), L"Nothing in Last buffer to save");
 }
 
+TEST_F(Window, AHotkeyMessageRunsItsActionAndACapturedKeyShowsInItsRowAndTheStatusLine)
+{
+    const int32_t effects = s.effects.load();
+    window.hotkey(203);
+    EXPECT_NE(s.effects.load(), effects);
+    window.hotkey(201);
+    EXPECT_EQ(window.page(), 4);
+    EXPECT_EQ(window.tab(), 3);
+    EXPECT_TRUE(sim.console().recorderFlags().recording);
+
+    window.selectPage(4, 4);
+    click(centre(ui::hotkeyRowRect(3)));
+    EXPECT_TRUE(window.captureInput(soundboard::CaptureInput::KeyDown, 116)); // F5
+    EXPECT_FALSE(window.capturing());
+    auto bound = paint();
+    EXPECT_NE(bound.findText(L"F5"), nullptr);
+    EXPECT_NE(bound.findText(L"Effects -> F5"), nullptr);
+    click(centre(ui::hotkeyRowRect(3)));
+    EXPECT_TRUE(window.captureInput(soundboard::CaptureInput::KeyDown, 27)); // Escape
+    EXPECT_NE(paint().findText(L"Key capture cancelled"), nullptr);
+    EXPECT_NE(paint().findText(L"F5"), nullptr) << "Escape changes no binding";
+    sim.clock.advanceMillis(4600);
+    window.tick(now());
+    EXPECT_EQ(paint().findText(L"Key capture cancelled"), nullptr) << "the status line clears as a toast does";
+}
+
 TEST_F(Window, TheTickReadsThePeakOnceRepaintsOnlyTheMeterAndSavesAMovedWindowWithinHalfASecond)
 {
     window.tick(now());

@@ -214,13 +214,13 @@ screens)
         [ "$page$tab" = 44 ] && drive place hotkey-row-2
         file=$screens/${name}_scale${scale%0}.png
         out=$(drive capture "$(winepath -w "$file")" $band)
-        [ "$page$tab" = 44 ] && drive place hotkey-row-2
         case $? in
           0) echo "$(basename "$file"): $out" ;;
           3) fail "$(basename "$file") is blank ($out)" ;;
           4) fail "page $page tab $tab draws nothing ($out)" ;;
           *) fail "cannot capture $(basename "$file")" ;;
         esac
+        [ "$page$tab" = 44 ] && drive place hotkey-row-2
       done
     done
     # The Mic Tone & Vocal Lift window from the caption's Tone tool; Escape closes it.
