@@ -334,6 +334,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     // The setup restore, the portable file on a first run, the installations
     // search and the environment list's scroll row.
     model->start({firstRun, exeFolder});
+    // The pads, whose sounds load now that the window takes the results, and
+    // every binding registered once the settings and the pads are in.
+    console->soundboard().load();
+    console->soundboard().startPendingLoads();
+    console->hotkeys().registerAllHotkeys();
 
     const auto lists = engine::populateDeviceLists(*devices, settings);
     const auto cable = engine::findCableEndpoint(*devices);
