@@ -9,12 +9,14 @@
 //               reg-get NAME [KEY] | reg-set NAME VALUE | tabs P | place NAME [FX FY] |
 //               repaint N | wheel X Y NOTCHES | tone-open | tone-capture FILE.png | tone-escape |
 //               capture-part FILE.png X Y W H | clip-source TEXT | save-as PATH MILLIS |
-//               board-open | board-place NAME | board-capture FILE.png | hotkey-wait MODIFIERS VK MILLIS
+//               board-open | board-select PAD | board-place NAME | board-capture FILE.png | board-escape |
+//               trim-open | trim-capture FILE.png | trim-close
 
 #include "ui/board_view.h"
 #include "ui/geometry.h"
 #include "ui/layout.h"
 #include "ui/page_places.h"
+#include "ui/trim_window.h"
 
 #include <windows.h>
 
@@ -39,6 +41,7 @@ namespace {
 constexpr wchar_t kClass[] = L"VantorOvixWnd";
 constexpr wchar_t kToneClass[] = L"VantorOvixTone";
 constexpr wchar_t kBoardClass[] = L"VantorOvixBoard";
+constexpr wchar_t kTrimClass[] = L"VantorOvixTrim";
 constexpr wchar_t kSettingsKey[] = L"Software\\VantorOvix\\Settings";
 
 HWND findWindow()
@@ -50,10 +53,7 @@ float scaleOf(HWND window)
 {
     RECT client{};
     GetClientRect(window, &client);
-    wchar_t name[32] = {};
-    GetClassNameW(window, name, 32);
-    const float canvas = std::wcscmp(name, kBoardClass) == 0 ? ui::kBoardWindowWidth : ui::kCanvasWidth;
-    return static_cast<float>(client.right) / canvas;
+    return static_cast<float>(client.right) / ui::kCanvasWidth;
 }
 
 int lowSigned(LPARAM l)
@@ -114,21 +114,6 @@ std::optional<ui::Rect> placeOf(const std::wstring& name)
     return std::nullopt;
 }
 
-// A control of the separate soundboard window: pad-N (1..12) or a button.
-std::optional<ui::Rect> boardPlaceOf(const std::wstring& name)
-{
-    const ui::BoardLayout layout = ui::boardLayout(ui::BoardPlace::Window);
-    if (name.starts_with(L"pad-"))
-        return ui::padRect(layout, std::clamp(std::wcstol(name.c_str() + 4, nullptr, 10) - 1, 0L, 11L));
-    if (name == L"set-key")
-        return layout.setKey;
-    if (name == L"stop-key")
-        return layout.stopKey;
-    if (name == L"stop-all")
-        return layout.stopAll;
-    return std::nullopt;
-}
-
 // Waits until the window exists, is visible and has faded in to its opacity.
 int waitShown(int millis)
 {
@@ -163,17 +148,41 @@ CLSID pngEncoder()
     return CLSID{};
 }
 
-// Waits until a secondary window exists (or, with gone, no longer exists).
-bool waitSecondary(const wchar_t* windowClass, bool gone)
+// Waits until a window of the class exists (or, with gone, no longer exists).
+bool waitClass(const wchar_t* windowClass, bool gone)
 {
     for (int waited = 0; waited < 5000; waited += 50) {
-        HWND found = FindWindowW(windowClass, nullptr);
-        if (gone ? !found : found && IsWindowVisible(found))
+        HWND w = FindWindowW(windowClass, nullptr);
+        if (gone ? !w : w && IsWindowVisible(w))
             return true;
         Sleep(50);
     }
     return false;
 }
+bool waitTone(bool gone)
+{
+    return waitClass(kToneClass, gone);
+}
+
+// A press of a button at a logical point of a secondary window whose canvas is width units wide.
+void clickIn(HWND w, float width, ui::Point p, UINT down, UINT up)
+{
+    RECT client{};
+    GetClientRect(w, &client);
+    const float scale = static_cast<float>(client.right) / width;
+    const LPARAM where = MAKELPARAM(static_cast<int>(std::lround(p.x * scale)), static_cast<int>(std::lround(p.y * scale)));
+    PostMessageW(w, WM_MOUSEMOVE, 0, where);
+    PostMessageW(w, down, down == WM_LBUTTONDOWN ? MK_LBUTTON : MK_RBUTTON, where);
+    PostMessageW(w, up, 0, where);
+}
+
+void postEscape(HWND w)
+{
+    PostMessageW(w, WM_KEYDOWN, VK_ESCAPE, 1);
+    PostMessageW(w, WM_KEYUP, VK_ESCAPE, 0xC0000001);
+}
+
+int captureClass(const wchar_t* windowClass, const wchar_t* file);
 
 // Captures a window's area of the screen, or only the logical rectangle
 // part of it when given. Exit 3: the capture is one colour (blank); 4:
@@ -251,6 +260,16 @@ int capture(HWND window, const wchar_t* file, float top, float bottom, const ui:
     return result;
 }
 
+int captureClass(const wchar_t* windowClass, const wchar_t* file)
+{
+    Gdiplus::GdiplusStartupInput input;
+    ULONG_PTR token = 0;
+    Gdiplus::GdiplusStartup(&token, &input, nullptr);
+    const int result = capture(FindWindowW(windowClass, nullptr), file, 0, 0);
+    Gdiplus::GdiplusShutdown(token);
+    return result;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -278,29 +297,6 @@ int wmain(int argc, wchar_t** argv)
                 == ERROR_SUCCESS
             ? 0
             : 1;
-    }
-    if (command == L"hotkey-wait" && argc == 5) {
-        // Registers a global hotkey of its own and waits for the system to deliver it.
-        if (!RegisterHotKey(nullptr, 1, static_cast<UINT>(number(2)), static_cast<UINT>(number(3)))) {
-            std::printf("registration refused\n");
-            return 1;
-        }
-        std::printf("registered\n");
-        std::fflush(stdout);
-        const DWORD until = GetTickCount() + static_cast<DWORD>(number(4));
-        MSG message{};
-        int result = 1;
-        while (result != 0 && static_cast<LONG>(until - GetTickCount()) > 0) {
-            if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-                if (message.message == WM_HOTKEY)
-                    result = 0;
-            } else {
-                MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-            }
-        }
-        UnregisterHotKey(nullptr, 1);
-        std::printf(result == 0 ? "delivered\n" : "not delivered\n");
-        return result;
     }
     if (command == L"wait-shown")
         return waitShown(static_cast<int>(number(2)));
@@ -406,45 +402,72 @@ int wmain(int argc, wchar_t** argv)
     } else if (command == L"tone-open") {
         // The caption's Tone tool opens the Mic Tone & Vocal Lift window.
         clickCentre(window, ui::captionToolRect(ui::CaptionTool::Tone));
-        if (!waitSecondary(kToneClass, false)) {
+        if (!waitTone(false)) {
             std::printf("no tone window\n");
             return 1;
         }
+    } else if (command == L"tone-escape") {
+        if (HWND tone = FindWindowW(kToneClass, nullptr))
+            postEscape(tone);
+        return waitTone(true) ? 0 : 1;
+    } else if (command == L"tone-capture" && argc == 3) {
+        return captureClass(kToneClass, argv[2]);
     } else if (command == L"board-open") {
-        // The caption's Soundboard tool opens the separate soundboard window.
+        // The caption's Soundboard tool opens the soundboard window; its title is printed.
         clickCentre(window, ui::captionToolRect(ui::CaptionTool::Soundboard));
-        if (!waitSecondary(kBoardClass, false)) {
+        if (!waitClass(kBoardClass, false)) {
             std::printf("no soundboard window\n");
             return 1;
         }
-    } else if (command == L"board-place" && argc == 3) {
+        wchar_t title[128] = L"";
+        GetWindowTextW(FindWindowW(kBoardClass, nullptr), title, 128);
+        std::printf("%ls\n", title);
+    } else if (command == L"board-select" && argc == 3) {
+        // A right click selects a pad without playing it.
         HWND board = FindWindowW(kBoardClass, nullptr);
-        const auto r = boardPlaceOf(argv[2]);
-        if (!board || !r) {
-            std::printf(board ? "no place %ls\n" : "no soundboard window\n", argv[2]);
-            return board ? 2 : 1;
-        }
-        clickCentre(board, *r);
-    } else if (command == L"tone-escape") {
-        if (HWND tone = FindWindowW(kToneClass, nullptr)) {
-            PostMessageW(tone, WM_KEYDOWN, VK_ESCAPE, 1);
-            PostMessageW(tone, WM_KEYUP, VK_ESCAPE, 0xC0000001);
-        }
-        return waitSecondary(kToneClass, true) ? 0 : 1;
-    } else if (command == L"tone-capture" && argc == 3) {
-        Gdiplus::GdiplusStartupInput input;
-        ULONG_PTR token = 0;
-        Gdiplus::GdiplusStartup(&token, &input, nullptr);
-        const int result = capture(FindWindowW(kToneClass, nullptr), argv[2], 0, 0);
-        Gdiplus::GdiplusShutdown(token);
-        return result;
+        if (!board)
+            return 1;
+        const ui::Rect pad = ui::padRect(ui::boardLayout(ui::BoardPlace::Window), static_cast<int>(number(2)));
+        clickIn(board, ui::kBoardWindowWidth, {pad.x + pad.w / 2, pad.y + pad.h / 2}, WM_RBUTTONDOWN, WM_RBUTTONUP);
+    } else if (command == L"board-place" && argc == 3) {
+        // A left click on a pad (pad-N, 1..12) or on Set Key of the soundboard window.
+        HWND board = FindWindowW(kBoardClass, nullptr);
+        if (!board)
+            return 1;
+        const ui::BoardLayout layout = ui::boardLayout(ui::BoardPlace::Window);
+        const std::wstring name = argv[2];
+        ui::Rect r = layout.setKey;
+        if (name.starts_with(L"pad-"))
+            r = ui::padRect(layout, std::clamp(std::wcstol(name.c_str() + 4, nullptr, 10) - 1, 0L, 11L));
+        else if (name != L"set-key")
+            return 2;
+        clickIn(board, ui::kBoardWindowWidth, {r.x + r.w / 2, r.y + r.h / 2}, WM_LBUTTONDOWN, WM_LBUTTONUP);
     } else if (command == L"board-capture" && argc == 3) {
-        Gdiplus::GdiplusStartupInput input;
-        ULONG_PTR token = 0;
-        Gdiplus::GdiplusStartup(&token, &input, nullptr);
-        const int result = capture(FindWindowW(kBoardClass, nullptr), argv[2], 0, 0);
-        Gdiplus::GdiplusShutdown(token);
-        return result;
+        return captureClass(kBoardClass, argv[2]);
+    } else if (command == L"board-escape") {
+        if (HWND board = FindWindowW(kBoardClass, nullptr))
+            postEscape(board);
+        return waitClass(kBoardClass, true) ? 0 : 1;
+    } else if (command == L"trim-open") {
+        // The soundboard window's Trim button, for the selected pad.
+        HWND board = FindWindowW(kBoardClass, nullptr);
+        if (!board)
+            return 1;
+        const ui::Rect trim = ui::boardLayout(ui::BoardPlace::Window).trim;
+        clickIn(board, ui::kBoardWindowWidth, {trim.x + trim.w / 2, trim.y + trim.h / 2}, WM_LBUTTONDOWN, WM_LBUTTONUP);
+        if (!waitClass(kTrimClass, false)) {
+            std::printf("no trim window\n");
+            return 1;
+        }
+        wchar_t title[128] = L"";
+        GetWindowTextW(FindWindowW(kTrimClass, nullptr), title, 128);
+        std::printf("%ls\n", title);
+    } else if (command == L"trim-capture" && argc == 3) {
+        return captureClass(kTrimClass, argv[2]);
+    } else if (command == L"trim-close") {
+        if (HWND trim = FindWindowW(kTrimClass, nullptr))
+            PostMessageW(trim, WM_CLOSE, 0, 0);
+        return waitClass(kTrimClass, true) ? 0 : 1;
     } else if (command == L"capture-part" && argc == 7) {
         Gdiplus::GdiplusStartupInput input;
         ULONG_PTR token = 0;
