@@ -5,14 +5,15 @@
 # holds a 1 kHz tone burst made here, bound to Ctrl+F7, with the clips routed
 # to the mic and kept dry (no clip echo); the microphone feed stays silent,
 # so the cable carries only the pad. Ctrl+F7 is pressed 20 times, 1.5 s
-# apart, while the cable is recorded; each press must put the burst on the
+# apart (press_keys.c notes when the X server took each press), while the
+# cable is recorded; each press must put the burst on the
 # cable, and the time from the press to the burst's first sample gives
 # `figure pad_hotkey_to_cable_ms_median` and `..._worst` (a slow press does
 # not fail the run, a missing sound does). Then Ctrl+F8, bound to noise
 # isolation, must turn it on (the saved registry value). Last, with the
-# soundboard window open, a pad is clicked, then "Set Key", and a key
-# pressed there must become the pad's key. Every process it starts is
-# stopped by its PID.
+# soundboard window open, pad 2 is clicked, then "Set Key", and Ctrl+F9
+# pressed there must become the pad's key (a screenshot of the window is
+# kept in build/e2e/hotkeys). Every process it starts is stopped by its PID.
 #   e2e/hotkeys.sh    uses build/windows/VantorOvix.exe and ovix_driver.exe
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -26,14 +27,17 @@ use_realtime
 fail() { echo "e2e hotkeys: FAIL: $*"; exit 1; }
 [ -f "$exe" ] || fail "$exe not found (build the windows tree first)"
 [ -f "$driver" ] || fail "$driver not found (build ovix_driver)"
-for tool in pulseaudio pactl parec wine wineboot Xvfb xdotool sox awk cc; do
+for tool in pulseaudio pactl parec wine wineboot Xvfb xdotool sox awk; do
   command -v "$tool" >/dev/null || fail "$tool is not installed"
 done
 
 presses=20
 rm -rf "$run"
 mkdir -p "$run"
-cc -O2 -o "$run/press_keys" "$root/e2e/press_keys.c" -lX11 -lXtst || fail "press_keys.c did not build (libx11-dev, libxtst-dev)"
+for compiler in cc gcc clang; do
+  command -v "$compiler" >/dev/null && "$compiler" -O2 -o "$run/press_keys" "$root/e2e/press_keys.c" -lX11 -lXtst && break
+done
+[ -x "$run/press_keys" ] || fail "press_keys.c did not build (it needs libx11-dev and libxtst-dev)"
 NOTEPAD_PID=
 PAREC_PID=
 pad=

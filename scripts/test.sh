@@ -18,7 +18,7 @@ say() { printf '\n== %s\n' "$*"; }
 # the 64-bit ones suffice); sox makes the media tests' WAV, FLAC and MP3.
 packages=(cmake ninja-build clang libclang-rt-14-dev googletest
           gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix wine wine64
-          pulseaudio xvfb xdotool espeak-ng sox libsox-fmt-mp3 pkg-config libaubio-dev osslsigncode openssl
+          pulseaudio xvfb xdotool libx11-dev libxtst-dev espeak-ng sox libsox-fmt-mp3 pkg-config libaubio-dev osslsigncode openssl
           gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly)
 missing=()
 for p in "${packages[@]}"; do
