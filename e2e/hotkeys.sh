@@ -95,6 +95,7 @@ focus() {
 focus "$notepad" || fail "notepad did not take the focus"
 sleep 1 # the pad's sound loads once the window exists
 
+t_start=$(date +%s%N)
 "${RT[@]+"${RT[@]}"}" parec -d cable_input.monitor --rate=48000 --channels=1 --format=float32le --raw \
   --latency-msec=10 >"$run/cable.raw" &
 PAREC_PID=$!
@@ -115,6 +116,9 @@ sox -t raw -r 48000 -e floating-point -b 32 -c 1 "$run/cable.raw" -t dat "$run/c
 # 0.01 (the burst peaks near 0.4 after the clip level; the cable is
 # otherwise silent).
 rec_start_ns=$((t_stop - $(stat -c %s "$run/cable.raw") / 4 * 1000000000 / 48000))
+# The recorder's start-up plus whatever it lost: the placement's doubt, for
+# early presses (placed too early by that much, so they look that much slower).
+echo "e2e hotkeys: the recording started $(((rec_start_ns - t_start) / 1000000)) ms after the recorder was asked for"
 awk -v rec0="$rec_start_ns" -v list="$run/presses.txt" '
   FILENAME == list { press[np++] = ($1 - rec0) / 1e9 * 48000; next }
   !/^;/ { x[n++] = $2 }
