@@ -19,7 +19,7 @@ say() { printf '\n== %s\n' "$*"; }
 # ca-certificates lets the web fetch test trust its own server for a run.
 packages=(cmake ninja-build clang libclang-rt-14-dev googletest
           gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix wine wine64
-          pulseaudio xvfb espeak-ng sox libsox-fmt-mp3 pkg-config libaubio-dev osslsigncode openssl ca-certificates
+          pulseaudio xvfb xdotool libx11-dev libxtst-dev espeak-ng sox libsox-fmt-mp3 pkg-config libaubio-dev osslsigncode openssl ca-certificates
           gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly)
 missing=()
 for p in "${packages[@]}"; do
@@ -127,6 +127,12 @@ fi
 if [ -x e2e/record.sh ]; then
   say "end to end, a recorded take saved as WAV"
   if e2e/record.sh; then passed=$((passed + 1)); else step_failed "e2e/record.sh failed"; fi
+fi
+
+# Global hotkeys pressed in another program's window play a pad on the cable and switch an action.
+if [ -x e2e/hotkeys.sh ]; then
+  say "end to end, global hotkeys from another program's window"
+  if e2e/hotkeys.sh; then passed=$((passed + 1)); else step_failed "e2e/hotkeys.sh failed"; fi
 fi
 
 say "done in $(( $(date +%s) - start )) s"

@@ -157,6 +157,7 @@ MainWindow::Impl::Impl(console::Console& c, WindowHost& h, Services sv)
     buildSpeakerPage();
     buildMediaPage();
     buildRecorderTab();
+    buildBoardTab();
     buildSetupsTab();
     makeHotkeyActions();
     buildSettingsPage();
@@ -1013,6 +1014,11 @@ void MainWindow::filesDropped(const std::vector<std::wstring>& paths)
     Impl& w = *impl_;
     if (paths.empty())
         return;
+    if (w.boardTabShown()) {
+        w.boardView->filesDropped(paths);
+        w.refresh();
+        return;
+    }
     w.select(4, 0);
     w.refresh(); // the field shows before its text is set
     w.host.setSourceFieldText(paths.front());

@@ -90,8 +90,9 @@ public:
     // True when the key was used.
     bool key(Key key, Modifiers modifiers);
 
-    // Files dropped on the window: the first becomes the clip's source and
-    // the Sound Clip tab is shown.
+    // Files dropped on the window: on the Soundboard tab they join the
+    // library; elsewhere the first becomes the clip's source and the Sound
+    // Clip tab is shown.
     void filesDropped(const std::vector<std::wstring>& paths);
     // A key that the native source field leaves to the window: Tab and
     // Shift+Tab move on from the field in reading order, Enter plays.

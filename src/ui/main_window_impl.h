@@ -8,6 +8,7 @@
 #include "settings/registry_settings.h"
 #include "settings/reset_groups.h"
 #include "settings/setup_files.h"
+#include "ui/board_view.h"
 #include "ui/interface_fonts.h"
 #include "ui/layout.h"
 #include "ui/main_window.h"
@@ -239,6 +240,22 @@ struct MainWindow::Impl {
     void applyTakeFx();
     void chooseClipsFolder();
 
+    // The Soundboard (12) tab: the board's view over the console's soundboard.
+    static constexpr int kBoardTab = 1;
+    std::unique_ptr<BoardView> boardView;
+    bool boardTabShown() const { return page == 4 && tabs[4] == kBoardTab; }
+    void buildBoardTab();
+    // The soundboard outlives the window: its hooks into the window go first.
+    struct BoardHooks {
+        soundboard::Soundboard* board = nullptr;
+        ~BoardHooks()
+        {
+            if (board) {
+                board->setRedraw({});
+                board->setRunner({});
+            }
+        }
+    } boardHooks;
     // The Setups & Hotkeys tab, and the hotkeys' actions the window runs.
     bool setupsTabShown() const { return page == 4 && tabs[4] == 4; }
     void buildSetupsTab();

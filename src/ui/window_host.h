@@ -85,6 +85,15 @@ public:
         (void)filters;
         return std::nullopt;
     }
+    // The multi-select open-file dialog; every file chosen, none when cancelled.
+    virtual std::vector<std::wstring> chooseFiles(std::wstring_view title, const std::vector<FileFilter>& filters)
+    {
+        (void)title;
+        (void)filters;
+        return {};
+    }
+    // Opens the trim dialog for one pad; a host without it ignores the request.
+    virtual void openTrim(int pad) { (void)pad; }
     // The common save-file dialog (it asks before overwriting and wants an
     // existing folder), opened on initialPath with the filter line
     // preselected; nothing when cancelled.

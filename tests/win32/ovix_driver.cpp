@@ -8,11 +8,15 @@
 //               restored | move X Y | close | scale | capture FILE.png [TOP BOTTOM] |
 //               reg-get NAME [KEY] | reg-set NAME VALUE | tabs P | place NAME [FX FY] |
 //               repaint N | wheel X Y NOTCHES | tone-open | tone-capture FILE.png | tone-escape |
-//               capture-part FILE.png X Y W H | clip-source TEXT | save-as PATH MILLIS
+//               capture-part FILE.png X Y W H | clip-source TEXT | save-as PATH MILLIS |
+//               board-open | board-select PAD | board-place NAME | board-capture FILE.png | board-escape |
+//               trim-open | trim-capture FILE.png | trim-close
 
+#include "ui/board_view.h"
 #include "ui/geometry.h"
 #include "ui/layout.h"
 #include "ui/page_places.h"
+#include "ui/trim_window.h"
 
 #include <windows.h>
 
@@ -36,6 +40,8 @@ namespace {
 
 constexpr wchar_t kClass[] = L"VantorOvixWnd";
 constexpr wchar_t kToneClass[] = L"VantorOvixTone";
+constexpr wchar_t kBoardClass[] = L"VantorOvixBoard";
+constexpr wchar_t kTrimClass[] = L"VantorOvixTrim";
 constexpr wchar_t kSettingsKey[] = L"Software\\VantorOvix\\Settings";
 
 HWND findWindow()
@@ -142,17 +148,41 @@ CLSID pngEncoder()
     return CLSID{};
 }
 
-// Waits until the tone window exists (or, with gone, no longer exists).
-bool waitTone(bool gone)
+// Waits until a window of the class exists (or, with gone, no longer exists).
+bool waitClass(const wchar_t* windowClass, bool gone)
 {
     for (int waited = 0; waited < 5000; waited += 50) {
-        HWND tone = FindWindowW(kToneClass, nullptr);
-        if (gone ? !tone : tone && IsWindowVisible(tone))
+        HWND w = FindWindowW(windowClass, nullptr);
+        if (gone ? !w : w && IsWindowVisible(w))
             return true;
         Sleep(50);
     }
     return false;
 }
+bool waitTone(bool gone)
+{
+    return waitClass(kToneClass, gone);
+}
+
+// A press of a button at a logical point of a secondary window whose canvas is width units wide.
+void clickIn(HWND w, float width, ui::Point p, UINT down, UINT up)
+{
+    RECT client{};
+    GetClientRect(w, &client);
+    const float scale = static_cast<float>(client.right) / width;
+    const LPARAM where = MAKELPARAM(static_cast<int>(std::lround(p.x * scale)), static_cast<int>(std::lround(p.y * scale)));
+    PostMessageW(w, WM_MOUSEMOVE, 0, where);
+    PostMessageW(w, down, down == WM_LBUTTONDOWN ? MK_LBUTTON : MK_RBUTTON, where);
+    PostMessageW(w, up, 0, where);
+}
+
+void postEscape(HWND w)
+{
+    PostMessageW(w, WM_KEYDOWN, VK_ESCAPE, 1);
+    PostMessageW(w, WM_KEYUP, VK_ESCAPE, 0xC0000001);
+}
+
+int captureClass(const wchar_t* windowClass, const wchar_t* file);
 
 // Captures a window's area of the screen, or only the logical rectangle
 // part of it when given. Exit 3: the capture is one colour (blank); 4:
@@ -227,6 +257,16 @@ int capture(HWND window, const wchar_t* file, float top, float bottom, const ui:
         result = 3;
     else if (result == 0 && below.size() < 2)
         result = 4;
+    return result;
+}
+
+int captureClass(const wchar_t* windowClass, const wchar_t* file)
+{
+    Gdiplus::GdiplusStartupInput input;
+    ULONG_PTR token = 0;
+    Gdiplus::GdiplusStartup(&token, &input, nullptr);
+    const int result = capture(FindWindowW(windowClass, nullptr), file, 0, 0);
+    Gdiplus::GdiplusShutdown(token);
     return result;
 }
 
@@ -367,18 +407,67 @@ int wmain(int argc, wchar_t** argv)
             return 1;
         }
     } else if (command == L"tone-escape") {
-        if (HWND tone = FindWindowW(kToneClass, nullptr)) {
-            PostMessageW(tone, WM_KEYDOWN, VK_ESCAPE, 1);
-            PostMessageW(tone, WM_KEYUP, VK_ESCAPE, 0xC0000001);
-        }
+        if (HWND tone = FindWindowW(kToneClass, nullptr))
+            postEscape(tone);
         return waitTone(true) ? 0 : 1;
     } else if (command == L"tone-capture" && argc == 3) {
-        Gdiplus::GdiplusStartupInput input;
-        ULONG_PTR token = 0;
-        Gdiplus::GdiplusStartup(&token, &input, nullptr);
-        const int result = capture(FindWindowW(kToneClass, nullptr), argv[2], 0, 0);
-        Gdiplus::GdiplusShutdown(token);
-        return result;
+        return captureClass(kToneClass, argv[2]);
+    } else if (command == L"board-open") {
+        // The caption's Soundboard tool opens the soundboard window; its title is printed.
+        clickCentre(window, ui::captionToolRect(ui::CaptionTool::Soundboard));
+        if (!waitClass(kBoardClass, false)) {
+            std::printf("no soundboard window\n");
+            return 1;
+        }
+        wchar_t title[128] = L"";
+        GetWindowTextW(FindWindowW(kBoardClass, nullptr), title, 128);
+        std::printf("%ls\n", title);
+    } else if (command == L"board-select" && argc == 3) {
+        // A right click selects a pad without playing it.
+        HWND board = FindWindowW(kBoardClass, nullptr);
+        if (!board)
+            return 1;
+        const ui::Rect pad = ui::padRect(ui::boardLayout(ui::BoardPlace::Window), static_cast<int>(number(2)));
+        clickIn(board, ui::kBoardWindowWidth, {pad.x + pad.w / 2, pad.y + pad.h / 2}, WM_RBUTTONDOWN, WM_RBUTTONUP);
+    } else if (command == L"board-place" && argc == 3) {
+        // A left click on a pad (pad-N, 1..12) or on Set Key of the soundboard window.
+        HWND board = FindWindowW(kBoardClass, nullptr);
+        if (!board)
+            return 1;
+        const ui::BoardLayout layout = ui::boardLayout(ui::BoardPlace::Window);
+        const std::wstring name = argv[2];
+        ui::Rect r = layout.setKey;
+        if (name.starts_with(L"pad-"))
+            r = ui::padRect(layout, std::clamp(std::wcstol(name.c_str() + 4, nullptr, 10) - 1, 0L, 11L));
+        else if (name != L"set-key")
+            return 2;
+        clickIn(board, ui::kBoardWindowWidth, {r.x + r.w / 2, r.y + r.h / 2}, WM_LBUTTONDOWN, WM_LBUTTONUP);
+    } else if (command == L"board-capture" && argc == 3) {
+        return captureClass(kBoardClass, argv[2]);
+    } else if (command == L"board-escape") {
+        if (HWND board = FindWindowW(kBoardClass, nullptr))
+            postEscape(board);
+        return waitClass(kBoardClass, true) ? 0 : 1;
+    } else if (command == L"trim-open") {
+        // The soundboard window's Trim button, for the selected pad.
+        HWND board = FindWindowW(kBoardClass, nullptr);
+        if (!board)
+            return 1;
+        const ui::Rect trim = ui::boardLayout(ui::BoardPlace::Window).trim;
+        clickIn(board, ui::kBoardWindowWidth, {trim.x + trim.w / 2, trim.y + trim.h / 2}, WM_LBUTTONDOWN, WM_LBUTTONUP);
+        if (!waitClass(kTrimClass, false)) {
+            std::printf("no trim window\n");
+            return 1;
+        }
+        wchar_t title[128] = L"";
+        GetWindowTextW(FindWindowW(kTrimClass, nullptr), title, 128);
+        std::printf("%ls\n", title);
+    } else if (command == L"trim-capture" && argc == 3) {
+        return captureClass(kTrimClass, argv[2]);
+    } else if (command == L"trim-close") {
+        if (HWND trim = FindWindowW(kTrimClass, nullptr))
+            PostMessageW(trim, WM_CLOSE, 0, 0);
+        return waitClass(kTrimClass, true) ? 0 : 1;
     } else if (command == L"capture-part" && argc == 7) {
         Gdiplus::GdiplusStartupInput input;
         ULONG_PTR token = 0;

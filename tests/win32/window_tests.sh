@@ -178,6 +178,38 @@ dropdown_escape)
   close_ovix || fail "the program did not close cleanly"
   ;;
 screens)
+  # A filled soundboard for the Soundboard tab and window: a library of ten
+  # generated sounds, pads with titles and keys, one whose file never finishes
+  # opening (a pipe nobody writes: it stays loading) and one whose file is missing.
+  mkdir -p "$run/sounds"
+  names=(Airhorn "Drum roll" Applause Ding "Sad trombone" "Laugh track" Whoosh "Rimshot" "Door bell" "Crickets")
+  for i in "${!names[@]}"; do
+    sox -n -r 48000 -c 2 "$run/sounds/${names[$i]}.wav" synth $((i % 4 + 1)).5 sine $((300 + 90 * i)) fade 0 0 0.05 vol 0.5 \
+      || fail "cannot make ${names[$i]}.wav"
+  done
+  mkfifo "$run/sounds/Crowd cheer.wav"
+  board_key='HKCU\Software\VantorOvix\Soundboard'
+  seed_board() {
+    wine reg add "$board_key" /v Count /t REG_DWORD /d ${#names[@]} /f >/dev/null 2>&1 || fail "cannot seed the soundboard"
+    for i in "${!names[@]}"; do
+      wine reg add "$board_key" /v "File$i" /t REG_SZ /d "$(winepath -w "$run/sounds/${names[$i]}.wav")" /f >/dev/null 2>&1
+    done
+    pad() { # index file title key from to
+      wine reg add "$board_key" /v "Pad$1Path" /t REG_SZ /d "$2" /f >/dev/null 2>&1
+      wine reg add "$board_key" /v "Pad$1Title" /t REG_SZ /d "$3" /f >/dev/null 2>&1
+      wine reg add "$board_key" /v "Pad$1Key" /t REG_DWORD /d "$4" /f >/dev/null 2>&1
+      wine reg add "$board_key" /v "Pad$1From" /t REG_DWORD /d "$5" /f >/dev/null 2>&1
+      wine reg add "$board_key" /v "Pad$1To" /t REG_DWORD /d "$6" /f >/dev/null 2>&1
+    }
+    pad 0 "$(winepath -w "$run/sounds/Airhorn.wav")" "Airhorn" $((0x20070)) 0 0
+    pad 1 "$(winepath -w "$run/sounds/Drum roll.wav")" "Drum roll" $((0x20071)) 0 0
+    pad 2 "$(winepath -w "$run/sounds/Applause.wav")" "Applause (short)" 0 100 500
+    pad 3 "$(winepath -w "$run/sounds/Sad trombone.wav")" "Sad trombone" $((0x50074)) 0 0
+    # Last, so that the other pads' loads are under way before it blocks.
+    pad 11 "$(winepath -w "$run/sounds/Crowd cheer.wav")" "Crowd cheer" 0 0 0
+    pad 5 'C:\Sounds\Missing.wav' "Missing" 0 0 0
+    wine reg add "$board_key" /v StopKey /t REG_DWORD /d $((0x2007B)) /f >/dev/null 2>&1
+  }
   # Every page and tab at scale 1.0 and 1.5 (DPI 96 under wine: the zoom
   # alone sets the scale). A capture of one colour is blank; once pages
   # exist, a page that draws nothing between the page tabs and the status
@@ -197,6 +229,7 @@ screens)
     done
     drive reg-set HotRecord 131184 && drive reg-set HotNextSetup 393329 && drive reg-set HotHear 120 \
       && drive reg-set GlitchKey 119 || fail "cannot set the bindings"
+    seed_board
     start_app "$run/ovix-$zoom.log" || fail "the program did not start at zoom $zoom"
     shown
     scale=$(drive scale)
@@ -233,6 +266,30 @@ screens)
       *) fail "cannot capture $(basename "$file")" ;;
     esac
     drive tone-escape || fail "Escape did not close the tone window at zoom $zoom"
+    # The soundboard window from the caption's Soundboard tool, and the trim
+    # dialog of its first pad once the waveform is read; Escape closes the board.
+    title=$(drive board-open) || fail "the Soundboard tool opened no window at zoom $zoom"
+    [ "$title" = "Vantor Soundboard (12 Pads)" ] || fail "the soundboard window's title is '$title'"
+    for shot in board trim; do
+      if [ $shot = trim ]; then
+        drive board-select 2
+        title=$(drive trim-open) || fail "Trim opened no dialog at zoom $zoom"
+        [ "$title" = "Trim Sound Pad" ] || fail "the trim dialog's title is '$title'"
+        sleep 1
+        xdotool mousemove 0 0 # no tooltip over the dialog
+      fi
+      file=$screens/${shot}_scale${scale%0}.png
+      out=$(drive $shot-capture "$(winepath -w "$file")")
+      case $? in
+        0) echo "$(basename "$file"): $out" ;;
+        3) fail "$(basename "$file") is blank ($out)" ;;
+        *) fail "cannot capture $(basename "$file")" ;;
+      esac
+    done
+    drive trim-close || fail "the trim dialog did not close at zoom $zoom"
+    drive board-escape || fail "Escape did not close the soundboard window at zoom $zoom"
+    # The pipe's reader gets an end of file: that pad's load ends, with an error.
+    timeout 5 sh -c ": > '$run/sounds/Crowd cheer.wav'"
     # The frame time of a full repaint, in the program's closing line.
     drive repaint 50
     close_ovix || fail "the program did not close cleanly at zoom $zoom"

@@ -1,6 +1,7 @@
 #include "ui/win32/main_frame.h"
 
 #include "console/console.h"
+#include "ui/win32/board_frame.h"
 #include "ui/win32/pointer_input.h"
 #include "ui/win32/secondary_windows.h"
 #include "ui/win32/window_object.h"
@@ -109,7 +110,9 @@ int primaryMonitorDpi()
 }
 
 MainFrame::MainFrame(console::Console& console, platform::Clock& clock, InterfaceFonts& fonts)
-    : console_(console), clock_(clock), fonts_(fonts), tone_(console.settings(), clock, fonts)
+    : console_(console), clock_(clock), fonts_(fonts), tone_(console.settings(), clock, fonts),
+      board_(std::make_unique<BoardFrame>(console, *this, clock, fonts)),
+      trim_(std::make_unique<TrimFrame>(console, *this, clock, fonts))
 { }
 
 MainFrame::~MainFrame()
@@ -127,6 +130,8 @@ bool MainFrame::registerClasses(HINSTANCE instance, HICON icon, HICON smallIcon)
     registerWindowClass(instance, kZoomClass, zoomProc, nullptr, nullptr);
     registerSecondaryClasses(instance, icon, smallIcon);
     ToneFrame::registerClass(instance, icon, smallIcon);
+    BoardFrame::registerClass(instance, icon, smallIcon);
+    TrimFrame::registerClass(instance, icon, smallIcon);
     return true;
 }
 
@@ -311,6 +316,15 @@ void MainFrame::openSecondary(SecondaryWindow window)
 {
     if (window == SecondaryWindow::MicTone)
         tone_.open(instance_, hwnd_, scale_);
+    else if (window == SecondaryWindow::Soundboard)
+        board_->open(instance_, hwnd_, scale_);
+}
+
+void MainFrame::openTrim(int pad)
+{
+    // Owned by the soundboard window when that is where Trim was clicked.
+    const HWND board = board_->handle();
+    trim_->open(instance_, board && GetForegroundWindow() == board ? board : hwnd_, scale_, pad);
 }
 
 void MainFrame::placeSourceField(const Rect& r, bool shown)
@@ -412,6 +426,39 @@ std::optional<std::wstring> MainFrame::chooseFile(std::wstring_view title, const
         return std::nullopt;
     file.resize(std::wcslen(file.c_str()));
     return file;
+}
+
+std::vector<std::wstring> MainFrame::chooseFiles(std::wstring_view title, const std::vector<FileFilter>& filters)
+{
+    const std::wstring filter = dialogFilter(filters);
+    const std::wstring caption(title);
+    std::wstring buffer(32768, L'\0');
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = GetActiveWindow() ? GetActiveWindow() : hwnd_;
+    dialog.lpstrFilter = filter.c_str();
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = buffer.data();
+    dialog.nMaxFile = static_cast<DWORD>(buffer.size());
+    dialog.lpstrTitle = caption.c_str();
+    dialog.Flags = OFN_ALLOWMULTISELECT | OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR
+        | OFN_HIDEREADONLY;
+    if (!GetOpenFileNameW(&dialog))
+        return {};
+    // One file: its full path. Several: the folder, then each name, each
+    // ended by a null, the list by a second null.
+    std::vector<std::wstring> parts;
+    for (const wchar_t* at = buffer.c_str(); *at && at < buffer.c_str() + buffer.size(); at += parts.back().size() + 1)
+        parts.emplace_back(at);
+    if (parts.size() <= 1)
+        return parts;
+    std::wstring folder = parts.front();
+    if (!folder.empty() && folder.back() != L'\\')
+        folder += L'\\';
+    std::vector<std::wstring> files;
+    for (size_t i = 1; i < parts.size(); ++i)
+        files.push_back(folder + parts[i]);
+    return files;
 }
 
 std::optional<SaveChoice> MainFrame::chooseSaveFile(std::wstring_view title, const std::vector<FileFilter>& filters,

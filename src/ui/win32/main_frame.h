@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace console {
@@ -24,6 +25,9 @@ class Console;
 }
 
 namespace ui::win32 {
+
+class BoardFrame;
+class TrimFrame;
 
 inline constexpr wchar_t kMainClass[] = L"VantorOvixWnd";
 inline constexpr wchar_t kMainTitle[] = L"Vantor Ovix Settings";
@@ -102,6 +106,8 @@ public:
     void setSourceFieldText(const std::wstring& text) override;
     void focusSourceField() override;
     std::optional<std::wstring> chooseFile(std::wstring_view title, const std::vector<FileFilter>& filters) override;
+    std::vector<std::wstring> chooseFiles(std::wstring_view title, const std::vector<FileFilter>& filters) override;
+    void openTrim(int pad) override;
     std::optional<SaveChoice> chooseSaveFile(std::wstring_view title, const std::vector<FileFilter>& filters,
         int filter, const std::wstring& initialPath, std::wstring_view defaultExtension) override;
     std::optional<std::wstring> chooseFolder(std::wstring_view title, const std::wstring& initial) override;
@@ -169,6 +175,8 @@ private:
 
     HWND about_ = nullptr;
     ToneFrame tone_;
+    std::unique_ptr<BoardFrame> board_;
+    std::unique_ptr<TrimFrame> trim_;
     PaintTimes paintTimes_;
 };
 
