@@ -248,8 +248,8 @@ screens)
         title=$(drive trim-open) || fail "Trim opened no dialog at zoom $zoom"
         [ "$title" = "Trim Sound Pad" ] || fail "the trim dialog's title is '$title'"
         sleep 1
-        xdotool mousemove 0 0 # no tooltip over the dialog
       fi
+      xdotool mousemove 0 0 # no tooltip over the window
       file=$screens/${shot}_scale${scale%0}.png
       out=$(drive $shot-capture "$(winepath -w "$file")")
       case $? in
