@@ -104,19 +104,32 @@ public:
         const int at = std::max(b.selectedPad, 0);
         int to = at;
         switch (key) {
-        case Key::Left: to = at - 1; break;
-        case Key::Right: to = at + 1; break;
-        case Key::Up: to = at - kBoardColumns; break;
-        case Key::Down: to = at + kBoardColumns; break;
-        case Key::Home: to = 0; break;
-        case Key::End: to = kPadCount - 1; break;
+        case Key::Left:
+            to = at - 1;
+            break;
+        case Key::Right:
+            to = at + 1;
+            break;
+        case Key::Up:
+            to = at - kBoardColumns;
+            break;
+        case Key::Down:
+            to = at + kBoardColumns;
+            break;
+        case Key::Home:
+            to = 0;
+            break;
+        case Key::End:
+            to = kPadCount - 1;
+            break;
         case Key::Space:
         case Key::Enter:
             if (b.selectedPad < 0)
                 return false;
             view_.padClicked(b.selectedPad, BoardClick::Single);
             return true;
-        default: return false;
+        default:
+            return false;
         }
         view_.padClicked(std::clamp(to, 0, kPadCount - 1), BoardClick::Secondary);
         return true;
@@ -140,8 +153,8 @@ public:
             const std::wstring text = view_.padText(i);
             const auto lines = wrapLines(painter, text, TextRole::Body, middle.w);
             if (lines.size() <= 1) {
-                painter.text(middle, fitted(painter, text, TextRole::Body, middle.w), TextRole::Body, ink,
-                    Align::Centre);
+                painter.text(
+                    middle, fitted(painter, text, TextRole::Body, middle.w), TextRole::Body, ink, Align::Centre);
             } else {
                 painter.text({middle.x, middle.y, middle.w, 15}, lines[0], TextRole::Body, ink, Align::Centre);
                 const std::wstring rest = text.substr(std::min(text.size(), lines[0].size() + 1));
@@ -210,7 +223,8 @@ public:
             return;
         const Rect b = bar();
         const float t = std::clamp((p.y - b.y) / b.h, 0.0f, 1.0f);
-        view_.scrollTo(static_cast<int>(std::lround(t * static_cast<float>(maxFirstRow(view_.board().library().size())))));
+        view_.scrollTo(
+            static_cast<int>(std::lround(t * static_cast<float>(maxFirstRow(view_.board().library().size())))));
     }
     void release(Point, bool) override { barDrag_ = false; }
     void doubleClick(Point p) override
@@ -233,18 +247,31 @@ public:
             return false;
         int to = b.selectedRow;
         switch (key) {
-        case Key::Up: to = std::max(0, to - 1); break;
-        case Key::Down: to = std::min(count - 1, to + 1); break;
-        case Key::PageUp: to = std::max(0, to - kLibraryVisibleRows); break;
-        case Key::PageDown: to = std::min(count - 1, to + kLibraryVisibleRows); break;
-        case Key::Home: to = 0; break;
-        case Key::End: to = count - 1; break;
+        case Key::Up:
+            to = std::max(0, to - 1);
+            break;
+        case Key::Down:
+            to = std::min(count - 1, to + 1);
+            break;
+        case Key::PageUp:
+            to = std::max(0, to - kLibraryVisibleRows);
+            break;
+        case Key::PageDown:
+            to = std::min(count - 1, to + kLibraryVisibleRows);
+            break;
+        case Key::Home:
+            to = 0;
+            break;
+        case Key::End:
+            to = count - 1;
+            break;
         case Key::Enter:
             if (to < 0)
                 return false;
             view_.rowClicked(to, BoardClick::Double);
             return true;
-        default: return false;
+        default:
+            return false;
         }
         view_.rowClicked(to, BoardClick::Single);
         if (to < b.firstRow)
@@ -432,8 +459,8 @@ void BoardView::renamePad()
     if (!selectedHasPath())
         return;
     const int pad = board_.selectedPad;
-    if (auto title = host_.promptText(L"Rename Pad", L"Title of pad " + std::to_wstring(pad + 1) + L":",
-            board_.pad(pad).title))
+    if (auto title
+        = host_.promptText(L"Rename Pad", L"Title of pad " + std::to_wstring(pad + 1) + L":", board_.pad(pad).title))
         board_.renamePad(pad, *title);
 }
 
@@ -521,8 +548,8 @@ std::vector<std::unique_ptr<Control>> BoardView::controls(BoardPlace place)
         return raw;
     };
     auto hasPath = [this] { return selectedHasPath(); };
-    button(L"Assign Pad", l.assign, L"Put the selected library sound on the selected pad", &BoardView::assignPad,
-        [this] {
+    button(
+        L"Assign Pad", l.assign, L"Put the selected library sound on the selected pad", &BoardView::assignPad, [this] {
             return board_.selectedPad >= 0 && board_.selectedRow >= 0
                 && board_.selectedRow < static_cast<int>(board_.library().size());
         });
@@ -531,7 +558,8 @@ std::vector<std::unique_ptr<Control>> BoardView::controls(BoardPlace place)
     button(L"Rename", l.rename, L"Change the selected pad's title", &BoardView::renamePad, hasPath);
     button(L"Set Key", l.setKey, L"Press a global key for the selected pad", &BoardView::setKey,
         [this] { return board_.selectedPad >= 0; })
-        ->dynamicLabel = [this] { return setKeyLabel(); };
+        ->dynamicLabel
+        = [this] { return setKeyLabel(); };
     button(L"Stop All", l.stopAll, L"Stop every playing pad", &BoardView::stopAll);
     button(L"Stop", l.stopKey, L"Press a global key that stops every pad", &BoardView::stopKey)->dynamicLabel
         = [this] { return stopKeyLabel(); };

@@ -22,7 +22,7 @@ enum class BoardPlace { Tab, Window };
 
 // The separate window's canvas, in logical units.
 inline constexpr float kBoardWindowWidth = 760.0f;
-inline constexpr float kBoardWindowHeight = 420.0f;
+inline constexpr float kBoardWindowHeight = 392.0f;
 inline constexpr int kBoardColumns = 4;
 inline constexpr int kLibraryVisibleRows = 8;
 // How long the soundboard's status line stays up after it was set.

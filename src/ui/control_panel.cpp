@@ -47,8 +47,9 @@ uint64_t ControlPanel::signature() const
 void ControlPanel::paint(Painter& painter)
 {
     for (const Entry& e : controls_)
-        e.control->paint(painter, {static_cast<float>(e.hover.value), static_cast<float>(e.press.value),
-                                      e.control.get() == focused_ && focusShown_});
+        e.control->paint(painter,
+            {static_cast<float>(e.hover.value), static_cast<float>(e.press.value),
+                e.control.get() == focused_ && focusShown_});
     if (tooltipShown()) {
         // Kept inside the small window: a tip near its edge moves in.
         Rect r = tooltipRect(painter, hot_->tooltip, pointer_);
@@ -134,8 +135,9 @@ bool ControlPanel::key(Key key, Modifiers modifiers)
             return false;
         const auto i = std::find(order.begin(), order.end(), focused_);
         const size_t n = order.size();
-        const size_t next = i == order.end() ? (modifiers.shift ? n - 1 : 0)
-                                             : (static_cast<size_t>(i - order.begin()) + (modifiers.shift ? n - 1 : 1)) % n;
+        const size_t next = i == order.end()
+            ? (modifiers.shift ? n - 1 : 0)
+            : (static_cast<size_t>(i - order.begin()) + (modifiers.shift ? n - 1 : 1)) % n;
         focused_ = order[next];
         focusShown_ = true;
         return true;

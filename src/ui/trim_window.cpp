@@ -145,8 +145,8 @@ struct TrimWindow::Impl {
         p.fillRoundRect(frame, 4, mix(kCanvas, kPanel, 0.5f));
         p.frameRoundRect(frame, 4, kTrack, 1.0f);
         if (loading || !outline) {
-            p.text(frame, loading ? L"Loading waveform..." : L"Could not read the waveform: " + message,
-                TextRole::Body, kTextDim, Align::Centre);
+            p.text(frame, loading ? L"Loading waveform..." : L"Could not read the waveform: " + message, TextRole::Body,
+                kTextDim, Align::Centre);
             return;
         }
         const Rect r = frame.inset(4, 4);
@@ -166,8 +166,8 @@ struct TrimWindow::Impl {
     }
 };
 
-TrimWindow::TrimWindow(soundboard::Soundboard& board, settings::Settings& settings, WindowHost& host,
-    platform::Media& media, int pad)
+TrimWindow::TrimWindow(
+    soundboard::Soundboard& board, settings::Settings& settings, WindowHost& host, platform::Media& media, int pad)
     : impl_(std::make_unique<Impl>(*this, board, settings, host, pad))
 {
     Impl& w = *impl_;
@@ -206,10 +206,8 @@ TrimWindow::TrimWindow(soundboard::Soundboard& board, settings::Settings& settin
             b->isEnabled = [this] { return impl_->duration() > 0; };
         return w.panel.add(std::move(b));
     };
-    button(L"Preview", kPreview, L"Play the chosen part; click again to stop", &TrimWindow::preview, true)
-        ->dynamicLabel = [this] {
-        return std::wstring(impl_->board.playing(soundboard::kPreviewId) ? L"Stop" : L"Preview");
-    };
+    button(L"Preview", kPreview, L"Play the chosen part; click again to stop", &TrimWindow::preview, true)->dynamicLabel
+        = [this] { return std::wstring(impl_->board.playing(soundboard::kPreviewId) ? L"Stop" : L"Preview"); };
     button(L"Reset", kReset, L"Back to the start, up to 20 seconds", &TrimWindow::reset, true);
     button(L"Save", kSave, L"Keep this part for the pad", &TrimWindow::save, true, ButtonStyle::Primary);
     button(L"Cancel", kCancel, L"Close without changes", &TrimWindow::cancel, false);
@@ -292,8 +290,8 @@ void TrimWindow::paint(Painter& painter)
     Impl& w = *impl_;
     painter.fillRect({0, 0, kTrimWindowWidth, kTrimWindowHeight}, kCanvas);
     const soundboard::Pad& pad = w.board.pad(w.pad);
-    painter.text(kTitle, L"Pad " + std::to_wstring(w.pad + 1) + L": " + pad.title, TextRole::Heading, kText,
-        Align::Left);
+    painter.text(
+        kTitle, L"Pad " + std::to_wstring(w.pad + 1) + L": " + pad.title, TextRole::Heading, kText, Align::Left);
     if (fieldsShown()) {
         painter.text(kStartLabel, L"Start (s):", TextRole::Body, kText, Align::Left);
         painter.text(kEndLabel, L"End (s):", TextRole::Body, kText, Align::Left);

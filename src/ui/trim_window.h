@@ -39,8 +39,8 @@ class ControlPanel;
 
 class TrimWindow {
 public:
-    TrimWindow(soundboard::Soundboard& board, settings::Settings& settings, WindowHost& host, platform::Media& media,
-        int pad);
+    TrimWindow(
+        soundboard::Soundboard& board, settings::Settings& settings, WindowHost& host, platform::Media& media, int pad);
     ~TrimWindow();
     TrimWindow(const TrimWindow&) = delete;
     TrimWindow& operator=(const TrimWindow&) = delete;

@@ -82,7 +82,8 @@ class Board : public ::testing::Test {
 protected:
     Board()
     {
-        for (const wchar_t* name : {L"C:\\Sounds\\Airhorn.wav", L"C:\\Sounds\\Drum roll.mp3", L"C:\\Sounds\\Applause.wav"})
+        for (const wchar_t* name :
+            {L"C:\\Sounds\\Airhorn.wav", L"C:\\Sounds\\Drum roll.mp3", L"C:\\Sounds\\Applause.wav"})
             media.addSource(name, {});
     }
     console::Platform platformFor()
@@ -269,7 +270,8 @@ TEST_F(Board, FilesDroppedOnTheSoundboardTabJoinTheLibraryElsewhereTheyAreAClip)
 {
     tab.selectPage(4, 1);
     tab.filesDropped({L"C:\\Sounds\\Airhorn.wav", std::wstring(L"C:\\") + std::wstring(300, L'x') + L".wav"});
-    EXPECT_EQ(board().library(), std::vector<std::wstring>{L"C:\\Sounds\\Airhorn.wav"}) << "a path over 259 is left out";
+    EXPECT_EQ(board().library(), std::vector<std::wstring>{L"C:\\Sounds\\Airhorn.wav"})
+        << "a path over 259 is left out";
     EXPECT_EQ(tab.tab(), 1);
     tab.selectPage(0);
     tab.filesDropped({L"C:\\Sounds\\Applause.wav"});

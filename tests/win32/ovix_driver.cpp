@@ -170,7 +170,8 @@ void clickIn(HWND w, float width, ui::Point p, UINT down, UINT up)
     RECT client{};
     GetClientRect(w, &client);
     const float scale = static_cast<float>(client.right) / width;
-    const LPARAM where = MAKELPARAM(static_cast<int>(std::lround(p.x * scale)), static_cast<int>(std::lround(p.y * scale)));
+    const LPARAM where
+        = MAKELPARAM(static_cast<int>(std::lround(p.x * scale)), static_cast<int>(std::lround(p.y * scale)));
     PostMessageW(w, WM_MOUSEMOVE, 0, where);
     PostMessageW(w, down, down == WM_LBUTTONDOWN ? MK_LBUTTON : MK_RBUTTON, where);
     PostMessageW(w, up, 0, where);

@@ -179,15 +179,13 @@ dropdown_escape)
   ;;
 screens)
   # A filled soundboard for the Soundboard tab and window: a library of ten
-  # generated sounds, pads with titles and keys, one whose file never finishes
-  # opening (a pipe nobody writes: it stays loading) and one whose file is missing.
+  # generated sounds, pads with titles and keys, and one whose file is missing.
   mkdir -p "$run/sounds"
   names=(Airhorn "Drum roll" Applause Ding "Sad trombone" "Laugh track" Whoosh "Rimshot" "Door bell" "Crickets")
   for i in "${!names[@]}"; do
     sox -n -r 48000 -c 2 "$run/sounds/${names[$i]}.wav" synth $((i % 4 + 1)).5 sine $((300 + 90 * i)) fade 0 0 0.05 vol 0.5 \
       || fail "cannot make ${names[$i]}.wav"
   done
-  mkfifo "$run/sounds/Crowd cheer.wav"
   board_key='HKCU\Software\VantorOvix\Soundboard'
   seed_board() {
     wine reg add "$board_key" /v Count /t REG_DWORD /d ${#names[@]} /f >/dev/null 2>&1 || fail "cannot seed the soundboard"
@@ -205,8 +203,6 @@ screens)
     pad 1 "$(winepath -w "$run/sounds/Drum roll.wav")" "Drum roll" $((0x20071)) 0 0
     pad 2 "$(winepath -w "$run/sounds/Applause.wav")" "Applause (short)" 0 100 500
     pad 3 "$(winepath -w "$run/sounds/Sad trombone.wav")" "Sad trombone" $((0x50074)) 0 0
-    # Last, so that the other pads' loads are under way before it blocks.
-    pad 11 "$(winepath -w "$run/sounds/Crowd cheer.wav")" "Crowd cheer" 0 0 0
     pad 5 'C:\Sounds\Missing.wav' "Missing" 0 0 0
     wine reg add "$board_key" /v StopKey /t REG_DWORD /d $((0x2007B)) /f >/dev/null 2>&1
   }
@@ -276,8 +272,8 @@ screens)
         title=$(drive trim-open) || fail "Trim opened no dialog at zoom $zoom"
         [ "$title" = "Trim Sound Pad" ] || fail "the trim dialog's title is '$title'"
         sleep 1
-        xdotool mousemove 0 0 # no tooltip over the dialog
       fi
+      xdotool mousemove 0 0 # no tooltip over the window
       file=$screens/${shot}_scale${scale%0}.png
       out=$(drive $shot-capture "$(winepath -w "$file")")
       case $? in
@@ -288,8 +284,6 @@ screens)
     done
     drive trim-close || fail "the trim dialog did not close at zoom $zoom"
     drive board-escape || fail "Escape did not close the soundboard window at zoom $zoom"
-    # The pipe's reader gets an end of file: that pad's load ends, with an error.
-    timeout 5 sh -c ": > '$run/sounds/Crowd cheer.wav'"
     # The frame time of a full repaint, in the program's closing line.
     drive repaint 50
     close_ovix || fail "the program did not close cleanly at zoom $zoom"

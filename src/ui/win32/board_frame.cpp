@@ -72,8 +72,8 @@ HWND TrimFrame::makeField(HINSTANCE instance, const Rect& r)
     const RECT px = pixelsFromLogical(r, window_.scale);
     HWND field = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"", WS_CHILD | WS_TABSTOP | ES_AUTOHSCROLL, px.left,
         px.top, px.right - px.left, px.bottom - px.top, window_.hwnd,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(r.x == kTrimStartField.x ? kStartFieldId : kEndFieldId)),
-        instance, nullptr);
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(r.x == kTrimStartField.x ? kStartFieldId : kEndFieldId)), instance,
+        nullptr);
     SendMessageW(field, WM_SETFONT, reinterpret_cast<WPARAM>(fonts_.bodyFont(window_.scale)), FALSE);
     return field;
 }
@@ -88,8 +88,7 @@ void TrimFrame::open(HINSTANCE instance, HWND owner, float scale, int pad)
         DestroyWindow(window_.hwnd);
     pad_ = pad;
     fieldSerial_ = 0;
-    auto model = std::make_unique<TrimWindow>(
-        console_.soundboard(), console_.settings(), host_, console_.media(), pad);
+    auto model = std::make_unique<TrimWindow>(console_.soundboard(), console_.settings(), host_, console_.media(), pad);
     if (!window_.create(instance, owner, kTrimClass, kTrimTitle, {kTrimWindowWidth, kTrimWindowHeight}, scale,
             std::move(model), this))
         return;

@@ -110,7 +110,10 @@ int primaryMonitorDpi()
 }
 
 MainFrame::MainFrame(console::Console& console, platform::Clock& clock, InterfaceFonts& fonts)
-    : console_(console), clock_(clock), fonts_(fonts), tone_(console.settings(), clock, fonts),
+    : console_(console),
+      clock_(clock),
+      fonts_(fonts),
+      tone_(console.settings(), clock, fonts),
       board_(std::make_unique<BoardFrame>(console, *this, clock, fonts)),
       trim_(std::make_unique<TrimFrame>(console, *this, clock, fonts))
 { }
