@@ -224,6 +224,22 @@ std::optional<std::pair<soundboard::CaptureInput, uint16_t>> captureInputOf(cons
     }
 }
 
+// The modifiers as they were when the message was queued (GetKeyState
+// follows the thread's messages; GetAsyncKeyState would be the state now).
+uint32_t captureModifiers()
+{
+    uint32_t modifiers = 0;
+    if (GetKeyState(VK_CONTROL) < 0)
+        modifiers |= platform::kKeyControl;
+    if (GetKeyState(VK_MENU) < 0)
+        modifiers |= platform::kKeyAlt;
+    if (GetKeyState(VK_SHIFT) < 0)
+        modifiers |= platform::kKeyShift;
+    if (GetKeyState(VK_LWIN) < 0 || GetKeyState(VK_RWIN) < 0)
+        modifiers |= platform::kKeyWin;
+    return modifiers;
+}
+
 // After a capture took a message: the main window and the soundboard window
 // both show bindings, so every window of this thread repaints.
 void repaintThreadWindows()
@@ -417,7 +433,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
         if (model->capturing()) {
             if (const auto input = captureInputOf(message)) {
                 const bool escape = message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE;
-                if (model->captureInput(input->first, input->second) || escape) {
+                if (model->captureInput(input->first, input->second, captureModifiers()) || escape) {
                     repaintThreadWindows();
                     continue;
                 }

@@ -109,7 +109,7 @@ void Hotkeys::cancelCapture()
     capture_ = {};
 }
 
-bool Hotkeys::handleCaptureInput(CaptureInput input, uint16_t virtualKey)
+bool Hotkeys::handleCaptureInput(CaptureInput input, uint16_t virtualKey, std::optional<uint32_t> modifiers)
 {
     if (!capturing())
         return false;
@@ -139,7 +139,7 @@ bool Hotkeys::handleCaptureInput(CaptureInput input, uint16_t virtualKey)
         return true;
     }
 
-    const uint32_t code = key | modifiersDown();
+    const uint32_t code = key | (modifiers ? *modifiers & 0xF0000u : modifiersDown());
     if (!isValidKeyCode(code)) {
         if (target.kind == CaptureKind::Glitch)
             setStatus(glitchStatus_, kGlitchHint);

@@ -14,6 +14,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -89,7 +90,11 @@ public:
     CaptureTarget capture() const { return capture_; }
     bool capturing() const { return capture_.kind != CaptureKind::None; }
     // True when the message was consumed (only while a capture runs).
-    bool handleCaptureInput(CaptureInput input, uint16_t virtualKey);
+    // modifiers: the modifier bits as they were when the key went down (the
+    // message's own); without them the key state is asked now, by which time
+    // a quick Ctrl+key may have released Ctrl already.
+    bool handleCaptureInput(
+        CaptureInput input, uint16_t virtualKey, std::optional<uint32_t> modifiers = std::nullopt);
     // Clears every other binding that holds code; the name of the last one cleared, or empty.
     std::wstring takeOverKey(uint32_t code, CaptureTarget target);
 

@@ -58,10 +58,10 @@ bool MainWindow::capturing() const
     return impl_->console.hotkeys().capturing();
 }
 
-bool MainWindow::captureInput(soundboard::CaptureInput input, uint16_t virtualKey)
+bool MainWindow::captureInput(soundboard::CaptureInput input, uint16_t virtualKey, std::optional<uint32_t> modifiers)
 {
     Impl& w = *impl_;
-    const bool consumed = w.console.hotkeys().handleCaptureInput(input, virtualKey);
+    const bool consumed = w.console.hotkeys().handleCaptureInput(input, virtualKey, modifiers);
     w.after();
     return consumed;
 }

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -119,7 +120,8 @@ public:
     // system-key-down and middle and extra button presses here before
     // dispatching them; true when the capture took the message.
     bool capturing() const;
-    bool captureInput(soundboard::CaptureInput input, uint16_t virtualKey);
+    bool captureInput(
+        soundboard::CaptureInput input, uint16_t virtualKey, std::optional<uint32_t> modifiers = std::nullopt);
     // What the hotkeys' actions do through the window.
     soundboard::HotkeyActions& hotkeyActions();
 

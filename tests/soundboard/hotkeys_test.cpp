@@ -29,7 +29,7 @@ using soundboard::CaptureTarget;
 constexpr uint16_t kCtrl = platform::kVkControl;
 constexpr uint16_t kAlt = platform::kVkAlt;
 constexpr uint16_t kShift = platform::kVkShift;
-constexpr uint16_t kF1 = 112, kF2 = 113, kF5 = 116, kNum5 = 101, kQ = 'Q';
+constexpr uint16_t kF1 = 112, kF2 = 113, kF5 = 116, kF9 = 120, kNum5 = 101, kQ = 'Q';
 constexpr uint16_t kBackspace = 8, kEscape = 27, kDelete = 46;
 
 constexpr CaptureTarget kRecordRow{CaptureKind::Action, soundboard::kActionRecord};
@@ -120,6 +120,12 @@ TEST_F(Hotkeys, APlainLetterShowsTheHintAndKeepsCapturingUntilAModifierComesWith
     EXPECT_EQ(hotkeys.actionCode(soundboard::kActionRecord), kQ | kKeyControl);
     EXPECT_EQ(hotkeysStatus(), L"Record -> Ctrl+Q");
     EXPECT_FALSE(hotkeys.handleCaptureInput(CaptureInput::KeyDown, kQ)); // no capture: not consumed
+
+    // The modifiers the key's message carries count, not what is down by
+    // the time it is handled (a quick Ctrl+F9 has let go of Ctrl by then).
+    hotkeys.startCapture(kRecordRow);
+    EXPECT_TRUE(hotkeys.handleCaptureInput(CaptureInput::KeyDown, kF9, kKeyControl));
+    EXPECT_EQ(hotkeys.actionCode(soundboard::kActionRecord), kF9 | kKeyControl);
 }
 
 TEST_F(Hotkeys, FKeysNumpadAndMouseButtonsNeedNoModifierButTheWindowsKeyIsRefused)

@@ -125,24 +125,7 @@ public:
 private:
     void paint(HDC dc)
     {
-        RECT client{};
-        GetClientRect(hwnd, &client);
-        // Drawn off screen and copied in one step, so nothing flickers.
-        HDC back = CreateCompatibleDC(dc);
-        HBITMAP bitmap = back ? CreateCompatibleBitmap(dc, client.right, client.bottom) : nullptr;
-        HDC target = bitmap ? back : dc;
-        HGDIOBJ old = bitmap ? SelectObject(back, bitmap) : nullptr;
-        {
-            GdiPlusPainter painter(target, scale, fonts_);
-            model->paint(painter);
-        }
-        if (bitmap) {
-            BitBlt(dc, 0, 0, client.right, client.bottom, back, 0, 0, SRCCOPY);
-            SelectObject(back, old);
-            DeleteObject(bitmap);
-        }
-        if (back)
-            DeleteDC(back);
+        paintBuffered(hwnd, dc, scale, fonts_, [this](Painter& painter) { model->paint(painter); });
     }
 
     platform::Clock& clock_;

@@ -447,4 +447,25 @@ RECT pixelsFromLogical(const Rect& logical, float scale)
         static_cast<LONG>(std::ceil(logical.bottom() * scale)) + 1};
 }
 
+void paintBuffered(HWND hwnd, HDC dc, float scale, InterfaceFonts& fonts, const std::function<void(Painter&)>& draw)
+{
+    RECT client{};
+    GetClientRect(hwnd, &client);
+    HDC back = CreateCompatibleDC(dc);
+    HBITMAP bitmap = back ? CreateCompatibleBitmap(dc, client.right, client.bottom) : nullptr;
+    HDC target = bitmap ? back : dc;
+    HGDIOBJ old = bitmap ? SelectObject(back, bitmap) : nullptr;
+    {
+        GdiPlusPainter painter(target, scale, fonts);
+        draw(painter);
+    }
+    if (bitmap) {
+        BitBlt(dc, 0, 0, client.right, client.bottom, back, 0, 0, SRCCOPY);
+        SelectObject(back, old);
+        DeleteObject(bitmap);
+    }
+    if (back)
+        DeleteDC(back);
+}
+
 } // namespace ui::win32

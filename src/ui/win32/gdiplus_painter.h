@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -128,5 +129,9 @@ private:
 Rect logicalFromPixels(const RECT& pixels, float scale);
 // The pixel rectangle that covers a logical one (one pixel of margin for anti-aliasing).
 RECT pixelsFromLogical(const Rect& logical, float scale);
+
+// Paints the window's whole client area off screen and copies it in one
+// step, so nothing flickers (straight onto dc when no buffer can be made).
+void paintBuffered(HWND hwnd, HDC dc, float scale, InterfaceFonts& fonts, const std::function<void(Painter&)>& draw);
 
 } // namespace ui::win32

@@ -53,24 +53,7 @@ void ToneFrame::open(HINSTANCE instance, HWND owner, float scale)
 
 void ToneFrame::paint(HDC dc)
 {
-    RECT client{};
-    GetClientRect(hwnd_, &client);
-    // Drawn off screen and copied in one step, so nothing flickers.
-    HDC back = CreateCompatibleDC(dc);
-    HBITMAP bitmap = back ? CreateCompatibleBitmap(dc, client.right, client.bottom) : nullptr;
-    HDC target = bitmap ? back : dc;
-    HGDIOBJ old = bitmap ? SelectObject(back, bitmap) : nullptr;
-    {
-        GdiPlusPainter painter(target, scale_, fonts_);
-        model_->paint(painter);
-    }
-    if (bitmap) {
-        BitBlt(dc, 0, 0, client.right, client.bottom, back, 0, 0, SRCCOPY);
-        SelectObject(back, old);
-        DeleteObject(bitmap);
-    }
-    if (back)
-        DeleteDC(back);
+    paintBuffered(hwnd_, dc, scale_, fonts_, [this](Painter& painter) { model_->paint(painter); });
 }
 
 void ToneFrame::after()
