@@ -59,8 +59,11 @@ Console::Console(Platform platform, engine::BlockSteps* steps)
     // Finished sounds are freed where the rooms are, off the engine thread.
     for (engine::SoundPlayer* player : {&pads_, &previewToMic_, &previewPhones_})
         player->setReaper(&chain_.rooms().reaper());
-    board_.setLoader([media = media_](const std::wstring& path, double from, double to,
+    board_.setLoader([this, media = media_](const std::wstring& path, double from, double to,
                          const std::atomic<uint8_t>* cancel, std::wstring& message) {
+        // One pad decodes at a time: a dozen decoders opened at once (every
+        // pad at start-up) left most of them waiting forever under wine.
+        std::lock_guard one(padLoads_);
         return clip::loadSound(*media, path, 48000, soundboard::kMaxPadSeconds, from, to,
             clip::isExactSeekFormat(path), cancel, message);
     });

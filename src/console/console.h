@@ -39,6 +39,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -175,6 +176,7 @@ private:
     soundboard::Soundboard board_;
     soundboard::Hotkeys hotkeys_;
     std::optional<appcapture::AppCapture> appCapture_;
+    std::mutex padLoads_;
     BackgroundWorkers workers_, fetches_;
 };
 
