@@ -43,8 +43,8 @@ int wmain(int argc, wchar_t** argv)
         const uint32_t frames = bufferFrames - queued;
         block.resize(size_t{frames} * 2);
         for (uint32_t i = 0; i < frames; ++i, ++frame)
-            block[2 * i] = block[2 * i + 1]
-                = 0.3f * static_cast<float>(std::sin(2.0 * std::numbers::pi * 440.0 * static_cast<double>(frame) / 48000.0));
+            block[2 * i] = block[2 * i + 1] = 0.3f
+                * static_cast<float>(std::sin(2.0 * std::numbers::pi * 440.0 * static_cast<double>(frame) / 48000.0));
         if (frames > 0 && render->write(block.data(), frames) != platform::AudioResult::Ok)
             return 5;
         Sleep(10);

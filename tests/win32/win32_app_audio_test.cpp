@@ -34,7 +34,8 @@ public:
         std::wstring command = L"\"" + path + L"\" 60";
         STARTUPINFOW startup{};
         startup.cb = sizeof(startup);
-        if (CreateProcessW(path.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info_))
+        if (CreateProcessW(
+                path.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info_))
             CloseHandle(info_.hThread);
         else
             info_ = {};

@@ -77,7 +77,8 @@ template <class Fn> Fn lookUp(HMODULE module, const char* name)
 // Modules stay loaded for the life of the process once looked up.
 ActivateAsyncFn activateFunction()
 {
-    static const ActivateAsyncFn fn = lookUp<ActivateAsyncFn>(systemLibrary(L"mmdevapi.dll"), "ActivateAudioInterfaceAsync");
+    static const ActivateAsyncFn fn
+        = lookUp<ActivateAsyncFn>(systemLibrary(L"mmdevapi.dll"), "ActivateAudioInterfaceAsync");
     return fn;
 }
 
@@ -100,7 +101,8 @@ const RuntimeFunctions& runtime()
         f.createString = lookUp<WindowsCreateStringFn>(combase, "WindowsCreateString");
         f.deleteString = lookUp<WindowsDeleteStringFn>(combase, "WindowsDeleteString");
         f.rawBuffer = lookUp<WindowsGetStringRawBufferFn>(combase, "WindowsGetStringRawBuffer");
-        f.audioSesFactory = lookUp<DllGetActivationFactoryFn>(systemLibrary(L"AudioSes.dll"), "DllGetActivationFactory");
+        f.audioSesFactory
+            = lookUp<DllGetActivationFactoryFn>(systemLibrary(L"AudioSes.dll"), "DllGetActivationFactory");
         return f;
     }();
     return functions;
@@ -372,9 +374,10 @@ public:
     std::vector<ProcessEntry> processes() override
     {
         std::vector<ProcessEntry> list;
-        Handle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-        if (snapshot.get() == INVALID_HANDLE_VALUE || !snapshot)
+        const HANDLE taken = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        if (taken == INVALID_HANDLE_VALUE)
             return list;
+        Handle snapshot(taken);
         PROCESSENTRY32W entry{};
         entry.dwSize = sizeof(entry);
         for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
