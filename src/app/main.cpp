@@ -303,6 +303,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     auto signatures = platform::win32::makeSignatures();
     // The download helper runs only when its checksum matches.
     auto hashes = platform::win32::makeHashes();
+    // Another program's sound for the "Program on Mic" tab.
+    auto appAudio = platform::win32::makeAppAudio();
     const auto localAppData = environmentVariable(L"LOCALAPPDATA");
     const bool firstRun = !registry->keyExists(std::wstring(settings::kStoreRoot) + L"\\Settings");
 
@@ -339,7 +341,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
             .media = media.get(),
             .toolsFolder = clip::toolsFolderFor(programData ? &*programData : nullptr),
             .hotkeys = globalHotkeys.get(),
-            .hashes = hashes.get()});
+            .hashes = hashes.get(),
+            .appAudio = appAudio.get()});
     auto& settings = console->settings();
     auto& store = *console->registrySettings();
 

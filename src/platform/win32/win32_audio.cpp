@@ -549,6 +549,13 @@ std::unique_ptr<AudioDevices> makeAudioDevices()
     return std::make_unique<WasapiDevices>();
 }
 
+std::unique_ptr<AudioClient> adoptAudioClient(IAudioClient* client)
+{
+    ComPtr<IAudioClient> owned;
+    *owned.put() = client;
+    return std::make_unique<WasapiClient>(std::move(owned));
+}
+
 AudioError lastAudioError()
 {
     return tLastError;

@@ -8,10 +8,16 @@
 #include <memory>
 #include <string>
 
+struct IAudioClient;
+
 namespace platform::win32 {
 
 // Every call brings COM up on its thread (multithreaded apartment) when needed.
 std::unique_ptr<AudioDevices> makeAudioDevices();
+
+// An audio client activated elsewhere (per-process loopback), taking over
+// the caller's reference.
+std::unique_ptr<AudioClient> adoptAudioClient(IAudioClient* client);
 
 // The last failing platform result on this thread, with where it came from.
 struct AudioError {

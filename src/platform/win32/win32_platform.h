@@ -1,6 +1,7 @@
 #pragma once
 // Factories for the platform services on the real Windows APIs.
 
+#include "platform/app_audio.h"
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/global_hotkeys.h"
@@ -37,6 +38,11 @@ std::unique_ptr<Signatures> makeSignatures();
 // Media Foundation, loaded from the system folder at run time: the source
 // reader, the encoders' output types and the sink writer.
 std::unique_ptr<Media> makeMedia();
+// Toolhelp snapshots, top-level windows, the playback endpoints' audio
+// sessions, per-process loopback through mmdevapi and the per-program
+// default endpoints of the audio policy; every optional function is looked
+// up at run time.
+std::unique_ptr<AppAudio> makeAppAudio();
 
 // Global hotkeys on one window (RegisterHotKey; WM_HOTKEY reaches that
 // window) and key names (MapVirtualKeyW, GetKeyNameTextW).
