@@ -23,9 +23,10 @@ constexpr Rect kProgramsHeading{kLeftX, kContentTop, kLeftW, 24};
 constexpr Rect kRoutingHeading{kRightX, kContentTop, kRightW, 24};
 constexpr Rect kLevelHeading{kRightX, 232, kRightW, 24};
 constexpr Rect kMeterLabel{kProgramMeterRect.x, kProgramMeterRect.y, 64, kProgramMeterRect.h};
-constexpr Rect kMeterValue{kProgramMeterRect.x + kProgramMeterRect.w - 64, kProgramMeterRect.y, 64, kProgramMeterRect.h};
-constexpr Rect kMeterTrack{kMeterLabel.x + kMeterLabel.w + 8, kProgramMeterRect.y + 8,
-    kMeterValue.x - kMeterLabel.x - kMeterLabel.w - 16, 8};
+constexpr Rect kMeterValue{
+    kProgramMeterRect.x + kProgramMeterRect.w - 64, kProgramMeterRect.y, 64, kProgramMeterRect.h};
+constexpr Rect kMeterTrack{
+    kMeterLabel.x + kMeterLabel.w + 8, kProgramMeterRect.y + 8, kMeterValue.x - kMeterLabel.x - kMeterLabel.w - 16, 8};
 
 } // namespace
 
@@ -57,9 +58,8 @@ void MainWindow::Impl::buildProgramTab()
             readProgramStatus();
         },
         ButtonStyle::Primary);
-    start->isEnabled = [this, capture] {
-        return capture && programRow >= 0 && programRow < static_cast<int>(programs.size());
-    };
+    start->isEnabled
+        = [this, capture] { return capture && programRow >= 0 && programRow < static_cast<int>(programs.size()); };
     Button* stop = addButton(P, kProgramTab, L"Stop", kProgramStopRect,
         L"Stop the capture and give the program its own output back", [this, capture] {
             if (capture)
