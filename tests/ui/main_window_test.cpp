@@ -1749,7 +1749,6 @@ TEST_F(ProgramTab, TheListStartsTheClickedProgramTheStatusFollowsEachStateAndSto
     startPlayer();
     awaitState(AppState::Capturing);
     EXPECT_EQ(app.lastActivatedProcess(), 10u);
-    EXPECT_TRUE(shows(L"Capturing player"));
     capture().policyPass();
     EXPECT_TRUE(shows(L"Capturing player  (Parked via Voicemeeter Aux Input)"));
 
@@ -1802,6 +1801,8 @@ TEST_F(ProgramTab, TheRoutingSwitchesTheTabsResetAndASetupLoadRestartWithTheNewP
     ASSERT_TRUE(setups.saveCurrentSetupAs(L"Private"));
     startPlayer();
     EXPECT_FALSE(capture().parkRequested()) << "heard privately: the Steam speakers are no place to park";
+    awaitState(appcapture::AppState::Capturing);
+    EXPECT_TRUE(shows(L"Capturing player"));
     click(centre(ui::kProgramOnlyRect));
     EXPECT_TRUE(capture().parkRequested());
     EXPECT_EQ(capture().parkingName(), L"Steam Streaming Speakers");
