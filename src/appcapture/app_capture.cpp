@@ -390,6 +390,10 @@ bool AppCapture::drainPackets(platform::CaptureService& capture)
         if (packet.frames > 0 && peak >= kSilenceThreshold) {
             if (peak > kAudibleThreshold)
                 lastAudible_.store(clock_.nowMillis());
+            // Only raised here; the tab's exchange is the one lowering.
+            const auto scaled = static_cast<int32_t>(std::min(peak, 100.0f) * 10000.0f);
+            int32_t seen = peak_.load(std::memory_order_relaxed);
+            while (scaled > seen && !peak_.compare_exchange_weak(seen, scaled, std::memory_order_relaxed)) { }
             ring_.write(packet.data, packet.frames);
         }
         if (capture.releasePacket(packet.frames) != AudioResult::Ok)

@@ -107,6 +107,9 @@ public:
     bool parked() const { return parked_.load() != 0; }
     int64_t lastAudibleMillis() const { return lastAudible_.load(); }
     std::wstring statusText() const { return appStatusText(state(), lastError(), appName_); }
+    // The tab's meter: the largest sample of the packets written since the
+    // last call (|sample| x 10000), cleared in the same step.
+    int32_t takePeak() { return peak_.exchange(0, std::memory_order_relaxed); }
 
     // engine::AppSource, engine thread.
     bool running() const noexcept override;
@@ -146,6 +149,7 @@ private:
     std::atomic<int32_t> state_{0};
     std::atomic<uint32_t> lastError_{0};
     std::atomic<int64_t> lastAudible_{0};
+    std::atomic<int32_t> peak_{0};
     std::atomic<uint8_t> parkRequested_{0};
     std::atomic<uint8_t> parked_{0};
     // Set by a stop and by the capture thread's end, so that neither thread

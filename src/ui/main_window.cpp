@@ -158,6 +158,7 @@ MainWindow::Impl::Impl(console::Console& c, WindowHost& h, Services sv)
     buildMediaPage();
     buildRecorderTab();
     buildBoardTab();
+    buildProgramTab();
     buildSetupsTab();
     makeHotkeyActions();
     buildSettingsPage();
@@ -444,6 +445,8 @@ std::vector<MainWindow::Impl::Region> MainWindow::Impl::regions()
         clipTabRegions(out);
     if (recorderTabShown())
         recorderTabRegions(out);
+    if (programTabShown())
+        programTabRegions(out);
     if (setupsTabShown())
         setupsTabRegions(out);
     if (page == 5)
@@ -486,9 +489,14 @@ void MainWindow::Impl::select(int newPage, int tab)
         return;
     if (DropDown* d = openDropDown())
         d->close();
+    const bool programTabWasShown = programTabShown();
     page = newPage;
     if (tab >= 0 && tab < subTabCount(newPage))
         tabs[newPage] = tab;
+    if (programTabShown() && !programTabWasShown) {
+        refreshPrograms();
+        readProgramStatus();
+    }
     const auto shown = visible();
     if (focused && std::find(shown.begin(), shown.end(), focused) == shown.end())
         focused = nullptr;
@@ -549,6 +557,9 @@ void MainWindow::Impl::resetGroup(int resetPage, int tab)
     }
     if (all.releaseGlitch)
         console.state().glitchButtonHeld.store(0);
+    if (auto* capture = console.appCapture();
+        capture && std::find(groups.begin(), groups.end(), ResetGroup::ProgramOnMic) != groups.end())
+        capture->refreshAppRouting();
     showChosenMask();
     if (all.applyWindowLook) {
         host.applyWindowLook();
@@ -586,8 +597,11 @@ void MainWindow::Impl::applied(const settings::SetupApplied& a, bool loaded)
         rooms->ensureVisible(roomRow(s.preset), true);
     showChosenMask();
     host.applyWindowLook();
-    if (loaded)
+    if (loaded) {
         engine::requestOpen(console.state()); // the file may name other devices
+        if (auto* capture = console.appCapture())
+            capture->refreshAppRouting(); // its routing switches may differ
+    }
     // The load saved the registry itself.
     savedSettingsRequests = s.saveRequests(settings::RegistryKey::Settings);
     savedEqualizerRequests = s.saveRequests(settings::RegistryKey::Equalizer);
@@ -848,6 +862,8 @@ void MainWindow::paint(Painter& painter, const Rect& invalid)
         w.paintClipTab(painter);
     else if (w.recorderTabShown())
         w.paintRecorderTab(painter);
+    else if (w.programTabShown())
+        w.paintProgramTab(painter);
     else if (w.setupsTabShown())
         w.paintSetupsTab(painter);
     else if (w.page == 5)
@@ -1047,6 +1063,8 @@ void MainWindow::tick(double nowSeconds)
     Impl& w = *impl_;
     const FrameClock::Step step = w.frame.advance(nowSeconds);
     w.meter.tick(step.seconds, w.console.reports().takeOutputPeak());
+    if (auto* capture = w.console.appCapture())
+        w.programMeter.tick(step.seconds, capture->takePeak());
     const double animSeconds = step.millis / 1000.0;
     for (Control* c : w.visible()) {
         auto& m = w.motion[c];
@@ -1078,6 +1096,8 @@ void MainWindow::slowTick(double)
     const std::wstring row8
         = platform::wideFromUtf8(w.report.irLoaded ? engine::kConvolutionRoomText : engine::kRoomNames[8]);
     w.rooms->rows[8] = row8;
+    if (w.programTabShown())
+        w.readProgramStatus();
     w.refresh();
 }
 

@@ -256,6 +256,22 @@ struct MainWindow::Impl {
             }
         }
     } boardHooks;
+    // The Program on Mic tab: the programs found at the last refresh, the
+    // row picked, the status line as the slow tick last read it, and the
+    // captured sound's meter.
+    static constexpr int kProgramTab = 2;
+    bool programTabShown() const { return page == 4 && tabs[4] == kProgramTab; }
+    void buildProgramTab();
+    void refreshPrograms();
+    void readProgramStatus();
+    void paintProgramTab(Painter& painter) const;
+    void programTabRegions(std::vector<Region>& out) const;
+    std::vector<appcapture::AppEntry> programs;
+    ListBox* programList = nullptr;
+    int programRow = -1;
+    std::wstring programStatus;
+    Colour programStatusInk = 0;
+    MicMeter programMeter;
     // The Setups & Hotkeys tab, and the hotkeys' actions the window runs.
     bool setupsTabShown() const { return page == 4 && tabs[4] == 4; }
     void buildSetupsTab();

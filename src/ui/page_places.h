@@ -100,6 +100,21 @@ inline constexpr Rect kRecSaveRect{kLeftX, 456, 120, 24};
 inline constexpr Rect kRecFolderRect{144, 456, 276, 24};
 inline constexpr Rect kRecStatusRect{kLeftX, 488, 828, 20};
 
+// Page 4, the Program on Mic tab: the programs playing sound and the
+// capture's buttons on the left, the routing, level and balance and the
+// captured sound's meter on the right, the capture's status across the bottom.
+inline constexpr Rect kProgramListRect{kLeftX, 152, kLeftW, 266};
+inline constexpr float kProgramButtonW = (kLeftW - 16) / 3;
+inline constexpr Rect kProgramStartRect{kLeftX, 432, kProgramButtonW, 24};
+inline constexpr Rect kProgramStopRect{kLeftX + kProgramButtonW + 8, 432, kProgramButtonW, 24};
+inline constexpr Rect kProgramRefreshRect{kLeftX + 2 * (kProgramButtonW + 8), 432, kProgramButtonW, 24};
+inline constexpr Rect kProgramPrivateRect{kRightX, 152, kRightW, 28};
+inline constexpr Rect kProgramOnlyRect{kRightX, 184, kRightW, 28};
+inline constexpr Rect kProgramGainRect{kRightX, 264, kRightW, 44};
+inline constexpr Rect kProgramPanRect{kRightX, 320, kRightW, 44};
+inline constexpr Rect kProgramMeterRect{kRightX, 392, kRightW, 24};
+inline constexpr Rect kProgramStatusRect{kLeftX, 488, 828, 20};
+
 // Page 4, the Setups & Hotkeys tab: the saved setups on the left (the
 // current name, previous and next, save, delete, the list), the ten action
 // hotkeys on the right, one row every 33 units, and the tab's status line

@@ -9,6 +9,7 @@
 #include "platform/sim/fixed_known_folders.h"
 #include "platform/sim/memory_files.h"
 #include "platform/sim/memory_registry.h"
+#include "platform/sim/sim_app_audio.h"
 #include "platform/text.h"
 #include "recorder/recorder.h"
 #include "settings/setup_files.h"
@@ -160,11 +161,13 @@ public:
     }
 };
 
-console::SimOptions withRegistry(platform::RegistryStore* registry, platform::Files* files = nullptr)
+console::SimOptions withRegistry(
+    platform::RegistryStore* registry, platform::Files* files = nullptr, platform::AppAudio* appAudio = nullptr)
 {
     console::SimOptions options;
     options.registry = registry;
     options.files = files;
+    options.appAudio = appAudio;
     return options;
 }
 
@@ -204,7 +207,8 @@ protected:
 
     CountingRegistry registry;
     platform::sim::MemoryFiles takeFiles; // where saved takes land
-    console::SimConsole sim{withRegistry(&registry, &takeFiles)};
+    platform::sim::SimAppAudio app;       // the programs the Program on Mic tab finds
+    console::SimConsole sim{withRegistry(&registry, &takeFiles, &app)};
     Settings& s = sim.console().settings();
     platform::sim::MemoryFiles files;
     settings::Setups setups{files, *sim.console().registrySettings(), s, L"C:\\Data\\VantorOvix"};
@@ -1695,6 +1699,123 @@ TEST_F(RecorderPage, ApplyFxRunsOneJobOnAWorkerShowsItsProgressAndTheTickTakesIt
     const std::wstring& status = sim.console().recorderStatus();
     EXPECT_NE(paint().findText(status), nullptr);
     EXPECT_EQ(status == L"Applied Ovix effects cleanly", editor().canUndo());
+}
+
+} // namespace
+
+namespace {
+
+// The Program on Mic tab over the simulated programs: a player and a
+// browser with windows, and an endpoint the player can be parked on.
+class ProgramTab : public Window {
+protected:
+    ProgramTab()
+    {
+        app.addProcess(10, 2, L"player.exe", 10);
+        app.addProcess(20, 2, L"browser.exe", 20);
+        app.setWindowProcesses({10, 20});
+        sim.audio.addEndpoint({platform::Flow::Render, L"aux", L"Voicemeeter Aux Input"});
+        window.selectPage(4, 2); // showing the tab lists the programs
+    }
+    appcapture::AppCapture& capture() { return *sim.console().appCapture(); }
+    void awaitState(appcapture::AppState state)
+    {
+        while (capture().state() != state)
+            std::this_thread::yield();
+    }
+    // The status line as the slow tick reads it.
+    bool shows(const std::wstring& text)
+    {
+        window.slowTick(now());
+        return paint().findText(text) != nullptr;
+    }
+    void startPlayer()
+    {
+        click({ui::kProgramListRect.x + 40, ui::kProgramListRect.y + 1 + 24 + 12}); // the second row
+        click(centre(ui::kProgramStartRect));
+    }
+};
+
+TEST_F(ProgramTab, TheListStartsTheClickedProgramTheStatusFollowsEachStateAndStopRestores)
+{
+    using appcapture::AppState;
+    auto painted = paint();
+    ASSERT_NE(painted.findText(L"browser"), nullptr);
+    ASSERT_NE(painted.findText(L"player"), nullptr);
+    click(centre(ui::kProgramStartRect));
+    EXPECT_EQ(app.activations(), 0) << "nothing picked, Start does nothing";
+    EXPECT_TRUE(shows(L"Pick a program playing sound, then press Start"));
+
+    startPlayer();
+    awaitState(AppState::Capturing);
+    EXPECT_EQ(app.lastActivatedProcess(), 10u);
+    capture().policyPass();
+    EXPECT_TRUE(shows(L"Capturing player  (Parked via Voicemeeter Aux Input)"));
+
+    // The captured sound moves the tab's meter.
+    for (int i = 0; i < 10; ++i) { // a packet a tick, through the meter's attack
+        const uint32_t queued = capture().ring().queued();
+        app.pushPacket(std::vector<float>(960, 0.5f));
+        while (capture().ring().queued() == queued)
+            std::this_thread::yield();
+        sim.clock.advanceMillis(16);
+        window.tick(now());
+    }
+    EXPECT_NE(paint().findText(L"-6 dB"), nullptr);
+
+    // A capture that breaks and cannot come back waits, still parked.
+    app.setActivationError(0x88890004u);
+    app.setCaptureFails(true);
+    app.pushPacket(std::vector<float>(960, 0.5f));
+    awaitState(AppState::Starting);
+    EXPECT_TRUE(shows(L"Starting player...  (Parked via Voicemeeter Aux Input)"));
+
+    click(centre(ui::kProgramStopRect));
+    EXPECT_EQ(capture().state(), AppState::Off);
+    EXPECT_FALSE(capture().parked());
+    EXPECT_NE(paint().findText(L"Pick a program playing sound, then press Start"), nullptr) << "at once";
+    app.setCaptureFails(false);
+
+    startPlayer(); // the row stays picked; the refused activation is reported
+    awaitState(AppState::Refused);
+    EXPECT_TRUE(shows(L"Windows blocked this app's sound (0x88890004)"));
+    app.setActivationError(0);
+    app.setSystemBuild(19040);
+    click(centre(ui::kProgramStartRect));
+    awaitState(AppState::Unsupported);
+    EXPECT_TRUE(shows(L"Needs Windows 10 (2004) or newer"));
+    app.exitProcess(10);
+    app.setSystemBuild(19041);
+    click(centre(ui::kProgramRefreshRect));
+    EXPECT_EQ(paint().findText(L"player"), nullptr);
+    click(centre(ui::kProgramStartRect));
+    EXPECT_EQ(capture().state(), AppState::Unsupported) << "the picked program left with the refresh";
+}
+
+TEST_F(ProgramTab, TheRoutingSwitchesTheTabsResetAndASetupLoadRestartWithTheNewParking)
+{
+    sim.audio.addEndpoint({platform::Flow::Render, L"steam", L"Steam Streaming Speakers"});
+    sim.audio.removeEndpoint(L"aux");
+    click(centre(ui::kProgramPrivateRect));
+    ASSERT_EQ(s.app_hear.load(), 1);
+    ASSERT_TRUE(setups.saveCurrentSetupAs(L"Private"));
+    startPlayer();
+    EXPECT_FALSE(capture().parkRequested()) << "heard privately: the Steam speakers are no place to park";
+    awaitState(appcapture::AppState::Capturing);
+    EXPECT_TRUE(shows(L"Capturing player"));
+    click(centre(ui::kProgramOnlyRect));
+    EXPECT_TRUE(capture().parkRequested());
+    EXPECT_EQ(capture().parkingName(), L"Steam Streaming Speakers");
+    click(centre(ui::kProgramOnlyRect));
+    EXPECT_FALSE(capture().parkRequested());
+    click(centre(ui::captionToolRect(ui::CaptionTool::Reset))); // clears both switches
+    EXPECT_EQ(s.app_hear.load(), 0);
+    EXPECT_TRUE(capture().parkRequested());
+    window.selectPage(4, 4);
+    click({ui::kSetupListRect.x + 40, ui::kSetupListRect.y + 12}); // loads "Private"
+    EXPECT_EQ(s.app_hear.load(), 1);
+    EXPECT_FALSE(capture().parkRequested());
+    EXPECT_EQ(capture().appName(), L"player");
 }
 
 } // namespace

@@ -17,7 +17,8 @@ SimConsole::SimConsole(SimOptions options)
                    .processes = &processes,
                    .signatures = &signatures,
                    .cableFolder = std::move(options.cableFolder),
-                   .vendorSite = std::move(options.vendorSite)},
+                   .vendorSite = std::move(options.vendorSite),
+                   .appAudio = options.appAudio},
           options.steps)
 { }
 

@@ -30,6 +30,8 @@ struct SimOptions {
     // The cable's install flow: its folder (in files) and the vendor's addresses.
     std::wstring cableFolder = cable::cableFolderFor(nullptr);
     cable::VendorSite vendorSite{};
+    // Another program's sound (tests script it); none: no application capture.
+    platform::AppAudio* appAudio = nullptr;
 };
 
 class SimConsole {
