@@ -30,17 +30,19 @@ struct SimProcesses::Child {
         ended->set();
         changed.notify_all();
     }
+    // The exit code once ended within the timeout, as both kinds of handle give it.
+    std::optional<uint32_t> wait(Clock& clock, int64_t timeoutMicros)
+    {
+        if (!clock.wait(*ended, timeoutMicros))
+            return std::nullopt;
+        return exitCode.load();
+    }
 };
 
 class SimProcesses::Handle final : public ChildProcess {
 public:
     Handle(Clock& clock, std::shared_ptr<Child> child) : clock_(clock), child_(std::move(child)) { }
-    std::optional<uint32_t> wait(int64_t timeoutMicros) override
-    {
-        if (!clock_.wait(*child_->ended, timeoutMicros))
-            return std::nullopt;
-        return child_->exitCode.load();
-    }
+    std::optional<uint32_t> wait(int64_t timeoutMicros) override { return child_->wait(clock_, timeoutMicros); }
 
 private:
     Clock& clock_;
@@ -93,12 +95,7 @@ public:
         child_->changed.wait(lock, [&] { return child_->done; });
         return 0;
     }
-    std::optional<uint32_t> wait(int64_t timeoutMicros) override
-    {
-        if (!clock_.wait(*child_->ended, timeoutMicros))
-            return std::nullopt;
-        return child_->exitCode.load();
-    }
+    std::optional<uint32_t> wait(int64_t timeoutMicros) override { return child_->wait(clock_, timeoutMicros); }
 
 private:
     Clock& clock_;
