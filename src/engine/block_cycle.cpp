@@ -92,9 +92,16 @@ void BlockCycle::run(const float* interleaved, uint32_t n, int pass) noexcept
     }
     s_.steps.setBassBoost(micGain_);
 
-    // 4-10. The voice chain; the isolation hears of key presses and clicks in pass 1.
-    if (pass == 1)
-        checkInputActivity();
+    // 4-10. The voice chain; the isolation hears of key presses and clicks in
+    // pass 1. Only the isolation listens, and each look at the input is a
+    // round of system calls (under wine, of requests to its server), so
+    // none is made while it is off; it starts again with a first look.
+    if (pass == 1) {
+        if (st.isolate)
+            checkInputActivity();
+        else
+            inputCheck_ = {};
+    }
     if (st.isolate)
         s_.steps.isolation(block);
     s_.steps.micTone(block);

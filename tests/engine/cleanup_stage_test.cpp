@@ -267,6 +267,20 @@ TEST(CleanupStage, KeyPressesAndClicksSeenByTheEngineReachTheIsolationMouseMoves
     keys.press(platform::sim::SimKeys::kVkLeftButton);
     rig.runMillis(20);
     EXPECT_TRUE(activity());
+
+    // Off, the engine does not look at the input at all; back on, a press
+    // made meanwhile is not taken for one (the first look only looks).
+    rig.settings.set(&settings::Settings::isolate, 0);
+    rig.runMillis(1000);
+    const uint32_t looks = keys.looks();
+    keys.release(platform::sim::SimKeys::kVkLeftButton);
+    keys.input(4000);
+    rig.runMillis(200);
+    EXPECT_EQ(keys.looks(), looks);
+    rig.settings.set(&settings::Settings::isolate, 1);
+    rig.runMillis(40);
+    EXPECT_GT(keys.looks(), looks);
+    EXPECT_FALSE(activity());
 }
 
 } // namespace

@@ -28,6 +28,7 @@ public:
 
     InputState inputState() const noexcept override
     {
+        looks_.fetch_add(1, std::memory_order_relaxed);
         InputState s;
         s.lastInputMillis = lastInput_.load(std::memory_order_relaxed);
         s.cursorX = cursorX_.load(std::memory_order_relaxed);
@@ -44,6 +45,8 @@ public:
         cursorX_.store(x, std::memory_order_relaxed);
         cursorY_.store(y, std::memory_order_relaxed);
     }
+    // How many times the input was looked at.
+    uint32_t looks() const { return looks_.load(std::memory_order_relaxed); }
 
     static constexpr uint16_t kVkLeftButton = 1;
     static constexpr uint16_t kVkRightButton = 2;
@@ -61,6 +64,7 @@ private:
     std::array<std::atomic<uint8_t>, 256> down_{};
     std::atomic<uint32_t> lastInput_{0};
     std::atomic<int32_t> cursorX_{0}, cursorY_{0};
+    mutable std::atomic<uint32_t> looks_{0};
 };
 
 } // namespace platform::sim
