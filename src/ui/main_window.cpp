@@ -385,7 +385,7 @@ void MainWindow::Impl::paintFooter(Painter& painter) const
     // The mic meter: a bar over -60..0 dB with the peak hold as a tick.
     const Rect m = meterRect();
     painter.text({m.x, m.y, 28, m.h}, L"Mic", TextRole::Small, kTextDim, Align::Left);
-    const MicMeter::Look look = meter.look();
+    const MicMeter::Look look = meter.shown();
     const Rect bar = meterBar();
     painter.fillRoundRect(bar, 4, kPanel);
     if (look.bar > 0)
@@ -423,7 +423,7 @@ std::vector<MainWindow::Impl::Region> MainWindow::Impl::regions()
     // old and new ends together when it moves; the whole bar when its colour
     // is the warning one), the peak tick, the value text. Each moves by whole
     // units or whole dB, and most ticks move only the bar's end.
-    const MicMeter::Look look = meter.look();
+    const MicMeter::Look look = meter.shown();
     const Rect bar = meterBar();
     const float end = look.bar > 0 ? std::max(8.0f, static_cast<float>(look.bar)) : 0.0f;
     out.push_back({look.hot ? bar.inset(-1, -1) : Rect{bar.x + end - 6, bar.y - 1, 8, bar.h + 2},

@@ -152,7 +152,7 @@ void MainWindow::Impl::paintProgramTab(Painter& painter) const
     section(kLevelHeading, L"Level & Balance");
 
     painter.text(kMeterLabel, L"Captured", TextRole::Small, kTextDim, Align::Left);
-    const MicMeter::Look look = programMeter.look();
+    const MicMeter::Look look = programMeter.shown();
     const float units = kMeterTrack.w / MicMeter::kTrackUnits;
     painter.fillRoundRect(kMeterTrack, 4, kPanel);
     if (look.bar > 0)
@@ -171,7 +171,7 @@ void MainWindow::Impl::paintProgramTab(Painter& painter) const
 
 void MainWindow::Impl::programTabRegions(std::vector<Region>& out) const
 {
-    const MicMeter::Look look = programMeter.look();
+    const MicMeter::Look look = programMeter.shown();
     out.push_back({kProgramMeterRect.inset(0, -3),
         static_cast<uint64_t>(look.bar) | static_cast<uint64_t>(look.peak) << 8 | uint64_t{look.hot} << 16
             | static_cast<uint64_t>(look.db - MicMeter::kSilentDb) << 17});

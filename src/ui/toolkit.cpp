@@ -62,6 +62,11 @@ void MicMeter::tick(double seconds, int32_t peak)
         if (held_ > 0.9)
             peak_ = std::max(peak_ - 14.0 * seconds, level_);
     }
+    sinceFrame_ += seconds;
+    if (sinceFrame_ + 1e-9 < kFrameSeconds)
+        return;
+    sinceFrame_ = 0.0;
+    shown_ = look();
 }
 
 bool Smoothed::advance(double seconds, double timeConstant, double snap)

@@ -71,11 +71,19 @@ public:
         bool operator==(const Look&) const = default;
     };
     Look look() const;
+    // What the window draws: the look as sampled at most every
+    // kFrameSeconds (every other tick). The ballistics still run on every
+    // tick; a meter redrawn at the tick's full rate cost the interface
+    // thread most of its time on speech.
+    static constexpr double kFrameSeconds = 0.03;
+    Look shown() const { return shown_; }
 
 private:
     double level_ = kFloorDb;
     double peak_ = kFloorDb;
     double held_ = 0.0;
+    Look shown_;
+    double sinceFrame_ = 0.0;
 };
 
 // An exponential approach toward a target, snapping when close.
