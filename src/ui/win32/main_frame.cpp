@@ -226,7 +226,27 @@ void MainFrame::invalidate(const Rect& r)
     if (!hwnd_)
         return;
     const RECT pixels = pixelsFromLogical(r, scale_);
-    InvalidateRect(hwnd_, &pixels, FALSE);
+    if (collecting_)
+        UnionRect(&collected_, &collected_, &pixels);
+    else
+        InvalidateRect(hwnd_, &pixels, FALSE);
+}
+
+template <typename Work> void MainFrame::paintAfter(Work work)
+{
+    collecting_ = true;
+    collected_ = {};
+    work();
+    collecting_ = false;
+    if (IsRectEmpty(&collected_))
+        return;
+    HDC dc = IsWindowVisible(hwnd_) && !IsIconic(hwnd_) ? GetDC(hwnd_) : nullptr;
+    if (!dc) {
+        InvalidateRect(hwnd_, &collected_, FALSE);
+        return;
+    }
+    paint(dc, collected_);
+    ReleaseDC(hwnd_, dc);
 }
 
 void MainFrame::minimise()
@@ -812,9 +832,9 @@ LRESULT MainFrame::handle(UINT message, WPARAM wParam, LPARAM lParam)
             lastTickSeconds_ = now;
             zoomStep(dt);
             if (model_)
-                model_->tick(now);
+                paintAfter([&] { model_->tick(now); });
         } else if (wParam == kSlowTimer && model_) {
-            model_->slowTick(nowSeconds());
+            paintAfter([&] { model_->slowTick(nowSeconds()); });
         }
         return 0;
     case WM_MOVE:
