@@ -238,7 +238,7 @@ template <typename Work> void MainFrame::paintAfter(Work work)
     collected_ = {};
     work();
     collecting_ = false;
-    if (IsRectEmpty(&collected_))
+    if (!hwnd_ || IsRectEmpty(&collected_))
         return;
     HDC dc = IsWindowVisible(hwnd_) && !IsIconic(hwnd_) ? GetDC(hwnd_) : nullptr;
     if (!dc) {
