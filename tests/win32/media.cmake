@@ -11,7 +11,7 @@ target_include_directories(ovix_media_test_support PUBLIC ${CMAKE_SOURCE_DIR}/te
 target_link_libraries(ovix_media_test_support PUBLIC ovix_clip ovix_media ovix_platform_win32 mfplat mfuuid ovix_warnings)
 
 add_executable(ovix_win32_media_tests win32_media_test.cpp)
-target_link_libraries(ovix_win32_media_tests PRIVATE ovix_media_test_support GTest::gtest_main ovix_warnings)
+target_link_libraries(ovix_win32_media_tests PRIVATE ovix_media_test_support GTest::gtest ovix_warnings)
 add_test(NAME ovix_win32_media_tests COMMAND ovix_win32_media_tests)
 
 # Prints "figure clip_decode_realtime_x N" for a minute of MP3.

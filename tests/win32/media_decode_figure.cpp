@@ -8,7 +8,9 @@
 #include <chrono>
 #include <cstdio>
 
-int main()
+namespace {
+
+int run()
 {
     using namespace ovix_media_test;
     MediaSession session;
@@ -27,4 +29,11 @@ int main()
     std::printf("decoded %.2f s of MP3 in %.3f s\n", seconds, took.count());
     std::printf("figure clip_decode_realtime_x %.1f\n", seconds / took.count());
     return seconds > 59.0 ? 0 : 1;
+}
+
+} // namespace
+
+int main()
+{
+    ovix_media_test::endProcess(run());
 }

@@ -25,6 +25,14 @@ MediaSession::~MediaSession()
         MFShutdown();
 }
 
+void endProcess(int code)
+{
+    std::fflush(stdout);
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
+    std::_Exit(code); // not reached
+}
+
 Decoded decode(platform::Media& media, const std::wstring& path, platform::ReaderUse use, std::optional<int64_t> seekTo)
 {
     Decoded decoded;

@@ -301,3 +301,9 @@ TEST_F(Win32Media, AWriterEitherEncodesADecodableFileOrFailsLeavingNoFile)
 }
 
 } // namespace
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    ovix_media_test::endProcess(RUN_ALL_TESTS());
+}
