@@ -42,13 +42,9 @@ public:
     bool hit(Point) const override { return false; }
     void paint(Painter& painter, const ControlLook&) const override
     {
-        auto heading = [&](const Rect& r, std::wstring_view text) {
-            painter.text(r, text, TextRole::Heading, kText, Align::Left);
-            painter.fillRect({r.x, r.bottom() + 2, r.w, 1}, kPanel);
-        };
-        heading(layout_.padsHeading, L"Sound Pads (Click to Play / Stop)");
+        paintSection(painter, layout_.padsHeading, L"Sound Pads (Click to Play / Stop)");
         painter.text(layout_.padsHint, L"Drop audio files or select on right", TextRole::Small, kTextDim, Align::Left);
-        heading(layout_.libraryHeading, L"Sound Library");
+        paintSection(painter, layout_.libraryHeading, L"Sound Library");
         if (view_.board().library().empty())
             painter.text({layout_.libraryHeading.x, layout_.padsHint.y, layout_.libraryHeading.w, layout_.padsHint.h},
                 L"Click Add... or drop audio files here", TextRole::Small, kTextDim, Align::Left);

@@ -350,21 +350,18 @@ void MainWindow::Impl::paintHeadings(Painter& painter) const
         painter.text({r.x, r.y, r.w, r.h - 4}, heading, TextRole::Heading, kText, Align::Left);
         painter.fillRect({r.x, r.bottom() - 2, r.w, 1}, kTrack);
     }
-    auto section = [&](const Rect& r, std::wstring_view text) {
-        painter.text(r, text, TextRole::Heading, kText, Align::Left);
-        painter.fillRect({r.x, r.bottom() + 2, r.w, 1}, kPanel);
-    };
     if (page == 0) {
-        section({kLeftX, kContentTop, kLeftW, 20}, L"Environment");
-        section({kLeftX, 416, kLeftW - 120, 24}, L"Audio Devices");
-        section({kRightX, 280, kRightW, 24}, L"Voice & Monitor");
+        paintSection(painter, {kLeftX, kContentTop, kLeftW, 20}, L"Environment");
+        paintSection(painter, {kLeftX, 416, kLeftW - 120, 24}, L"Audio Devices");
+        paintSection(painter, {kRightX, 280, kRightW, 24}, L"Voice & Monitor");
     } else if (page == 3) {
         for (int i = 0; i < 4; ++i)
-            section({i % 2 ? kRightX : kLeftX, i < 2 ? kContentTop - 32 : 304.0f, kLeftW, 24}, speakerSection(i));
+            paintSection(
+                painter, {i % 2 ? kRightX : kLeftX, i < 2 ? kContentTop - 32 : 304.0f, kLeftW, 24}, speakerSection(i));
     } else if (page == 5) {
-        section({kLeftX, kContentTop, kLeftW, 20}, L"Window Appearance");
-        section({kRightX, kContentTop, kRightW, 20}, L"Interface Font");
-        section({kLeftX, 304, kLeftW, 24}, L"Vantor Engine & WASAPI Live Diagnostics");
+        paintSection(painter, {kLeftX, kContentTop, kLeftW, 20}, L"Window Appearance");
+        paintSection(painter, {kRightX, kContentTop, kRightW, 20}, L"Interface Font");
+        paintSection(painter, {kLeftX, 304, kLeftW, 24}, L"Vantor Engine & WASAPI Live Diagnostics");
     }
 }
 

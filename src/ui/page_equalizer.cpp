@@ -234,12 +234,8 @@ void MainWindow::Impl::paintEqualizer(Painter& painter) const
             from = to;
         }
     }
-    auto section = [&](const Rect& r, std::wstring_view text) {
-        painter.text(r, text, TextRole::Heading, kText, Align::Left);
-        painter.fillRect({r.x, r.bottom() + 2, r.w, 1}, kPanel);
-    };
-    section({kRightX, 160, kRightW, 20}, L"Presets");
-    section({kRightX, 264, kRightW, 20}, L"Bass Boost");
+    paintSection(painter, {kRightX, 160, kRightW, 20}, L"Presets");
+    paintSection(painter, {kRightX, 264, kRightW, 20}, L"Bass Boost");
     painter.text({kRightX, 288, kRightW, 20}, bassBoostText(s.mic_level), TextRole::Body, kText, Align::Left);
     painter.text({kRightX, 312, kRightW, 20}, L"A 100 Hz shelf that follows the Microphone Level", TextRole::Small,
         kTextDim, Align::Left);

@@ -310,12 +310,8 @@ void MainWindow::Impl::paintClipTab(Painter& painter) const
 
     painter.text(kClipTimeRect, clipTimeLine(), TextRole::Body, kText, Align::Right);
 
-    auto section = [&](const Rect& r, std::wstring_view text) {
-        painter.text(r, text, TextRole::Heading, kText, Align::Left);
-        painter.fillRect({r.x, r.bottom() + 2, r.w, 1}, kPanel);
-    };
-    section(kSpeedHeading, L"Speed");
-    section(kRoutingHeading, L"Level & Routing");
+    paintSection(painter, kSpeedHeading, L"Speed");
+    paintSection(painter, kRoutingHeading, L"Level & Routing");
 }
 
 std::wstring MainWindow::Impl::clipTimeLine() const

@@ -228,21 +228,18 @@ void MainWindow::Impl::showChosenMask()
 
 void MainWindow::Impl::paintMixer(Painter& painter) const
 {
-    auto section = [&](const Rect& r, std::wstring_view text) {
-        painter.text(r, text, TextRole::Heading, kText, Align::Left);
-        painter.fillRect({r.x, r.bottom() + 2, r.w, 1}, kPanel);
-    };
     if (tabs[1] == kBasic) {
-        section({kLeftX, kContentTop, kLeftW, 20}, L"Levels");
-        section({kLeftX, 304, kLeftW, 20}, L"Panning");
-        section({kRightX, kContentTop, kRightW, 20}, L"Noise Isolation");
-        section({kRightX, 324, kRightW, 20}, L"Speed");
+        paintSection(painter, {kLeftX, kContentTop, kLeftW, 20}, L"Levels");
+        paintSection(painter, {kLeftX, 304, kLeftW, 20}, L"Panning");
+        paintSection(painter, {kRightX, kContentTop, kRightW, 20}, L"Noise Isolation");
+        paintSection(painter, {kRightX, 324, kRightW, 20}, L"Speed");
         return;
     }
     // The masks' heading is long: it spans both columns, the voice sliders below it.
-    section({kLeftX, kContentTop, kRightX + kRightW - kLeftX, 20}, platform::wideFromUtf8(engine::kMaskListHeading));
-    section({kLeftX, 408, kLeftW, 20}, L"Mask applies to");
-    section({kRightX, 356, kRightW, 20}, L"Glitch Repeater (Hold Button or Key)");
+    paintSection(painter, {kLeftX, kContentTop, kRightX + kRightW - kLeftX, 20},
+        platform::wideFromUtf8(engine::kMaskListHeading));
+    paintSection(painter, {kLeftX, 408, kLeftW, 20}, L"Mask applies to");
+    paintSection(painter, {kRightX, 356, kRightW, 20}, L"Glitch Repeater (Hold Button or Key)");
     painter.text(kPitchLine, pitchText(report.detectedPitchHz, report.targetPitchHz), TextRole::Body, kTextDim,
         Align::Left);
     const bool glitching = report.glitching || console.state().glitchButtonHeld.load() != 0;

@@ -143,13 +143,9 @@ void MainWindow::Impl::readProgramStatus()
 
 void MainWindow::Impl::paintProgramTab(Painter& painter) const
 {
-    auto section = [&](const Rect& r, std::wstring_view text) {
-        painter.text(r, text, TextRole::Heading, kText, Align::Left);
-        painter.fillRect({r.x, r.bottom() + 2, r.w, 1}, kPanel);
-    };
-    section(kProgramsHeading, L"Programs");
-    section(kRoutingHeading, L"Routing");
-    section(kLevelHeading, L"Level & Balance");
+    paintSection(painter, kProgramsHeading, L"Programs");
+    paintSection(painter, kRoutingHeading, L"Routing");
+    paintSection(painter, kLevelHeading, L"Level & Balance");
 
     painter.text(kMeterLabel, L"Captured", TextRole::Small, kTextDim, Align::Left);
     const MicMeter::Look look = programMeter.shown();

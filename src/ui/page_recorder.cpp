@@ -468,13 +468,9 @@ int32_t MainWindow::Impl::fxProgress() const
 void MainWindow::Impl::paintRecorderTab(Painter& painter) const
 {
     console::Console& c = console;
-    auto section = [&](const Rect& r, std::wstring_view text) {
-        painter.text(r, text, TextRole::Heading, kText, Align::Left);
-        painter.fillRect({r.x, r.bottom() + 2, r.w, 1}, kPanel);
-    };
-    section(kRecordHeading, L"Record");
-    section(kLastHeading, L"Last Buffer");
-    section(kTakeHeading, L"Take Editor");
+    paintSection(painter, kRecordHeading, L"Record");
+    paintSection(painter, kLastHeading, L"Last Buffer");
+    paintSection(painter, kTakeHeading, L"Take Editor");
 
     const recorder::Recorder& rec = c.recorder();
     const std::wstring length = recordLengthLine();

@@ -199,12 +199,8 @@ void MainWindow::Impl::buildSetupsTab()
 
 void MainWindow::Impl::paintSetupsTab(Painter& painter) const
 {
-    auto section = [&](const Rect& r, std::wstring_view text) {
-        painter.text(r, text, TextRole::Heading, kText, Align::Left);
-        painter.fillRect({r.x, r.bottom() + 2, r.w, 1}, kPanel);
-    };
-    section(kSetupsHeading, L"Saved Ovix Console Setups");
-    section(kHotkeysHeading, kHotkeysHeadingText);
+    paintSection(painter, kSetupsHeading, L"Saved Ovix Console Setups");
+    paintSection(painter, kHotkeysHeading, kHotkeysHeadingText);
     const std::wstring current = services.setups ? services.setups->currentSetup() : std::wstring();
     const float labelW = painter.measureText(L"Current:", TextRole::Body).x;
     painter.text({kSetupNameRect.x, kSetupNameRect.y, labelW, kSetupNameRect.h}, L"Current:", TextRole::Body, kTextDim,

@@ -84,6 +84,12 @@ void drawFocusRing(Painter& painter, const Rect& r, float radius)
     painter.frameRoundRect(r.inset(-3, -3), radius + 3, kAccent, 2.0f);
 }
 
+void paintSection(Painter& painter, const Rect& r, std::wstring_view text)
+{
+    painter.text(r, text, TextRole::Heading, kText, Align::Left);
+    painter.fillRect({r.x, r.bottom() + 2, r.w, 1}, kPanel);
+}
+
 std::wstring fitted(Painter& painter, std::wstring_view text, TextRole role, float width)
 {
     if (painter.measureText(text, role).x <= width)

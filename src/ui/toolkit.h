@@ -141,6 +141,8 @@ public:
 };
 
 void drawFocusRing(Painter& painter, const Rect& r, float radius);
+// A section's heading: its text in r and a rule just below it.
+void paintSection(Painter& painter, const Rect& r, std::wstring_view text);
 // text when it fits in width, else its longest start that fits followed by "...".
 std::wstring fitted(Painter& painter, std::wstring_view text, TextRole role, float width);
 // text broken at spaces into lines no wider than width (a word wider than

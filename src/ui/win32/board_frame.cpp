@@ -1,6 +1,7 @@
 #include "ui/win32/board_frame.h"
 
 #include "console/console.h"
+#include "ui/win32/pointer_input.h"
 #include "ui/win32/window_object.h"
 
 #include <shellapi.h>
@@ -43,16 +44,7 @@ LRESULT CALLBACK BoardFrame::windowProc(HWND hwnd, UINT message, WPARAM wParam, 
         return DefWindowProcW(hwnd, message, wParam, lParam);
     LRESULT result = 0;
     if (message == WM_DROPFILES) {
-        const HDROP drop = reinterpret_cast<HDROP>(wParam);
-        std::vector<std::wstring> paths;
-        const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-        for (UINT i = 0; i < count; ++i) {
-            std::wstring path(DragQueryFileW(drop, i, nullptr, 0) + 1, L'\0');
-            path.resize(DragQueryFileW(drop, i, path.data(), static_cast<UINT>(path.size())));
-            paths.push_back(std::move(path));
-        }
-        DragFinish(drop);
-        self->window_.model->filesDropped(paths);
+        self->window_.model->filesDropped(takeDroppedFiles(reinterpret_cast<HDROP>(wParam)));
         self->window_.after();
     } else if (!self->window_.handle(message, wParam, lParam, result)) {
         result = DefWindowProcW(hwnd, message, wParam, lParam);

@@ -429,43 +429,24 @@ std::wstring dialogFilter(const std::vector<FileFilter>& filters)
     return filter;
 }
 
-} // namespace
-
-std::optional<std::wstring> MainFrame::chooseFile(std::wstring_view title, const std::vector<FileFilter>& filters)
-{
-    const std::wstring filter = dialogFilter(filters);
-    const std::wstring caption(title);
-    std::wstring file(32768, L'\0');
-    OPENFILENAMEW dialog{};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = hwnd_;
-    dialog.lpstrFilter = filter.c_str();
-    dialog.nFilterIndex = 1;
-    dialog.lpstrFile = file.data();
-    dialog.nMaxFile = static_cast<DWORD>(file.size());
-    dialog.lpstrTitle = caption.c_str();
-    dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
-    if (!GetOpenFileNameW(&dialog))
-        return std::nullopt;
-    file.resize(std::wcslen(file.c_str()));
-    return file;
-}
-
-std::vector<std::wstring> MainFrame::chooseFiles(std::wstring_view title, const std::vector<FileFilter>& filters)
+// The open dialog over owner: the chosen file's full path, or with many
+// each chosen file's; none when cancelled.
+std::vector<std::wstring> openFiles(
+    HWND owner, std::wstring_view title, const std::vector<FileFilter>& filters, bool many)
 {
     const std::wstring filter = dialogFilter(filters);
     const std::wstring caption(title);
     std::wstring buffer(32768, L'\0');
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = GetActiveWindow() ? GetActiveWindow() : hwnd_;
+    dialog.hwndOwner = owner;
     dialog.lpstrFilter = filter.c_str();
     dialog.nFilterIndex = 1;
     dialog.lpstrFile = buffer.data();
     dialog.nMaxFile = static_cast<DWORD>(buffer.size());
     dialog.lpstrTitle = caption.c_str();
-    dialog.Flags = OFN_ALLOWMULTISELECT | OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR
-        | OFN_HIDEREADONLY;
+    dialog.Flags = (many ? OFN_ALLOWMULTISELECT : 0) | OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST
+        | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
     if (!GetOpenFileNameW(&dialog))
         return {};
     // One file: its full path. Several: the folder, then each name, each
@@ -482,6 +463,21 @@ std::vector<std::wstring> MainFrame::chooseFiles(std::wstring_view title, const 
     for (size_t i = 1; i < parts.size(); ++i)
         files.push_back(folder + parts[i]);
     return files;
+}
+
+} // namespace
+
+std::optional<std::wstring> MainFrame::chooseFile(std::wstring_view title, const std::vector<FileFilter>& filters)
+{
+    std::vector<std::wstring> files = openFiles(hwnd_, title, filters, false);
+    if (files.empty())
+        return std::nullopt;
+    return std::move(files.front());
+}
+
+std::vector<std::wstring> MainFrame::chooseFiles(std::wstring_view title, const std::vector<FileFilter>& filters)
+{
+    return openFiles(GetActiveWindow() ? GetActiveWindow() : hwnd_, title, filters, true);
 }
 
 std::optional<SaveChoice> MainFrame::chooseSaveFile(std::wstring_view title, const std::vector<FileFilter>& filters,
@@ -535,16 +531,7 @@ std::optional<std::wstring> MainFrame::chooseFolder(std::wstring_view title, con
 
 void MainFrame::filesDropped(HANDLE handle)
 {
-    const HDROP drop = static_cast<HDROP>(handle);
-    std::vector<std::wstring> paths;
-    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-    for (UINT i = 0; i < count; ++i) {
-        std::wstring path(DragQueryFileW(drop, i, nullptr, 0) + 1, L'\0');
-        path.resize(DragQueryFileW(drop, i, path.data(), static_cast<UINT>(path.size())));
-        if (!path.empty())
-            paths.push_back(std::move(path));
-    }
-    DragFinish(drop);
+    const std::vector<std::wstring> paths = takeDroppedFiles(static_cast<HDROP>(handle));
     if (model_)
         model_->filesDropped(paths);
 }

@@ -4,8 +4,12 @@
 
 #include "ui/geometry.h"
 
+#include <shellapi.h>
 #include <windows.h>
 #include <windowsx.h>
+
+#include <string>
+#include <vector>
 
 namespace ui::win32 {
 
@@ -82,6 +86,21 @@ bool routePointer(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, float s
     default:
         return false;
     }
+}
+
+// The paths of a WM_DROPFILES message's files, the drop released.
+inline std::vector<std::wstring> takeDroppedFiles(HDROP drop)
+{
+    std::vector<std::wstring> paths;
+    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    for (UINT i = 0; i < count; ++i) {
+        std::wstring path(DragQueryFileW(drop, i, nullptr, 0) + 1, L'\0');
+        path.resize(DragQueryFileW(drop, i, path.data(), static_cast<UINT>(path.size())));
+        if (!path.empty())
+            paths.push_back(std::move(path));
+    }
+    DragFinish(drop);
+    return paths;
 }
 
 } // namespace ui::win32
